@@ -1,0 +1,125 @@
+#include "app/Options.h"
+
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <array>
+#include <utility>
+
+namespace kurumu::app {
+
+namespace {
+
+struct RuleName {
+    const char16_t* name;
+    judgement::Rule rule;
+};
+
+constexpr std::array<RuleName, 5> kRuleNames{{
+    {u"count", judgement::Rule::FixedCount},
+    {u"first-bracket", judgement::Rule::FirstBracket},
+    {u"last-bracket", judgement::Rule::LastBracket},
+    {u"last-of", judgement::Rule::LastOf},
+    {u"number", judgement::Rule::Numbering},
+}};
+
+std::optional<judgement::Rule> ruleNamed(const QString& name) {
+    for (const RuleName& entry : kRuleNames) {
+        if (name == QString::fromUtf16(entry.name)) return entry.rule;
+    }
+    return std::nullopt;
+}
+
+ParsedArguments failure(const QString& message) {
+    return {std::nullopt, message, 2};
+}
+
+QCommandLineOption flag(const QString& name, const QString& description) {
+    return {name, description};
+}
+
+}  // namespace
+
+ParsedArguments parseBatchArguments(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Gathers files and folders whose names begin alike into one folder per group.\n"
+                       "Without --judge or --run the window opens and takes the paths as one drop."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption judge = flag(QStringLiteral("judge"), QStringLiteral("Print the judged item list."));
+    const QCommandLineOption run = flag(QStringLiteral("run"), QStringLiteral("Gather every group, as Execute does."));
+    const QCommandLineOption rule(
+        QStringLiteral("rule"),
+        QStringLiteral("The grouping rule: count, first-bracket, last-bracket, last-of, number."),
+        QStringLiteral("rule"));
+    const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("Characters that must match (default 30)."),
+                                   QStringLiteral("N"), QStringLiteral("30"));
+    const QCommandLineOption copy = flag(QStringLiteral("copy"), QStringLiteral("Copy instead of moving."));
+    const QCommandLineOption move = flag(QStringLiteral("move"), QStringLiteral("Move (the default)."));
+    const QCommandLineOption keep =
+        flag(QStringLiteral("keep-structure"), QStringLiteral("Keep folder trees' structure."));
+    const QCommandLineOption crc =
+        flag(QStringLiteral("crc32"), QStringLiteral("Equal files must also agree in CRC-32."));
+    const QCommandLineOption afterExt =
+        flag(QStringLiteral("number-after-ext"), QStringLiteral("Put collision numbers after the extension."));
+    const QCommandLineOption allNumbers =
+        flag(QStringLiteral("check-all-numbers"), QStringLiteral("Test every numbered name from 000 on."));
+    const QCommandLineOption ignore = flag(QStringLiteral("ignore-other-errors"),
+                                           QStringLiteral("Pass silently over errors other than write errors."));
+    const QCommandLineOption byCount =
+        flag(QStringLiteral("folder-name-by-count"), QStringLiteral("Name created folders by the matched characters."));
+    const QCommandLineOption create =
+        flag(QStringLiteral("create-folders"), QStringLiteral("Create a folder for every group first (C.F.)."));
+    parser.addOptions({judge, run, rule, count, copy, move, keep, crc, afterExt, allNumbers, ignore, byCount, create});
+    parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Files and folders to gather."),
+                                 QStringLiteral("PATH..."));
+
+    if (!parser.parse(arguments)) return failure(parser.errorText());
+    if (parser.isSet(help)) return {std::nullopt, parser.helpText(), 0};
+    if (parser.isSet(version)) {
+        return {std::nullopt, QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion(), 0};
+    }
+    if (parser.isSet(judge) == parser.isSet(run))
+        return failure(QStringLiteral("give exactly one of --judge and --run"));
+    if (parser.isSet(copy) && parser.isSet(move))
+        return failure(QStringLiteral("--copy and --move exclude each other"));
+
+    BatchOptions options;
+    options.mode = parser.isSet(run) ? BatchMode::Run : BatchMode::Judge;
+    options.states = window::readSettingsFileOnly(window::kSettingsFileName);
+    std::copy(options.states.rules.begin(), options.states.rules.end(), options.rules.checked.begin());
+    if (parser.isSet(rule)) {
+        const std::optional<judgement::Rule> chosen = ruleNamed(parser.value(rule));
+        if (!chosen) return failure(QStringLiteral("unknown rule: ") + parser.value(rule));
+        options.rules = judgement::RuleSet::only(*chosen);
+    }
+    bool isNumber = false;
+    parser.value(count).toLongLong(&isNumber);
+    if (!isNumber) return failure(QStringLiteral("--count takes a whole number: ") + parser.value(count));
+    options.rules.count = judgement::characterCount(parser.value(count));
+
+    if (parser.isSet(copy)) options.states.operationMode = window::kCopyMode;
+    if (parser.isSet(move)) options.states.operationMode = window::kMoveMode;
+    if (parser.isSet(keep)) options.states.folderKeep = 1;
+    if (parser.isSet(crc)) options.states.crc32 = true;
+    if (parser.isSet(afterExt)) options.states.numberAfterExtension = true;
+    if (parser.isSet(allNumbers)) options.states.checkAllNumbers = true;
+    if (parser.isSet(ignore)) options.states.ignoreOtherErrors = true;
+    if (parser.isSet(byCount)) options.states.folderNameByCount = true;
+    options.createFolders = parser.isSet(create);
+
+    if (parser.positionalArguments().isEmpty()) return failure(QStringLiteral("no PATH given"));
+    for (const QString& path : parser.positionalArguments()) {
+        const QString absolute = platform::absolutePath(path);
+        if (!platform::FileExists(absolute) && !platform::FolderExists(absolute))
+            return failure(QStringLiteral("no such file or folder: ") + path);
+        options.paths.append(absolute);
+    }
+    return {std::move(options), {}, 0};
+}
+
+}  // namespace kurumu::app

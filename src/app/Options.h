@@ -1,0 +1,34 @@
+#pragma once
+
+#include "judgement/Rules.h"
+#include "window/Settings.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The command line of the batch modes, shared by --judge and --run.
+namespace kurumu::app {
+
+enum class BatchMode { Judge, Run };
+
+struct BatchOptions {
+    BatchMode mode = BatchMode::Judge;
+    judgement::RuleSet rules;
+    window::OptionStates states;  // the options, as the window's controls would hold them
+    bool createFolders = false;
+    QStringList paths;  // absolute paths, each of which exists
+};
+
+struct ParsedArguments {
+    std::optional<BatchOptions> options;
+    QString message;  // help text (exit 0) or error (exit 2) when there are no options
+    int exitCode = 0;
+};
+
+// Parses the arguments (the program name first). Options default to the settings file
+// in the working directory, which is only read.
+ParsedArguments parseBatchArguments(const QStringList& arguments);
+
+}  // namespace kurumu::app

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace kurumu::platform {
+
+// The failure classes that the error handlers tell apart.
+enum class ErrorClass { None, VolumeFull, PermissionDenied, PathNotFound, Other };
+
+// Maps an errno value onto its class; 0 is no error.
+ErrorClass classify(int errnoValue);
+
+// The numeric code shown to the user for an errno value: the Windows codes of the
+// three classes (0x80070070 as a signed number, 70, 76) and errno itself otherwise.
+qint64 shownCode(int errnoValue);
+
+// The outcome of one file-system operation: 0 or the errno value it failed with.
+struct Status {
+    int error = 0;
+
+    bool ok() const { return error == 0; }
+    ErrorClass errorClass() const { return classify(error); }
+    qint64 code() const { return shownCode(error); }
+};
+
+template <typename T>
+struct Result {
+    T value{};
+    Status status;
+
+    bool ok() const { return status.ok(); }
+};
+
+}  // namespace kurumu::platform

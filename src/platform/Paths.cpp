@@ -1,0 +1,55 @@
+#include "platform/Paths.h"
+
+#include <QDir>
+
+namespace kurumu::platform {
+
+QString GetParentfolderName(const QString& path) {
+    const QString trimmed = withoutTrailingSeparator(path);
+    const qsizetype slash = trimmed.lastIndexOf(kSeparator);
+    if (slash < 0 || trimmed.size() == 1) return {};
+    if (slash == 0) return QString(kSeparator);
+    return trimmed.left(slash);
+}
+
+QString GetFileName(const QString& path) {
+    const QString trimmed = withoutTrailingSeparator(path);
+    if (trimmed.size() == 1 && trimmed.front() == kSeparator) return {};
+    return trimmed.mid(trimmed.lastIndexOf(kSeparator) + 1);
+}
+
+QString GetBaseName(const QString& path) {
+    const QString name = GetFileName(path);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 ? name : name.left(dot);
+}
+
+QString GetExtensionName(const QString& path) {
+    const QString name = GetFileName(path);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 ? QString() : name.mid(dot + 1);
+}
+
+QString withTrailingSeparator(const QString& path) {
+    return path.endsWith(kSeparator) ? path : path + kSeparator;
+}
+
+QString withoutTrailingSeparator(const QString& path) {
+    qsizetype end = path.size();
+    while (end > 1 && path.at(end - 1) == kSeparator) --end;
+    return path.left(end);
+}
+
+QString systemRoot() {
+    return QDir::rootPath();
+}
+
+}  // namespace kurumu::platform
+
+namespace kurumu::platform {
+
+QString absolutePath(const QString& path) {
+    return QDir::cleanPath(QDir::current().absoluteFilePath(path));
+}
+
+}  // namespace kurumu::platform

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+// Text operations on paths, as the file-system object of the original desktop answered
+// them, with "/" as the separator. None of them touches the disk.
+namespace kurumu::platform {
+
+inline constexpr QChar kSeparator = u'/';
+
+// The folder part of a path, before its last separator; the root for a path directly
+// below it, and the empty text for the root itself or a bare name.
+QString GetParentfolderName(const QString& path);
+// The last component of a path.
+QString GetFileName(const QString& path);
+// The last component without its extension (the text from its last ".").
+QString GetBaseName(const QString& path);
+// The text after the last "." of the last component; empty when there is none.
+QString GetExtensionName(const QString& path);
+
+// The path with one separator at its end (unchanged when it already ends in one).
+QString withTrailingSeparator(const QString& path);
+// The path without separators at its end; the root stays the root.
+QString withoutTrailingSeparator(const QString& path);
+
+// The root of the file system, where a drop points the destination.
+QString systemRoot();
+
+}  // namespace kurumu::platform
+
+namespace kurumu::platform {
+
+// The path made absolute against the working directory, with "." and ".." resolved as text.
+QString absolutePath(const QString& path);
+
+}  // namespace kurumu::platform

@@ -1,0 +1,53 @@
+#include "platform/SignalCloser.h"
+
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <array>
+#include <csignal>
+
+namespace kurumu::platform {
+
+namespace {
+
+std::array<int, 2> g_pipe{-1, -1};  // Read end, write end; one closer per process.
+
+constexpr std::array kSignals{SIGTERM, SIGINT, SIGHUP};
+
+extern "C" void onSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+}  // namespace
+
+SignalCloser::SignalCloser(QObject* parent) : QObject(parent) {
+    if (g_pipe[0] >= 0 || ::pipe2(g_pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) return;
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SignalCloser::drain);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : kSignals) ::sigaction(signal, &action, nullptr);
+}
+
+SignalCloser::~SignalCloser() {
+    if (m_notifier == nullptr) return;
+    for (const int signal : kSignals) ::signal(signal, SIG_DFL);
+    ::close(g_pipe[0]);
+    ::close(g_pipe[1]);
+    g_pipe = {-1, -1};
+}
+
+void SignalCloser::drain() {
+    std::array<char, 64> bytes{};
+    while (::read(g_pipe[0], bytes.data(), bytes.size()) > 0) {
+    }
+    Q_EMIT closeRequested();
+}
+
+}  // namespace kurumu::platform

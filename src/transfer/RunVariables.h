@@ -1,0 +1,20 @@
+#pragma once
+
+#include "transfer/NameCounter.h"
+
+#include <QString>
+
+#include <cstdint>
+
+namespace kurumu::transfer {
+
+// The variables that the run driver, the transfer routines and the Stop button share.
+struct RunVariables {
+    QString strLog;              // the run log, each line after "\r\n"
+    std::int16_t intCancel = 0;  // 1 = stop requested
+    NameCounter varNameCount;    // the sequence numbers handed out per file name
+};
+
+inline constexpr std::int16_t kStopRequested = 1;
+
+}  // namespace kurumu::transfer

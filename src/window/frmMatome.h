@@ -1,0 +1,135 @@
+#pragma once
+
+#include "judgement/Rules.h"
+#include "transfer/RunVariables.h"
+#include "window/Settings.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace kurumu::window {
+
+class WindowRunHost;
+
+// The program's one window. Its controls hold every option and both item lists; each
+// handler is the control's name and the event.
+class frmMatome final : public QWidget {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(frmMatome)
+
+public:
+    explicit frmMatome(QWidget* parent = nullptr);
+    ~frmMatome() override;
+
+    // Takes paths as one drop onto the item list (the command line's paths).
+    void dropPaths(const QStringList& paths);
+
+    // Called where the window lets its pending events be processed during a run; tests
+    // use it to act at a chosen moment (press Stop, create a file).
+    void setProcessEventsHook(std::function<void()> hook);
+
+    bool runUnderWay() const { return m_runUnderWay; }
+    transfer::RunVariables& runVariables() { return m_runVariables; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    friend class WindowRunHost;
+
+    void createControls();
+    void createMenus();
+    void setTabOrder();
+    QAction* addOptionItem(QMenu* menu, const QString& name, const QString& caption, bool shown);
+
+    void Form_Initialize();
+    void Form_Unload();
+    void Form_Resize();
+    void Form_MouseDown(Qt::MouseButton button, const QPoint& globalPosition);
+    void lstFolderlist_MouseDown(Qt::MouseButton button, const QPoint& globalPosition);
+    void lstFolderlist_OLEDragDrop(const QStringList& paths);
+    void mnuFolderName_Click();
+    void mnuDelete_Click();
+    void mnuHanten_Click();
+    void mnuReMatome_Click();
+    void ruleMenu_Click(judgement::Rule rule);
+    void txtMojisuu_Change();
+    void cmdCF_Click();
+    void cmdEXEC_Click();
+    void cmdCancel_Click();
+    void MatomeHantei();
+
+    void applyOptionStates(const OptionStates& states);
+    OptionStates optionStates() const;
+    judgement::RuleSet ruleSet() const;
+    QAction* ruleAction(judgement::Rule rule) const;
+    void setJudgementControlsEnabled(bool enabled);
+    void runJudgedGroups();
+    bool runGroup(const QString& leader, const QStringList& members);
+    void setCaptionTimes(const QString& startTime, const QString& endTime);
+    bool ensureGatheringFolder(const QString& path);
+    void processPendingEvents();
+    int folderKeepValue() const;
+
+    // Controls, in the order the window creates them; all owned by the window as Qt children.
+    QPushButton* cmdDelete = nullptr;
+    QPushButton* cmdCF = nullptr;
+    QListWidget* lstHlist = nullptr;
+    QLineEdit* txtMojisuu = nullptr;
+    QListWidget* lstFolderlist = nullptr;
+    QPushButton* cmdCancel = nullptr;
+    QPushButton* cmdEXEC = nullptr;
+    QComboBox* cmbMorC = nullptr;
+    QCheckBox* chkFolderKeep = nullptr;
+    QPlainTextEdit* rtfMatomefile = nullptr;
+    QProgressBar* prgbShinkou = nullptr;
+    QLineEdit* txtPath = nullptr;
+    QLabel* lblComplete = nullptr;
+    QLabel* lblMojisuu2 = nullptr;
+    QLabel* lblMojisuu1 = nullptr;
+
+    QMenu* mnuListProcess = nullptr;
+    QAction* mnuDelete = nullptr;
+    QAction* mnuHanten = nullptr;
+    QAction* mnuReMatome = nullptr;
+    QMenu* mnuPopup = nullptr;
+    QAction* mnuEB = nullptr;
+    QAction* mnuNumPosition = nullptr;
+    QAction* mnuCRC32 = nullptr;
+    QAction* mnuGenmitsu = nullptr;
+    QAction* mnuErrMushi = nullptr;
+    QAction* mnuFolderName = nullptr;
+    QMenu* mnuMatomeAuto = nullptr;
+    QAction* mnuMatomeAutoNone = nullptr;
+    QAction* mnuMatomeAuto1 = nullptr;
+    QAction* mnuMatomeAuto2 = nullptr;
+    QAction* mnuMatomeAuto4 = nullptr;
+    QAction* mnuMatomeAuto3 = nullptr;
+
+    transfer::RunVariables m_runVariables;
+    std::unique_ptr<WindowRunHost> m_runHost;
+    std::function<void()> m_processEventsHook;
+    bool m_runUnderWay = false;
+    bool m_unloaded = false;
+};
+
+}  // namespace kurumu::window
