@@ -61,8 +61,8 @@ Status CreateFolder(const QString& path) {
 Result<FileInfo> fileInfo(const QString& path) {
     struct stat info {};
     if (!lstatPath(path, info)) return {{}, lastError()};
-    return {{static_cast<qint64>(info.st_size), S_ISLNK(info.st_mode), static_cast<quint64>(info.st_dev),
-             static_cast<quint64>(info.st_ino)},
+    return {{static_cast<qint64>(info.st_size), S_ISLNK(info.st_mode), S_ISREG(info.st_mode),
+             static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino)},
             {}};
 }
 

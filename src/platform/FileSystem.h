@@ -27,6 +27,7 @@ Status CreateFolder(const QString& path);
 struct FileInfo {
     qint64 length = 0;
     bool isSymlink = false;
+    bool isRegular = false;
     quint64 device = 0;
     quint64 inode = 0;
 };

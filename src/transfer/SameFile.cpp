@@ -44,6 +44,8 @@ platform::Result<bool> sameContents(const QString& source, const QString& destin
         if (!destinationTarget.ok()) return {false, destinationTarget.status};
         return {sourceTarget.value == destinationTarget.value, {}};
     }
+    // Anything else that is not a plain file (a pipe, a device) holds no contents to compare.
+    if (!sourceInfo.value.isRegular || !destinationInfo.value.isRegular) return {false, {}};
     if (!compareChecksums) return {true, {}};
     const auto sourceCrc = checksum::GetFileCRC(source);
     if (!sourceCrc.ok()) return {false, sourceCrc.status};

@@ -207,6 +207,10 @@ void frmMatome::createControls() {
         named(new QLabel(QStringLiteral("ファイル/フォルダ名の最初から"), this), QStringLiteral("lblMojisuu1"));
     lblMojisuu1->setGeometry(rectFromTwips(600, 120, 3255, 255));
 
+    // A press on a label or the progress bar is not a press on the window's background.
+    for (QWidget* control : std::initializer_list<QWidget*>{lblComplete, lblMojisuu1, lblMojisuu2, prgbShinkou})
+        control->setAttribute(Qt::WA_NoMousePropagation);
+
     connect(cmdCF, &QPushButton::clicked, this, &frmMatome::cmdCF_Click);
     connect(cmdEXEC, &QPushButton::clicked, this, &frmMatome::cmdEXEC_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmMatome::cmdCancel_Click);
@@ -387,12 +391,13 @@ void frmMatome::Form_Resize() {
     // The outer size counts the frame; before the window has one, the built frame stands in.
     QSize frame = frameGeometry().size() - size();
     if (frame.isEmpty()) frame = sizeFromTwips(kOuterWidth - kClientWidth, kOuterHeight - kClientHeight);
-    const int outerWidth = toTwips(width() + frame.width());
-    const int outerHeight = toTwips(height() + frame.height());
+    int outerWidth = toTwips(width() + frame.width());
+    int outerHeight = toTwips(height() + frame.height());
     if (outerHeight < kOuterHeight || outerWidth < kOuterWidth) {
-        resize(std::max(width(), toPixels(kOuterWidth) - frame.width()),
-               std::max(height(), toPixels(kOuterHeight) - frame.height()));
-        return;  // the resize raises this handler again with the new size
+        outerWidth = std::max(outerWidth, kOuterWidth);
+        outerHeight = std::max(outerHeight, kOuterHeight);
+        // The handler runs through with the new size; the resize may raise it once more.
+        resize(toPixels(outerWidth) - frame.width(), toPixels(outerHeight) - frame.height());
     }
     lstFolderlist->resize(toPixels(outerWidth - kListWidthMargin), toPixels(outerHeight - kListHeightMargin));
     const int buttonTop = toPixels(outerHeight - kButtonTopMargin);

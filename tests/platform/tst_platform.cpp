@@ -1,0 +1,234 @@
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "support/TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+
+using namespace kurumu;
+using platform::PlaceOutcome;
+
+class TestPlatform : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void pathParts_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("extension");
+        const auto row = [](const char* name, const char* path, const char* parent, const char* file, const char* base,
+                            const char* extension) {
+            QTest::newRow(name) << QString::fromUtf8(path) << QString::fromUtf8(parent) << QString::fromUtf8(file)
+                                << QString::fromUtf8(base) << QString::fromUtf8(extension);
+        };
+        row("file", "/in/photo.jpg", "/in", "photo.jpg", "photo", "jpg");
+        row("in root", "/a.txt", "/", "a.txt", "a", "txt");
+        row("root", "/", "", "", "", "");
+        row("no extension", "/in/readme", "/in", "readme", "readme", "");
+        row("double extension", "/in/a.tar.gz", "/in", "a.tar.gz", "a.tar", "gz");
+        row("dotfile", "/in/.profile", "/in", ".profile", "", "profile");
+        row("dotted folder", "/in/notes.old/", "/in", "notes.old", "notes", "old");
+    }
+
+    void pathParts() {
+        QFETCH(QString, path);
+        QFETCH(QString, parent);
+        QFETCH(QString, name);
+        QFETCH(QString, base);
+        QFETCH(QString, extension);
+        QCOMPARE(platform::GetParentfolderName(path), parent);
+        QCOMPARE(platform::GetFileName(path), name);
+        QCOMPARE(platform::GetBaseName(path), base);
+        QCOMPARE(platform::GetExtensionName(path), extension);
+    }
+
+    void errorTable() {
+        QCOMPARE(platform::shownCode(ENOSPC), -2147024784LL);
+        QCOMPARE(platform::shownCode(EDQUOT), -2147024784LL);
+        for (const int error : {EACCES, EPERM, EROFS, ETXTBSY, EBUSY}) QCOMPARE(platform::shownCode(error), 70LL);
+        for (const int error : {ENOENT, ENOTDIR}) QCOMPARE(platform::shownCode(error), 76LL);
+        QCOMPARE(platform::shownCode(EEXIST), static_cast<qint64>(EEXIST));
+        QCOMPARE(platform::classify(0), platform::ErrorClass::None);
+        QCOMPARE(platform::systemRoot(), QStringLiteral("/"));
+    }
+
+    void existenceIsLstat() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("f"));
+        const QString folder = dir.filePath(QStringLiteral("d"));
+        const QString linkToFolder = dir.filePath(QStringLiteral("l"));
+        test::writeFile(file, "x");
+        test::makeFolder(folder);
+        QVERIFY(QFile::link(folder, linkToFolder));
+        QVERIFY(platform::FileExists(file));
+        QVERIFY(!platform::FolderExists(file));
+        QVERIFY(platform::FolderExists(folder));
+        QVERIFY(!platform::FileExists(folder));
+        QVERIFY(platform::FileExists(linkToFolder));  // a link is a file, never a folder to walk
+        QVERIFY(!platform::FolderExists(linkToFolder));
+        const auto listing = platform::listFolder(dir.path());
+        QVERIFY(listing.ok());
+        QCOMPARE(listing.value.files.size(), 2);
+        QCOMPARE(listing.value.subfolders, QStringList{folder});
+    }
+
+    void undecodableNamesAreKeptApart() {
+        QTemporaryDir dir;
+        const QByteArray bad = QFile::encodeName(dir.path()) + "/bad\xff\xfe";
+        const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        const auto listing = platform::listFolder(dir.path());
+        QVERIFY(listing.value.files.isEmpty());
+        QCOMPARE(listing.value.undecodableNames, QList<QByteArray>{QByteArray("bad\xff\xfe")});
+    }
+
+    void readOnlyFileNeedsForce() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("ro"));
+        test::writeFile(file, "x");
+        QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner));
+        QCOMPARE(platform::DeleteFile(file, false).code(), 70);
+        QVERIFY(test::exists(file));
+        QVERIFY(platform::DeleteFile(file, true).ok());
+        QVERIFY(!test::exists(file));
+        QCOMPARE(platform::DeleteFile(file, true).code(), 76);
+    }
+
+    void moveNeverReplaces() {
+        QTemporaryDir dir;
+        const QString source = dir.filePath(QStringLiteral("s"));
+        const QString taken = dir.filePath(QStringLiteral("t"));
+        test::writeFile(source, "source");
+        test::writeFile(taken, "taken");
+        QCOMPARE(platform::moveFileNoReplace(source, taken).outcome, PlaceOutcome::Occupied);
+        QCOMPARE(test::readFile(taken), QByteArray("taken"));
+        QCOMPARE(test::readFile(source), QByteArray("source"));
+        QCOMPARE(platform::copyFileNoReplace(source, taken).outcome, PlaceOutcome::Occupied);
+        QCOMPARE(test::readFile(taken), QByteArray("taken"));
+
+        const QString free = dir.filePath(QStringLiteral("free"));
+        QCOMPARE(platform::moveFileNoReplace(source, free).outcome, PlaceOutcome::Placed);
+        QVERIFY(!test::exists(source));
+        QCOMPARE(test::readFile(free), QByteArray("source"));
+
+        const auto missing = platform::moveFileNoReplace(free, dir.filePath(QStringLiteral("no/where")));
+        QCOMPARE(missing.outcome, PlaceOutcome::Failed);
+        QCOMPARE(missing.status.code(), 76);
+    }
+
+    void copyKeepsTimeAndMode() {
+        QTemporaryDir dir;
+        const QString source = dir.filePath(QStringLiteral("s"));
+        test::writeFile(source, QByteArray(300000, 'q'));
+        QVERIFY(QFile::setPermissions(source, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup));
+        const std::array<struct timespec, 2> times{{{1000000000, 0}, {1000000000, 123456789}}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(source).constData(), times.data(), 0), 0);
+
+        const QString copy = dir.filePath(QStringLiteral("c"));
+        QCOMPARE(platform::copyFileNoReplace(source, copy).outcome, PlaceOutcome::Placed);
+        QCOMPARE(test::readFile(copy), QByteArray(300000, 'q'));
+        struct stat a {
+        }, b{};
+        ::stat(QFile::encodeName(source).constData(), &a);
+        ::stat(QFile::encodeName(copy).constData(), &b);
+        QCOMPARE(b.st_mode & 07777, a.st_mode & 07777);
+        QCOMPARE(b.st_mtim.tv_sec, a.st_mtim.tv_sec);
+        QCOMPARE(b.st_mtim.tv_nsec, a.st_mtim.tv_nsec);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);  // no leftover
+    }
+
+    void linksAreTransferredAsLinks() {
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("target"));
+        const QString link = dir.filePath(QStringLiteral("link"));
+        test::writeFile(target, "data");
+        QVERIFY(QFile::link(target, link));
+        const QString copy = dir.filePath(QStringLiteral("copy"));
+        QCOMPARE(platform::copyFileNoReplace(link, copy).outcome, PlaceOutcome::Placed);
+        QCOMPARE(QFileInfo(copy).symLinkTarget(), target);
+        const QString moved = dir.filePath(QStringLiteral("moved"));
+        QCOMPARE(platform::moveFileNoReplace(link, moved).outcome, PlaceOutcome::Placed);
+        QCOMPARE(QFileInfo(moved).symLinkTarget(), target);
+        QCOMPARE(test::readFile(target), QByteArray("data"));
+    }
+
+    // tmpfs to disk and back: the contents arrive whole, the source goes only after.
+    void moveAcrossFileSystems() {
+        KURUMU_REQUIRE_ROOT();
+        QTemporaryDir dir;
+        test::Tmpfs tmpfs(dir.filePath(QStringLiteral("mnt")), QStringLiteral("4m"));
+        if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
+        const QByteArray data(1024 * 1024 + 17, 'z');
+        const QString onTmpfs = tmpfs.path() + QStringLiteral("/f");
+        const QString onDisk = dir.filePath(QStringLiteral("f"));
+        test::writeFile(onTmpfs, data);
+        QCOMPARE(platform::moveFileNoReplace(onTmpfs, onDisk).outcome, PlaceOutcome::Placed);
+        QVERIFY(!test::exists(onTmpfs));
+        QCOMPARE(test::readFile(onDisk), data);
+        QCOMPARE(platform::moveFileNoReplace(onDisk, onTmpfs).outcome, PlaceOutcome::Placed);
+        QVERIFY(!test::exists(onDisk));
+        QCOMPARE(test::readFile(onTmpfs), data);
+    }
+
+    // A volume too small: the move fails as "volume full", no partial copy is left, and
+    // the source stays whole.
+    void fullVolume() {
+        KURUMU_REQUIRE_ROOT();
+        QTemporaryDir dir;
+        test::Tmpfs tmpfs(dir.filePath(QStringLiteral("mnt")), QStringLiteral("256k"));
+        if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
+        const QByteArray data(600 * 1024, 'f');
+        const QString source = dir.filePath(QStringLiteral("big"));
+        test::writeFile(source, data);
+        const QString target = tmpfs.path() + QStringLiteral("/big");
+        for (const bool move : {true, false}) {
+            const auto result =
+                move ? platform::moveFileNoReplace(source, target) : platform::copyFileNoReplace(source, target);
+            QCOMPARE(result.outcome, PlaceOutcome::Failed);
+            QCOMPARE(result.status.errorClass(), platform::ErrorClass::VolumeFull);
+            QVERIFY(!test::exists(target));
+            QVERIFY(QDir(tmpfs.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
+            QCOMPARE(test::readFile(source), data);
+        }
+    }
+
+    void readOnlyMountRefuses() {
+        KURUMU_REQUIRE_ROOT();
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("ro"));
+        test::makeFolder(folder);
+        test::writeFile(folder + QStringLiteral("/x"), "x");
+        test::ReadOnlyView view(folder, dir.filePath(QStringLiteral("view")));
+        if (!view.mounted()) QSKIP("cannot make a read-only bind mount here");
+        const QString source = dir.filePath(QStringLiteral("s"));
+        test::writeFile(source, "s");
+        const auto copied = platform::copyFileNoReplace(source, dir.filePath(QStringLiteral("view/s")));
+        QCOMPARE(copied.status.code(), 70);
+        QCOMPARE(platform::DeleteFile(dir.filePath(QStringLiteral("view/x")), true).code(), 70);
+        QCOMPARE(platform::CreateFolder(dir.filePath(QStringLiteral("view/d"))).code(), 70);
+    }
+
+    void emptyFolderRemoval() {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("d"));
+        test::makeFolder(folder + QStringLiteral("/sub"));
+        QCOMPARE(platform::removeEmptyFolder(folder).error, ENOTEMPTY);
+        QVERIFY(platform::removeEmptyFolder(folder + QStringLiteral("/sub")).ok());
+        QVERIFY(platform::removeEmptyFolder(folder).ok());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlatform)
+#include "tst_platform.moc"

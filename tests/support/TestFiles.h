@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// Real files for the tests, and the real faults this machine can make.
+namespace kurumu::test {
+
+void writeFile(const QString& path, const QByteArray& contents);
+QByteArray readFile(const QString& path);
+bool exists(const QString& path);
+void makeFolder(const QString& path);
+
+// True when the test runs as root, which can mount file systems.
+bool isRoot();
+
+// A small tmpfs mounted for one test and unmounted after it; empty when it cannot be made.
+class Tmpfs {
+public:
+    static std::optional<QString> skipReason();
+    explicit Tmpfs(const QString& mountPoint, const QString& size);
+    Tmpfs(const Tmpfs&) = delete;
+    Tmpfs& operator=(const Tmpfs&) = delete;
+    ~Tmpfs();
+    bool mounted() const { return m_mounted; }
+    const QString& path() const { return m_path; }
+
+private:
+    QString m_path;
+    bool m_mounted = false;
+};
+
+// A read-only bind mount of a folder for one test.
+class ReadOnlyView {
+public:
+    ReadOnlyView(const QString& folder, const QString& mountPoint);
+    ReadOnlyView(const ReadOnlyView&) = delete;
+    ReadOnlyView& operator=(const ReadOnlyView&) = delete;
+    ~ReadOnlyView();
+    bool mounted() const { return m_mounted; }
+
+private:
+    QString m_path;
+    bool m_mounted = false;
+};
+
+}  // namespace kurumu::test
+
+// Skips the calling test with a reason when root is not available for a mount.
+#define KURUMU_REQUIRE_ROOT()                                                         \
+    do {                                                                              \
+        if (!kurumu::test::isRoot()) QSKIP("needs root to mount a file system here"); \
+    } while (false)

@@ -1,0 +1,317 @@
+#include "support/RecordingHost.h"
+#include "support/TestFiles.h"
+#include "transfer/SameFile.h"
+#include "transfer/Transfer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kurumu;
+using transfer::Option;
+
+namespace {
+
+// A source folder and a destination folder, with a host and the run variables.
+struct Scene {
+    QTemporaryDir dir;
+    QString in = dir.filePath("in") + '/';
+    QString out = dir.filePath("out") + '/';
+    test::RecordingHost host;
+    transfer::RunVariables vars;
+    transfer::Transfer transfer{vars, host};
+
+    Scene() {
+        test::makeFolder(in);
+        test::makeFolder(out);
+    }
+    QString source(const QString& name, const QByteArray& data) {
+        test::writeFile(in + name, data);
+        return in + name;
+    }
+    void existing(const QString& name, const QByteArray& data) { test::writeFile(out + name, data); }
+    QStringList logLines() const { return vars.strLog.split("\r\n", Qt::SkipEmptyParts); }
+    QStringList outNames() const { return QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+};
+
+}  // namespace
+
+class TestFileTransfer : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void sameFolder() {
+        for (const auto& family : {transfer::kMove, transfer::kCopy2}) {
+            Scene s;
+            const QString file = s.source("a.txt", "a");
+            s.transfer.transferFile(family, file, s.in);
+            const QString suffix =
+                family.operation == transfer::Operation::Move ? "…移動元と移動先が同じ" : "…コピー元とコピー先が同じ";
+            QCOMPARE(s.logLines(), QStringList{s.in + "a.txt" + suffix});
+            QCOMPARE(s.host.statuses, s.logLines());
+            QCOMPARE(test::readFile(file), QByteArray("a"));
+        }
+    }
+
+    void freeName() {
+        Scene s;
+        s.transfer.FileMove2(s.source("a.txt", "a"), s.out);
+        QCOMPARE(s.vars.strLog, "\r\n" + s.in + "a.txt…Move");
+        QCOMPARE(s.outNames(), QStringList{"a.txt"});
+        QVERIFY(!test::exists(s.in + "a.txt"));
+        Scene c;
+        c.transfer.FileCopy(c.source("a.txt", "a"), c.out);
+        QCOMPARE(c.logLines(), QStringList{c.in + "a.txt…Copy"});
+        QCOMPARE(test::readFile(c.in + "a.txt"), QByteArray("a"));
+        QCOMPARE(test::readFile(c.out + "a.txt"), QByteArray("a"));
+        QVERIFY(c.host.warnings.isEmpty());
+    }
+
+    void numberedNames_data() {
+        QTest::addColumn<bool>("afterName");
+        QTest::addColumn<bool>("checkAll");
+        QTest::addColumn<QStringList>("taken");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("before extension") << false << false << QStringList{"photo.jpg"} << "photo_000.jpg";
+        QTest::newRow("after name") << true << false << QStringList{"photo.jpg"} << "photo.jpg_000";
+        QTest::newRow("000 taken too") << false << false << QStringList{"photo.jpg", "photo_000.jpg"}
+                                       << "photo_001.jpg";
+        QTest::newRow("every number tested")
+            << false << true << QStringList{"photo.jpg", "photo_000.jpg", "photo_001.jpg"} << "photo_002.jpg";
+    }
+
+    void numberedNames() {
+        QFETCH(bool, afterName);
+        QFETCH(bool, checkAll);
+        QFETCH(QStringList, taken);
+        QFETCH(QString, stored);
+        Scene s;
+        s.host.options[Option::CheckAllNumbers] = checkAll;
+        for (const QString& name : taken) s.existing(name, "other length");
+        s.transfer.transferFile(afterName ? transfer::kMove : transfer::kMove2, s.source("photo.jpg", "new"), s.out);
+        QCOMPARE(s.logLines(), QStringList{s.in + stored + "…Rename後Move"});
+        QCOMPARE(test::readFile(s.out + stored), QByteArray("new"));
+        for (const QString& name : taken) QCOMPARE(test::readFile(s.out + name), QByteArray("other length"));
+    }
+
+    // Without the extension the log keeps the dot of the pattern; the file has none.
+    void numberWithoutExtension() {
+        Scene s;
+        s.existing("readme", "xx");
+        s.transfer.FileCopy2(s.source("readme", "y"), s.out);
+        QCOMPARE(s.logLines(), QStringList{s.in + "readme_000.…Rename後Copy"});
+        QCOMPARE(s.outNames(), (QStringList{"readme", "readme_000"}));
+        QCOMPARE(transfer::numberedCandidate("a_000.txt", 0, transfer::NumberPlace::BeforeExtension).diskName,
+                 "a_000_000.txt");
+        QCOMPARE(transfer::numberedCandidate("x.txt", 1234, transfer::NumberPlace::AfterName).logText, "x.txt_1234");
+    }
+
+    void sameLength_data() {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("crc");
+        QTest::addColumn<QByteArray>("existing");
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QStringList>("outNames");
+        QTest::addColumn<bool>("sourceStays");
+        QTest::newRow("move, equal length")
+            << true << false << QByteArray("abc") << "a.txt…Delete" << QStringList{"a.txt"} << false;
+        QTest::newRow("copy, equal length")
+            << false << false << QByteArray("abc") << "a.txt…同一ファイルあり" << QStringList{"a.txt"} << true;
+        QTest::newRow("move, checksums differ") << true << true << QByteArray("xyz") << "a_000.txt…Rename後Move"
+                                                << QStringList{"a.txt", "a_000.txt"} << false;
+        QTest::newRow("move, checksums agree")
+            << true << true << QByteArray("abc") << "a.txt…Delete" << QStringList{"a.txt"} << false;
+        QTest::newRow("copy, checksums differ") << false << true << QByteArray("xyz") << "a_000.txt…Rename後Copy"
+                                                << QStringList{"a.txt", "a_000.txt"} << true;
+    }
+
+    void sameLength() {
+        QFETCH(bool, move);
+        QFETCH(bool, crc);
+        QFETCH(QByteArray, existing);
+        QFETCH(QString, suffix);
+        QFETCH(QStringList, outNames);
+        QFETCH(bool, sourceStays);
+        Scene s;
+        s.host.options[Option::Crc32] = crc;
+        s.existing("a.txt", existing);
+        s.transfer.transferFile(move ? transfer::kMove2 : transfer::kCopy2, s.source("a.txt", "abc"), s.out);
+        QCOMPARE(s.logLines(), QStringList{s.in + suffix});
+        QCOMPARE(s.outNames(), outNames);
+        QCOMPARE(test::readFile(s.out + "a.txt"), existing);  // never replaced
+        QCOMPARE(test::exists(s.in + "a.txt"), sourceStays);
+    }
+
+    void emptyFilesAreTheSame() {
+        for (const bool crc : {false, true}) {
+            Scene s;
+            s.host.options[Option::Crc32] = crc;
+            s.existing("e", {});
+            s.transfer.FileMove(s.source("e", {}), s.out);
+            QCOMPARE(s.logLines(), QStringList{s.in + "e…Delete"});
+            QVERIFY(!test::exists(s.in + "e"));
+        }
+    }
+
+    // Without checking every number the counter goes on from the last number handed out,
+    // past an identical file at 000; checking every number finds it.
+    void counterVersusEveryNumber() {
+        for (const bool checkAll : {false, true}) {
+            Scene s;
+            s.host.options[Option::CheckAllNumbers] = checkAll;
+            s.host.options[Option::Crc32] = true;
+            s.existing("p.jpg", "AAAA");
+            s.transfer.FileMove2(s.source("p.jpg", "BBBB"), s.out);  // stored as p_000.jpg
+            test::makeFolder(s.in + "second");
+            test::writeFile(s.in + "second/p.jpg", "BBBB");
+            s.transfer.FileMove2(s.in + "second/p.jpg", s.out);
+            const QString second = s.logLines().last();
+            if (checkAll) {
+                QCOMPARE(second, s.in + "second/p_000.jpg…Delete");
+                QCOMPARE(s.outNames(), (QStringList{"p.jpg", "p_000.jpg"}));
+            } else {
+                QCOMPARE(second, s.in + "second/p_001.jpg…Rename後Move");
+                QCOMPARE(s.outNames(), (QStringList{"p.jpg", "p_000.jpg", "p_001.jpg"}));
+            }
+        }
+    }
+
+    void stopAlreadyRequested() {
+        Scene s;
+        s.vars.intCancel = 1;
+        s.transfer.FileMove(s.source("a", "a"), s.out);
+        QVERIFY(s.vars.strLog.isEmpty());
+        QVERIFY(s.host.statuses.isEmpty());
+        QCOMPARE(s.host.eventsProcessed, 1);
+        QVERIFY(test::exists(s.in + "a"));
+    }
+
+    void missingDestination() {
+        Scene s;
+        s.transfer.FileMove2(s.source("a.txt", "a"), s.out + "missing/");
+        QCOMPARE(s.logLines(), QStringList{s.in + "a.txt…Move"});
+        QCOMPARE(s.host.warnings.size(), 1);
+        QCOMPARE(s.host.warnings[0].title, "くるみ");
+        QCOMPARE(s.host.warnings[0].text, "指定されたパスが見つからない。");
+        QCOMPARE(s.vars.intCancel, 1);
+        QVERIFY(test::exists(s.in + "a.txt"));
+    }
+
+    // A file leader: the destination names a file, not a folder.
+    void destinationIsAFile() {
+        Scene s;
+        const QString leader = s.source("leader.txt", "l");
+        s.transfer.FileMove(leader, leader + '/');
+        QCOMPARE(s.host.warningTexts(), QStringList{"指定されたパスが見つからない。"});
+        QCOMPARE(test::readFile(leader), QByteArray("l"));
+    }
+
+    void otherErrorsAndTheirOption() {
+        for (const bool ignore : {false, true}) {
+            Scene s;
+            s.host.options[Option::IgnoreOtherErrors] = ignore;
+            // A destination behind a link to itself: an error outside the three classes (ELOOP).
+            QVERIFY(QFile::link(s.out + "loop", s.out + "loop"));
+            s.transfer.FileCopy(s.source("a", "x"), s.out + "loop/");
+            QCOMPARE(s.host.warningTexts(), ignore ? QStringList{} : QStringList{"詳細不明なエラー(40)"});
+            QCOMPARE(s.vars.intCancel, ignore ? 0 : 1);
+        }
+    }
+
+    // Another program takes the name between the test and the move: it is not overwritten.
+    void nameTakenMeanwhile() {
+        for (const auto& family : {transfer::kMove2, transfer::kCopy2}) {
+            Scene s;
+            s.host.onStatus = [&s](const QString& line) {
+                if (line.endsWith("a.txt…Move") || line.endsWith("a.txt…Copy")) s.existing("a.txt", "raced");
+            };
+            s.transfer.transferFile(family, s.source("a.txt", "mine"), s.out);
+            QCOMPARE(test::readFile(s.out + "a.txt"), QByteArray("raced"));
+            QCOMPARE(test::readFile(s.out + "a_000.txt"), QByteArray("mine"));
+            QCOMPARE(s.logLines().last(),
+                     s.in + (family.operation == transfer::Operation::Move ? "a_000.txt…Rename後Move"
+                                                                           : "a_000.txt…Rename後Copy"));
+        }
+    }
+
+    // The destination names the source folder by another spelling: the file is found as
+    // itself and never deleted.
+    void destinationIsTheSourceByALink() {
+        Scene s;
+        const QString link = s.dir.filePath("link");
+        QVERIFY(QFile::link(s.in, link));
+        s.transfer.FileMove(s.source("a.txt", "a"), link + '/');
+        QCOMPARE(s.logLines(), QStringList{s.in + "a.txt…移動元と移動先が同じ"});
+        QCOMPARE(test::readFile(s.in + "a.txt"), QByteArray("a"));
+    }
+
+    // A link and a plain file of one length are never the same file.
+    void linkIsNotTheFileOfItsLength() {
+        Scene s;
+        const QString target = s.dir.filePath("t");
+        test::writeFile(target, "t");
+        QVERIFY(QFile::link(target, s.in + "x"));
+        s.existing("x", QByteArray(target.toUtf8().size(), 'p'));
+        s.transfer.FileMove2(s.in + "x", s.out);
+        QCOMPARE(s.logLines(), QStringList{s.in + "x_000.…Rename後Move"});
+        QCOMPARE(QFileInfo(s.out + "x_000").symLinkTarget(), target);
+        QCOMPARE(test::readFile(s.out + "x"), QByteArray(target.toUtf8().size(), 'p'));
+    }
+
+    void counterBeyondSixteenBits() {
+        transfer::NameCounter counter;
+        for (qint64 i = 0; i < 40000; ++i) QCOMPARE(counter.GetRenban("n"), i);
+        QCOMPARE(counter.GetRenban("N"), 0);
+        counter.reset();
+        QCOMPARE(counter.GetRenban("n"), 0);
+    }
+
+    void fullVolume() {
+        KURUMU_REQUIRE_ROOT();
+        Scene s;
+        test::Tmpfs tmpfs(s.dir.filePath("full"), "256k");
+        if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
+        const QByteArray data(700 * 1024, 'd');
+        for (const auto& family : {transfer::kMove2, transfer::kCopy2}) {
+            s.vars = {};
+            s.host.warnings.clear();
+            const QString file = s.source("big.bin", data);
+            s.transfer.transferFile(family, file, tmpfs.path() + '/');
+            QCOMPARE(s.host.warningTexts(), QStringList{"書き込み先の容量不足。"});
+            QCOMPARE(s.vars.intCancel, 1);
+            QVERIFY(QDir(tmpfs.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
+            QCOMPARE(test::readFile(file), data);
+        }
+    }
+
+    void permissionDenied() {
+        KURUMU_REQUIRE_ROOT();
+        Scene s;
+        test::ReadOnlyView view(s.out, s.dir.filePath("ro"));
+        if (!view.mounted()) QSKIP("cannot make a read-only bind mount here");
+        s.transfer.FileCopy2(s.source("a.txt", "a"), s.dir.filePath("ro") + '/');
+        QCOMPARE(s.logLines(), QStringList{s.in + "a.txt…Copy"});
+        QCOMPARE(s.host.warningTexts(), QStringList{"ファイル書き込みエラー。"});
+        QCOMPARE(s.vars.intCancel, 1);
+    }
+
+    void moveAcrossFileSystems() {
+        KURUMU_REQUIRE_ROOT();
+        Scene s;
+        test::Tmpfs tmpfs(s.dir.filePath("other"), "8m");
+        if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
+        const QByteArray data(3 * 1024 * 1024 + 5, 'm');
+        s.transfer.FileMove2(s.source("m.bin", data), tmpfs.path() + '/');
+        QVERIFY(s.host.warnings.isEmpty());
+        QVERIFY(!test::exists(s.in + "m.bin"));
+        QCOMPARE(test::readFile(tmpfs.path() + "/m.bin"), data);
+        s.transfer.FileMove2(tmpfs.path() + "/m.bin", s.in);
+        QCOMPARE(test::readFile(s.in + "m.bin"), data);
+        QVERIFY(!test::exists(tmpfs.path() + "/m.bin"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileTransfer)
+#include "tst_file_transfer.moc"

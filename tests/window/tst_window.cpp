@@ -1,0 +1,484 @@
+#include "support/TestFiles.h"
+#include "window/MessageBox.h"
+#include "window/frmMatome.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <memory>
+
+using namespace kurumu;
+using window::frmMatome;
+
+namespace {
+
+QByteArray sjis(const QString& text) {
+    return QStringEncoder("Shift_JIS").encode(text);
+}
+
+QByteArray sjisLines(const QStringList& lines) {
+    QByteArray bytes;
+    for (const QString& line : lines) bytes += sjis(line) + "\r\n";
+    return bytes;
+}
+
+QStringList linesOf(const QListWidget* list) {
+    QStringList lines;
+    for (int row = 0; row < list->count(); ++row) lines.append(list->item(row)->text());
+    return lines;
+}
+
+// One window in a working directory of its own, with its message boxes recorded.
+struct Scene {
+    QTemporaryDir dir;
+    QString root = dir.path() + '/';
+    QString previousDirectory = QDir::currentPath();
+    QList<window::MessageRecord> messages;
+    std::unique_ptr<frmMatome> window;
+
+    explicit Scene(const QByteArray& settings = {}) {
+        QDir::setCurrent(dir.path());
+        if (!settings.isEmpty()) test::writeFile(root + "kurumu.ini", settings);
+        window::setMessageBoxHook([this](const window::MessageRecord& record) { messages.append(record); });
+        window = std::make_unique<frmMatome>();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    ~Scene() {
+        window.reset();
+        window::setMessageBoxHook({});
+        QDir::setCurrent(previousDirectory);
+    }
+
+    template <typename T = QWidget>
+    T* control(const char* name) const {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        if (found == nullptr) qFatal("no control %s", name);
+        return found;
+    }
+    QAction* action(const char* name) const { return control<QAction>(name); }
+    QListWidget* list() const { return control<QListWidget>("lstFolderlist"); }
+    QStringList shown() const { return linesOf(list()); }
+    QStringList stored() const { return linesOf(control<QListWidget>("lstHlist")); }
+
+    QString make(const QString& relative, const QByteArray& data = "data") {
+        const QString path = root + relative;
+        test::makeFolder(QFileInfo(path).path());
+        test::writeFile(path, data);
+        return path;
+    }
+    QString folder(const QString& relative) {
+        test::makeFolder(root + relative);
+        return root + relative;
+    }
+
+    // A real drop of local file URLs onto the item list.
+    bool drop(const QStringList& paths) {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const QString& path : paths) urls.append(QUrl::fromLocalFile(path));
+        data.setUrls(urls);
+        QWidget* viewport = list()->viewport();
+        const QPoint at = viewport->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        if (!enter.isAccepted()) return false;
+        QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &dropped);
+        return dropped.isAccepted();
+    }
+    void select(const QList<int>& rows) {
+        list()->clearSelection();
+        for (const int row : rows) list()->item(row)->setSelected(true);
+    }
+    void click(const char* button) { QTest::mouseClick(control<QPushButton>(button), Qt::LeftButton); }
+    QStringList texts() const {
+        QStringList all;
+        for (const auto& message : messages) all.append(message.text);
+        return all;
+    }
+};
+
+}  // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void startUpWithoutSettings() {
+        Scene s;
+        QCOMPARE(s.window->windowTitle(), "くるむ 0.1.3.15");
+        QVERIFY(test::exists(s.root + "kurumu.ini"));
+        QVERIFY(s.action("mnuMatomeAuto1")->isChecked());
+        QVERIFY(!s.action("mnuMatomeAuto2")->isChecked());
+        QVERIFY(!s.action("mnuMatomeAuto4")->isChecked());
+        QVERIFY(s.action("mnuEB")->isChecked());
+        QVERIFY(s.control("cmdEXEC")->isVisible());
+        QVERIFY(!s.control("cmdEXEC")->isEnabled());
+        QVERIFY(s.control("txtMojisuu")->isEnabled());
+        QCOMPARE(s.control<QLineEdit>("txtMojisuu")->text(), "30");
+        QCOMPARE(s.control<QComboBox>("cmbMorC")->currentText(), "移動");
+        for (const char* hidden : {"cmdDelete", "lstHlist", "cmbMorC", "chkFolderKeep", "rtfMatomefile", "txtPath",
+                                   "prgbShinkou", "lblComplete"})
+            QVERIFY2(!s.control(hidden)->isVisible(), hidden);
+        for (const char* item : {"mnuDelete", "mnuHanten", "mnuReMatome"}) QVERIFY(!s.action(item)->isEnabled());
+        s.window->close();
+        QVERIFY(test::readFile(s.root + "kurumu.ini")
+                    .contains(sjis("最初の括弧基準で自動まとめ=ON\r\n最後の括弧基準で自動まとめ=OFF")));
+        QVERIFY(s.messages.isEmpty());
+    }
+
+    void settingsWithoutExecuteButton() {
+        QStringList lines(13, "x=OFF");
+        lines[5] = "実行ボタン=使わない";
+        lines[4] = "動作モード=copy";
+        Scene s(sjisLines(lines));
+        QVERIFY(s.control("cmdEXEC")->isHidden());
+        QCOMPARE(s.control<QComboBox>("cmbMorC")->currentText(), "コピー");
+        QVERIFY(!s.control("txtMojisuu")->isEnabled());
+    }
+
+    // The rule works on the outer size; offscreen windows have a frame of their own.
+    void layout() {
+        Scene s;
+        QSize frame = s.window->frameGeometry().size() - s.window->size();
+        if (frame.isEmpty()) frame = QSize(8, 27);
+        const auto outer = [&] { return s.window->size() + frame; };
+        QCOMPARE(outer(), QSize(4320 / 15, 3975 / 15));
+        QCOMPARE(s.list()->size(), QSize(3470 / 15, 1875 / 15));
+        QCOMPARE(s.control("cmdEXEC")->y(), 2775 / 15);
+        const QRect progress = s.control("prgbShinkou")->geometry();
+
+        s.window->resize(100, 100);
+        QTRY_COMPARE(outer(), QSize(4320 / 15, 3975 / 15));
+
+        s.window->resize(400, 338);
+        QTRY_COMPARE(s.window->size(), QSize(400, 338));
+        const QSize grown = outer() * 15;
+        QCOMPARE(s.list()->size(), QSize((grown.width() - 850) / 15, (grown.height() - 2100) / 15));
+        for (const char* button : {"cmdEXEC", "cmdCancel", "cmdCF", "cmdDelete"})
+            QCOMPARE(s.control(button)->y(), (grown.height() - 1200) / 15);
+        QCOMPARE(s.control("cmdCF")->x(), 1680 / 15);
+        QCOMPARE(s.control("prgbShinkou")->geometry(), progress);
+        QCOMPARE(s.control("txtMojisuu")->geometry(), QRect(600 / 15, 360 / 15, 735 / 15, 270 / 15));
+
+        s.window->showMinimized();
+        const QSize listSize = s.list()->size();
+        s.window->resize(300, 300);
+        QCOMPARE(s.list()->size(), listSize);
+    }
+
+    void popups() {
+        Scene s;
+        auto* options = s.control<QMenu>("mnuPopup");
+        auto* listMenu = s.control<QMenu>("mnuListProcess");
+        QTest::mouseClick(s.window.get(), Qt::LeftButton, {}, QPoint(5, 150));
+        QVERIFY(!options->isVisible());
+        QTest::mouseClick(s.control("lblMojisuu1"), Qt::RightButton);
+        QVERIFY(!options->isVisible());
+        QTest::mouseClick(s.window.get(), Qt::RightButton, {}, QPoint(5, 150));
+        QTRY_VERIFY(options->isVisible());
+        QStringList visible;
+        for (QAction* action : options->actions()) {
+            if (action->isVisible()) visible.append(action->objectName());
+        }
+        QCOMPARE(visible, (QStringList{"mnuFolderName", "mnuMatomeAuto"}));
+        for (const char* hidden : {"mnuEB", "mnuNumPosition", "mnuCRC32", "mnuGenmitsu", "mnuErrMushi"})
+            QVERIFY(!s.action(hidden)->isEnabled());
+        options->hide();
+
+        QTest::mouseClick(s.list()->viewport(), Qt::LeftButton);
+        QVERIFY(!listMenu->isVisible());
+        QTest::mouseClick(s.list()->viewport(), Qt::RightButton);
+        QTRY_VERIFY(listMenu->isVisible());
+        QCOMPARE(listMenu->actions().size(), 3);
+        for (QAction* action : listMenu->actions()) QVERIFY(!action->isEnabled());
+        listMenu->hide();
+    }
+
+    void folderNameToggle() {
+        Scene s;
+        s.drop({s.make("b"), s.make("a")});
+        s.list()->item(0)->setText("edited");
+        s.action("mnuFolderName")->trigger();
+        QVERIFY(s.action("mnuFolderName")->isChecked());
+        QCOMPARE(s.list()->item(0)->text(), "edited");
+        s.action("mnuFolderName")->trigger();
+        QVERIFY(!s.action("mnuFolderName")->isChecked());
+    }
+
+    void dropSortsAndJudges() {
+        Scene s;
+        const QString in = s.folder("in") + '/';
+        const QStringList paths{s.make("in/b.txt"), s.make("in/a.txt"), s.make("in/c.txt")};
+        s.control<QLineEdit>("txtPath")->setText("/somewhere/else/");
+        QVERIFY(s.drop(paths));
+        const QStringList expected{"a.txt/" + in, "b.txt/" + in, "c.txt/" + in};
+        QCOMPARE(s.stored(), expected);
+        QCOMPARE(s.shown(), expected);  // the first-bracket rule: nothing joins
+        QCOMPARE(s.control<QLineEdit>("txtPath")->text(), "/");
+        QVERIFY(s.control("cmdEXEC")->isEnabled());
+        QVERIFY(!s.control<QMenu>("mnuPopup")->isEnabled());
+        for (const char* item : {"mnuDelete", "mnuHanten", "mnuReMatome"}) QVERIFY(s.action(item)->isEnabled());
+        QVERIFY(s.drop(paths));
+        QCOMPARE(s.stored(), expected);
+    }
+
+    void rulesAndCount() {
+        Scene s;
+        s.drop({s.make("abcX.txt"), s.make("abcY.txt"), s.make("abd.txt")});
+        s.action("mnuMatomeAutoNone")->trigger();
+        QVERIFY(s.action("mnuMatomeAutoNone")->isChecked());
+        QVERIFY(!s.action("mnuMatomeAuto1")->isChecked());
+        QVERIFY(s.control("txtMojisuu")->isEnabled());
+        s.control<QLineEdit>("txtMojisuu")->setText("3");
+        QCOMPARE(s.shown(), (QStringList{"abcX.txt/" + s.root, "└abcY.txt/" + s.root, "abd.txt/" + s.root}));
+        s.control<QLineEdit>("txtMojisuu")->setText("");
+        QCOMPARE(s.shown()[2], "└abd.txt/" + s.root);
+        s.action("mnuMatomeAutoNone")->trigger();  // already on: stays on
+        QVERIFY(s.action("mnuMatomeAutoNone")->isChecked());
+        s.action("mnuMatomeAuto3")->trigger();
+        QVERIFY(!s.control("txtMojisuu")->isEnabled());
+        QVERIFY(!s.action("mnuMatomeAutoNone")->isChecked());
+    }
+
+    void deleteSelectedLines() {
+        Scene s;
+        QStringList paths;
+        for (const char* name : {"a", "b", "c", "d", "e"}) paths.append(s.make(name));
+        s.drop(paths);
+        s.select({1, 3});
+        s.action("mnuDelete")->trigger();
+        QCOMPARE(s.stored(), (QStringList{"a/" + s.root, "c/" + s.root, "e/" + s.root}));
+        QCOMPARE(s.shown(), s.stored());
+        s.select({0, 1, 2});
+        s.action("mnuDelete")->trigger();
+        QVERIFY(s.shown().isEmpty());
+        QVERIFY(!s.control("cmdEXEC")->isEnabled());
+        QVERIFY(!s.action("mnuDelete")->isEnabled());
+    }
+
+    void deleteAfterFolderCreationIgnoresInsertedRows() {
+        Scene s;
+        s.drop({s.make("a.txt"), s.make("b.txt")});
+        s.click("cmdCF");
+        QCOMPARE(s.shown().size(), 4);
+        s.select({3});  // a row that has no stored line
+        s.action("mnuDelete")->trigger();
+        QCOMPARE(s.stored().size(), 2);
+    }
+
+    void invert() {
+        Scene s;
+        s.drop({s.make("a (1)"), s.make("a (2)"), s.make("b")});
+        QCOMPARE(s.shown()[1], "└a (2)/" + s.root);
+        s.select({0, 1, 2});
+        s.action("mnuHanten")->trigger();
+        QCOMPARE(s.shown(), (QStringList{"a (1)/" + s.root, "a (2)/" + s.root, "└b/" + s.root}));
+        s.action("mnuHanten")->trigger();
+        QCOMPARE(s.shown(), (QStringList{"a (1)/" + s.root, "└a (2)/" + s.root, "b/" + s.root}));
+        QVERIFY(s.control("cmdCF")->isEnabled());
+    }
+
+    void createFolders() {
+        Scene s;
+        s.drop({s.make("report (1).txt"), s.folder("photos"), s.make("x.txt")});
+        s.make("x", "a file where the folder would go");
+        s.click("cmdCF");
+        QCOMPARE(s.shown(), (QStringList{"photos/" + s.root, "└photos/" + s.root, "report (1)/" + s.root,
+                                         "└report (1).txt/" + s.root, "x.txt/" + s.root}));
+        QVERIFY(QFileInfo(s.root + "report (1)").isDir());
+        QCOMPARE(s.messages.size(), 1);
+        QCOMPARE(s.messages[0].title, "kurumu");
+        QCOMPARE(s.messages[0].icon, window::MessageIcon::Warning);
+        QVERIFY(s.messages[0].text.contains(s.root + "x"));
+        QVERIFY(!s.control("cmdCF")->isEnabled());
+    }
+
+    void createFoldersByCount() {
+        Scene s;
+        s.drop({s.make("abcdef.txt")});
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("4");
+        s.action("mnuFolderName")->trigger();
+        s.click("cmdCF");
+        QCOMPARE(s.shown().first(), "abcd/" + s.root);
+        QVERIFY(QFileInfo(s.root + "abcd").isDir());
+    }
+
+    void executeGathersGroups() {
+        Scene s;
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("2");
+        const QString g1 = s.folder("gaa");
+        s.make("gab.txt", "1");
+        s.make("gac.txt", "2");
+        const QString lone = s.folder("hxx");
+        const QString g3 = s.folder("kaa");
+        s.make("kab.txt", "3");
+        s.drop({g1, s.root + "gab.txt", s.root + "gac.txt", lone, g3, s.root + "kab.txt"});
+        QCOMPARE(s.shown().size(), 6);
+        s.click("cmdEXEC");
+
+        QCOMPARE(test::readFile(g1 + "/gab.txt"), QByteArray("1"));
+        QCOMPARE(test::readFile(g1 + "/gac.txt"), QByteArray("2"));
+        QCOMPARE(test::readFile(g3 + "/kab.txt"), QByteArray("3"));
+        QCOMPARE(s.shown(), (QStringList{"gaa/" + s.root, "hxx/" + s.root, "kaa/" + s.root}));
+        QCOMPARE(s.stored(), s.shown());
+        QVERIFY(s.control("lblComplete")->isVisible());
+        QVERIFY(!s.control("prgbShinkou")->isVisible());
+        QCOMPARE(s.control<QProgressBar>("prgbShinkou")->maximum(), 2);
+        QCOMPARE(s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText(),
+                 "処理開始\n" + g3 + "…移動元と移動先が同じ\n" + s.root + "kab.txt…Move\n処理終了");
+        QVERIFY(QRegularExpression("^くるむ 0\\.1\\.3\\.15\\.\\.\\.始\\d{1,2}:\\d\\d:\\d\\d停\\d{1,2}:\\d\\d:\\d\\d$")
+                    .match(s.window->windowTitle())
+                    .hasMatch());
+        QVERIFY(s.control<QMenu>("mnuPopup")->isEnabled());
+        QVERIFY(!s.control("cmdCancel")->isEnabled());
+        QVERIFY(s.messages.isEmpty());
+    }
+
+    void executeWithLoneLeaders() {
+        Scene s;
+        s.drop({s.folder("a"), s.folder("b"), s.folder("c")});
+        s.click("cmdEXEC");
+        QCOMPARE(s.control<QLineEdit>("txtPath")->text(), s.root + "b/");
+        QCOMPARE(s.stored(), s.shown());
+        QVERIFY(s.control("lblComplete")->isVisible());
+    }
+
+    void fileLeaderStopsTheRun() {
+        Scene s;
+        s.drop({s.make("n (1).txt"), s.make("n (2).txt")});
+        s.click("cmdEXEC");
+        QCOMPARE(s.texts(), QStringList{"指定されたパスが見つからない。"});
+        QCOMPARE(s.messages[0].title, "くるみ");
+        QVERIFY(s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText().endsWith("処理中止"));
+        QVERIFY(test::exists(s.root + "n (2).txt"));
+        QCOMPARE(s.window->runVariables().intCancel, 0);
+    }
+
+    // Stop pressed during item 2 of 5: items 3 to 5 stay, no source folder is removed,
+    // and the groups not yet begun keep their lines.
+    void stopDuringARun() {
+        Scene s;
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        const QString leader = s.folder("a");
+        QStringList paths{leader};
+        for (const char* name : {"a1", "a2", "a3", "a4"}) paths.append(s.make(QString::fromLatin1(name)));
+        const QString later = s.folder("z");
+        paths << later << s.make("z1");
+        s.drop(paths);
+        int calls = 0;
+        s.window->setProcessEventsHook([&] {
+            if (++calls == 2) s.click("cmdCancel");  // item 1 is the leader folder, item 2 the first file
+        });
+        s.click("cmdEXEC");
+        for (const char* name : {"a2", "a3", "a4", "z1"}) QVERIFY2(test::exists(s.root + name), name);
+        QVERIFY(QFileInfo(leader).isDir());
+        const QString result = s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText();
+        QVERIFY(result.endsWith("\n処理中止"));
+        QCOMPARE(s.window->runVariables().intCancel, 0);
+        QCOMPARE(s.shown(), (QStringList{"a/" + s.root, "z/" + s.root, "└z1/" + s.root}));
+        QCOMPARE(s.stored(), (QStringList{"a/" + s.root, "z/" + s.root, "z1/" + s.root}));
+        QVERIFY(!s.window->runUnderWay());
+    }
+
+    void stopCancelsAPreparedRun() {
+        Scene s;
+        s.drop({s.folder("a"), s.make("a (1)")});
+        s.click("cmdCancel");
+        QCOMPARE(s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText(), "処理中止");
+        QVERIFY(!s.control("cmdEXEC")->isEnabled());
+        QVERIFY(s.control<QMenu>("mnuPopup")->isEnabled());
+        QCOMPARE(s.window->runVariables().intCancel, 0);
+    }
+
+    void dropsAreRefusedDuringARun() {
+        Scene s;
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.drop({s.folder("a"), s.make("a1"), s.make("a2")});
+        bool refused = false;
+        s.window->setProcessEventsHook([&] {
+            refused = !s.drop({s.make("other")});
+            QTest::mouseClick(s.control<QPushButton>("cmdEXEC"), Qt::LeftButton);
+        });
+        s.click("cmdEXEC");
+        QVERIFY(refused);
+        QVERIFY(test::exists(s.root + "a/a1"));
+        QVERIFY(test::exists(s.root + "a/a2"));
+        QCOMPARE(s.stored(), QStringList{"a/" + s.root});
+    }
+
+    void dropRunsAtOnceWithoutExecuteButton() {
+        QStringList lines(13, "x=OFF");
+        lines[5] = "実行ボタン=使わない";
+        lines[8] = "自動まとめ判定しない=ON";
+        Scene s(sjisLines(lines));
+        s.control<QLineEdit>("txtMojisuu")->setText("2");
+        s.drop({s.folder("ph"), s.make("photo1.jpg"), s.make("photo2.jpg")});
+        QVERIFY(test::exists(s.root + "ph/photo1.jpg"));
+        QVERIFY(test::exists(s.root + "ph/photo2.jpg"));
+        QVERIFY(s.control<QMenu>("mnuPopup")->isEnabled());
+        QVERIFY(s.messages.isEmpty());
+    }
+
+    void executeWithAnEmptyListDoesNothing() {
+        Scene s;
+        s.drop({s.make("a")});
+        s.select({0});
+        s.action("mnuDelete")->trigger();
+        s.control("cmdEXEC")->setEnabled(true);
+        s.click("cmdEXEC");
+        QVERIFY(s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText().isEmpty());
+        QVERIFY(!s.control("lblComplete")->isVisible());
+    }
+
+    void savingFailsInAReadOnlyFolder() {
+        KURUMU_REQUIRE_ROOT();
+        QTemporaryDir outer;
+        const QString folder = outer.filePath("cwd");
+        const QString view = outer.filePath("view");
+        test::makeFolder(folder);
+        test::ReadOnlyView readOnly(folder, view);
+        if (!readOnly.mounted()) QSKIP("cannot make a read-only bind mount here");
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(view);
+        QList<window::MessageRecord> messages;
+        window::setMessageBoxHook([&messages](const window::MessageRecord& record) { messages.append(record); });
+        {
+            frmMatome window;
+            window.show();
+            window.close();
+        }
+        window::setMessageBoxHook({});
+        QDir::setCurrent(previous);
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages[0].title, "kurumu");
+        QCOMPARE(messages[0].icon, window::MessageIcon::Warning);
+        QCOMPARE(messages[0].text, "不明なエラー");  // there was no file to delete
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
