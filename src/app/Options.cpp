@@ -113,10 +113,10 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
     options.createFolders = parser.isSet(create);
 
     if (parser.positionalArguments().isEmpty()) return failure(QStringLiteral("no PATH given"));
+    const QString workingFolder = platform::workingFolder();
     for (const QString& path : parser.positionalArguments()) {
-        const QString absolute = platform::absolutePath(path);
-        if (!platform::FileExists(absolute) && !platform::FolderExists(absolute))
-            return failure(QStringLiteral("no such file or folder: ") + path);
+        const QString absolute = platform::absolutePath(path, workingFolder);
+        if (!platform::PathExists(absolute)) return failure(QStringLiteral("no such file or folder: ") + path);
         options.paths.append(absolute);
     }
     return {std::move(options), {}, 0};

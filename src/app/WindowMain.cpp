@@ -44,7 +44,8 @@ int runWindow(int argc, char** argv) {
 
     QStringList paths;
     const QStringList arguments = QApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i) paths.append(platform::absolutePath(arguments[i]));
+    const QString workingFolder = platform::workingFolder();
+    for (qsizetype i = 1; i < arguments.size(); ++i) paths.append(platform::absolutePath(arguments[i], workingFolder));
     if (!paths.isEmpty()) QTimer::singleShot(0, &window, [&window, paths] { window.dropPaths(paths); });
     return QApplication::exec();
 }

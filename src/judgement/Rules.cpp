@@ -10,14 +10,16 @@ namespace kurumu::judgement {
 namespace {
 
 // Folds a character as the desktop's text search does: full-width forms to their
-// ASCII counterparts, then letters to lower case.
-QChar folded(QChar c) {
+// ASCII counterparts, then ASCII letters to lower case. Only ASCII results are ever
+// compared, so other characters need no case folding.
+char16_t folded(QChar c) {
     constexpr char16_t kFullWidthFirst = 0xFF01;
     constexpr char16_t kFullWidthLast = 0xFF5E;
     constexpr char16_t kFullWidthOffset = 0xFF01 - 0x21;
     char16_t code = c.unicode();
     if (code >= kFullWidthFirst && code <= kFullWidthLast) code -= kFullWidthOffset;
-    return QChar(code).toLower();
+    if (code >= u'A' && code <= u'Z') code += u'a' - u'A';
+    return code;
 }
 
 // 1-based position of the first occurrence of the ASCII character in text under folding; 0 if none.

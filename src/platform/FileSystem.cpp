@@ -49,6 +49,11 @@ bool FileExists(const QString& path) {
     return lstatPath(path, info) && !S_ISDIR(info.st_mode);
 }
 
+bool PathExists(const QString& path) {
+    struct stat info {};
+    return lstatPath(path, info);
+}
+
 bool FolderExists(const QString& path) {
     struct stat info {};
     return lstatPath(path, info) && S_ISDIR(info.st_mode);

@@ -19,6 +19,8 @@ QByteArray encodePath(const QString& path);
 // True when something that is not a folder exists at the path: a symbolic link is a
 // file (the link itself), whatever it points to.
 bool FileExists(const QString& path);
+// True when anything (a link included) exists at the path.
+bool PathExists(const QString& path);
 // True when a folder (not a link to one) exists at the path.
 bool FolderExists(const QString& path);
 // Creates one folder whose parent exists.

@@ -48,8 +48,12 @@ QString systemRoot() {
 
 namespace kurumu::platform {
 
-QString absolutePath(const QString& path) {
-    return QDir::cleanPath(QDir::current().absoluteFilePath(path));
+QString workingFolder() {
+    return QDir::currentPath();
+}
+
+QString absolutePath(const QString& path, const QString& base) {
+    return QDir::cleanPath(QDir(base).absoluteFilePath(path));
 }
 
 }  // namespace kurumu::platform

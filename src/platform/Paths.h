@@ -30,7 +30,9 @@ QString systemRoot();
 
 namespace kurumu::platform {
 
-// The path made absolute against the working directory, with "." and ".." resolved as text.
-QString absolutePath(const QString& path);
+// The process's working directory.
+QString workingFolder();
+// The path made absolute against a folder, with "." and ".." resolved as text.
+QString absolutePath(const QString& path, const QString& base = workingFolder());
 
 }  // namespace kurumu::platform

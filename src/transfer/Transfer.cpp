@@ -115,6 +115,17 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
     for (qint64 tries = 0;; ++tries) {
         if (tries > 0) candidate = numberedCandidate(name, nextNumber(name, tries - 1), family.numberPlace);
         const QString target = destinationFolder + candidate.diskName;
+        if (family.operation == Operation::Move) {
+            // A move tries the name first: the no-replace rename is itself the test of a free
+            // name, and only an occupied name needs the comparison of lengths. The line is
+            // the one the test-first order would report.
+            const platform::PlaceResult placed = platform::moveFileNoReplace(source, target);
+            if (placed.outcome != platform::PlaceOutcome::Occupied) {
+                report(sourceFolder + candidate.logText + transferSuffix(family, tries > 0));
+                if (placed.outcome == platform::PlaceOutcome::Failed) fileError(placed.status);
+                return;
+            }
+        }
         const platform::Result<Presence> presence = FileHikaku(source, target);
         if (!presence.ok()) {
             // Without a valid answer the file stays where it is.

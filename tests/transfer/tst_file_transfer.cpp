@@ -220,20 +220,27 @@ private Q_SLOTS:
         }
     }
 
-    // Another program takes the name between the test and the move: it is not overwritten.
+    // Another program takes the name between the test and the copy: it is not overwritten.
+    // (A move has no such gap: its no-replace rename is the test.)
     void nameTakenMeanwhile() {
-        for (const auto& family : {transfer::kMove2, transfer::kCopy2}) {
-            Scene s;
-            s.host.onStatus = [&s](const QString& line) {
-                if (line.endsWith("a.txt…Move") || line.endsWith("a.txt…Copy")) s.existing("a.txt", "raced");
-            };
-            s.transfer.transferFile(family, s.source("a.txt", "mine"), s.out);
-            QCOMPARE(test::readFile(s.out + "a.txt"), QByteArray("raced"));
-            QCOMPARE(test::readFile(s.out + "a_000.txt"), QByteArray("mine"));
-            QCOMPARE(s.logLines().last(),
-                     s.in + (family.operation == transfer::Operation::Move ? "a_000.txt…Rename後Move"
-                                                                           : "a_000.txt…Rename後Copy"));
-        }
+        Scene s;
+        s.host.onStatus = [&s](const QString& line) {
+            if (line.endsWith("a.txt…Copy")) s.existing("a.txt", "raced");
+        };
+        s.transfer.FileCopy2(s.source("a.txt", "mine"), s.out);
+        QCOMPARE(test::readFile(s.out + "a.txt"), QByteArray("raced"));
+        QCOMPARE(test::readFile(s.out + "a_000.txt"), QByteArray("mine"));
+        QCOMPARE(s.logLines().last(), s.in + "a_000.txt…Rename後Copy");
+    }
+
+    // A name taken before the move is tried: it is compared, then numbered, never replaced.
+    void moveMeetsAnOccupiedName() {
+        Scene s;
+        s.host.onProcessEvents = [&s] { s.existing("a.txt", "there first"); };
+        s.transfer.FileMove2(s.source("a.txt", "mine"), s.out);
+        QCOMPARE(test::readFile(s.out + "a.txt"), QByteArray("there first"));
+        QCOMPARE(test::readFile(s.out + "a_000.txt"), QByteArray("mine"));
+        QCOMPARE(s.logLines(), QStringList{s.in + "a_000.txt…Rename後Move"});
     }
 
     // The destination names the source folder by another spelling: the file is found as
