@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 kurumu=$PWD/build/kurumu
 bench_crc=$PWD/build/bench/bench_crc
+bench_file_move=$PWD/build/bench/bench_file_move
 work=${1:-$(mktemp -d /var/tmp/kurumu-bench.XXXXXX)}
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
@@ -44,40 +45,49 @@ for run in 1 2 3; do
   make_flat
   start=$(now); (cd flat && mv a_* a/); runs_mv+=($(( $(now) - start )))
 done
-report "--run: 10,000 files into one folder" "$(printf '%s\n' "${runs_kurumu[@]}" | best)" mv "$(printf '%s\n' "${runs_mv[@]}" | best)"
+report "--run: 10,000 files into one folder (process start included)" "$(printf '%s\n' "${runs_kurumu[@]}" | best)" mv "$(printf '%s\n' "${runs_mv[@]}" | best)"
+
+"$bench_file_move"
 
 # One 1 GiB file copied, page cache warm.
+# The group folder "b" sorts before "b_1GiB.bin", so it leads the group.
 rm -rf big && mkdir -p big/b
-head -c 1G /dev/urandom > big/b.bin
-cat big/b.bin > /dev/null
+head -c 1G /dev/urandom > big/b_1GiB.bin
+cat big/b_1GiB.bin > /dev/null
 runs_kurumu=() runs_cp=()
-for run in 1 2 3; do
-  rm -f big/b/b.bin; sync
-  start=$(now); (cd big && "$kurumu" --run --copy --rule count --count 1 b b.bin > /dev/null); runs_kurumu+=($(( $(now) - start )))
-  cmp big/b.bin big/b/b.bin
-  rm -f big/b/b.bin; sync
-  start=$(now); cp big/b.bin big/b/; runs_cp+=($(( $(now) - start )))
+copy_kurumu() {
+  rm -f big/b/b_1GiB.bin; sync; sleep 1
+  start=$(now); (cd big && "$kurumu" --run --copy --rule count --count 1 b b_1GiB.bin > /dev/null); runs_kurumu+=($(( $(now) - start )))
+  cmp big/b_1GiB.bin big/b/b_1GiB.bin
+}
+copy_cp() {
+  rm -f big/b/b_1GiB.bin; sync; sleep 1
+  start=$(now); cp big/b_1GiB.bin big/b/; runs_cp+=($(( $(now) - start )))
+}
+# Writeback of the last copy disturbs the next one: five runs each, in alternating order.
+for run in 1 2 3 4 5; do
+  if [ $((run % 2)) -eq 1 ]; then copy_kurumu; copy_cp; else copy_cp; copy_kurumu; fi
 done
 report "--run --copy: one 1 GiB file" "$(printf '%s\n' "${runs_kurumu[@]}" | best)" cp "$(printf '%s\n' "${runs_cp[@]}" | best)"
 
 # The checksum of the cached 1 GiB file, with its peak memory.
-crc_line=$(/usr/bin/time -f 'peak memory %M KiB' "$bench_crc" big/b.bin 2>&1 | tr '\n' ' ')
+crc_line=$(/usr/bin/time -f 'peak memory %M KiB' "$bench_crc" big/b_1GiB.bin 2>&1 | tr '\n' ' ')
 echo "GetFileCRC of a cached 1 GiB file: $crc_line"
 rm -rf big
 
-# A tree of 2,000 files, 1 GiB in all, copied with its structure.
-rm -rf tree && mkdir -p tree/t tree/dest
+# A tree of 2,000 files, 1 GiB in all, copied with its structure into the group folder "t".
+rm -rf tree && mkdir -p tree/t_tree tree/t
 for d in $(seq -w 0 19); do
-  mkdir -p "tree/t/d$d/e"
-  for f in $(seq -w 0 49); do head -c 524288 /dev/urandom > "tree/t/d$d/f$f"; head -c 524288 /dev/urandom > "tree/t/d$d/e/f$f"; done
+  mkdir -p "tree/t_tree/d$d/e"
+  for f in $(seq -w 0 49); do head -c 524288 /dev/urandom > "tree/t_tree/d$d/f$f"; head -c 524288 /dev/urandom > "tree/t_tree/d$d/e/f$f"; done
 done
-cat tree/t/*/f* tree/t/*/e/f* > /dev/null
+cat tree/t_tree/*/f* tree/t_tree/*/e/f* > /dev/null
 runs_kurumu=() runs_cp=()
 for run in 1 2 3; do
-  rm -rf tree/dest/t tree/cp; sync
-  start=$(now); (cd tree && "$kurumu" --run --copy --keep-structure --rule count --count 1 dest t > /dev/null); runs_kurumu+=($(( $(now) - start )))
-  [ "$(find tree/dest/t -type f | wc -l)" -eq 2000 ]
-  rm -rf tree/dest/t tree/cp; sync
-  start=$(now); cp -r tree/t tree/cp; runs_cp+=($(( $(now) - start )))
+  rm -rf tree/t/t_tree tree/cp; sync
+  start=$(now); (cd tree && "$kurumu" --run --copy --keep-structure --rule count --count 1 t t_tree > /dev/null); runs_kurumu+=($(( $(now) - start )))
+  [ "$(find tree/t/t_tree -type f | wc -l)" -eq 2000 ]
+  rm -rf tree/t/t_tree tree/cp; sync
+  start=$(now); cp -r tree/t_tree tree/cp; runs_cp+=($(( $(now) - start )))
 done
 report "--run --copy --keep-structure: 2,000 files, 1 GiB" "$(printf '%s\n' "${runs_kurumu[@]}" | best)" "cp -r" "$(printf '%s\n' "${runs_cp[@]}" | best)"
