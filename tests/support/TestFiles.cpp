@@ -29,6 +29,12 @@ void makeFolder(const QString& path) {
     QVERIFY2(QDir().mkpath(path), qPrintable(path));
 }
 
+QString makeFileWithFolders(const QString& path, const QByteArray& contents) {
+    QDir().mkpath(QFileInfo(path).path());
+    writeFile(path, contents);
+    return path;
+}
+
 bool isRoot() {
     return ::geteuid() == 0;
 }
@@ -54,12 +60,13 @@ Tmpfs::~Tmpfs() {
 
 ReadOnlyView::ReadOnlyView(const QString& folder, const QString& mountPoint) : m_path(mountPoint) {
     QDir().mkpath(mountPoint);
-    m_mounted = isRoot() && run({QStringLiteral("mount"), QStringLiteral("--bind"), folder, mountPoint}) &&
-                run({QStringLiteral("mount"), QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), mountPoint});
+    m_bound = isRoot() && run({QStringLiteral("mount"), QStringLiteral("--bind"), folder, mountPoint});
+    m_mounted =
+        m_bound && run({QStringLiteral("mount"), QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), mountPoint});
 }
 
 ReadOnlyView::~ReadOnlyView() {
-    if (m_mounted || isRoot()) run({QStringLiteral("umount"), QStringLiteral("-l"), m_path});
+    if (m_bound) run({QStringLiteral("umount"), QStringLiteral("-l"), m_path});
 }
 
 }  // namespace kurumu::test

@@ -12,6 +12,8 @@ void writeFile(const QString& path, const QByteArray& contents);
 QByteArray readFile(const QString& path);
 bool exists(const QString& path);
 void makeFolder(const QString& path);
+// Writes a file, creating the folders above it first; returns its path.
+QString makeFileWithFolders(const QString& path, const QByteArray& contents);
 
 // True when the test runs as root, which can mount file systems.
 bool isRoot();
@@ -43,7 +45,8 @@ public:
 
 private:
     QString m_path;
-    bool m_mounted = false;
+    bool m_bound = false;    // the bind mount exists
+    bool m_mounted = false;  // and is read-only
 };
 
 }  // namespace kurumu::test

@@ -25,10 +25,7 @@ struct Scene {
     transfer::Transfer transfer{vars, host};
 
     QString make(const QString& relative, const QByteArray& data = "data") {
-        const QString path = root + relative;
-        test::makeFolder(QFileInfo(path).path());
-        test::writeFile(path, data);
-        return path;
+        return test::makeFileWithFolders(root + relative, data);
     }
     QString folder(const QString& relative) {
         test::makeFolder(root + relative);

@@ -80,10 +80,7 @@ struct Scene {
     QStringList stored() const { return linesOf(control<QListWidget>("lstHlist")); }
 
     QString make(const QString& relative, const QByteArray& data = "data") {
-        const QString path = root + relative;
-        test::makeFolder(QFileInfo(path).path());
-        test::writeFile(path, data);
-        return path;
+        return test::makeFileWithFolders(root + relative, data);
     }
     QString folder(const QString& relative) {
         test::makeFolder(root + relative);
