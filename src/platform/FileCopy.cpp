@@ -88,19 +88,22 @@ Status copyByReadWrite(int from, int to, off_t offset) {
     }
 }
 
-// Copies every byte of one open file into another, in the kernel where it can.
-Status copyData(int from, int to) {
+// Copies every byte of one open file of the given length into another, in the kernel
+// where it can. A source that shrinks meanwhile ends the copy early; the caller checks.
+Status copyData(int from, int to, off_t length) {
     off_t copied = 0;
-    for (;;) {
-        const ssize_t moved = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+    while (copied < length) {
+        const ssize_t moved =
+            ::copy_file_range(from, nullptr, to, nullptr, static_cast<std::size_t>(length - copied), 0);
         if (moved < 0 && errno == EINTR) continue;
         if (moved < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) && copied == 0) {
             return copyByReadWrite(from, to, 0);
         }
         if (moved < 0) return Status{errno};
-        if (moved == 0) return {};
+        if (moved == 0) break;
         copied += moved;
     }
+    return {};
 }
 
 // An unnamed file in the destination folder, or, where O_TMPFILE is missing, a file
@@ -171,18 +174,24 @@ PlaceResult copySymlink(const QByteArray& source, const QByteArray& destination)
     return placed();
 }
 
-// Copies a regular file; with flush set the copy is on the disk and of the source's
+// Copies a file (a link as the link); with flush set the copy is on the disk and of the source's
 // length before it is published. The source's identity at the time of the copy is
 // given back so that a move can check it before removing the source.
-PlaceResult copyRegular(const QByteArray& source, const QByteArray& destination, bool flush, struct stat& copied) {
+PlaceResult copyOneFile(const QByteArray& source, const QByteArray& destination, bool flush, struct stat& copied) {
     const FileDescriptor from(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!from.valid() && errno == ELOOP) {
+        // A symbolic link is copied as the link itself.
+        if (::lstat(source.constData(), &copied) != 0) return failedWithErrno();
+        return copySymlink(source, destination);
+    }
     if (!from.valid()) return failedWithErrno();
     if (::fstat(from.get(), &copied) != 0) return failedWithErrno();
     if (!S_ISREG(copied.st_mode)) return failed(EINVAL);
     PlaceResult outcome = placed();
     PendingCopy copy = PendingCopy::create(destination, outcome);
     if (!copy.valid()) return outcome;
-    if (const Status status = copyData(from.get(), copy.fd()); !status.ok()) return {PlaceOutcome::Failed, status};
+    if (const Status status = copyData(from.get(), copy.fd(), copied.st_size); !status.ok())
+        return {PlaceOutcome::Failed, status};
     const std::array<struct timespec, 2> times{copied.st_atim, copied.st_mtim};
     if (::fchmod(copy.fd(), copied.st_mode & 07777) != 0 || ::futimens(copy.fd(), times.data()) != 0)
         return failedWithErrno();
@@ -194,16 +203,10 @@ PlaceResult copyRegular(const QByteArray& source, const QByteArray& destination,
     return copy.publish();
 }
 
-PlaceResult copyAny(const QByteArray& source, const QByteArray& destination, bool flush, struct stat& copied) {
-    if (::lstat(source.constData(), &copied) != 0) return failedWithErrno();
-    if (S_ISLNK(copied.st_mode)) return copySymlink(source, destination);
-    return copyRegular(source, destination, flush, copied);
-}
-
 // A move between file systems: copy, flush, check, then remove the source.
 PlaceResult moveAcrossFileSystems(const QByteArray& source, const QByteArray& destination) {
     struct stat copied {};
-    const PlaceResult copy = copyAny(source, destination, true, copied);
+    const PlaceResult copy = copyOneFile(source, destination, true, copied);
     if (copy.outcome != PlaceOutcome::Placed) return copy;
     struct stat now {};
     const bool unchanged = ::lstat(source.constData(), &now) == 0 && sameIdentity(now, copied);
@@ -252,7 +255,7 @@ PlaceResult moveFileNoReplace(const QString& source, const QString& destination)
 
 PlaceResult copyFileNoReplace(const QString& source, const QString& destination) {
     struct stat copied {};
-    return copyAny(encodePath(source), encodePath(destination), false, copied);
+    return copyOneFile(encodePath(source), encodePath(destination), false, copied);
 }
 
 }  // namespace kurumu::platform

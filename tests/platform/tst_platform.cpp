@@ -180,6 +180,14 @@ private Q_SLOTS:
         QCOMPARE(platform::moveFileNoReplace(onDisk, onTmpfs).outcome, PlaceOutcome::Placed);
         QVERIFY(!test::exists(onDisk));
         QCOMPARE(test::readFile(onTmpfs), data);
+
+        // A link crosses as the link, its target untouched.
+        const QString link = tmpfs.path() + "/link";
+        QVERIFY(QFile::link(onTmpfs, link));
+        QCOMPARE(platform::moveFileNoReplace(link, dir.filePath("link")).outcome, PlaceOutcome::Placed);
+        QVERIFY(!test::exists(link));
+        QCOMPARE(QFileInfo(dir.filePath("link")).symLinkTarget(), onTmpfs);
+        QCOMPARE(test::readFile(onTmpfs), data);
     }
 
     // A volume too small: the move fails as "volume full", no partial copy is left, and
