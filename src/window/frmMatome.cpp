@@ -27,6 +27,10 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <algorithm>
+#include <functional>
+#include <utility>
+
 namespace kurumu::window {
 
 namespace {
