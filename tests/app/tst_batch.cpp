@@ -135,7 +135,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(settings).size() > 0, 10000);
         const QString first = QStringDecoder("Shift_JIS").decode(test::readFile(settings));
         QVERIFY(first.contains("最後の括弧基準で自動まとめ=ON"));
-        QTest::qWait(300);
+        QTest::qWait(1500);  // the signal handlers are installed right after the file is written
         ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
