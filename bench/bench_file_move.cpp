@@ -16,7 +16,6 @@ namespace {
 
 class BenchHost final : public kurumu::transfer::TransferHost {
 public:
-    bool option(kurumu::transfer::Option) override { return false; }
     void showWarning(const QString&, const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
     void showStatus(const QString& line) override { m_status = line; }
     void processEvents() override { QCoreApplication::processEvents(); }
@@ -53,7 +52,7 @@ int main(int argc, char** argv) {
         QDir().mkpath(into);
         kurumu::transfer::RunVariables variables;
         BenchHost host;
-        kurumu::transfer::Transfer transfer(variables, host);
+        kurumu::transfer::Transfer transfer(variables, host, kurumu::platform::realFileServices(), {});
         QElapsedTimer timer;
         timer.start();
         for (const QString& name : names) transfer.FileMove2(from + u'/' + name, into + u'/');

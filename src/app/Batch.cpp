@@ -4,9 +4,10 @@
 #include "judgement/Editing.h"
 #include "judgement/GroupPlan.h"
 #include "judgement/ItemLine.h"
+#include "platform/FileServices.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
-#include "transfer/RunDriver.h"
+#include "transfer/Execute.h"
 
 #include <QCoreApplication>
 
@@ -23,47 +24,24 @@ void printLine(std::FILE* stream, const QString& text) {
     std::fputc('\n', stream);
 }
 
-// The run driver's view of the command line: options from the arguments, messages on
-// standard error, every log line on standard output as it happens.
-class BatchRunHost final : public transfer::RunHost {
+// The run's view of the command line: messages on standard error, every log line on
+// standard output as it happens.
+class BatchRunHost final : public transfer::ExecuteHost {
 public:
-    explicit BatchRunHost(const window::OptionStates& states) : m_states(states) {}
-
-    void setDestination(const QString& folder) { m_destination = folder; }
-
-    bool option(transfer::Option option) override {
-        switch (option) {
-            case transfer::Option::NumberAfterExtension:
-                return m_states.numberAfterExtension;
-            case transfer::Option::Crc32:
-                return m_states.crc32;
-            case transfer::Option::CheckAllNumbers:
-                return m_states.checkAllNumbers;
-            case transfer::Option::KeepStructure:
-                return m_states.folderKeep == 1;
-            case transfer::Option::IgnoreOtherErrors:
-                return m_states.ignoreOtherErrors;
-        }
-        return false;
-    }
     void showWarning(const QString& title, const QString& text) override {
         std::fflush(stdout);
         printLine(stderr, title + QStringLiteral(": ") + text);
     }
     void showStatus(const QString& line) override { printLine(stdout, line); }
     void processEvents() override {}
-    QString operationMode() override { return m_states.operationMode; }
-    QString destinationFolder() override { return m_destination; }
     void runStarted(const QString&, qint32) override {}
     void itemStarted(qint32) override {}
     void runEnded(const transfer::RunEnd& end) override {
         printLine(stdout, end.stopped ? transfer::kRunStopped : transfer::kRunFinished);
         std::fflush(stdout);
     }
-
-private:
-    window::OptionStates m_states;
-    QString m_destination;
+    void groupReached(std::size_t, const QString&) override {}
+    void groupEnded(std::size_t, qsizetype) override {}
 };
 
 QStringList judgedLines(const BatchOptions& options) {
@@ -75,7 +53,7 @@ QStringList judgedLines(const BatchOptions& options) {
 
 bool ensureFolder(const QString& path) {
     if (platform::FolderExists(path)) return true;
-    const platform::Status created = platform::CreateFolder(path);
+    const platform::Status created = platform::realFileServices().createFolder(path);
     if (created.ok()) return true;
     printLine(stderr, QStringLiteral("kurumu: フォルダを作成できませんでした(%1) %2").arg(created.code()).arg(path));
     return false;
@@ -86,17 +64,14 @@ int runGroups(const BatchOptions& options, QStringList lines) {
         lines =
             judgement::withGatheringFolders(lines, options.rules.count, options.states.folderNameByCount, ensureFolder);
     }
+    std::vector<transfer::Group> groups;
+    for (const judgement::Group& group : judgement::groupsOf(lines))
+        groups.push_back({group.leaderPath, group.memberPaths});
     transfer::RunVariables variables;
-    BatchRunHost host(options.states);
-    for (const judgement::Group& group : judgement::groupsOf(lines)) {
-        if (!group.runs()) continue;
-        host.setDestination(platform::withTrailingSeparator(group.leaderPath));
-        QStringList items{group.leaderPath};
-        items.append(group.memberPaths);
-        // Stop, or an error that asked for it, ends the whole run.
-        if (!transfer::MatomeJikkou(variables, host, items)) return 1;
-    }
-    return 0;
+    BatchRunHost host;
+    const bool finished = transfer::Execute(variables, host, platform::realFileServices(),
+                                            transfer::runOptionsOf(options.states), groups);
+    return finished ? 0 : 1;
 }
 
 }  // namespace

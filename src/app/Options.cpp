@@ -90,7 +90,7 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
 
     BatchOptions options;
     options.mode = parser.isSet(run) ? BatchMode::Run : BatchMode::Judge;
-    options.states = window::readSettingsFileOnly(window::kSettingsFileName);
+    options.states = platform::readSettingsFileOnly(platform::kSettingsFileName);
     std::copy(options.states.rules.begin(), options.states.rules.end(), options.rules.checked.begin());
     if (parser.isSet(rule)) {
         const std::optional<judgement::Rule> chosen = ruleNamed(parser.value(rule));
@@ -102,8 +102,8 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
     if (!isNumber) return failure(QStringLiteral("--count takes a whole number: ") + parser.value(count));
     options.rules.count = judgement::characterCount(parser.value(count));
 
-    if (parser.isSet(copy)) options.states.operationMode = window::kCopyMode;
-    if (parser.isSet(move)) options.states.operationMode = window::kMoveMode;
+    if (parser.isSet(copy)) options.states.operationMode = platform::kCopyMode;
+    if (parser.isSet(move)) options.states.operationMode = platform::kMoveMode;
     if (parser.isSet(keep)) options.states.folderKeep = 1;
     if (parser.isSet(crc)) options.states.crc32 = true;
     if (parser.isSet(afterExt)) options.states.numberAfterExtension = true;

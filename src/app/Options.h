@@ -1,7 +1,7 @@
 #pragma once
 
 #include "judgement/Rules.h"
-#include "window/Settings.h"
+#include "platform/Settings.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,7 +16,7 @@ enum class BatchMode { Judge, Run };
 struct BatchOptions {
     BatchMode mode = BatchMode::Judge;
     judgement::RuleSet rules;
-    window::OptionStates states;  // the options, as the window's controls would hold them
+    platform::OptionStates states;  // the options, as the window's controls would hold them
     bool createFolders = false;
     QStringList paths;  // absolute paths, each of which exists
 };

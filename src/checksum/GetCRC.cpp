@@ -88,16 +88,16 @@ QString CalcCRC(std::span<const std::byte> bytes) {
 
 platform::Result<QString> GetFileCRC(const QString& path) {
     if (path.isEmpty()) return {};
-    const platform::Result<platform::FileInfo> info = platform::fileInfo(path);
-    if (!info.ok()) return {{}, info.status};
-    if (info.value.length == 0) return {};
     std::uint32_t crcRegister = kCrcInitial;
+    std::size_t length = 0;
     const CrcMethod method = fastestMethod();
     const platform::Status read =
-        platform::readFileBlocks(path, [&crcRegister, method](const std::byte* data, std::size_t size) {
+        platform::readFileBlocks(path, [&crcRegister, &length, method](const std::byte* data, std::size_t size) {
             crcRegister = crc32Update(crcRegister, {data, size}, method);
+            length += size;
         });
     if (!read.ok()) return {{}, read};
+    if (length == 0) return {};  // no checksum for an empty file
     return {crcText(crcRegister), {}};
 }
 

@@ -1,44 +1,26 @@
 // Moving and copying files so that no data is ever lost: nothing is replaced, a copy is
 // published complete or not at all, and a source is removed only after its copy is
-// flushed and checked.
-#include "platform/FileSystem.h"
-#include "platform/Paths.h"
+// flushed and the source, set aside, is proved to be the file that was copied.
+#include "platform/FileDescriptor.h"
+#include "platform/FileOperations.h"
 
 #include <array>
-#include <cerrno>
-#include <utility>
+#include <cstring>
 #include <vector>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
-namespace kurumu::platform {
+namespace kurumu::platform::detail {
 
 namespace {
 
-// A file descriptor closed when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // Closes now and reports the outcome, as a write-back error shows only here.
-    Status close() {
-        const int fd = std::exchange(m_fd, -1);
-        return ::close(fd) == 0 ? Status{} : Status{errno};
-    }
+using sys::os;
+using sys::retry;
 
-private:
-    int m_fd;
-};
+// Large enough to keep the kernel busy, small enough to answer Stop within a blink.
+constexpr std::size_t kCopyChunk = 8 << 20;
+constexpr std::size_t kBufferSize = 256 * 1024;
 
 PlaceResult placed() {
     return {PlaceOutcome::Placed, {}};
@@ -46,216 +28,304 @@ PlaceResult placed() {
 PlaceResult occupied() {
     return {PlaceOutcome::Occupied, {}};
 }
+PlaceResult abandoned() {
+    return {PlaceOutcome::Abandoned, {}};
+}
 PlaceResult failed(int error) {
     return {PlaceOutcome::Failed, Status{error}};
+}
+PlaceResult failed(const Status& status) {
+    return {PlaceOutcome::Failed, status};
 }
 PlaceResult failedWithErrno() {
     return failed(errno);
 }
 
-int renameNoReplace(const QByteArray& from, const QByteArray& to) {
-    return static_cast<int>(
-        ::syscall(SYS_renameat2, AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE));
+bool unsupported(int error) {
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
 }
 
-bool sameIdentity(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+// A name in the folder that no user file is expected to have: ".kurumu-<tag>-<pid>-<n>".
+QByteArray hiddenName(const QByteArray& folder, const char* tag) {
+    static unsigned counter = 0;
+    return folder + "/.kurumu-" + tag + '-' + QByteArray::number(::getpid()) + '-' + QByteArray::number(++counter);
 }
 
 Status writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t wrote = ::write(fd, data, size);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote < 0) return Status{errno};
+        const ssize_t wrote = retry([&] { return os().write(fd, data, size); });
+        if (wrote < 0) return lastError();
         data += wrote;
         size -= static_cast<std::size_t>(wrote);
     }
     return {};
 }
 
-Status copyByReadWrite(int from, int to, off_t offset) {
-    constexpr std::size_t kBuffer = 256 * 1024;
-    std::vector<char> buffer(kBuffer);
-    for (;;) {
-        const ssize_t got = ::pread(from, buffer.data(), buffer.size(), offset);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return Status{errno};
-        if (got == 0) return {};
+// Copies the bytes from offset on through a buffer, for file systems that refuse
+// copy_file_range. Both descriptors stand at offset.
+Status copyByReadWrite(int from, int to, off_t offset, off_t length, Pacer& pacer) {
+    std::vector<char> buffer(kBufferSize);
+    while (offset < length) {
+        if (!pacer.keepGoing()) return Status{ECANCELED};
+        const auto want = static_cast<std::size_t>(std::min<off_t>(length - offset, kBufferSize));
+        const ssize_t got = retry([&] { return os().pread(from, buffer.data(), want, offset); });
+        if (got < 0) return lastError();
+        if (got == 0) return {};  // the source shrank; the caller checks lengths where it matters
         if (const Status status = writeAll(to, buffer.data(), static_cast<std::size_t>(got)); !status.ok())
             return status;
         offset += got;
     }
+    return {};
 }
 
 // Copies every byte of one open file of the given length into another, in the kernel
-// where it can. A source that shrinks meanwhile ends the copy early; the caller checks.
-Status copyData(int from, int to, off_t length) {
+// where it can, asking whether to go on between chunks.
+Status copyData(int from, int to, off_t length, Pacer& pacer) {
     off_t copied = 0;
     while (copied < length) {
-        const ssize_t moved =
-            ::copy_file_range(from, nullptr, to, nullptr, static_cast<std::size_t>(length - copied), 0);
-        if (moved < 0 && errno == EINTR) continue;
-        if (moved < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) && copied == 0) {
-            return copyByReadWrite(from, to, 0);
-        }
-        if (moved < 0) return Status{errno};
+        if (!pacer.keepGoing()) return Status{ECANCELED};
+        const auto chunk = static_cast<std::size_t>(std::min<off_t>(length - copied, kCopyChunk));
+        const ssize_t moved = retry([&] { return os().copy_file_range(from, nullptr, to, nullptr, chunk, 0); });
+        if (moved < 0 && (unsupported(errno) || errno == EXDEV))
+            return copyByReadWrite(from, to, copied, length, pacer);
+        if (moved < 0) return lastError();
         if (moved == 0) break;
         copied += moved;
     }
     return {};
 }
 
-// An unnamed file in the destination folder, or, where O_TMPFILE is missing, a file
-// created exclusively under the destination name and removed again unless published.
+void copyExtendedAttributes(int from, int to) {
+    const ssize_t size = os().flistxattr(from, nullptr, 0);
+    if (size <= 0) return;
+    std::vector<char> names(static_cast<std::size_t>(size));
+    const ssize_t listed = os().flistxattr(from, names.data(), names.size());
+    if (listed <= 0) return;
+    for (const char* name = names.data(); name < names.data() + listed; name += std::strlen(name) + 1) {
+        const ssize_t length = os().fgetxattr(from, name, nullptr, 0);
+        if (length < 0) continue;
+        std::vector<char> value(static_cast<std::size_t>(length));
+        const ssize_t got = os().fgetxattr(from, name, value.data(), value.size());
+        // What the destination cannot hold (another file system, a name reserved to the
+        // system) is passed over, as cp -a does.
+        if (got >= 0) os().fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0);
+    }
+}
+
+// Owner and group where the process may set them (otherwise set-user-ID and set-group-ID
+// are dropped, so a copy never carries them for another owner), extended attributes,
+// permission bits, then the times, last, since the other steps may touch them.
+Status copyMetadata(int from, const struct stat& source, int to) {
+    mode_t mode = source.st_mode & 07777;
+    if (os().fchown(to, source.st_uid, source.st_gid) != 0) mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+    copyExtendedAttributes(from, to);
+    if (os().fchmod(to, mode) != 0) return lastError();
+    const std::array<struct timespec, 2> times{source.st_atim, source.st_mtim};
+    if (os().futimens(to, times.data()) != 0) return lastError();
+    return {};
+}
+
+// A copy being written: an unnamed file in the destination folder, or, where the file
+// system has none, a hidden name there. Gone without a trace unless published.
 class PendingCopy {
 public:
     PendingCopy(const PendingCopy&) = delete;
     PendingCopy& operator=(const PendingCopy&) = delete;
+    PendingCopy(PendingCopy&&) = default;
+    PendingCopy& operator=(PendingCopy&&) = delete;
     ~PendingCopy() { discard(); }
 
-    static PendingCopy create(const QByteArray& destination, PlaceResult& outcome) {
-        const QByteArray folder = encodePath(GetParentfolderName(QString::fromUtf8(destination)));
-        const QByteArray folderOrHere = folder.isEmpty() ? QByteArrayLiteral(".") : folder;
-        int fd = ::open(folderOrHere.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-        if (fd >= 0) return PendingCopy(fd, destination, true);
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            outcome = failedWithErrno();
-            return PendingCopy(-1, destination, true);
-        }
-        fd = ::open(destination.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-        if (fd < 0) outcome = errno == EEXIST ? occupied() : failedWithErrno();
-        return PendingCopy(fd, destination, false);
+    static Result<PendingCopy> create(const QByteArray& destination) {
+        const QByteArray folder = folderOf(destination);
+        int fd =
+            retry([&] { return os().openat(AT_FDCWD, folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); });
+        if (fd >= 0) return {PendingCopy(fd, destination, {}), {}};
+        if (!unsupported(errno) && errno != EISDIR) return {PendingCopy(-1, destination, {}), lastError()};
+        const QByteArray temporary = hiddenName(folder, "part");
+        fd = retry([&] {
+            return os().openat(AT_FDCWD, temporary.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        });
+        if (fd < 0) return {PendingCopy(-1, destination, {}), lastError()};
+        return {PendingCopy(fd, destination, temporary), {}};
     }
 
     int fd() const { return m_fd.get(); }
-    bool valid() const { return m_fd.valid(); }
 
-    // Gives the finished copy its name; fails with EEXIST when the name was taken meanwhile.
+    // Gives the finished copy its name; Occupied when the name was taken meanwhile.
     PlaceResult publish() {
-        if (m_anonymous) {
+        if (m_temporary.isEmpty()) return publishUnnamed();
+        if (const Status closed = m_fd.close(); !closed.ok()) return failed(closed);
+        const Status renamed = renameNoReplace(m_temporary, m_destination);
+        if (renamed.error == EEXIST) return occupied();
+        if (!renamed.ok()) return failed(renamed);
+        m_temporary.clear();
+        return placed();
+    }
+
+private:
+    PendingCopy(int fd, QByteArray destination, QByteArray temporary)
+        : m_fd(fd), m_destination(std::move(destination)), m_temporary(std::move(temporary)) {}
+
+    PlaceResult publishUnnamed() {
+        struct stat written {};
+        if (os().fstat(m_fd.get(), &written) != 0) return failedWithErrno();
+        // Linking the descriptor itself needs a capability; the /proc link works for everyone.
+        int linked = os().linkat(m_fd.get(), "", AT_FDCWD, m_destination.constData(), AT_EMPTY_PATH);
+        if (linked != 0 && errno != EEXIST) {
             const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd.get());
-            if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, m_destination.constData(), AT_SYMLINK_FOLLOW) != 0)
-                return errno == EEXIST ? occupied() : failedWithErrno();
+            linked = os().linkat(AT_FDCWD, self.constData(), AT_FDCWD, m_destination.constData(), AT_SYMLINK_FOLLOW);
         }
-        m_named = true;
+        if (linked != 0) return errno == EEXIST ? occupied() : failedWithErrno();
         if (const Status closed = m_fd.close(); !closed.ok()) {
-            ::unlink(m_destination.constData());
-            m_named = false;
-            return {PlaceOutcome::Failed, closed};
+            // The data may not have reached the disk: the name goes, if it is still ours.
+            struct stat now {};
+            if (os().fstatat(AT_FDCWD, m_destination.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                identityOf(now) == identityOf(written))
+                os().unlinkat(AT_FDCWD, m_destination.constData(), 0);
+            return failed(closed);
         }
-        m_published = true;
         return placed();
     }
 
     void discard() {
-        if (m_published) return;
-        if (m_fd.valid()) m_fd.close();
-        if (!m_anonymous || m_named) ::unlink(m_destination.constData());
-        m_published = true;
+        m_fd.close();
+        if (!m_temporary.isEmpty()) os().unlinkat(AT_FDCWD, m_temporary.constData(), 0);
+        m_temporary.clear();
     }
-
-private:
-    PendingCopy(int fd, QByteArray destination, bool anonymous)
-        : m_fd(fd), m_destination(std::move(destination)), m_anonymous(anonymous), m_published(fd < 0) {}
 
     FileDescriptor m_fd;
     QByteArray m_destination;
-    bool m_anonymous;
-    bool m_named = false;
-    bool m_published;
+    QByteArray m_temporary;  // the hidden name while unpublished; empty for an unnamed file
 };
 
-PlaceResult copySymlink(const QByteArray& source, const QByteArray& destination) {
-    std::array<char, 4096> target{};
-    const ssize_t length = ::readlink(source.constData(), target.data(), target.size() - 1);
+PlaceResult copySymlink(const QByteArray& source, const QByteArray& destination, const struct stat& link) {
+    std::vector<char> target(static_cast<std::size_t>(std::max<off_t>(link.st_size, 255)) + 2);
+    const ssize_t length = os().readlinkat(AT_FDCWD, source.constData(), target.data(), target.size() - 1);
     if (length < 0) return failedWithErrno();
-    if (::symlink(target.data(), destination.constData()) != 0) return errno == EEXIST ? occupied() : failedWithErrno();
+    if (static_cast<std::size_t>(length) >= target.size() - 1) return failed(ENAMETOOLONG);  // grew meanwhile
+    target[static_cast<std::size_t>(length)] = '\0';
+    if (os().symlinkat(target.data(), AT_FDCWD, destination.constData()) != 0)
+        return errno == EEXIST ? occupied() : failedWithErrno();
+    os().fchownat(AT_FDCWD, destination.constData(), link.st_uid, link.st_gid, AT_SYMLINK_NOFOLLOW);
+    const std::array<struct timespec, 2> times{link.st_atim, link.st_mtim};
+    os().utimensat(AT_FDCWD, destination.constData(), times.data(), AT_SYMLINK_NOFOLLOW);
     return placed();
 }
 
-// Copies a file (a link as the link); with flush set the copy is on the disk and of the source's
-// length before it is published. The source's identity at the time of the copy is
-// given back so that a move can check it before removing the source.
-PlaceResult copyOneFile(const QByteArray& source, const QByteArray& destination, bool flush, struct stat& copied) {
-    const FileDescriptor from(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!from.valid() && errno == ELOOP) {
-        // A symbolic link is copied as the link itself.
-        if (::lstat(source.constData(), &copied) != 0) return failedWithErrno();
-        return copySymlink(source, destination);
-    }
-    if (!from.valid()) return failedWithErrno();
-    if (::fstat(from.get(), &copied) != 0) return failedWithErrno();
+// Copies a file (a link as the link). With flush set, the copy is on the disk and of the
+// source's length before it is published. The state of the source as it was copied is
+// given back, so that a move can check it before removing the source.
+PlaceResult copyOneFile(const QByteArray& source, const QByteArray& destination, bool flush, const KeepGoing& keepGoing,
+                        struct stat& copied) {
+    if (os().fstatat(AT_FDCWD, source.constData(), &copied, AT_SYMLINK_NOFOLLOW) != 0) return failedWithErrno();
+    if (S_ISLNK(copied.st_mode)) return copySymlink(source, destination, copied);
+    if (S_ISDIR(copied.st_mode)) return failed(EISDIR);
+    // A fifo, socket or device is never opened: opening a fifo would wait for a writer.
     if (!S_ISREG(copied.st_mode)) return failed(EINVAL);
-    PlaceResult outcome = placed();
-    PendingCopy copy = PendingCopy::create(destination, outcome);
-    if (!copy.valid()) return outcome;
-    if (const Status status = copyData(from.get(), copy.fd(), copied.st_size); !status.ok())
-        return {PlaceOutcome::Failed, status};
-    const std::array<struct timespec, 2> times{copied.st_atim, copied.st_mtim};
-    if (::fchmod(copy.fd(), copied.st_mode & 07777) != 0 || ::futimens(copy.fd(), times.data()) != 0)
-        return failedWithErrno();
+    const FileDescriptor from(retry(
+        [&] { return os().openat(AT_FDCWD, source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0); }));
+    if (!from.valid()) return failedWithErrno();
+    if (os().fstat(from.get(), &copied) != 0) return failedWithErrno();
+    if (!S_ISREG(copied.st_mode)) return failed(EINVAL);  // replaced meanwhile
+    Result<PendingCopy> copy = PendingCopy::create(destination);
+    if (!copy.ok()) return failed(copy.status);
+    Pacer pacer(keepGoing);
+    if (const Status status = copyData(from.get(), copy.value.fd(), copied.st_size, pacer); !status.ok())
+        return status.error == ECANCELED ? abandoned() : failed(status);
+    if (const Status status = copyMetadata(from.get(), copied, copy.value.fd()); !status.ok()) return failed(status);
     if (flush) {
         struct stat written {};
-        if (::fdatasync(copy.fd()) != 0 || ::fstat(copy.fd(), &written) != 0) return failedWithErrno();
+        if (retry([&] { return os().fdatasync(copy.value.fd()); }) != 0) return failedWithErrno();
+        if (os().fstat(copy.value.fd(), &written) != 0) return failedWithErrno();
         if (written.st_size != copied.st_size) return failed(EIO);
     }
-    return copy.publish();
+    return copy.value.publish();
 }
 
-// A move between file systems: copy, flush, check, then remove the source.
-PlaceResult moveAcrossFileSystems(const QByteArray& source, const QByteArray& destination) {
-    struct stat copied {};
-    const PlaceResult copy = copyOneFile(source, destination, true, copied);
-    if (copy.outcome != PlaceOutcome::Placed) return copy;
+Status syncFolder(const QByteArray& folder) {
+    const FileDescriptor fd(
+        retry([&] { return os().openat(AT_FDCWD, folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
+    if (!fd.valid()) return lastError();
+    return statusOf(retry([&] { return os().fsync(fd.get()); }));
+}
+
+bool sameState(const struct stat& a, const struct stat& b) {
+    return identityOf(a) == identityOf(b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Removes the copy just published, but only while the name still holds it.
+void withdrawCopy(const QByteArray& destination, const struct stat& copy) {
     struct stat now {};
-    const bool unchanged = ::lstat(source.constData(), &now) == 0 && sameIdentity(now, copied);
-    if (!unchanged || ::unlink(source.constData()) != 0) {
-        const int error = unchanged ? errno : EBUSY;
-        ::unlink(destination.constData());
-        return failed(error);
-    }
-    return placed();
+    if (os().fstatat(AT_FDCWD, destination.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameState(now, copy))
+        os().unlinkat(AT_FDCWD, destination.constData(), 0);
 }
 
-// Where renameat2 is not supported: a hard link fails on an existing name as well.
-PlaceResult moveByLink(const QByteArray& source, const QByteArray& destination) {
-    if (::link(source.constData(), destination.constData()) != 0) {
-        if (errno == EEXIST) return occupied();
-        if (errno == EXDEV) return moveAcrossFileSystems(source, destination);
-        return failedWithErrno();
+// A move between file systems: copy, flush, publish, make the folder entry durable, then
+// remove the source once it is proved to be the file that was copied.
+PlaceResult moveAcrossFileSystems(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing) {
+    struct stat copied {};
+    const PlaceResult copy = copyOneFile(source, destination, true, keepGoing, copied);
+    if (copy.outcome != PlaceOutcome::Placed) return copy;
+    struct stat published {};
+    if (os().fstatat(AT_FDCWD, destination.constData(), &published, AT_SYMLINK_NOFOLLOW) != 0) return failedWithErrno();
+    if (const Status synced = syncFolder(folderOf(destination)); !synced.ok()) {
+        withdrawCopy(destination, published);
+        return failed(synced);
     }
-    if (::unlink(source.constData()) != 0) {
-        const int error = errno;
-        ::unlink(destination.constData());
-        return failed(error);
-    }
-    return placed();
+    const Status removed = removeCheckedAside(source, [&copied](const QByteArray&, const struct stat& aside) {
+        return sameState(aside, copied) ? Status{} : Status{EBUSY};
+    });
+    // Gone meanwhile (another program took it): the copy may be the only one left.
+    if (removed.ok() || removed.error == ENOENT) return placed();
+    // Changed while it was copied: the source holds the newer bytes and stays, the stale
+    // copy goes. Anything else keeps both.
+    struct stat now {};
+    if (removed.error == EBUSY && os().fstatat(AT_FDCWD, source.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        identityOf(now) == identityOf(copied))
+        withdrawCopy(destination, published);
+    return failed(removed);
 }
 
 }  // namespace
 
-PlaceResult moveFileNoReplace(const QString& source, const QString& destination) {
-    const QByteArray from = encodePath(source);
-    const QByteArray to = encodePath(destination);
-    if (renameNoReplace(from, to) == 0) return placed();
-    switch (errno) {
-        case EEXIST:
-            return occupied();
-        case EXDEV:
-            return moveAcrossFileSystems(from, to);
-        case EINVAL:
-        case ENOSYS:
-        case EOPNOTSUPP:
-            return moveByLink(from, to);
-        default:
-            return failedWithErrno();
+Status renameNoReplace(const QByteArray& from, const QByteArray& to) {
+    if (os().renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return {};
+    if (!unsupported(errno)) return lastError();
+    // Without the flag, a hard link is the test: it fails on an existing name.
+    if (os().linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) != 0) return lastError();
+    if (os().unlinkat(AT_FDCWD, from.constData(), 0) != 0) {
+        const Status failure = lastError();
+        os().unlinkat(AT_FDCWD, to.constData(), 0);
+        return failure;
     }
+    return {};
 }
 
-PlaceResult copyFileNoReplace(const QString& source, const QString& destination) {
+Status removeCheckedAside(const QByteArray& path, const AsideCheck& check) {
+    const QByteArray aside = hiddenName(folderOf(path), "aside");
+    if (const Status renamed = renameNoReplace(path, aside); !renamed.ok()) return renamed;
+    struct stat info {};
+    Status verdict =
+        os().fstatat(AT_FDCWD, aside.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 ? check(aside, info) : lastError();
+    if (verdict.ok() && os().unlinkat(AT_FDCWD, aside.constData(), 0) != 0) verdict = lastError();
+    // Put back under its own name; should that name have been taken meanwhile, the file
+    // stays whole under the hidden one.
+    if (!verdict.ok()) renameNoReplace(aside, path);
+    return verdict;
+}
+
+PlaceResult moveFileNoReplace(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing) {
+    const Status renamed = renameNoReplace(source, destination);
+    if (renamed.ok()) return placed();
+    if (renamed.error == EEXIST) return occupied();
+    if (renamed.error == EXDEV) return moveAcrossFileSystems(source, destination, keepGoing);
+    return failed(renamed);
+}
+
+PlaceResult copyFileNoReplace(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing) {
     struct stat copied {};
-    return copyOneFile(encodePath(source), encodePath(destination), false, copied);
+    return copyOneFile(source, destination, false, keepGoing, copied);
 }
 
-}  // namespace kurumu::platform
+}  // namespace kurumu::platform::detail

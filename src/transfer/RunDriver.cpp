@@ -1,51 +1,42 @@
 #include "transfer/RunDriver.h"
 
-#include "platform/FileSystem.h"
 #include "platform/TimeOfDay.h"
 #include "transfer/Transfer.h"
 
 namespace kurumu::transfer {
 
-namespace {
-
-void transferItem(Transfer& transfer, RunHost& host, const QString& item, bool numberAfterExtension) {
-    const Family family = familyFor(host.operationMode(), numberAfterExtension);
-    const QString destination = host.destinationFolder();
-    if (platform::FileExists(item)) {
-        transfer.transferFile(family, item, destination);
-    } else {
-        transfer.transferFolder(family, item, destination);
-    }
-}
-
-}  // namespace
-
-bool MatomeJikkou(RunVariables& variables, RunHost& host, const QStringList& items) {
+qsizetype MatomeJikkou(RunVariables& variables, RunHost& host, platform::FileServices& files, const RunOptions& options,
+                       const RunItems& run) {
     variables.strLog.clear();
     const QString startTime = platform::timeOfDayText();
-    host.runStarted(startTime, static_cast<qint32>(items.size()));
+    host.runStarted(startTime, static_cast<qint32>(run.items.size()));
     variables.varNameCount.reset();
 
-    const auto stop = [&](bool afterNumberBeforeExtension) {
+    const auto stop = [&](bool numberBeforeExtension) {
         variables.intCancel = 0;
         host.runEnded(
-            {true, variables.strLog + kRunStopped, startTime, platform::timeOfDayText(), afterNumberBeforeExtension});
-        return false;
+            {true, variables.strLog + kRunStopped, startTime, platform::timeOfDayText(), numberBeforeExtension});
     };
-    if (variables.intCancel == kStopRequested) return stop(false);
+    if (variables.intCancel == kStopRequested) {
+        stop(false);
+        return 0;
+    }
 
     host.showStatus(kRunStart);
     variables.strLog = kRunStart;
-    const bool numberAfterExtension = host.option(Option::NumberAfterExtension);
-    Transfer transfer(variables, host);
-    for (qsizetype i = 0; i < items.size(); ++i) {
+    Transfer transfer(variables, host, files, options);
+    const bool numberBeforeExtension = options.family.numberPlace == NumberPlace::BeforeExtension;
+    for (qsizetype i = 0; i < run.items.size(); ++i) {
         host.itemStarted(static_cast<qint32>(i + 1));
-        transferItem(transfer, host, items[i], numberAfterExtension);
-        if (variables.intCancel == kStopRequested) return stop(!numberAfterExtension);
+        transfer.transferItem(run.items[i], run.destinationFolder);
+        if (variables.intCancel == kStopRequested) {
+            stop(numberBeforeExtension);
+            return i;
+        }
     }
     host.runEnded(
         {false, variables.strLog + QStringLiteral("\r\n") + kRunFinished, startTime, platform::timeOfDayText(), true});
-    return true;
+    return run.items.size();
 }
 
 }  // namespace kurumu::transfer

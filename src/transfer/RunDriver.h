@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileServices.h"
+#include "transfer/RunOptions.h"
 #include "transfer/RunVariables.h"
 #include "transfer/TransferHost.h"
 
@@ -21,10 +23,6 @@ struct RunEnd {
 // What the driver asks of its host beyond the transfer itself.
 class RunHost : public TransferHost {
 public:
-    // The operation mode text ("移動" moves, anything else copies), read for every item.
-    virtual QString operationMode() = 0;
-    // The destination folder, read for every item; it ends in "/".
-    virtual QString destinationFolder() = 0;
     // The run has started at startTime with itemCount items: progress 0 of itemCount.
     virtual void runStarted(const QString& startTime, qint32 itemCount) = 0;
     // Item index (from 1) starts.
@@ -36,8 +34,14 @@ inline const QString kRunStart = QStringLiteral("処理開始");
 inline const QString kRunFinished = QStringLiteral("処理終了");
 inline const QString kRunStopped = QStringLiteral("処理中止");
 
-// Runs the items (full paths of files and folders) in order. Returns true when the run
-// ended normally, false when it stopped.
-bool MatomeJikkou(RunVariables& variables, RunHost& host, const QStringList& items);
+// One run: the items (full paths of files and folders) in order, into the destination
+// folder (ending in "/"). Returns the number of items it went through to the end (all
+// of them when the run ended normally).
+struct RunItems {
+    QStringList items;
+    QString destinationFolder;
+};
+qsizetype MatomeJikkou(RunVariables& variables, RunHost& host, platform::FileServices& files, const RunOptions& options,
+                       const RunItems& run);
 
 }  // namespace kurumu::transfer

@@ -1,19 +1,38 @@
 #include "transfer/SameFile.h"
 
-#include "checksum/GetCRC.h"
-#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
 namespace kurumu::transfer {
 
-platform::Result<Presence> FileHikaku(const QString& source, const QString& destinationPath) {
-    if (!platform::FileExists(destinationPath)) return {Presence::Free, {}};
-    const auto sourceInfo = platform::fileInfo(source);
+namespace {
+
+using platform::EntryInfo;
+using platform::EntryKind;
+
+// A mount that shows a folder under another device number keeps the inode number and
+// every time of the files it shows: the destination is then the source itself.
+bool sameFileThroughAMount(const EntryInfo& source, const EntryInfo& destination) {
+    return source.identity.inode == destination.identity.inode && source.length == destination.length &&
+           source.modifiedNs == destination.modifiedNs && source.changedNs == destination.changedNs &&
+           source.identity.device != destination.identity.device;
+}
+
+}  // namespace
+
+platform::Result<Presence> FileHikaku(platform::FileServices& files, const QString& source,
+                                      const QString& destinationPath, const platform::KeepGoing& keepGoing) {
+    const auto destination = files.probe(destinationPath);
+    if (!destination.ok()) return {Presence::Free, destination.status};
+    if (!destination.value.exists()) return {Presence::Free, {}};
+    const auto sourceInfo = files.probe(source);
     if (!sourceInfo.ok()) return {Presence::Free, sourceInfo.status};
-    const auto destinationInfo = platform::fileInfo(destinationPath);
-    if (!destinationInfo.ok()) return {Presence::Free, destinationInfo.status};
-    const bool sameLength = sourceInfo.value.length == destinationInfo.value.length;
-    return {sameLength ? Presence::SameLength : Presence::OtherLength, {}};
+    if (sameFileThroughAMount(sourceInfo.value, destination.value)) return {Presence::SourceItself, {}};
+    if (sourceInfo.value.kind != EntryKind::File || destination.value.kind != EntryKind::File ||
+        sourceInfo.value.length != destination.value.length)
+        return {Presence::OtherFile, {}};
+    const auto same = files.sameContents(source, destinationPath, keepGoing);
+    if (!same.ok()) return {Presence::Free, same.status};
+    return {same.value ? Presence::SameBytes : Presence::OtherFile, {}};
 }
 
 Candidate plainCandidate(const QString& name) {
@@ -29,29 +48,6 @@ Candidate numberedCandidate(const QString& name, qint64 number, NumberPlace plac
     const QString base = platform::GetBaseName(name) + u'_' + digits;
     const QString extension = platform::GetExtensionName(name);
     return {base + u'.' + extension, extension.isEmpty() ? base : base + u'.' + extension};
-}
-
-platform::Result<bool> sameContents(const QString& source, const QString& destinationPath, bool compareChecksums) {
-    const auto sourceInfo = platform::fileInfo(source);
-    if (!sourceInfo.ok()) return {false, sourceInfo.status};
-    const auto destinationInfo = platform::fileInfo(destinationPath);
-    if (!destinationInfo.ok()) return {false, destinationInfo.status};
-    if (sourceInfo.value.isSymlink || destinationInfo.value.isSymlink) {
-        if (!sourceInfo.value.isSymlink || !destinationInfo.value.isSymlink) return {false, {}};
-        const auto sourceTarget = platform::linkTarget(source);
-        const auto destinationTarget = platform::linkTarget(destinationPath);
-        if (!sourceTarget.ok()) return {false, sourceTarget.status};
-        if (!destinationTarget.ok()) return {false, destinationTarget.status};
-        return {sourceTarget.value == destinationTarget.value, {}};
-    }
-    // Anything else that is not a plain file (a pipe, a device) holds no contents to compare.
-    if (!sourceInfo.value.isRegular || !destinationInfo.value.isRegular) return {false, {}};
-    if (!compareChecksums) return {true, {}};
-    const auto sourceCrc = checksum::GetFileCRC(source);
-    if (!sourceCrc.ok()) return {false, sourceCrc.status};
-    const auto destinationCrc = checksum::GetFileCRC(destinationPath);
-    if (!destinationCrc.ok()) return {false, destinationCrc.status};
-    return {sourceCrc.value == destinationCrc.value, {}};
 }
 
 }  // namespace kurumu::transfer

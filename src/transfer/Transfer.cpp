@@ -1,12 +1,13 @@
 #include "transfer/Transfer.h"
 
-#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
 
 namespace kurumu::transfer {
 
+using platform::EntryKind;
+using platform::PlaceOutcome;
 using platform::Status;
 
 // The texts of one routine kind's error handler.
@@ -32,9 +33,8 @@ QString transferSuffix(const Family& family, bool renamed) {
     return renamed ? QStringLiteral("…Rename後Copy") : QStringLiteral("…Copy");
 }
 
-platform::PlaceResult place(const Family& family, const QString& source, const QString& destination) {
-    return family.operation == Operation::Move ? platform::moveFileNoReplace(source, destination)
-                                               : platform::copyFileNoReplace(source, destination);
+QString sameBytesSuffix(const Family& family) {
+    return family.operation == Operation::Move ? QStringLiteral("…Delete") : QStringLiteral("…同一ファイルあり");
 }
 
 }  // namespace
@@ -43,6 +43,20 @@ Family familyFor(const QString& operationMode, bool numberAfterExtension) {
     const bool move = operationMode == QStringLiteral("移動");
     if (numberAfterExtension) return move ? kMove : kCopy;
     return move ? kMove2 : kCopy2;
+}
+
+RunOptions runOptionsOf(const platform::OptionStates& states) {
+    return {familyFor(states.operationMode, states.numberAfterExtension), states.checkAllNumbers,
+            states.folderKeep == 1, states.ignoreOtherErrors};
+}
+
+Transfer::Transfer(RunVariables& variables, TransferHost& host, platform::FileServices& files,
+                   const RunOptions& options)
+    : m_vars(variables), m_host(host), m_files(files), m_options(options) {}
+
+bool Transfer::keepGoing() {
+    m_host.processEvents();
+    return !stopRequested();
 }
 
 void Transfer::report(const QString& line) {
@@ -68,7 +82,7 @@ void Transfer::handleError(const Status& status, const ErrorMessages& messages) 
             break;
     }
     if (text.isEmpty()) {
-        if (m_host.option(Option::IgnoreOtherErrors)) return;
+        if (m_options.ignoreOtherErrors) return;
         text = QStringLiteral("詳細不明なエラー(%1)").arg(status.code());
     }
     m_host.showWarning(messages.title, text);
@@ -88,18 +102,59 @@ void Transfer::folderError(const Status& status) {
     handleError(status, messages);
 }
 
+std::optional<Transfer::Chain> Transfer::chainOf(const QString& folder) {
+    const auto cached = m_chains.constFind(folder);
+    if (cached != m_chains.constEnd()) return *cached;
+    const platform::Result<Chain> chain = m_files.folderChain(folder);
+    if (!chain.ok() || chain.value.isEmpty()) return std::nullopt;
+    m_chains.insert(folder, chain.value);
+    return chain.value;
+}
+
+// Two folder paths name one folder when they are spelled alike or when the folders they
+// reach (links followed) are one: "a/", "a//", "a/." and a link to it are all "a".
+bool Transfer::sameFolder(const QString& first, const QString& second) {
+    if (first == second) return true;
+    const auto a = chainOf(first);
+    const auto b = chainOf(second);
+    return a && b && a->first() == b->first();
+}
+
+// True when the folder is the container or lies anywhere below it.
+bool Transfer::isInside(const QString& folder, const QString& container) {
+    const auto inner = chainOf(folder);
+    const auto outer = chainOf(container);
+    return inner && outer && inner->contains(outer->first());
+}
+
 qint64 Transfer::nextNumber(const QString& name, qint64 tries) {
-    if (m_host.option(Option::CheckAllNumbers)) return tries;
+    if (m_options.checkAllNumbers) return tries;
     return m_vars.varNameCount.GetRenban(name);
 }
 
-void Transfer::finishSameFile(const Family& family, const QString& source, const QString& line) {
-    if (family.operation == Operation::Copy) {
-        report(line + QStringLiteral("…同一ファイルあり"));
-        return;
+void Transfer::transferItem(const QString& item, const QString& destinationFolder) {
+    const Family family = m_options.family;
+    const platform::Result<platform::EntryInfo> info = m_files.probe(item);
+    const EntryKind kind = info.ok() ? info.value.kind : EntryKind::Missing;
+    // A group's leader that is a link to a folder stands for that folder.
+    const bool leaderLink = kind == EntryKind::Link && destinationFolder == item + platform::kSeparator &&
+                            chainOf(destinationFolder).has_value();
+    if (kind == EntryKind::Folder && refuseRoot(item)) return;
+    if (kind == EntryKind::Folder || kind == EntryKind::Missing || leaderLink) {
+        transferFolder(family, item, destinationFolder);
+    } else {
+        transferFile(family, item, destinationFolder);
     }
-    report(line + QStringLiteral("…Delete"));
-    fileError(platform::DeleteFile(source, true));
+}
+
+// A file system's root is never walked as a source: nothing of it is touched.
+bool Transfer::refuseRoot(const QString& item) {
+    const auto chain = chainOf(platform::withTrailingSeparator(item));
+    if (!chain || chain->size() > 1) return false;
+    report(item + QStringLiteral("…ルートフォルダは扱わない"));
+    m_host.showWarning(kAppTitle, QStringLiteral("ファイルシステムのルートは移動もコピーもできません: ") + item);
+    m_vars.intCancel = kStopRequested;
+    return true;
 }
 
 void Transfer::transferFile(const Family& family, const QString& source, const QString& destinationFolder) {
@@ -107,7 +162,7 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
     if (stopRequested()) return;
     const QString sourceFolder = platform::withTrailingSeparator(platform::GetParentfolderName(source));
     const QString name = platform::GetFileName(source);
-    if (destinationFolder == sourceFolder) {
+    if (sameFolder(destinationFolder, sourceFolder)) {
         report(sourceFolder + name + sameFolderSuffix(family));
         return;
     }
@@ -115,98 +170,114 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
     for (qint64 tries = 0;; ++tries) {
         if (tries > 0) candidate = numberedCandidate(name, nextNumber(name, tries - 1), family.numberPlace);
         const QString target = destinationFolder + candidate.diskName;
-        if (family.operation == Operation::Move) {
-            // A move tries the name first: the no-replace rename is itself the test of a free
-            // name, and only an occupied name needs the comparison of lengths. The line is
-            // the one the test-first order would report.
-            const platform::PlaceResult placed = platform::moveFileNoReplace(source, target);
-            if (placed.outcome != platform::PlaceOutcome::Occupied) {
-                report(sourceFolder + candidate.logText + transferSuffix(family, tries > 0));
-                if (placed.outcome == platform::PlaceOutcome::Failed) fileError(placed.status);
+        const platform::Result<Presence> presence = FileHikaku(m_files, source, target, [this] { return keepGoing(); });
+        if (!presence.ok()) {
+            // Without a valid answer nothing is deleted or skipped: the file stays where it is.
+            if (presence.status.error != ECANCELED) fileError(presence.status);
+            return;
+        }
+        switch (presence.value) {
+            case Presence::Free: {
+                const QString line = sourceFolder + candidate.logText + transferSuffix(family, tries > 0);
+                report(line);
+                const platform::PlaceResult placed =
+                    family.operation == Operation::Move
+                        ? m_files.moveFile(source, target, [this] { return keepGoing(); })
+                        : m_files.copyFile(source, target, [this] { return keepGoing(); });
+                if (placed.outcome == PlaceOutcome::Occupied) continue;  // taken meanwhile: the next number
+                if (placed.outcome == PlaceOutcome::Failed) fileError(placed.status);
                 return;
             }
-        }
-        const platform::Result<Presence> presence = FileHikaku(source, target);
-        if (!presence.ok()) {
-            // Without a valid answer the file stays where it is.
-            fileError(presence.status);
-            return;
-        }
-        if (presence.value == Presence::Free) {
-            report(sourceFolder + candidate.logText + transferSuffix(family, tries > 0));
-            const platform::PlaceResult placed = place(family, source, target);
-            if (placed.outcome == platform::PlaceOutcome::Occupied) continue;  // taken meanwhile: next number
-            if (placed.outcome == platform::PlaceOutcome::Failed) fileError(placed.status);
-            return;
-        }
-        if (presence.value == Presence::SameLength) {
-            if (platform::isSameFile(source, target)) {
-                // The destination names the source itself, by another spelling or a link.
+            case Presence::SameBytes:
+                report(sourceFolder + candidate.logText + sameBytesSuffix(family));
+                if (family.operation == Operation::Move)
+                    fileError(m_files.deleteDuplicate(source, target, [this] { return keepGoing(); }));
+                return;
+            case Presence::SourceItself:
                 report(sourceFolder + name + sameFolderSuffix(family));
                 return;
-            }
-            const platform::Result<bool> same = sameContents(source, target, m_host.option(Option::Crc32));
-            if (!same.ok()) {
-                // No deletion rests on an identity that was not established.
-                fileError(same.status);
-                return;
-            }
-            if (same.value) {
-                finishSameFile(family, source, sourceFolder + candidate.logText);
-                return;
-            }
+            case Presence::OtherFile:
+                break;
         }
     }
 }
 
+void Transfer::transferFolder(const Family& family, const QString& source, const QString& destinationFolder) {
+    if (m_depth == 0) {
+        // The run's own destination: met inside the tree, it is never walked.
+        if (const auto destination = chainOf(destinationFolder)) m_targetFolders.insert(destination->first());
+    }
+    ++m_depth;
+    walkFolder(family, source, destinationFolder);
+    --m_depth;
+}
+
+void Transfer::walkFolder(const Family& family, const QString& source, const QString& destinationFolder) {
+    // Listed completely before anything is transferred.
+    const platform::Result<platform::FolderListing> listing = m_files.listFolder(source);
+    if (!listing.ok()) folderError(listing.status);
+    m_vars.varNameCount.reset();
+    m_host.processEvents();
+    if (stopRequested()) return;
+    if (sameFolder(destinationFolder, source + platform::kSeparator)) {
+        report(source + sameFolderSuffix(family));
+        return;
+    }
+    if (!listing.ok()) return;  // a folder that cannot be listed holds nothing to transfer or delete
+    for (const QByteArray& undecodable : listing.value.undecodableNames) {
+        report(platform::withTrailingSeparator(source) + QString::fromUtf8(undecodable) +
+               QStringLiteral("…名前を扱えないため残す"));
+    }
+    const std::optional<QString> into = targetFolder(source, destinationFolder);
+    if (!into) return;
+    for (const QString& file : listing.value.files) transferFile(family, file, *into);
+    for (const QString& subfolder : listing.value.subfolders) walkSubfolder(family, subfolder, *into);
+    if (family.operation == Operation::Copy || stopRequested()) return;
+    removeEmptiedSource(source, *into);
+}
+
+// The folder that receives the tree's files: the destination when flattening; a folder
+// of the source's name below it when keeping the structure, created when missing.
+std::optional<QString> Transfer::targetFolder(const QString& source, const QString& destinationFolder) {
+    if (!m_options.keepStructure) return destinationFolder;
+    const QString target = destinationFolder + platform::GetFileName(source);
+    const platform::Result<platform::EntryInfo> existing = m_files.probe(target);
+    if (existing.ok() && existing.value.kind == EntryKind::Folder) {
+        m_targetFolders.insert(existing.value.identity);
+        return target + platform::kSeparator;
+    }
+    const Status created = m_files.createFolder(target);
+    forgetFolders();
+    if (!created.ok()) {
+        // Without its target folder this tree is left as it is.
+        folderError(created);
+        return std::nullopt;
+    }
+    if (const auto made = m_files.probe(target); made.ok()) m_createdFolders.insert(made.value.identity);
+    return target + platform::kSeparator;
+}
+
+void Transfer::walkSubfolder(const Family& family, const QString& subfolder, const QString& into) {
+    const platform::Result<platform::EntryInfo> info = m_files.probe(subfolder);
+    if (info.ok() && m_createdFolders.contains(info.value.identity)) return;  // holds only what this run put there
+    if (info.ok() && m_targetFolders.contains(info.value.identity)) {
+        m_vars.varNameCount.reset();
+        m_host.processEvents();
+        if (!stopRequested()) report(subfolder + sameFolderSuffix(family));
+        return;
+    }
+    transferFolder(family, subfolder, into);
+}
+
 void Transfer::removeEmptiedSource(const QString& source, const QString& destinationFolder) {
-    const QString sourceFolder = source + platform::kSeparator;
-    if (destinationFolder.startsWith(sourceFolder)) return;  // the destination lies inside the source
-    const Status removed = platform::removeEmptyFolder(source);
+    if (isInside(destinationFolder, source + platform::kSeparator)) return;  // the destination lies inside the source
+    const Status removed = m_files.removeEmptyFolder(source);
+    forgetFolders();
     if (removed.error == ENOTEMPTY || removed.error == EEXIST) {
         report(source + QStringLiteral("…削除しない(フォルダが空ではない)"));
         return;
     }
     folderError(removed);
-}
-
-void Transfer::transferFolder(const Family& family, const QString& source, const QString& destinationFolder) {
-    // Listed completely before anything is transferred, so nothing this call creates is walked.
-    const platform::Result<platform::FolderListing> listing = platform::listFolder(source);
-    if (!listing.ok()) folderError(listing.status);
-    m_vars.varNameCount.reset();
-    m_host.processEvents();
-    if (stopRequested()) return;
-    if (destinationFolder == source + platform::kSeparator) {
-        report(source + sameFolderSuffix(family));
-        return;
-    }
-    for (const QByteArray& undecodable : listing.value.undecodableNames) {
-        report(platform::withTrailingSeparator(source) + QString::fromUtf8(undecodable) +
-               QStringLiteral("…名前を扱えないため残す"));
-    }
-    QString into = destinationFolder;
-    if (m_host.option(Option::KeepStructure)) {
-        const QString target = destinationFolder + platform::GetFileName(source);
-        if (!platform::FolderExists(target)) {
-            const Status created = platform::CreateFolder(target);
-            if (!created.ok()) {
-                // Without its target folder this tree is skipped.
-                folderError(created);
-                return;
-            }
-        }
-        into = target + platform::kSeparator;
-    }
-    for (const QString& file : listing.value.files) transferFile(family, file, into);
-    for (const QString& subfolder : listing.value.subfolders) {
-        const QString subfolderPath = subfolder + platform::kSeparator;
-        // A folder that holds the destination is never walked: the run would meet what it creates.
-        if (into.startsWith(subfolderPath) && into != subfolderPath) continue;
-        transferFolder(family, subfolder, into);
-    }
-    if (family.operation == Operation::Copy || stopRequested()) return;
-    removeEmptiedSource(source, into);
 }
 
 }  // namespace kurumu::transfer

@@ -1,36 +1,31 @@
 #pragma once
 
 #include "platform/Errors.h"
+#include "platform/FileServices.h"
+#include "transfer/RunOptions.h"
 #include "transfer/RunVariables.h"
 #include "transfer/SameFile.h"
 #include "transfer/TransferHost.h"
 
+#include <QHash>
+#include <QSet>
 #include <QString>
 
+#include <optional>
+
 // The transfer routines: one algorithm for a single file and one for a folder tree, each
-// with four faces that differ only in the data below (move or copy, and where a
-// collision number goes).
+// with four faces that differ only in their family (move or copy, and where a collision
+// number goes). They work through the file services they are given, which may be the
+// real disk, a dry run or a journal.
 namespace kurumu::transfer {
-
-enum class Operation { Move, Copy };
-
-struct Family {
-    Operation operation;
-    NumberPlace numberPlace;
-};
-
-inline constexpr Family kMove{Operation::Move, NumberPlace::AfterName};
-inline constexpr Family kCopy{Operation::Copy, NumberPlace::AfterName};
-inline constexpr Family kMove2{Operation::Move, NumberPlace::BeforeExtension};
-inline constexpr Family kCopy2{Operation::Copy, NumberPlace::BeforeExtension};
-
-// The family of a run: move when the mode text is exactly "移動", copy for any other
-// text; numbers after the name when the numbering option is on.
-Family familyFor(const QString& operationMode, bool numberAfterExtension);
 
 class Transfer {
 public:
-    Transfer(RunVariables& variables, TransferHost& host) : m_vars(variables), m_host(host) {}
+    Transfer(RunVariables& variables, TransferHost& host, platform::FileServices& files, const RunOptions& options);
+
+    // One item of a run: a file, a folder tree, or (as a group's leader) a link to the
+    // folder it names. Folders are handed to the folder routine, as is a missing item.
+    void transferItem(const QString& item, const QString& destinationFolder);
 
     // Moves or copies one file into a destination folder that ends in "/".
     void transferFile(const Family& family, const QString& source, const QString& destinationFolder);
@@ -48,18 +43,35 @@ public:
 
 private:
     struct ErrorMessages;
+    using Chain = QList<platform::Identity>;
 
     bool stopRequested() const { return m_vars.intCancel == kStopRequested; }
+    bool keepGoing();
     void report(const QString& line);
     void handleError(const platform::Status& status, const ErrorMessages& messages);
     void fileError(const platform::Status& status);
     void folderError(const platform::Status& status);
+
+    std::optional<Chain> chainOf(const QString& folder);
+    bool sameFolder(const QString& first, const QString& second);
+    bool isInside(const QString& folder, const QString& container);
+    void forgetFolders() { m_chains.clear(); }
+
     qint64 nextNumber(const QString& name, qint64 tries);
-    void finishSameFile(const Family& family, const QString& source, const QString& line);
+    bool refuseRoot(const QString& item);
+    void walkFolder(const Family& family, const QString& source, const QString& destinationFolder);
+    std::optional<QString> targetFolder(const QString& source, const QString& destinationFolder);
+    void walkSubfolder(const Family& family, const QString& subfolder, const QString& into);
     void removeEmptiedSource(const QString& source, const QString& destinationFolder);
 
     RunVariables& m_vars;
     TransferHost& m_host;
+    platform::FileServices& m_files;
+    RunOptions m_options;
+    QHash<QString, Chain> m_chains;             // folders' identities by path, while the run changes no folder
+    QSet<platform::Identity> m_createdFolders;  // made by this run: never walked
+    QSet<platform::Identity> m_targetFolders;   // written into by this run: never walked as sources
+    int m_depth = 0;
 };
 
 }  // namespace kurumu::transfer

@@ -3,9 +3,10 @@
 #include "judgement/Editing.h"
 #include "judgement/GroupPlan.h"
 #include "judgement/ItemLine.h"
+#include "platform/FileServices.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
-#include "transfer/RunDriver.h"
+#include "transfer/Execute.h"
 #include "window/MessageBox.h"
 #include "window/Twips.h"
 
@@ -32,6 +33,8 @@
 #include <utility>
 
 namespace kurumu::window {
+
+using platform::OptionStates;
 
 namespace {
 
@@ -90,34 +93,17 @@ Control* named(Control* control, const QString& name) {
 
 }  // namespace
 
-// The run driver's view of the window: every request is answered from a control at the
-// moment it is made.
-class WindowRunHost final : public transfer::RunHost {
+// The run's view of the window: every request is answered from a control at the moment
+// it is made.
+class WindowRunHost final : public transfer::ExecuteHost {
 public:
     explicit WindowRunHost(frmMatome& window) : m_window(window) {}
 
-    bool option(transfer::Option option) override {
-        switch (option) {
-            case transfer::Option::NumberAfterExtension:
-                return m_window.mnuNumPosition->isChecked();
-            case transfer::Option::Crc32:
-                return m_window.mnuCRC32->isChecked();
-            case transfer::Option::CheckAllNumbers:
-                return m_window.mnuGenmitsu->isChecked();
-            case transfer::Option::KeepStructure:
-                return m_window.folderKeepValue() == 1;
-            case transfer::Option::IgnoreOtherErrors:
-                return m_window.mnuErrMushi->isChecked();
-        }
-        return false;
-    }
     void showWarning(const QString& title, const QString& text) override {
         showMessageBox(&m_window, title, MessageIcon::Warning, text);
     }
     void showStatus(const QString& line) override { m_window.rtfMatomefile->setPlainText(line); }
     void processEvents() override { m_window.processPendingEvents(); }
-    QString operationMode() override { return m_window.cmbMorC->currentText(); }
-    QString destinationFolder() override { return m_window.txtPath->text(); }
     void runStarted(const QString& startTime, qint32 itemCount) override {
         m_window.cmdCancel->setEnabled(true);
         m_window.setCaptionTimes(startTime, {});
@@ -134,9 +120,19 @@ public:
         m_window.rtfMatomefile->setPlainText(end.resultText);
         m_window.setCaptionTimes(end.startTime, end.endTime);
     }
+    void groupReached(std::size_t group, const QString& destinationFolder) override {
+        m_window.txtPath->setText(destinationFolder);
+        // The members leave the list as their group is taken.
+        m_window.removeMemberRows(m_groups[group]);
+        m_window.lstFolderlist->show();
+    }
+    void groupEnded(std::size_t, qsizetype) override { m_window.lstFolderlist->hide(); }
+
+    void setGroups(std::vector<judgement::Group> groups) { m_groups = std::move(groups); }
 
 private:
     frmMatome& m_window;
+    std::vector<judgement::Group> m_groups;
 };
 
 frmMatome::frmMatome(QWidget* parent) : QWidget(parent), m_runHost(std::make_unique<WindowRunHost>(*this)) {
@@ -182,7 +178,7 @@ void frmMatome::createControls() {
     cmdEXEC->setEnabled(false);
     cmbMorC = named(new QComboBox(this), QStringLiteral("cmbMorC"));
     cmbMorC->setEditable(true);
-    cmbMorC->addItems({kMoveMode, kCopyMode});
+    cmbMorC->addItems({platform::kMoveMode, platform::kCopyMode});
     cmbMorC->hide();
     chkFolderKeep =
         named(new QCheckBox(QStringLiteral("フォルダ構造を維持する"), this), QStringLiteral("chkFolderKeep"));
@@ -363,14 +359,14 @@ void frmMatome::Form_Initialize() {
     mnuDelete->setEnabled(false);
     mnuHanten->setEnabled(false);
     mnuReMatome->setEnabled(false);
-    applyOptionStates(loadSettingsFile(kSettingsFileName));
+    applyOptionStates(platform::loadSettingsFile(platform::kSettingsFileName));
 }
 
 void frmMatome::Form_Unload() {
     if (std::exchange(m_unloaded, true)) return;
-    const SaveFailure failure = saveSettingsFile(kSettingsFileName, optionStates());
-    if (failure != SaveFailure::None)
-        showMessageBox(this, kAppTitle, MessageIcon::Warning, saveFailureMessage(failure));
+    const platform::SaveFailure failure = platform::saveSettingsFile(platform::kSettingsFileName, optionStates());
+    if (failure != platform::SaveFailure::None)
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, platform::saveFailureMessage(failure));
 }
 
 void frmMatome::closeEvent(QCloseEvent* event) {
@@ -557,7 +553,7 @@ void frmMatome::mnuHanten_Click() {
 
 bool frmMatome::ensureGatheringFolder(const QString& path) {
     if (platform::FolderExists(path)) return true;
-    const platform::Status created = platform::CreateFolder(path);
+    const platform::Status created = platform::realFileServices().createFolder(path);
     if (created.ok()) return true;
     showMessageBox(this, kAppTitle, MessageIcon::Warning,
                    QStringLiteral("フォルダを作成できませんでした(%1)\n%2").arg(created.code()).arg(path));
@@ -581,37 +577,29 @@ void frmMatome::cmdEXEC_Click() {
     runJudgedGroups();
 }
 
-bool frmMatome::runGroup(const QString& leader, const QStringList& members) {
-    QStringList items{leader};
-    items.append(members);
-    lstFolderlist->show();
-    const bool finished = transfer::MatomeJikkou(m_runVariables, *m_runHost, items);
-    lstFolderlist->hide();
-    return finished;
+void frmMatome::removeMemberRows(const judgement::Group& group) {
+    if (group.memberPaths.isEmpty()) return;
+    const int firstMember = static_cast<int>(group.leaderRow) + 1 - m_removedRows;
+    const int memberCount = static_cast<int>(group.memberPaths.size());
+    lstFolderlist->model()->removeRows(firstMember, memberCount);
+    m_removedRows += memberCount;
 }
 
 void frmMatome::runJudgedGroups() {
     const QStringList lines = linesOf(lstFolderlist);
     if (lines.isEmpty()) return;  // nothing to run, nothing to report
     m_runUnderWay = true;
-    const std::vector<judgement::Group> groups = judgement::groupsOf(lines);
-    txtPath->setText(platform::withTrailingSeparator(groups.front().leaderPath));
+    std::vector<judgement::Group> groups = judgement::groupsOf(lines);
+    std::vector<transfer::Group> runs;
+    for (const judgement::Group& group : groups) runs.push_back({group.leaderPath, group.memberPaths});
+    m_runHost->setGroups(std::move(groups));
+    m_removedRows = 0;
+    txtPath->setText(platform::withTrailingSeparator(runs.front().leader));
     lstFolderlist->hide();
     const bool countRule = mnuMatomeAutoNone->isChecked();
     if (countRule) txtMojisuu->setEnabled(false);
-    int removedRows = 0;
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        const judgement::Group& group = groups[g];
-        // A last lone leader leaves the destination of the group before it.
-        if (group.runs() || g + 1 < groups.size()) txtPath->setText(platform::withTrailingSeparator(group.leaderPath));
-        if (!group.runs()) continue;
-        const int firstMember = static_cast<int>(group.leaderRow) + 1 - removedRows;
-        const int memberCount = static_cast<int>(group.memberPaths.size());
-        lstFolderlist->model()->removeRows(firstMember, memberCount);
-        removedRows += memberCount;
-        // Stop, or an error that asked for it, ends the whole Execute.
-        if (!runGroup(group.leaderPath, group.memberPaths)) break;
-    }
+    transfer::Execute(m_runVariables, *m_runHost, platform::realFileServices(), transfer::runOptionsOf(optionStates()),
+                      runs);
     if (countRule) txtMojisuu->setEnabled(true);
     lstFolderlist->show();
     QStringList remaining;
@@ -634,7 +622,7 @@ void frmMatome::cmdCancel_Click() {
     // A prepared run that has not started is cancelled: the driver takes its stop path at once.
     cmdEXEC->setEnabled(false);
     m_runUnderWay = true;
-    transfer::MatomeJikkou(m_runVariables, *m_runHost, {});
+    transfer::MatomeJikkou(m_runVariables, *m_runHost, platform::realFileServices(), {}, {});
     m_runUnderWay = false;
     txtPath->setAcceptDrops(true);
     mnuPopup->setEnabled(true);

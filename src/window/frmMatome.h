@@ -1,8 +1,9 @@
 #pragma once
 
+#include "judgement/GroupPlan.h"
 #include "judgement/Rules.h"
+#include "platform/Settings.h"
 #include "transfer/RunVariables.h"
-#include "window/Settings.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -78,13 +79,13 @@ private:
     void cmdCancel_Click();
     void MatomeHantei();
 
-    void applyOptionStates(const OptionStates& states);
-    OptionStates optionStates() const;
+    void applyOptionStates(const platform::OptionStates& states);
+    platform::OptionStates optionStates() const;
     judgement::RuleSet ruleSet() const;
     QAction* ruleAction(judgement::Rule rule) const;
     void setJudgementControlsEnabled(bool enabled);
     void runJudgedGroups();
-    bool runGroup(const QString& leader, const QStringList& members);
+    void removeMemberRows(const judgement::Group& group);
     void setCaptionTimes(const QString& startTime, const QString& endTime);
     bool ensureGatheringFolder(const QString& path);
     void processPendingEvents();
@@ -128,6 +129,7 @@ private:
     transfer::RunVariables m_runVariables;
     std::unique_ptr<WindowRunHost> m_runHost;
     std::function<void()> m_processEventsHook;
+    int m_removedRows = 0;  // member rows taken out so far by the run under way
     bool m_runUnderWay = false;
     bool m_unloaded = false;
 };

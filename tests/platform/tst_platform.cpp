@@ -1,4 +1,5 @@
 #include "platform/Errors.h"
+#include "platform/FileServices.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "support/TestFiles.h"
@@ -16,6 +17,14 @@
 
 using namespace kurumu;
 using platform::PlaceOutcome;
+
+namespace {
+
+platform::FileServices& files() {
+    return platform::realFileServices();
+}
+
+}  // namespace
 
 class TestPlatform : public QObject {
     Q_OBJECT
@@ -77,7 +86,7 @@ private Q_SLOTS:
         QVERIFY(!platform::FileExists(folder));
         QVERIFY(platform::FileExists(linkToFolder));  // a link is a file, never a folder to walk
         QVERIFY(!platform::FolderExists(linkToFolder));
-        const auto listing = platform::listFolder(dir.path());
+        const auto listing = files().listFolder(dir.path());
         QVERIFY(listing.ok());
         QCOMPARE(listing.value.files.size(), 2);
         QCOMPARE(listing.value.subfolders, QStringList{folder});
@@ -89,7 +98,7 @@ private Q_SLOTS:
         const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY, 0644);
         QVERIFY(fd >= 0);
         ::close(fd);
-        const auto listing = platform::listFolder(dir.path());
+        const auto listing = files().listFolder(dir.path());
         QVERIFY(listing.value.files.isEmpty());
         QCOMPARE(listing.value.undecodableNames, QList<QByteArray>{QByteArray("bad\xff\xfe")});
     }
@@ -112,18 +121,18 @@ private Q_SLOTS:
         const QString taken = dir.filePath(QStringLiteral("t"));
         test::writeFile(source, "source");
         test::writeFile(taken, "taken");
-        QCOMPARE(platform::moveFileNoReplace(source, taken).outcome, PlaceOutcome::Occupied);
+        QCOMPARE(files().moveFile(source, taken, {}).outcome, PlaceOutcome::Occupied);
         QCOMPARE(test::readFile(taken), QByteArray("taken"));
         QCOMPARE(test::readFile(source), QByteArray("source"));
-        QCOMPARE(platform::copyFileNoReplace(source, taken).outcome, PlaceOutcome::Occupied);
+        QCOMPARE(files().copyFile(source, taken, {}).outcome, PlaceOutcome::Occupied);
         QCOMPARE(test::readFile(taken), QByteArray("taken"));
 
         const QString free = dir.filePath(QStringLiteral("free"));
-        QCOMPARE(platform::moveFileNoReplace(source, free).outcome, PlaceOutcome::Placed);
+        QCOMPARE(files().moveFile(source, free, {}).outcome, PlaceOutcome::Placed);
         QVERIFY(!test::exists(source));
         QCOMPARE(test::readFile(free), QByteArray("source"));
 
-        const auto missing = platform::moveFileNoReplace(free, dir.filePath(QStringLiteral("no/where")));
+        const auto missing = files().moveFile(free, dir.filePath(QStringLiteral("no/where")), {});
         QCOMPARE(missing.outcome, PlaceOutcome::Failed);
         QCOMPARE(missing.status.code(), 76);
     }
@@ -137,7 +146,7 @@ private Q_SLOTS:
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(source).constData(), times.data(), 0), 0);
 
         const QString copy = dir.filePath(QStringLiteral("c"));
-        QCOMPARE(platform::copyFileNoReplace(source, copy).outcome, PlaceOutcome::Placed);
+        QCOMPARE(files().copyFile(source, copy, {}).outcome, PlaceOutcome::Placed);
         QCOMPARE(test::readFile(copy), QByteArray(300000, 'q'));
         struct stat a {
         }, b{};
@@ -156,10 +165,10 @@ private Q_SLOTS:
         test::writeFile(target, "data");
         QVERIFY(QFile::link(target, link));
         const QString copy = dir.filePath(QStringLiteral("copy"));
-        QCOMPARE(platform::copyFileNoReplace(link, copy).outcome, PlaceOutcome::Placed);
+        QCOMPARE(files().copyFile(link, copy, {}).outcome, PlaceOutcome::Placed);
         QCOMPARE(QFileInfo(copy).symLinkTarget(), target);
         const QString moved = dir.filePath(QStringLiteral("moved"));
-        QCOMPARE(platform::moveFileNoReplace(link, moved).outcome, PlaceOutcome::Placed);
+        QCOMPARE(files().moveFile(link, moved, {}).outcome, PlaceOutcome::Placed);
         QCOMPARE(QFileInfo(moved).symLinkTarget(), target);
         QCOMPARE(test::readFile(target), QByteArray("data"));
     }
@@ -174,17 +183,17 @@ private Q_SLOTS:
         const QString onTmpfs = tmpfs.path() + QStringLiteral("/f");
         const QString onDisk = dir.filePath(QStringLiteral("f"));
         test::writeFile(onTmpfs, data);
-        QCOMPARE(platform::moveFileNoReplace(onTmpfs, onDisk).outcome, PlaceOutcome::Placed);
+        QCOMPARE(files().moveFile(onTmpfs, onDisk, {}).outcome, PlaceOutcome::Placed);
         QVERIFY(!test::exists(onTmpfs));
         QCOMPARE(test::readFile(onDisk), data);
-        QCOMPARE(platform::moveFileNoReplace(onDisk, onTmpfs).outcome, PlaceOutcome::Placed);
+        QCOMPARE(files().moveFile(onDisk, onTmpfs, {}).outcome, PlaceOutcome::Placed);
         QVERIFY(!test::exists(onDisk));
         QCOMPARE(test::readFile(onTmpfs), data);
 
         // A link crosses as the link, its target untouched.
         const QString link = tmpfs.path() + "/link";
         QVERIFY(QFile::link(onTmpfs, link));
-        QCOMPARE(platform::moveFileNoReplace(link, dir.filePath("link")).outcome, PlaceOutcome::Placed);
+        QCOMPARE(files().moveFile(link, dir.filePath("link"), {}).outcome, PlaceOutcome::Placed);
         QVERIFY(!test::exists(link));
         QCOMPARE(QFileInfo(dir.filePath("link")).symLinkTarget(), onTmpfs);
         QCOMPARE(test::readFile(onTmpfs), data);
@@ -202,8 +211,7 @@ private Q_SLOTS:
         test::writeFile(source, data);
         const QString target = tmpfs.path() + QStringLiteral("/big");
         for (const bool move : {true, false}) {
-            const auto result =
-                move ? platform::moveFileNoReplace(source, target) : platform::copyFileNoReplace(source, target);
+            const auto result = move ? files().moveFile(source, target, {}) : files().copyFile(source, target, {});
             QCOMPARE(result.outcome, PlaceOutcome::Failed);
             QCOMPARE(result.status.errorClass(), platform::ErrorClass::VolumeFull);
             QVERIFY(!test::exists(target));
@@ -222,19 +230,19 @@ private Q_SLOTS:
         if (!view.mounted()) QSKIP("cannot make a read-only bind mount here");
         const QString source = dir.filePath(QStringLiteral("s"));
         test::writeFile(source, "s");
-        const auto copied = platform::copyFileNoReplace(source, dir.filePath(QStringLiteral("view/s")));
+        const auto copied = files().copyFile(source, dir.filePath(QStringLiteral("view/s")), {});
         QCOMPARE(copied.status.code(), 70);
         QCOMPARE(platform::DeleteFile(dir.filePath(QStringLiteral("view/x")), true).code(), 70);
-        QCOMPARE(platform::CreateFolder(dir.filePath(QStringLiteral("view/d"))).code(), 70);
+        QCOMPARE(files().createFolder(dir.filePath(QStringLiteral("view/d"))).code(), 70);
     }
 
     void emptyFolderRemoval() {
         QTemporaryDir dir;
         const QString folder = dir.filePath(QStringLiteral("d"));
         test::makeFolder(folder + QStringLiteral("/sub"));
-        QCOMPARE(platform::removeEmptyFolder(folder).error, ENOTEMPTY);
-        QVERIFY(platform::removeEmptyFolder(folder + QStringLiteral("/sub")).ok());
-        QVERIFY(platform::removeEmptyFolder(folder).ok());
+        QCOMPARE(files().removeEmptyFolder(folder).error, ENOTEMPTY);
+        QVERIFY(files().removeEmptyFolder(folder + QStringLiteral("/sub")).ok());
+        QVERIFY(files().removeEmptyFolder(folder).ok());
     }
 };
 

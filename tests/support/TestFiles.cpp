@@ -1,5 +1,7 @@
 #include "support/TestFiles.h"
 
+#include "checksum/GetCRC.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -33,6 +35,28 @@ QString makeFileWithFolders(const QString& path, const QByteArray& contents) {
     QDir().mkpath(QFileInfo(path).path());
     writeFile(path, contents);
     return path;
+}
+
+QByteArray crcForgingSuffix(const QByteArray& data, const QString& targetCrc) {
+    const auto& table = checksum::kCrcTableConstants;
+    // Walk back from the wanted register: each step's table entry is told by the top byte.
+    std::uint32_t wanted = ~targetCrc.toUInt(nullptr, 16);
+    std::array<std::uint8_t, 4> indices{};
+    for (int k = 3; k >= 0; --k) {
+        std::size_t entry = 0;
+        while ((table[entry] >> 24) != (wanted >> 24)) ++entry;
+        indices[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(entry);
+        wanted = (wanted ^ table[entry]) << 8;
+    }
+    // Then forward from the register after the data, choosing the byte that picks each entry.
+    std::uint32_t crcRegister = checksum::crc32Update(
+        checksum::kCrcInitial, std::as_bytes(std::span(data.constData(), data.size())), checksum::CrcMethod::Reference);
+    QByteArray suffix;
+    for (const std::uint8_t index : indices) {
+        suffix.append(static_cast<char>((crcRegister ^ index) & 0xFF));
+        crcRegister = (crcRegister >> 8) ^ table[index];
+    }
+    return suffix;
 }
 
 bool isRoot() {

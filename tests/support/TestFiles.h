@@ -15,6 +15,10 @@ void makeFolder(const QString& path);
 // Writes a file, creating the folders above it first; returns its path.
 QString makeFileWithFolders(const QString& path, const QByteArray& contents);
 
+// Four bytes that, appended to the data, give the CRC-32 of the target text (eight
+// hexadecimal digits): another file with the same length and checksum as a given one.
+QByteArray crcForgingSuffix(const QByteArray& data, const QString& targetCrc);
+
 // True when the test runs as root, which can mount file systems.
 bool isRoot();
 

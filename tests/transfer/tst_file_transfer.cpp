@@ -1,3 +1,5 @@
+#include "checksum/GetCRC.h"
+#include "platform/FileServices.h"
 #include "support/RecordingHost.h"
 #include "support/TestFiles.h"
 #include "transfer/SameFile.h"
@@ -10,7 +12,6 @@
 #include <QTest>
 
 using namespace kurumu;
-using transfer::Option;
 
 namespace {
 
@@ -21,7 +22,9 @@ struct Scene {
     QString out = dir.filePath("out") + '/';
     test::RecordingHost host;
     transfer::RunVariables vars;
-    transfer::Transfer transfer{vars, host};
+    transfer::RunOptions options;
+
+    transfer::Transfer transfer() { return {vars, host, platform::realFileServices(), options}; }
 
     Scene() {
         test::makeFolder(in);
@@ -46,7 +49,7 @@ private Q_SLOTS:
         for (const auto& family : {transfer::kMove, transfer::kCopy2}) {
             Scene s;
             const QString file = s.source("a.txt", "a");
-            s.transfer.transferFile(family, file, s.in);
+            s.transfer().transferFile(family, file, s.in);
             const QString suffix =
                 family.operation == transfer::Operation::Move ? "…移動元と移動先が同じ" : "…コピー元とコピー先が同じ";
             QCOMPARE(s.logLines(), QStringList{s.in + "a.txt" + suffix});
@@ -57,12 +60,12 @@ private Q_SLOTS:
 
     void freeName() {
         Scene s;
-        s.transfer.FileMove2(s.source("a.txt", "a"), s.out);
+        s.transfer().FileMove2(s.source("a.txt", "a"), s.out);
         QCOMPARE(s.vars.strLog, "\r\n" + s.in + "a.txt…Move");
         QCOMPARE(s.outNames(), QStringList{"a.txt"});
         QVERIFY(!test::exists(s.in + "a.txt"));
         Scene c;
-        c.transfer.FileCopy(c.source("a.txt", "a"), c.out);
+        c.transfer().FileCopy(c.source("a.txt", "a"), c.out);
         QCOMPARE(c.logLines(), QStringList{c.in + "a.txt…Copy"});
         QCOMPARE(test::readFile(c.in + "a.txt"), QByteArray("a"));
         QCOMPARE(test::readFile(c.out + "a.txt"), QByteArray("a"));
@@ -88,9 +91,9 @@ private Q_SLOTS:
         QFETCH(QStringList, taken);
         QFETCH(QString, stored);
         Scene s;
-        s.host.options[Option::CheckAllNumbers] = checkAll;
+        s.options.checkAllNumbers = checkAll;
         for (const QString& name : taken) s.existing(name, "other length");
-        s.transfer.transferFile(afterName ? transfer::kMove : transfer::kMove2, s.source("photo.jpg", "new"), s.out);
+        s.transfer().transferFile(afterName ? transfer::kMove : transfer::kMove2, s.source("photo.jpg", "new"), s.out);
         QCOMPARE(s.logLines(), QStringList{s.in + stored + "…Rename後Move"});
         QCOMPARE(test::readFile(s.out + stored), QByteArray("new"));
         for (const QString& name : taken) QCOMPARE(test::readFile(s.out + name), QByteArray("other length"));
@@ -100,7 +103,7 @@ private Q_SLOTS:
     void numberWithoutExtension() {
         Scene s;
         s.existing("readme", "xx");
-        s.transfer.FileCopy2(s.source("readme", "y"), s.out);
+        s.transfer().FileCopy2(s.source("readme", "y"), s.out);
         QCOMPARE(s.logLines(), QStringList{s.in + "readme_000.…Rename後Copy"});
         QCOMPARE(s.outNames(), (QStringList{"readme", "readme_000"}));
         QCOMPARE(transfer::numberedCandidate("a_000.txt", 0, transfer::NumberPlace::BeforeExtension).diskName,
@@ -108,51 +111,92 @@ private Q_SLOTS:
         QCOMPARE(transfer::numberedCandidate("x.txt", 1234, transfer::NumberPlace::AfterName).logText, "x.txt_1234");
     }
 
+    // Identity is proved by the bytes: an equal length is never enough, in either mode or
+    // numbering place.
     void sameLength_data() {
         QTest::addColumn<bool>("move");
-        QTest::addColumn<bool>("crc");
+        QTest::addColumn<bool>("afterName");
         QTest::addColumn<QByteArray>("existing");
-        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QString>("line");
         QTest::addColumn<QStringList>("outNames");
         QTest::addColumn<bool>("sourceStays");
-        QTest::newRow("move, equal length")
+        QTest::newRow("move, same bytes")
             << true << false << QByteArray("abc") << "a.txt…Delete" << QStringList{"a.txt"} << false;
-        QTest::newRow("copy, equal length")
+        QTest::newRow("copy, same bytes")
             << false << false << QByteArray("abc") << "a.txt…同一ファイルあり" << QStringList{"a.txt"} << true;
-        QTest::newRow("move, checksums differ") << true << true << QByteArray("xyz") << "a_000.txt…Rename後Move"
-                                                << QStringList{"a.txt", "a_000.txt"} << false;
-        QTest::newRow("move, checksums agree")
-            << true << true << QByteArray("abc") << "a.txt…Delete" << QStringList{"a.txt"} << false;
-        QTest::newRow("copy, checksums differ") << false << true << QByteArray("xyz") << "a_000.txt…Rename後Copy"
-                                                << QStringList{"a.txt", "a_000.txt"} << true;
+        QTest::newRow("move, other bytes") << true << false << QByteArray("xyz") << "a_000.txt…Rename後Move"
+                                           << QStringList{"a.txt", "a_000.txt"} << false;
+        QTest::newRow("copy, other bytes") << false << false << QByteArray("xyz") << "a_000.txt…Rename後Copy"
+                                           << QStringList{"a.txt", "a_000.txt"} << true;
+        QTest::newRow("move, other bytes, number after the name")
+            << true << true << QByteArray("abd") << "a.txt_000…Rename後Move" << QStringList{"a.txt", "a.txt_000"}
+            << false;
+        QTest::newRow("copy, same bytes, number after the name")
+            << false << true << QByteArray("abc") << "a.txt…同一ファイルあり" << QStringList{"a.txt"} << true;
     }
 
     void sameLength() {
         QFETCH(bool, move);
-        QFETCH(bool, crc);
+        QFETCH(bool, afterName);
         QFETCH(QByteArray, existing);
-        QFETCH(QString, suffix);
+        QFETCH(QString, line);
         QFETCH(QStringList, outNames);
         QFETCH(bool, sourceStays);
         Scene s;
-        s.host.options[Option::Crc32] = crc;
         s.existing("a.txt", existing);
-        s.transfer.transferFile(move ? transfer::kMove2 : transfer::kCopy2, s.source("a.txt", "abc"), s.out);
-        QCOMPARE(s.logLines(), QStringList{s.in + suffix});
+        const transfer::Family family{
+            move ? transfer::Operation::Move : transfer::Operation::Copy,
+            afterName ? transfer::NumberPlace::AfterName : transfer::NumberPlace::BeforeExtension};
+        s.transfer().transferFile(family, s.source("a.txt", "abc"), s.out);
+        QCOMPARE(s.logLines(), QStringList{s.in + line});
         QCOMPARE(s.outNames(), outNames);
         QCOMPARE(test::readFile(s.out + "a.txt"), existing);  // never replaced
         QCOMPARE(test::exists(s.in + "a.txt"), sourceStays);
+        for (const QString& name : outNames) {
+            if (name != "a.txt") QCOMPARE(test::readFile(s.out + name), QByteArray("abc"));
+        }
+    }
+
+    // Large files that differ only in their last byte, or only in the middle, are other files.
+    void differentBytesFarFromTheEdges() {
+        for (const qsizetype at : {qsizetype(0), qsizetype(300 * 1024), qsizetype(1024 * 1024 - 1)}) {
+            Scene s;
+            QByteArray data(1024 * 1024, 'd');
+            s.existing("big.bin", data);
+            data[at] = 'e';
+            s.transfer().FileMove2(s.source("big.bin", data), s.out);
+            QCOMPARE(s.logLines(), QStringList{s.in + "big_000.bin…Rename後Move"});
+            QCOMPARE(test::readFile(s.out + "big_000.bin"), data);
+        }
+    }
+
+    // Four bytes chosen to restore the CRC-32 give another file the same length and
+    // checksum: it is still another file.
+    void forgedChecksumCollision() {
+        const QByteArray original = "the original text of a file.";
+        QByteArray forged = "THE FORGED TEXT OF A FILE...";
+        forged.chop(4);
+        const auto crcOf = [](const QByteArray& bytes) {
+            return checksum::CalcCRC(std::as_bytes(std::span(bytes.constData(), bytes.size())));
+        };
+        forged += test::crcForgingSuffix(forged, crcOf(original));
+        QCOMPARE(forged.size(), original.size());
+        QCOMPARE(crcOf(forged), crcOf(original));
+        Scene s;
+        s.existing("a.txt", original);
+        s.transfer().FileMove2(s.source("a.txt", forged), s.out);
+        QCOMPARE(s.logLines(), QStringList{s.in + "a_000.txt…Rename後Move"});
+        QCOMPARE(test::readFile(s.out + "a.txt"), original);
+        QCOMPARE(test::readFile(s.out + "a_000.txt"), forged);
     }
 
     void emptyFilesAreTheSame() {
-        for (const bool crc : {false, true}) {
-            Scene s;
-            s.host.options[Option::Crc32] = crc;
-            s.existing("e", {});
-            s.transfer.FileMove(s.source("e", {}), s.out);
-            QCOMPARE(s.logLines(), QStringList{s.in + "e…Delete"});
-            QVERIFY(!test::exists(s.in + "e"));
-        }
+        Scene s;
+        s.existing("e", {});
+        s.transfer().FileMove(s.source("e", {}), s.out);
+        QCOMPARE(s.logLines(), QStringList{s.in + "e…Delete"});
+        QVERIFY(!test::exists(s.in + "e"));
+        QVERIFY(test::exists(s.out + "e"));
     }
 
     // Without checking every number the counter goes on from the last number handed out,
@@ -160,13 +204,13 @@ private Q_SLOTS:
     void counterVersusEveryNumber() {
         for (const bool checkAll : {false, true}) {
             Scene s;
-            s.host.options[Option::CheckAllNumbers] = checkAll;
-            s.host.options[Option::Crc32] = true;
+            s.options.checkAllNumbers = checkAll;
             s.existing("p.jpg", "AAAA");
-            s.transfer.FileMove2(s.source("p.jpg", "BBBB"), s.out);  // stored as p_000.jpg
+            transfer::Transfer transfer = s.transfer();
+            transfer.FileMove2(s.source("p.jpg", "BBBB"), s.out);  // stored as p_000.jpg
             test::makeFolder(s.in + "second");
             test::writeFile(s.in + "second/p.jpg", "BBBB");
-            s.transfer.FileMove2(s.in + "second/p.jpg", s.out);
+            transfer.FileMove2(s.in + "second/p.jpg", s.out);
             const QString second = s.logLines().last();
             if (checkAll) {
                 QCOMPARE(second, s.in + "second/p_000.jpg…Delete");
@@ -181,7 +225,7 @@ private Q_SLOTS:
     void stopAlreadyRequested() {
         Scene s;
         s.vars.intCancel = 1;
-        s.transfer.FileMove(s.source("a", "a"), s.out);
+        s.transfer().FileMove(s.source("a", "a"), s.out);
         QVERIFY(s.vars.strLog.isEmpty());
         QVERIFY(s.host.statuses.isEmpty());
         QCOMPARE(s.host.eventsProcessed, 1);
@@ -190,7 +234,7 @@ private Q_SLOTS:
 
     void missingDestination() {
         Scene s;
-        s.transfer.FileMove2(s.source("a.txt", "a"), s.out + "missing/");
+        s.transfer().FileMove2(s.source("a.txt", "a"), s.out + "missing/");
         QCOMPARE(s.logLines(), QStringList{s.in + "a.txt…Move"});
         QCOMPARE(s.host.warnings.size(), 1);
         QCOMPARE(s.host.warnings[0].title, "くるみ");
@@ -203,7 +247,7 @@ private Q_SLOTS:
     void destinationIsAFile() {
         Scene s;
         const QString leader = s.source("leader.txt", "l");
-        s.transfer.FileMove(leader, leader + '/');
+        s.transfer().FileMove(leader, leader + '/');
         QCOMPARE(s.host.warningTexts(), QStringList{"指定されたパスが見つからない。"});
         QCOMPARE(test::readFile(leader), QByteArray("l"));
     }
@@ -211,10 +255,10 @@ private Q_SLOTS:
     void otherErrorsAndTheirOption() {
         for (const bool ignore : {false, true}) {
             Scene s;
-            s.host.options[Option::IgnoreOtherErrors] = ignore;
+            s.options.ignoreOtherErrors = ignore;
             // A destination behind a link to itself: an error outside the three classes (ELOOP).
             QVERIFY(QFile::link(s.out + "loop", s.out + "loop"));
-            s.transfer.FileCopy(s.source("a", "x"), s.out + "loop/");
+            s.transfer().FileCopy(s.source("a", "x"), s.out + "loop/");
             QCOMPARE(s.host.warningTexts(), ignore ? QStringList{} : QStringList{"詳細不明なエラー(40)"});
             QCOMPARE(s.vars.intCancel, ignore ? 0 : 1);
         }
@@ -227,7 +271,7 @@ private Q_SLOTS:
         s.host.onStatus = [&s](const QString& line) {
             if (line.endsWith("a.txt…Copy")) s.existing("a.txt", "raced");
         };
-        s.transfer.FileCopy2(s.source("a.txt", "mine"), s.out);
+        s.transfer().FileCopy2(s.source("a.txt", "mine"), s.out);
         QCOMPARE(test::readFile(s.out + "a.txt"), QByteArray("raced"));
         QCOMPARE(test::readFile(s.out + "a_000.txt"), QByteArray("mine"));
         QCOMPARE(s.logLines().last(), s.in + "a_000.txt…Rename後Copy");
@@ -237,7 +281,7 @@ private Q_SLOTS:
     void moveMeetsAnOccupiedName() {
         Scene s;
         s.host.onProcessEvents = [&s] { s.existing("a.txt", "there first"); };
-        s.transfer.FileMove2(s.source("a.txt", "mine"), s.out);
+        s.transfer().FileMove2(s.source("a.txt", "mine"), s.out);
         QCOMPARE(test::readFile(s.out + "a.txt"), QByteArray("there first"));
         QCOMPARE(test::readFile(s.out + "a_000.txt"), QByteArray("mine"));
         QCOMPARE(s.logLines(), QStringList{s.in + "a_000.txt…Rename後Move"});
@@ -249,7 +293,7 @@ private Q_SLOTS:
         Scene s;
         const QString link = s.dir.filePath("link");
         QVERIFY(QFile::link(s.in, link));
-        s.transfer.FileMove(s.source("a.txt", "a"), link + '/');
+        s.transfer().FileMove(s.source("a.txt", "a"), link + '/');
         QCOMPARE(s.logLines(), QStringList{s.in + "a.txt…移動元と移動先が同じ"});
         QCOMPARE(test::readFile(s.in + "a.txt"), QByteArray("a"));
     }
@@ -261,7 +305,7 @@ private Q_SLOTS:
         test::writeFile(target, "t");
         QVERIFY(QFile::link(target, s.in + "x"));
         s.existing("x", QByteArray(target.toUtf8().size(), 'p'));
-        s.transfer.FileMove2(s.in + "x", s.out);
+        s.transfer().FileMove2(s.in + "x", s.out);
         QCOMPARE(s.logLines(), QStringList{s.in + "x_000.…Rename後Move"});
         QCOMPARE(QFileInfo(s.out + "x_000").symLinkTarget(), target);
         QCOMPARE(test::readFile(s.out + "x"), QByteArray(target.toUtf8().size(), 'p'));
@@ -285,7 +329,7 @@ private Q_SLOTS:
             s.vars = {};
             s.host.warnings.clear();
             const QString file = s.source("big.bin", data);
-            s.transfer.transferFile(family, file, tmpfs.path() + '/');
+            s.transfer().transferFile(family, file, tmpfs.path() + '/');
             QCOMPARE(s.host.warningTexts(), QStringList{"書き込み先の容量不足。"});
             QCOMPARE(s.vars.intCancel, 1);
             QVERIFY(QDir(tmpfs.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
@@ -298,7 +342,7 @@ private Q_SLOTS:
         Scene s;
         test::ReadOnlyView view(s.out, s.dir.filePath("ro"));
         if (!view.mounted()) QSKIP("cannot make a read-only bind mount here");
-        s.transfer.FileCopy2(s.source("a.txt", "a"), s.dir.filePath("ro") + '/');
+        s.transfer().FileCopy2(s.source("a.txt", "a"), s.dir.filePath("ro") + '/');
         QCOMPARE(s.logLines(), QStringList{s.in + "a.txt…Copy"});
         QCOMPARE(s.host.warningTexts(), QStringList{"ファイル書き込みエラー。"});
         QCOMPARE(s.vars.intCancel, 1);
@@ -310,11 +354,11 @@ private Q_SLOTS:
         test::Tmpfs tmpfs(s.dir.filePath("other"), "8m");
         if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
         const QByteArray data(3 * 1024 * 1024 + 5, 'm');
-        s.transfer.FileMove2(s.source("m.bin", data), tmpfs.path() + '/');
+        s.transfer().FileMove2(s.source("m.bin", data), tmpfs.path() + '/');
         QVERIFY(s.host.warnings.isEmpty());
         QVERIFY(!test::exists(s.in + "m.bin"));
         QCOMPARE(test::readFile(tmpfs.path() + "/m.bin"), data);
-        s.transfer.FileMove2(tmpfs.path() + "/m.bin", s.in);
+        s.transfer().FileMove2(tmpfs.path() + "/m.bin", s.in);
         QCOMPARE(test::readFile(s.in + "m.bin"), data);
         QVERIFY(!test::exists(tmpfs.path() + "/m.bin"));
     }

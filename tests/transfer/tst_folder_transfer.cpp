@@ -13,7 +13,6 @@
 #include <QTest>
 
 using namespace kurumu;
-using transfer::Option;
 
 namespace {
 
@@ -22,7 +21,9 @@ struct Scene {
     QString root = dir.path() + '/';
     test::RecordingHost host;
     transfer::RunVariables vars;
-    transfer::Transfer transfer{vars, host};
+    transfer::RunOptions options;
+
+    transfer::Transfer transfer() { return {vars, host, platform::realFileServices(), options}; }
 
     QString make(const QString& relative, const QByteArray& data = "data") {
         return test::makeFileWithFolders(root + relative, data);
@@ -56,7 +57,7 @@ private Q_SLOTS:
         s.make("A/x.txt", "x");
         s.make("A/B/y.txt", "y");
         s.folder("G");
-        s.transfer.FolderMove2(s.root + "A", s.root + "G/");
+        s.transfer().FolderMove2(s.root + "A", s.root + "G/");
         QCOMPARE(snapshot(s.root + "G"), (QMap<QString, QByteArray>{{"x.txt", "x"}, {"y.txt", "y"}}));
         QVERIFY(!test::exists(s.root + "A"));
         QCOMPARE(s.logLines(), (QStringList{s.root + "A/x.txt…Move", s.root + "A/B/y.txt…Move"}));
@@ -64,11 +65,11 @@ private Q_SLOTS:
 
     void keepStructure() {
         Scene s;
-        s.host.options[Option::KeepStructure] = true;
+        s.options.keepStructure = true;
         s.make("A/x.txt", "x");
         s.make("A/B/y.txt", "y");
         s.folder("G");
-        s.transfer.FolderMove(s.root + "A", s.root + "G/");
+        s.transfer().FolderMove(s.root + "A", s.root + "G/");
         QCOMPARE(snapshot(s.root + "G"), (QMap<QString, QByteArray>{{"A/x.txt", "x"}, {"A/B/y.txt", "y"}}));
         QVERIFY(!test::exists(s.root + "A"));
     }
@@ -76,12 +77,12 @@ private Q_SLOTS:
     void copyLeavesTheSource() {
         for (const bool keep : {false, true}) {
             Scene s;
-            s.host.options[Option::KeepStructure] = keep;
+            s.options.keepStructure = keep;
             s.make("A/x.txt", "x");
             s.make("A/B/y.txt", "y");
             s.folder("G");
             const auto before = snapshot(s.root + "A");
-            s.transfer.FolderCopy2(s.root + "A", s.root + "G/");
+            s.transfer().FolderCopy2(s.root + "A", s.root + "G/");
             QCOMPARE(snapshot(s.root + "A"), before);
             QCOMPARE(snapshot(s.root + "G").size(), 2);
         }
@@ -91,7 +92,7 @@ private Q_SLOTS:
         for (const auto& family : {transfer::kMove, transfer::kMove2, transfer::kCopy, transfer::kCopy2}) {
             Scene s;
             s.make("G/x");
-            s.transfer.transferFolder(family, s.root + "G", s.root + "G/");
+            s.transfer().transferFolder(family, s.root + "G", s.root + "G/");
             const QString suffix =
                 family.operation == transfer::Operation::Move ? "…移動元と移動先が同じ" : "…コピー元とコピー先が同じ";
             QCOMPARE(s.logLines(), QStringList{s.root + "G" + suffix});
@@ -104,7 +105,7 @@ private Q_SLOTS:
         Scene s;
         s.make("A/x", "x");
         s.folder("A/B");
-        s.transfer.FolderMove2(s.root + "A", s.root + "A/B/");
+        s.transfer().FolderMove2(s.root + "A", s.root + "A/B/");
         QCOMPARE(snapshot(s.root + "A"), (QMap<QString, QByteArray>{{"B/x", "x"}}));
         QCOMPARE(s.logLines(), (QStringList{s.root + "A/x…Move", s.root + "A/B…移動元と移動先が同じ"}));
     }
@@ -113,10 +114,10 @@ private Q_SLOTS:
     void destinationInsideTheSourceKeepingStructure() {
         for (const auto& family : {transfer::kMove2, transfer::kCopy2}) {
             Scene s;
-            s.host.options[Option::KeepStructure] = true;
+            s.options.keepStructure = true;
             s.make("A/x", "x");
             s.make("A/B/y", "y");
-            s.transfer.transferFolder(family, s.root + "A", s.root + "A/B/");
+            s.transfer().transferFolder(family, s.root + "A", s.root + "A/B/");
             QVERIFY(test::exists(s.root + "A/B/A/x"));
             QVERIFY(!test::exists(s.root + "A/B/A/B"));
             QCOMPARE(test::readFile(s.root + "A/B/y"), QByteArray("y"));
@@ -133,7 +134,7 @@ private Q_SLOTS:
         test::writeFile(s.root + "placeholder", "");
         QVERIFY(::rename(QFile::encodeName(s.root + "placeholder").constData(), bad.constData()) == 0);
         s.folder("G");
-        s.transfer.FolderMove2(s.root + "A", s.root + "G/");
+        s.transfer().FolderMove2(s.root + "A", s.root + "G/");
         QVERIFY(test::exists(s.root + "G/ok"));
         QVERIFY(test::exists(s.root + "A/B"));
         QStringList lines = s.logLines();
@@ -145,12 +146,12 @@ private Q_SLOTS:
     // An empty folder that could not be moved is still an entry: nothing is removed by force.
     void emptyFolderLeftKeepsItsParent() {
         Scene s;
-        s.host.options[Option::KeepStructure] = true;
-        s.host.options[Option::IgnoreOtherErrors] = true;
+        s.options.keepStructure = true;
+        s.options.ignoreOtherErrors = true;
         s.make("A/x", "x");
         s.folder("A/B");
         s.make("G/A/B", "a file where the folder B should go");
-        s.transfer.FolderMove2(s.root + "A", s.root + "G/");
+        s.transfer().FolderMove2(s.root + "A", s.root + "G/");
         QVERIFY(test::exists(s.root + "A/B"));
         QCOMPARE(test::readFile(s.root + "G/A/x"), QByteArray("x"));
         QCOMPARE(s.logLines().last(), s.root + "A…削除しない(フォルダが空ではない)");
@@ -164,7 +165,7 @@ private Q_SLOTS:
         s.host.onProcessEvents = [&s] {
             if (s.host.eventsProcessed == 3) s.vars.intCancel = 1;  // the folder, then file 1, then file 2
         };
-        s.transfer.FolderMove2(s.root + "A", s.root + "G/");
+        s.transfer().FolderMove2(s.root + "A", s.root + "G/");
         QCOMPARE(snapshot(s.root + "G").size(), 1);
         QCOMPARE(snapshot(s.root + "A").size(), 5);
         QVERIFY(test::exists(s.root + "A/sub/g"));
@@ -173,9 +174,9 @@ private Q_SLOTS:
     void vanishedSource() {
         for (const bool ignore : {false, true}) {
             Scene s;
-            s.host.options[Option::IgnoreOtherErrors] = ignore;
+            s.options.ignoreOtherErrors = ignore;
             s.folder("G");
-            s.transfer.FolderMove2(s.root + "gone", s.root + "G/");
+            s.transfer().FolderMove2(s.root + "gone", s.root + "G/");
             QCOMPARE(s.host.warningTexts(), ignore ? QStringList{} : QStringList{"詳細不明なエラー(76)"});
             if (!ignore) QCOMPARE(s.host.warnings[0].title, "kurumu");
             QCOMPARE(s.vars.intCancel, ignore ? 0 : 1);
@@ -188,7 +189,7 @@ private Q_SLOTS:
         s.make("A/x");
         QVERIFY(QFile::link(s.root + "outside", s.root + "A/link"));
         s.folder("G");
-        s.transfer.FolderMove2(s.root + "A", s.root + "G/");
+        s.transfer().FolderMove2(s.root + "A", s.root + "G/");
         QCOMPARE(QFileInfo(s.root + "G/link").symLinkTarget(), s.root + "outside");
         QCOMPARE(test::readFile(s.root + "outside/keep"), QByteArray("k"));
         QVERIFY(!test::exists(s.root + "A"));
@@ -200,9 +201,8 @@ private Q_SLOTS:
         QRandomGenerator random(20261207);
         for (int round = 0; round < 40; ++round) {
             Scene s;
-            s.host.options[Option::Crc32] = true;
-            s.host.options[Option::KeepStructure] = round % 2 == 1;
-            s.host.options[Option::CheckAllNumbers] = round % 4 >= 2;
+            s.options.keepStructure = round % 2 == 1;
+            s.options.checkAllNumbers = round % 4 >= 2;
             const QStringList names{"a.txt", "b", "a_000.txt", "c.dat"};
             const QStringList folders{"", "s/", "s/t/", "u/"};
             const QList<QByteArray> contents{"", "one", "two", "same", "ones"};
@@ -217,7 +217,7 @@ private Q_SLOTS:
             s.make("outside/sentinel", "untouched");
             const auto source = snapshot(s.root + "src");
             const auto destination = snapshot(s.root + "dst");
-            s.transfer.FolderMove2(s.root + "src", s.root + "dst/");
+            s.transfer().FolderMove2(s.root + "src", s.root + "dst/");
 
             QVERIFY(s.host.warnings.isEmpty());
             const auto afterSource = snapshot(s.root + "src");
@@ -238,8 +238,8 @@ private Q_SLOTS:
         Scene s;
         const QString leader = s.folder("G");
         const QStringList items{leader, s.make("a"), s.make("b"), s.make("c")};
-        s.host.destination = leader + '/';
-        QVERIFY(transfer::MatomeJikkou(s.vars, s.host, items));
+        QCOMPARE(transfer::MatomeJikkou(s.vars, s.host, platform::realFileServices(), s.options, {items, leader + '/'}),
+                 items.size());
         QCOMPARE(s.host.itemCount, 4);
         QCOMPARE(s.host.progress, (QList<qint32>{1, 2, 3, 4}));
         QCOMPARE(s.host.ends.size(), 1);
@@ -256,7 +256,6 @@ private Q_SLOTS:
         const QString leader = s.folder("G");
         QStringList items{leader};
         for (int i = 0; i < 4; ++i) items.append(s.make(QString("f%1").arg(i)));
-        s.host.destination = leader + '/';
         // Stop is pressed while item 2 is being handled, as the window's button would.
         s.host.onProcessEvents = [&s] {
             if (s.host.progress.size() == 2 && s.vars.intCancel == 0) {
@@ -264,7 +263,8 @@ private Q_SLOTS:
                 s.vars.strLog += "\r\n";
             }
         };
-        QVERIFY(!transfer::MatomeJikkou(s.vars, s.host, items));
+        QCOMPARE(transfer::MatomeJikkou(s.vars, s.host, platform::realFileServices(), s.options, {items, leader + '/'}),
+                 1);
         QCOMPARE(s.vars.intCancel, 0);
         QCOMPARE(s.host.ends.size(), 1);
         QVERIFY(s.host.ends[0].stopped);
@@ -276,7 +276,7 @@ private Q_SLOTS:
         transfer::RunVariables cancelled;
         cancelled.intCancel = 1;
         test::RecordingHost host;
-        QVERIFY(!transfer::MatomeJikkou(cancelled, host, items));
+        QCOMPARE(transfer::MatomeJikkou(cancelled, host, platform::realFileServices(), {}, {items, leader + '/'}), 0);
         QCOMPARE(host.ends[0].resultText, "処理中止");
     }
 };

@@ -1,5 +1,5 @@
+#include "platform/Settings.h"
 #include "support/TestFiles.h"
-#include "window/Settings.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -9,7 +9,7 @@
 #include <QTest>
 
 using namespace kurumu;
-using window::OptionStates;
+using platform::OptionStates;
 
 namespace {
 
@@ -44,7 +44,7 @@ QByteArray joined(const QList<QByteArray>& lines) {
 }
 
 OptionStates load(const QByteArray& bytes) {
-    return window::applySettingsFile(bytes, OptionStates::startUp());
+    return platform::applySettingsFile(bytes, OptionStates::startUp());
 }
 
 // The states of a file that is empty or cannot be read.
@@ -63,7 +63,7 @@ class TestSettings : public QObject {
 
 private Q_SLOTS:
     void defaultFileBytes() {
-        const QByteArray bytes = joined(window::defaultSettingsLines());
+        const QByteArray bytes = joined(platform::defaultSettingsLines());
         QCOMPARE(bytes, fileOf(kDefaultLines));
         QVERIFY(bytes.startsWith(QByteArray::fromHex("9841 94D4 88CA 9275 3D54 4F50 0D0A")));  // 連番位置=TOP
         QCOMPARE(bytes.count("\r\n"), 13);
@@ -75,7 +75,7 @@ private Q_SLOTS:
         expected[9] = "最初の括弧基準で自動まとめ=ON";
         expected[10] = "最後の括弧基準で自動まとめ=OFF";
         expected[11] = "最後のof基準で自動まとめ=OFF";
-        QCOMPARE(joined(window::settingsLines(OptionStates::startUp())), fileOf(expected));
+        QCOMPARE(joined(platform::settingsLines(OptionStates::startUp())), fileOf(expected));
     }
 
     void readingTheDefaultFile() {
@@ -83,7 +83,7 @@ private Q_SLOTS:
         QCOMPARE(states.rules, (std::array<bool, 5>{false, false, true, true, false}));
         QVERIFY(!states.countBoxEnabled);
         QVERIFY(states.useExecuteButton);
-        QCOMPARE(states.operationMode, window::kMoveMode);
+        QCOMPARE(states.operationMode, platform::kMoveMode);
     }
 
     void tails_data() {
@@ -113,7 +113,7 @@ private Q_SLOTS:
                                          states.crc32,
                                          states.checkAllNumbers,
                                          states.folderKeep == 1,
-                                         states.operationMode == window::kCopyMode,
+                                         states.operationMode == platform::kCopyMode,
                                          states.useExecuteButton};
         QCOMPARE(values[static_cast<std::size_t>(line)], on);
     }
@@ -154,11 +154,11 @@ private Q_SLOTS:
         OptionStates states = OptionStates::startUp();
         states.operationMode = QString();
         states.folderKeep = 2;
-        const QList<QByteArray> lines = window::settingsLines(states);
+        const QList<QByteArray> lines = platform::settingsLines(states);
         QCOMPARE(lines[4], sjis("動作モード=copy"));
         QCOMPARE(lines[3], sjis("フォルダ構造維持=OFF"));
-        states.operationMode = window::kMoveMode;
-        QCOMPARE(window::settingsLines(states)[4], sjis("動作モード=move"));
+        states.operationMode = platform::kMoveMode;
+        QCOMPARE(platform::settingsLines(states)[4], sjis("動作モード=move"));
     }
 
     // Any bytes load into a valid state, and saving that state reads back to it.
@@ -178,8 +178,8 @@ private Q_SLOTS:
             }
             const OptionStates states = load(bytes);
             QVERIFY(states.folderKeep == 0 || states.folderKeep == 1);
-            QVERIFY(states.operationMode == window::kMoveMode || states.operationMode == window::kCopyMode);
-            QCOMPARE(load(joined(window::settingsLines(states))), states);
+            QVERIFY(states.operationMode == platform::kMoveMode || states.operationMode == platform::kCopyMode);
+            QCOMPARE(load(joined(platform::settingsLines(states))), states);
         }
         QCOMPARE(load(QByteArray(10 * 1024 * 1024, 'O') + "N"), load("ON"));
     }
@@ -187,26 +187,26 @@ private Q_SLOTS:
     void startUpWithoutAFile() {
         QTemporaryDir dir;
         const QString path = dir.filePath("kurumu.ini");
-        QCOMPARE(window::loadSettingsFile(path), OptionStates::startUp());
+        QCOMPARE(platform::loadSettingsFile(path), OptionStates::startUp());
         QCOMPARE(test::readFile(path), fileOf(kDefaultLines));
-        QCOMPARE(window::loadSettingsFile(path), load(fileOf(kDefaultLines)));
+        QCOMPARE(platform::loadSettingsFile(path), load(fileOf(kDefaultLines)));
     }
 
     void folderNamedLikeTheFile() {
         QTemporaryDir dir;
         const QString path = dir.filePath("kurumu.ini");
         test::makeFolder(path);
-        QCOMPARE(window::loadSettingsFile(path), OptionStates::startUp());
-        QCOMPARE(window::saveSettingsFile(path, OptionStates::startUp()), window::SaveFailure::Unknown);
+        QCOMPARE(platform::loadSettingsFile(path), OptionStates::startUp());
+        QCOMPARE(platform::saveSettingsFile(path, OptionStates::startUp()), platform::SaveFailure::Unknown);
         QVERIFY(QFileInfo(path).isDir());
     }
 
     void fileDeletedWhileRunning() {
         QTemporaryDir dir;
         const QString path = dir.filePath("kurumu.ini");
-        QCOMPARE(window::saveSettingsFile(path, OptionStates::startUp()), window::SaveFailure::Unknown);
+        QCOMPARE(platform::saveSettingsFile(path, OptionStates::startUp()), platform::SaveFailure::Unknown);
         QVERIFY(!test::exists(path));
-        QCOMPARE(window::saveFailureMessage(window::SaveFailure::Unknown), "不明なエラー");
+        QCOMPARE(platform::saveFailureMessage(platform::SaveFailure::Unknown), "不明なエラー");
     }
 
     void readOnlyFile() {
@@ -214,9 +214,9 @@ private Q_SLOTS:
         const QString path = dir.filePath("kurumu.ini");
         test::writeFile(path, fileOf(kDefaultLines));
         QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
-        QCOMPARE(window::saveSettingsFile(path, OptionStates::startUp()), window::SaveFailure::WriteRefused);
+        QCOMPARE(platform::saveSettingsFile(path, OptionStates::startUp()), platform::SaveFailure::WriteRefused);
         QCOMPARE(test::readFile(path), fileOf(kDefaultLines));
-        QCOMPARE(window::saveFailureMessage(window::SaveFailure::WriteRefused), "設定ファイルの書き込みに失敗");
+        QCOMPARE(platform::saveFailureMessage(platform::SaveFailure::WriteRefused), "設定ファイルの書き込みに失敗");
     }
 
     void readOnlyFolder() {
@@ -229,15 +229,16 @@ private Q_SLOTS:
         {
             test::ReadOnlyView readOnly(folder, view);
             if (!readOnly.mounted()) QSKIP("cannot make a read-only bind mount here");
-            QCOMPARE(window::loadSettingsFile(view + "/kurumu.ini"), load(fileOf(kDefaultLines)));
-            QCOMPARE(window::saveSettingsFile(view + "/kurumu.ini", OptionStates::startUp()),
-                     window::SaveFailure::WriteRefused);
+            QCOMPARE(platform::loadSettingsFile(view + "/kurumu.ini"), load(fileOf(kDefaultLines)));
+            QCOMPARE(platform::saveSettingsFile(view + "/kurumu.ini", OptionStates::startUp()),
+                     platform::SaveFailure::WriteRefused);
         }
         QFile::remove(folder + "/kurumu.ini");
         test::ReadOnlyView empty(folder, view);
         QVERIFY(empty.mounted());
-        QCOMPARE(window::loadSettingsFile(view + "/kurumu.ini"), OptionStates::startUp());  // silently
-        QCOMPARE(window::saveSettingsFile(view + "/kurumu.ini", OptionStates::startUp()), window::SaveFailure::Unknown);
+        QCOMPARE(platform::loadSettingsFile(view + "/kurumu.ini"), OptionStates::startUp());  // silently
+        QCOMPARE(platform::saveSettingsFile(view + "/kurumu.ini", OptionStates::startUp()),
+                 platform::SaveFailure::Unknown);
     }
 };
 

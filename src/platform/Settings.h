@@ -8,7 +8,7 @@
 
 // The thirteen options and their settings file "kurumu.ini": thirteen Shift-JIS lines
 // ended by CR LF, read by position (only each line's tail is examined).
-namespace kurumu::window {
+namespace kurumu::platform {
 
 inline const QString kSettingsFileName = QStringLiteral("kurumu.ini");
 
@@ -56,4 +56,4 @@ SaveFailure saveSettingsFile(const QString& path, const OptionStates& states);
 // The message shown for a failure to save.
 QString saveFailureMessage(SaveFailure failure);
 
-}  // namespace kurumu::window
+}  // namespace kurumu::platform

@@ -1,11 +1,11 @@
-#include "window/Settings.h"
+#include "platform/Settings.h"
 
 #include "platform/FileSystem.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-namespace kurumu::window {
+namespace kurumu::platform {
 
 namespace {
 
@@ -180,4 +180,4 @@ QString saveFailureMessage(SaveFailure failure) {
     return QStringLiteral("不明なエラー");
 }
 
-}  // namespace kurumu::window
+}  // namespace kurumu::platform

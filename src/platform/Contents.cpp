@@ -1,0 +1,105 @@
+// Telling files apart by their bytes.
+#include "platform/FileDescriptor.h"
+#include "platform/FileOperations.h"
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+namespace kurumu::platform::detail {
+
+namespace {
+
+using sys::os;
+using sys::retry;
+
+// The first and last blocks decide most comparisons of different files at once.
+constexpr off_t kEdgeBlock = 64 * 1024;
+// Two buffers of this size stay in the processor's cache between read and compare.
+constexpr off_t kCompareBlock = 256 * 1024;
+
+qint64 nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+FileDescriptor openForReading(const QByteArray& path) {
+    // Never follows a link and never waits on a fifo: only a regular file is read.
+    return FileDescriptor(retry(
+        [&] { return os().openat(AT_FDCWD, path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0); }));
+}
+
+Status readExactly(int fd, char* buffer, off_t size, off_t offset) {
+    while (size > 0) {
+        const ssize_t got = retry([&] { return os().pread(fd, buffer, static_cast<std::size_t>(size), offset); });
+        if (got < 0) return lastError();
+        if (got == 0) return Status{EIO};  // shorter than it was a moment ago
+        buffer += got;
+        size -= got;
+        offset += got;
+    }
+    return {};
+}
+
+// The two files' bytes from offset to end, in blocks; false at the first difference.
+class RangeComparer {
+public:
+    RangeComparer(int first, int second) : m_first(first), m_second(second), m_a(kCompareBlock), m_b(kCompareBlock) {}
+
+    Result<bool> equal(off_t offset, off_t end, Pacer& pacer) {
+        while (offset < end) {
+            if (!pacer.keepGoing()) return {false, Status{ECANCELED}};
+            const off_t size = std::min(end - offset, kCompareBlock);
+            if (const Status read = readExactly(m_first, m_a.data(), size, offset); !read.ok()) return {false, read};
+            if (const Status read = readExactly(m_second, m_b.data(), size, offset); !read.ok()) return {false, read};
+            if (std::memcmp(m_a.data(), m_b.data(), static_cast<std::size_t>(size)) != 0) return {false, {}};
+            offset += size;
+        }
+        return {true, {}};
+    }
+
+private:
+    int m_first;
+    int m_second;
+    std::vector<char> m_a;
+    std::vector<char> m_b;
+};
+
+}  // namespace
+
+Pacer::Pacer(const KeepGoing& keepGoing) : m_keepGoing(keepGoing), m_lastAskedNs(nowNs()) {}
+
+bool Pacer::keepGoing() {
+    constexpr qint64 kInterval = 100'000'000;
+    if (m_stopped) return false;
+    if (!m_keepGoing) return true;
+    const qint64 now = nowNs();
+    if (now - m_lastAskedNs < kInterval) return true;
+    m_lastAskedNs = now;
+    m_stopped = !m_keepGoing();
+    return !m_stopped;
+}
+
+Result<bool> compareContents(const QByteArray& first, const QByteArray& second, const KeepGoing& keepGoing) {
+    const FileDescriptor a = openForReading(first);
+    if (!a.valid()) return {false, errno == ELOOP ? Status{} : lastError()};  // a link holds no bytes to compare
+    const FileDescriptor b = openForReading(second);
+    if (!b.valid()) return {false, errno == ELOOP ? Status{} : lastError()};
+    struct stat infoA {};
+    struct stat infoB {};
+    if (os().fstat(a.get(), &infoA) != 0 || os().fstat(b.get(), &infoB) != 0) return {false, lastError()};
+    if (!S_ISREG(infoA.st_mode) || !S_ISREG(infoB.st_mode) || infoA.st_size != infoB.st_size) return {false, {}};
+    if (identityOf(infoA) == identityOf(infoB)) return {true, {}};  // one file under two names
+    const off_t size = infoA.st_size;
+    const off_t head = std::min(size, kEdgeBlock);
+    const off_t tail = std::max(head, size - kEdgeBlock);
+    RangeComparer comparer(a.get(), b.get());
+    Pacer pacer(keepGoing);
+    for (const auto& [from, to] : {std::pair{off_t{0}, head}, std::pair{tail, size}, std::pair{head, tail}}) {
+        const Result<bool> equal = comparer.equal(from, to, pacer);
+        if (!equal.ok() || !equal.value) return equal;
+    }
+    return {true, {}};
+}
+
+}  // namespace kurumu::platform::detail

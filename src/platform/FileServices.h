@@ -1,0 +1,104 @@
+#pragma once
+
+#include "platform/Errors.h"
+
+#include <QByteArray>
+#include <QHashFunctions>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// The file-system services that a run works through. The transfer algorithm is written
+// once against this interface; the real services act on the disk, and other
+// implementations layer on them (a dry run that only remembers, a journal that records).
+namespace kurumu::platform {
+
+// What a folder or file is, whatever path spells it: device and inode.
+struct Identity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool operator==(const Identity&) const = default;
+};
+inline size_t qHash(const Identity& identity, size_t seed = 0) {
+    return qHashMulti(seed, identity.device, identity.inode);
+}
+
+enum class EntryKind {
+    Missing,  // nothing of that name
+    File,     // a regular file
+    Link,     // a symbolic link (the link itself, whatever it points to)
+    Folder,
+    Special,  // a fifo, socket or device: never opened for reading
+};
+
+// An entry as lstat sees it.
+struct EntryInfo {
+    EntryKind kind = EntryKind::Missing;
+    qint64 length = 0;
+    Identity identity;
+    qint64 modifiedNs = 0;  // modification time, nanoseconds since the epoch
+    qint64 changedNs = 0;   // status change time, which no program can set
+    quint32 mode = 0;       // permission bits with set-user-ID, set-group-ID and sticky
+
+    bool exists() const { return kind != EntryKind::Missing; }
+};
+
+// The entries directly in a folder, each list sorted by name, so that every run (and
+// every dry run) meets them in the same order. Names that are not valid UTF-8 cannot be
+// represented in a QString; they are kept apart, as bytes, and never transferred.
+struct FolderListing {
+    QStringList files;       // full paths of every entry that is not a folder (links included)
+    QStringList subfolders;  // full paths of the folders
+    QList<QByteArray> undecodableNames;
+};
+
+// What became of an attempt to put a file under a name that must not be replaced.
+enum class PlaceOutcome {
+    Placed,     // the file is there, complete
+    Occupied,   // the name was taken: nothing changed
+    Failed,     // an error: nothing changed, the source is where it was
+    Abandoned,  // asked to stop during a long copy: nothing changed
+};
+struct PlaceResult {
+    PlaceOutcome outcome = PlaceOutcome::Failed;
+    Status status;
+};
+
+// Asked now and then during a long copy or comparison; false abandons it.
+using KeepGoing = std::function<bool()>;
+
+class FileServices {
+public:
+    FileServices() = default;
+    FileServices(const FileServices&) = delete;
+    FileServices& operator=(const FileServices&) = delete;
+    virtual ~FileServices() = default;
+
+    // The entry at the path, never following a link; a missing entry is no error.
+    virtual Result<EntryInfo> probe(const QString& path) = 0;
+    // The folder that the path names (links followed), then every folder above it up to
+    // its file system's root, nearest first.
+    virtual Result<QList<Identity>> folderChain(const QString& path) = 0;
+    virtual Result<FolderListing> listFolder(const QString& path) = 0;
+    // Creates one folder whose parent exists.
+    virtual Status createFolder(const QString& path) = 0;
+    // Removes a folder only when it holds nothing at all (ENOTEMPTY otherwise).
+    virtual Status removeEmptyFolder(const QString& path) = 0;
+    // Moves a file (a link as the link) to a name that must be free.
+    virtual PlaceResult moveFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) = 0;
+    // Copies a file (a link as the link) to a name that must be free, complete or not at all.
+    virtual PlaceResult copyFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) = 0;
+    // True when both are regular files of equal length whose bytes are equal.
+    virtual Result<bool> sameContents(const QString& first, const QString& second, const KeepGoing& keepGoing) = 0;
+    // Deletes the source as a duplicate of the keeper: only once the source is out of the
+    // way and the keeper is proved, still there, to hold the same bytes. On any doubt it
+    // fails and the source stays.
+    virtual Status deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing) = 0;
+};
+
+// The services acting on the real disk.
+FileServices& realFileServices();
+
+}  // namespace kurumu::platform

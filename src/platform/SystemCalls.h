@@ -1,0 +1,73 @@
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <ctime>
+
+// The operating system calls that the file services make, gathered in one table so that
+// tests can replace a call to inject a fault this machine cannot make for real (an error
+// in the middle of a copy, a file system without unnamed files, a failing close).
+namespace kurumu::platform::sys {
+
+struct Calls {
+    int (*openat)(int folder, const char* path, int flags, mode_t mode);
+    int (*close)(int fd);
+    ssize_t (*read)(int fd, void* buffer, size_t size);
+    ssize_t (*pread)(int fd, void* buffer, size_t size, off_t offset);
+    ssize_t (*write)(int fd, const void* data, size_t size);
+    ssize_t (*copy_file_range)(int from, off_t* fromOffset, int to, off_t* toOffset, size_t size, unsigned flags);
+    int (*fstat)(int fd, struct stat* info);
+    int (*fstatat)(int folder, const char* path, struct stat* info, int flags);
+    int (*renameat2)(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags);
+    int (*linkat)(int fromFolder, const char* from, int toFolder, const char* to, int flags);
+    int (*unlinkat)(int folder, const char* path, int flags);
+    int (*mkdirat)(int folder, const char* path, mode_t mode);
+    int (*fsync)(int fd);
+    int (*fdatasync)(int fd);
+    int (*fchmod)(int fd, mode_t mode);
+    int (*fchown)(int fd, uid_t owner, gid_t group);
+    int (*fchownat)(int folder, const char* path, uid_t owner, gid_t group, int flags);
+    int (*futimens)(int fd, const struct timespec times[2]);
+    int (*utimensat)(int folder, const char* path, const struct timespec times[2], int flags);
+    ssize_t (*readlinkat)(int folder, const char* path, char* buffer, size_t size);
+    int (*symlinkat)(const char* target, int folder, const char* path);
+    ssize_t (*flistxattr)(int fd, char* names, size_t size);
+    ssize_t (*fgetxattr)(int fd, const char* name, void* value, size_t size);
+    int (*fsetxattr)(int fd, const char* name, const void* value, size_t size, int flags);
+    DIR* (*fdopendir)(int fd);
+    struct dirent* (*readdir)(DIR* folder);
+    int (*closedir)(DIR* folder);
+};
+
+// The calls in force: the system's own unless a test has replaced some.
+const Calls& os();
+// The system's own calls, whatever is in force.
+const Calls& systemCalls();
+
+// Replaces the calls in force for its lifetime (tests only; not thread-safe).
+class ScopedCalls {
+public:
+    explicit ScopedCalls(const Calls& replacement);
+    ScopedCalls(const ScopedCalls&) = delete;
+    ScopedCalls& operator=(const ScopedCalls&) = delete;
+    ~ScopedCalls();
+
+private:
+    const Calls* m_previous;
+    Calls m_calls;
+};
+
+// Repeats a call while it fails with EINTR, as every blocking call must.
+template <typename Call>
+auto retry(Call call) {
+    for (;;) {
+        const auto result = call();
+        if (result != -1 || errno != EINTR) return result;
+    }
+}
+
+}  // namespace kurumu::platform::sys
