@@ -212,32 +212,44 @@ PlaceResult copySymlink(const QByteArray& source, const QByteArray& destination,
     return placed();
 }
 
+// The source of a copy as it was copied, held open so that its inode cannot be freed and
+// given to another file before a move has checked it.
+struct CopiedSource {
+    struct stat state {};
+    FileDescriptor pin;
+};
+
 // Copies a file (a link as the link). With flush set, the copy is on the disk and of the
-// source's length before it is published. The state of the source as it was copied is
-// given back, so that a move can check it before removing the source.
+// source's length before it is published.
 PlaceResult copyOneFile(const QByteArray& source, const QByteArray& destination, bool flush, const KeepGoing& keepGoing,
-                        struct stat& copied) {
-    if (os().fstatat(AT_FDCWD, source.constData(), &copied, AT_SYMLINK_NOFOLLOW) != 0) return failedWithErrno();
-    if (S_ISLNK(copied.st_mode)) return copySymlink(source, destination, copied);
-    if (S_ISDIR(copied.st_mode)) return failed(EISDIR);
+                        CopiedSource& copied) {
+    struct stat& state = copied.state;
+    if (os().fstatat(AT_FDCWD, source.constData(), &state, AT_SYMLINK_NOFOLLOW) != 0) return failedWithErrno();
+    if (S_ISLNK(state.st_mode)) {
+        copied.pin = FileDescriptor(os().openat(AT_FDCWD, source.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
+        if (!copied.pin.valid() || os().fstat(copied.pin.get(), &state) != 0) return failedWithErrno();
+        return copySymlink(source, destination, state);
+    }
+    if (S_ISDIR(state.st_mode)) return failed(EISDIR);
     // A fifo, socket or device is never opened: opening a fifo would wait for a writer.
-    if (!S_ISREG(copied.st_mode)) return failed(EINVAL);
-    const FileDescriptor from(retry(
+    if (!S_ISREG(state.st_mode)) return failed(EINVAL);
+    copied.pin = FileDescriptor(retry(
         [&] { return os().openat(AT_FDCWD, source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0); }));
-    if (!from.valid()) return failedWithErrno();
-    if (os().fstat(from.get(), &copied) != 0) return failedWithErrno();
-    if (!S_ISREG(copied.st_mode)) return failed(EINVAL);  // replaced meanwhile
+    const int from = copied.pin.get();
+    if (from < 0) return failedWithErrno();
+    if (os().fstat(from, &state) != 0) return failedWithErrno();
+    if (!S_ISREG(state.st_mode)) return failed(EINVAL);  // replaced meanwhile
     Result<PendingCopy> copy = PendingCopy::create(destination);
     if (!copy.ok()) return failed(copy.status);
     Pacer pacer(keepGoing);
-    if (const Status status = copyData(from.get(), copy.value.fd(), copied.st_size, pacer); !status.ok())
+    if (const Status status = copyData(from, copy.value.fd(), state.st_size, pacer); !status.ok())
         return status.error == ECANCELED ? abandoned() : failed(status);
-    if (const Status status = copyMetadata(from.get(), copied, copy.value.fd()); !status.ok()) return failed(status);
+    if (const Status status = copyMetadata(from, state, copy.value.fd()); !status.ok()) return failed(status);
     if (flush) {
         struct stat written {};
         if (retry([&] { return os().fdatasync(copy.value.fd()); }) != 0) return failedWithErrno();
         if (os().fstat(copy.value.fd(), &written) != 0) return failedWithErrno();
-        if (written.st_size != copied.st_size) return failed(EIO);
+        if (written.st_size != state.st_size) return failed(EIO);
     }
     return copy.value.publish();
 }
@@ -262,9 +274,9 @@ void withdrawCopy(const QByteArray& destination, const struct stat& copy) {
 }
 
 // A move between file systems: copy, flush, publish, make the folder entry durable, then
-// remove the source once it is proved to be the file that was copied.
+// remove the source once it is proved to be the file that was copied, unchanged.
 PlaceResult moveAcrossFileSystems(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing) {
-    struct stat copied {};
+    CopiedSource copied;
     const PlaceResult copy = copyOneFile(source, destination, true, keepGoing, copied);
     if (copy.outcome != PlaceOutcome::Placed) return copy;
     struct stat published {};
@@ -274,15 +286,15 @@ PlaceResult moveAcrossFileSystems(const QByteArray& source, const QByteArray& de
         return failed(synced);
     }
     const Status removed = removeCheckedAside(source, [&copied](const QByteArray&, const struct stat& aside) {
-        return sameState(aside, copied) ? Status{} : Status{EBUSY};
+        return sameState(aside, copied.state) ? Status{} : Status{EBUSY};
     });
     // Gone meanwhile (another program took it): the copy may be the only one left.
     if (removed.ok() || removed.error == ENOENT) return placed();
-    // Changed while it was copied: the source holds the newer bytes and stays, the stale
-    // copy goes. Anything else keeps both.
+    // Changed in place while it was copied (the inode is still the one held open): the
+    // source holds the newer bytes and stays, the stale copy goes. Anything else keeps both.
     struct stat now {};
     if (removed.error == EBUSY && os().fstatat(AT_FDCWD, source.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-        identityOf(now) == identityOf(copied))
+        identityOf(now) == identityOf(copied.state))
         withdrawCopy(destination, published);
     return failed(removed);
 }
@@ -324,7 +336,7 @@ PlaceResult moveFileNoReplace(const QByteArray& source, const QByteArray& destin
 }
 
 PlaceResult copyFileNoReplace(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing) {
-    struct stat copied {};
+    CopiedSource copied;
     return copyOneFile(source, destination, false, keepGoing, copied);
 }
 

@@ -120,6 +120,36 @@ private Q_SLOTS:
         QVERIFY(QDir(group).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
     }
 
+    // Two runs at once move the same file across file systems into the same folder: the
+    // file always ends up whole somewhere, never deleted by both.
+    void twoRunsAtOnceAcrossFileSystems() {
+        KURUMU_REQUIRE_ROOT();
+        QTemporaryDir dir;
+        test::Tmpfs tmpfs(dir.filePath("other"), "64m");
+        if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
+        const QByteArray data(2 * 1024 * 1024, 'r');
+        for (int round = 0; round < 12; ++round) {
+            const QString group = tmpfs.path() + QString("/a%1").arg(round);
+            test::makeFolder(group);
+            const QString file = dir.filePath(QString("ab%1.bin").arg(round));
+            test::writeFile(file, data);
+            const QStringList arguments{"--run", "--rule", "count", "--count", "1", group, file};
+            QProcess first;
+            QProcess second;
+            for (QProcess* process : {&first, &second}) {
+                process->setWorkingDirectory(dir.path());
+                process->start(qEnvironmentVariable("KURUMU_BINARY"), arguments);
+            }
+            QVERIFY(first.waitForFinished(60000) && second.waitForFinished(60000));
+            int whole = test::readFile(file) == data ? 1 : 0;
+            for (const QString& name : QDir(group).entryList(QDir::Files | QDir::Hidden)) {
+                QCOMPARE(test::readFile(group + '/' + name), data);
+                ++whole;
+            }
+            QVERIFY2(whole >= 1, qPrintable(QString("round %1: the file is gone").arg(round)));
+        }
+    }
+
     // A first start in an empty folder writes the default file; SIGTERM closes the window
     // as its close box does, which writes the start-up state.
     void terminationSavesTheSettings() {

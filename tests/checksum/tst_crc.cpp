@@ -40,15 +40,14 @@ private Q_SLOTS:
         QTest::newRow("one zero byte") << QByteArray(1, '\0') << QStringLiteral("D202EF8D");
         QTest::newRow("check value") << QByteArrayLiteral("123456789") << QStringLiteral("CBF43926");
         // A value whose highest byte is below 0x10 keeps its leading zero.
-        QTest::newRow("leading zero") << QByteArrayLiteral("\x01\x00\x00\x00\x01") << QString();
+        QTest::newRow("leading zero") << QByteArrayLiteral("kurumu 0") << QStringLiteral("0900CE16");
     }
 
     void knownValues() {
         QFETCH(QByteArray, data);
         QFETCH(QString, crc);
         const QString text = checksum::CalcCRC(bytesOf(data));
-        QCOMPARE(text.size(), 8);
-        if (!crc.isEmpty()) QCOMPARE(text, crc);
+        QCOMPARE(text, crc);
     }
 
     void tableConstantsFollowTheRule() {

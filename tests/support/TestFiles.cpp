@@ -82,6 +82,14 @@ Tmpfs::~Tmpfs() {
     if (m_mounted) run({QStringLiteral("umount"), QStringLiteral("-l"), m_path});
 }
 
+Mount::Mount(const QStringList& arguments) : m_path(arguments.last()) {
+    m_mounted = isRoot() && run(QStringList{QStringLiteral("mount")} + arguments);
+}
+
+Mount::~Mount() {
+    if (m_mounted) run({QStringLiteral("umount"), QStringLiteral("-l"), m_path});
+}
+
 ReadOnlyView::ReadOnlyView(const QString& folder, const QString& mountPoint) : m_path(mountPoint) {
     QDir().mkpath(mountPoint);
     m_bound = isRoot() && run({QStringLiteral("mount"), QStringLiteral("--bind"), folder, mountPoint});

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -32,6 +33,20 @@ public:
     ~Tmpfs();
     bool mounted() const { return m_mounted; }
     const QString& path() const { return m_path; }
+
+private:
+    QString m_path;
+    bool m_mounted = false;
+};
+
+// A mount for one test, unmounted after it: the arguments of mount(8), the mount point last.
+class Mount {
+public:
+    explicit Mount(const QStringList& arguments);
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
+    ~Mount();
+    bool mounted() const { return m_mounted; }
 
 private:
     QString m_path;

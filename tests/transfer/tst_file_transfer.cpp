@@ -1,5 +1,6 @@
 #include "checksum/GetCRC.h"
 #include "platform/FileServices.h"
+#include "support/Faults.h"
 #include "support/RecordingHost.h"
 #include "support/TestFiles.h"
 #include "transfer/SameFile.h"
@@ -10,6 +11,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 using namespace kurumu;
 
@@ -309,6 +314,136 @@ private Q_SLOTS:
         QCOMPARE(s.logLines(), QStringList{s.in + "x_000.…Rename後Move"});
         QCOMPARE(QFileInfo(s.out + "x_000").symLinkTarget(), target);
         QCOMPARE(test::readFile(s.out + "x"), QByteArray(target.toUtf8().size(), 'p'));
+    }
+
+    // A folder that holds the name: the file is numbered, and only one line is reported.
+    void folderHoldsTheName() {
+        for (const auto& family : {transfer::kMove2, transfer::kCopy2}) {
+            Scene s;
+            test::makeFolder(s.out + "a.txt");
+            s.transfer().transferFile(family, s.source("a.txt", "a"), s.out);
+            const QString suffix = family.operation == transfer::Operation::Move ? "…Rename後Move" : "…Rename後Copy";
+            QCOMPARE(s.logLines(), QStringList{s.in + "a_000.txt" + suffix});
+            QCOMPARE(test::readFile(s.out + "a_000.txt"), QByteArray("a"));
+            QVERIFY(QFileInfo(s.out + "a.txt").isDir());
+        }
+    }
+
+    // A fifo is never opened for reading: a move within one file system renames it, a copy
+    // reports it as a file that cannot be read and leaves it; nothing waits for a writer.
+    void fifoNeverBlocks() {
+        Scene s;
+        QCOMPARE(::mkfifo(QFile::encodeName(s.in + "pipe").constData(), 0644), 0);
+        s.transfer().FileCopy2(s.in + "pipe", s.out);
+        QCOMPARE(s.logLines(), QStringList{s.in + "pipe…Copy"});
+        QCOMPARE(s.host.warningTexts(), QStringList{QString("詳細不明なエラー(%1)").arg(EINVAL)});
+        QVERIFY(s.outNames().isEmpty());
+        s.vars.intCancel = 0;
+        s.transfer().FileMove2(s.in + "pipe", s.out);
+        QVERIFY(QFileInfo(s.out + "pipe").exists());
+        QVERIFY(!test::exists(s.in + "pipe"));
+    }
+
+    void fifoAcrossFileSystems() {
+        KURUMU_REQUIRE_ROOT();
+        Scene s;
+        test::Tmpfs tmpfs(s.dir.filePath("other"), "1m");
+        if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
+        QCOMPARE(::mkfifo(QFile::encodeName(s.in + "pipe").constData(), 0644), 0);
+        s.transfer().FileMove2(s.in + "pipe", tmpfs.path() + '/');
+        QCOMPARE(s.host.warnings.size(), 1);
+        QVERIFY(test::exists(s.in + "pipe"));
+        QVERIFY(QDir(tmpfs.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
+    }
+
+    // An identical file on another file system: the source is deleted as a duplicate
+    // without any copy being made, so even a full volume is no obstacle.
+    void identicalAcrossFileSystems() {
+        KURUMU_REQUIRE_ROOT();
+        Scene s;
+        test::Tmpfs tmpfs(s.dir.filePath("full"), "64k");
+        if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
+        const QByteArray data(40 * 1024, 'i');
+        test::writeFile(tmpfs.path() + "/same.bin", data);
+        s.transfer().FileMove2(s.source("same.bin", data), tmpfs.path() + '/');
+        QCOMPARE(s.logLines(), QStringList{s.in + "same.bin…Delete"});
+        QVERIFY(s.host.warnings.isEmpty());
+        QVERIFY(!test::exists(s.in + "same.bin"));
+        QCOMPARE(test::readFile(tmpfs.path() + "/same.bin"), data);
+    }
+
+    // The destination is the source folder seen through an overlay mount, which reports
+    // another device: each file is found as itself and never deleted.
+    void sameFolderThroughAnOverlay() {
+        KURUMU_REQUIRE_ROOT();
+        Scene s;
+        const QString merged = s.dir.filePath("merged");
+        for (const char* folder : {"upper", "work", "merged"}) test::makeFolder(s.dir.filePath(folder));
+        const QString file = s.source("only.txt", "the only copy");
+        test::Mount overlay(
+            {"-t", "overlay", "overlay", "-o",
+             "lowerdir=" + s.in + ",upperdir=" + s.dir.filePath("upper") + ",workdir=" + s.dir.filePath("work"),
+             merged});
+        if (!overlay.mounted()) QSKIP("cannot mount an overlay here");
+        for (const auto& family : {transfer::kMove2, transfer::kMove}) {
+            s.vars = {};
+            s.transfer().transferFile(family, file, merged + '/');
+            QCOMPARE(s.logLines(), QStringList{s.in + "only.txt…移動元と移動先が同じ"});
+            QCOMPARE(test::readFile(file), QByteArray("the only copy"));
+        }
+    }
+
+    // Owner, group and set-user-ID travel with a copy made by root, as with cp -a.
+    void ownerAndSetUidKept() {
+        KURUMU_REQUIRE_ROOT();
+        Scene s;
+        const QString file = s.source("tool", "#!/bin/sh\n");
+        const QByteArray path = QFile::encodeName(file);
+        QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(path.constData(), 04755), 0);
+        s.transfer().FileCopy2(file, s.out);
+        struct stat copy {};
+        QCOMPARE(::stat(QFile::encodeName(s.out + "tool").constData(), &copy), 0);
+        QCOMPARE(copy.st_uid, 65534u);
+        QCOMPARE(copy.st_gid, 65534u);
+        QCOMPARE(copy.st_mode & 07777, 04755u);
+    }
+
+    // Where the owner cannot be kept (injected: the change of owner is refused), the copy
+    // never carries set-user-ID or set-group-ID for its new owner.
+    void injectedOwnerRefusedDropsSetUid() {
+        Scene s;
+        const QString file = s.source("tool", "x");
+        QCOMPARE(::chmod(QFile::encodeName(file).constData(), 06755), 0);
+        test::InjectedFaults faults;
+        faults.fchown = [](int) -> std::optional<int> { return EPERM; };
+        s.transfer().FileCopy2(file, s.out);
+        struct stat copy {};
+        QCOMPARE(::stat(QFile::encodeName(s.out + "tool").constData(), &copy), 0);
+        QCOMPARE(copy.st_mode & 07777, 0755u);
+    }
+
+    // Extended attributes (ACLs are kept the same way) on a copy and a move across file systems.
+    void extendedAttributesKept() {
+        Scene s;
+        const auto setAttribute = [](const QString& path) {
+            return ::setxattr(QFile::encodeName(path).constData(), "user.x", "value", 5, 0) == 0;
+        };
+        const auto attribute = [](const QString& path) {
+            char value[16] = {};
+            const ssize_t length = ::getxattr(QFile::encodeName(path).constData(), "user.x", value, sizeof value);
+            return length < 0 ? QByteArray("<none>") : QByteArray(value, length);
+        };
+        const QString file = s.source("a", "a");
+        if (!setAttribute(file)) QSKIP("this file system holds no user attributes");
+        s.transfer().FileCopy2(file, s.out);
+        QCOMPARE(attribute(s.out + "a"), QByteArray("value"));
+        if (!test::isRoot()) return;
+        test::Tmpfs tmpfs(s.dir.filePath("other"), "1m");
+        if (!tmpfs.mounted()) return;
+        s.transfer().FileMove2(file, tmpfs.path() + '/');
+        QVERIFY(!test::exists(file));
+        QCOMPARE(attribute(tmpfs.path() + "/a"), QByteArray("value"));
     }
 
     void counterBeyondSixteenBits() {

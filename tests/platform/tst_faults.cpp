@@ -1,0 +1,250 @@
+// The file services under faults injected through the system-call seam: the paths that
+// this machine never takes for real (no unnamed files, no renameat2, a failing close, a
+// volume that fills in the middle of a copy, a source replaced before it is removed).
+#include "platform/FileServices.h"
+#include "support/Faults.h"
+#include "support/TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+
+#include <fcntl.h>
+
+using namespace kurumu;
+using platform::PlaceOutcome;
+
+namespace {
+
+platform::FileServices& files() {
+    return platform::realFileServices();
+}
+
+bool endsWith(const char* path, const char* tail) {
+    const std::size_t length = std::strlen(path);
+    const std::size_t tailLength = std::strlen(tail);
+    return length >= tailLength && std::strcmp(path + length - tailLength, tail) == 0;
+}
+
+// Every name in a folder, hidden ones included.
+QStringList namesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// A renameat2 and a link that report another file system, so that a move takes the
+// copy-and-remove road inside one temporary folder.
+void pretendAnotherFileSystem(test::InjectedFaults& faults, const char* destinationTail) {
+    faults.renameat2 = [destinationTail](const char*, const char* to, unsigned) -> std::optional<int> {
+        if (endsWith(to, destinationTail)) return EXDEV;
+        return std::nullopt;
+    };
+    faults.linkat = [destinationTail](const char* from, const char* to) -> std::optional<int> {
+        if (endsWith(to, destinationTail) && !QByteArray(from).startsWith("/proc/") && std::strlen(from) > 0)
+            return EXDEV;
+        return std::nullopt;
+    };
+}
+
+}  // namespace
+
+class TestInjectedFaults : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Without unnamed files the copy is written under a hidden name and published by a
+    // no-replace rename: the real name never holds a partial file.
+    void injectedNoUnnamedFiles() {
+        QTemporaryDir dir;
+        const QString source = test::makeFileWithFolders(dir.filePath("s"), QByteArray(100000, 's'));
+        const QString destination = dir.filePath("out/d");
+        test::makeFolder(dir.filePath("out"));
+        test::InjectedFaults faults;
+        bool partialUnderTheRealName = false;
+        faults.openat = [](const char*, int flags) -> std::optional<int> {
+            if ((flags & O_TMPFILE) == O_TMPFILE) return EOPNOTSUPP;
+            return std::nullopt;
+        };
+        faults.copyFileRange = [&](int, int) -> std::optional<int> {
+            partialUnderTheRealName = partialUnderTheRealName || test::exists(destination);
+            return std::nullopt;
+        };
+        QCOMPARE(files().copyFile(source, destination, {}).outcome, PlaceOutcome::Placed);
+        QVERIFY(!partialUnderTheRealName);
+        QCOMPARE(test::readFile(destination), QByteArray(100000, 's'));
+        QCOMPARE(namesIn(dir.filePath("out")), QStringList{"d"});
+
+        // A taken name: the hidden copy goes, the name keeps its file.
+        test::writeFile(dir.filePath("out/taken"), "taken");
+        QCOMPARE(files().copyFile(source, dir.filePath("out/taken"), {}).outcome, PlaceOutcome::Occupied);
+        QCOMPARE(test::readFile(dir.filePath("out/taken")), QByteArray("taken"));
+        QCOMPARE(namesIn(dir.filePath("out")), (QStringList{"d", "taken"}));
+    }
+
+    // Without renameat2 a hard link is the no-replace test.
+    void injectedNoRenameat2() {
+        QTemporaryDir dir;
+        const QString source = test::makeFileWithFolders(dir.filePath("s"), "source");
+        test::writeFile(dir.filePath("taken"), "taken");
+        test::InjectedFaults faults;
+        faults.renameat2 = [](const char*, const char*, unsigned) -> std::optional<int> { return EINVAL; };
+        QCOMPARE(files().moveFile(source, dir.filePath("taken"), {}).outcome, PlaceOutcome::Occupied);
+        QCOMPARE(test::readFile(dir.filePath("taken")), QByteArray("taken"));
+        QCOMPARE(files().moveFile(source, dir.filePath("free"), {}).outcome, PlaceOutcome::Placed);
+        QCOMPARE(test::readFile(dir.filePath("free")), QByteArray("source"));
+        QVERIFY(!test::exists(source));
+    }
+
+    // A close that reports a write-back error: the copy is not published, the source stays.
+    void injectedCloseFailsWithEio() {
+        QTemporaryDir dir;
+        const QString source = test::makeFileWithFolders(dir.filePath("s"), "source");
+        test::makeFolder(dir.filePath("out"));
+        test::InjectedFaults faults;
+        int copyFd = -1;
+        faults.openat = [&copyFd](const char*, int flags) -> std::optional<int> {
+            if ((flags & O_TMPFILE) == O_TMPFILE) copyFd = -2;  // the next descriptor opened for writing
+            return std::nullopt;
+        };
+        faults.copyFileRange = [&copyFd](int, int to) -> std::optional<int> {
+            if (copyFd == -2) copyFd = to;
+            return std::nullopt;
+        };
+        faults.close = [&copyFd](int fd) -> std::optional<int> {
+            if (fd == copyFd) return EIO;
+            return std::nullopt;
+        };
+        const auto result = files().copyFile(source, dir.filePath("out/d"), {});
+        QCOMPARE(result.outcome, PlaceOutcome::Failed);
+        QCOMPARE(result.status.error, EIO);
+        QVERIFY(namesIn(dir.filePath("out")).isEmpty());
+        QCOMPARE(test::readFile(source), QByteArray("source"));
+    }
+
+    // The volume fills in the middle of a copy: the half copy goes, the source stays.
+    void injectedVolumeFullMidCopy() {
+        QTemporaryDir dir;
+        const QByteArray data(20 * 1024 * 1024, 'v');
+        const QString source = test::makeFileWithFolders(dir.filePath("s"), data);
+        test::makeFolder(dir.filePath("out"));
+        test::InjectedFaults faults;
+        pretendAnotherFileSystem(faults, "/out/d");
+        int calls = 0;
+        faults.copyFileRange = [&calls](int, int) -> std::optional<int> {
+            if (++calls == 2) return ENOSPC;
+            return std::nullopt;
+        };
+        for (const bool move : {true, false}) {
+            calls = 0;
+            const auto result = move ? files().moveFile(source, dir.filePath("out/d"), {})
+                                     : files().copyFile(source, dir.filePath("out/d"), {});
+            QCOMPARE(result.outcome, PlaceOutcome::Failed);
+            QCOMPARE(result.status.errorClass(), platform::ErrorClass::VolumeFull);
+            QVERIFY(namesIn(dir.filePath("out")).isEmpty());
+            QCOMPARE(test::readFile(source), data);
+        }
+    }
+
+    // Interrupted calls are repeated, not reported.
+    void injectedInterruptedCalls() {
+        QTemporaryDir dir;
+        const QByteArray data(300000, 'i');
+        const QString source = test::makeFileWithFolders(dir.filePath("s"), data);
+        test::InjectedFaults faults;
+        int interruptions = 0;
+        const auto interruptEveryOther = [&interruptions](auto...) -> std::optional<int> {
+            if (++interruptions % 2 == 1) return EINTR;
+            return std::nullopt;
+        };
+        faults.copyFileRange = interruptEveryOther;
+        faults.read = interruptEveryOther;
+        faults.openat = [&](const char*, int) { return interruptEveryOther(); };
+        QCOMPARE(files().copyFile(source, dir.filePath("c"), {}).outcome, PlaceOutcome::Placed);
+        QCOMPARE(test::readFile(dir.filePath("c")), data);
+        test::writeFile(dir.filePath("other"), QByteArray(300000, 'j'));
+        const auto same = files().sameContents(source, dir.filePath("c"), {});
+        QVERIFY(same.ok() && same.value);
+        QVERIFY(interruptions > 4);
+    }
+
+    // Between the copy and the removal the source changes. Replaced by another file: both
+    // stay. Changed in place: the source keeps the newer bytes, the stale copy goes.
+    // Taken by another program: the copy stays, since it may be the only one left.
+    void injectedSourceChangesBeforeItIsRemoved_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("placed");
+        QTest::addColumn<QByteArray>("atSource");
+        QTest::addColumn<QByteArray>("atDestination");
+        QTest::newRow("replaced") << "replace" << false << QByteArray("new file") << QByteArray("original");
+        QTest::newRow("changed in place") << "append" << false << QByteArray("original+") << QByteArray("<missing>");
+        QTest::newRow("taken away") << "remove" << true << QByteArray("<missing>") << QByteArray("original");
+    }
+
+    void injectedSourceChangesBeforeItIsRemoved() {
+        QFETCH(QString, change);
+        QFETCH(bool, placed);
+        QFETCH(QByteArray, atSource);
+        QFETCH(QByteArray, atDestination);
+        QTemporaryDir dir;
+        const QString source = test::makeFileWithFolders(dir.filePath("s"), "original");
+        test::makeFolder(dir.filePath("out"));
+        test::InjectedFaults faults;
+        pretendAnotherFileSystem(faults, "/out/d");
+        bool changed = false;
+        faults.fsync = [&](int) -> std::optional<int> {  // the destination folder's sync, after publishing
+            if (changed) return std::nullopt;
+            changed = true;
+            if (change == "remove" || change == "replace") QFile::remove(source);
+            if (change == "replace") test::writeFile(source, "new file");
+            if (change == "append") {
+                QFile file(source);
+                file.open(QIODevice::Append);
+                file.write("+");
+            }
+            return std::nullopt;
+        };
+        const auto result = files().moveFile(source, dir.filePath("out/d"), {});
+        QVERIFY(changed);
+        QCOMPARE(result.outcome == PlaceOutcome::Placed, placed);
+        QCOMPARE(test::readFile(source), atSource);
+        QCOMPARE(test::readFile(dir.filePath("out/d")), atDestination);
+        QCOMPARE(namesIn(dir.path()).filter(".kurumu").size(), 0);  // nothing left aside
+    }
+
+    // Deleting a duplicate: once the source is set aside, the keeper is gone. The source
+    // comes back and nothing is deleted.
+    void injectedKeeperGoneAfterTheSourceIsSetAside() {
+        QTemporaryDir dir;
+        const QString source = test::makeFileWithFolders(dir.filePath("in/a"), "same");
+        const QString keeper = test::makeFileWithFolders(dir.filePath("out/a"), "same");
+        test::InjectedFaults faults;
+        faults.renameat2 = [&](const char* from, const char*, unsigned) -> std::optional<int> {
+            if (endsWith(from, "/in/a")) QFile::remove(keeper);
+            return std::nullopt;
+        };
+        const platform::Status deleted = files().deleteDuplicate(source, keeper, {});
+        QCOMPARE(deleted.error, ENOENT);
+        QCOMPARE(test::readFile(source), QByteArray("same"));
+        QCOMPARE(namesIn(dir.filePath("in")), QStringList{"a"});
+    }
+
+    // The keeper is changed in the moment the source is set aside: no deletion either.
+    void injectedKeeperChangedAfterTheSourceIsSetAside() {
+        QTemporaryDir dir;
+        const QString source = test::makeFileWithFolders(dir.filePath("in/a"), "same");
+        const QString keeper = test::makeFileWithFolders(dir.filePath("out/a"), "same");
+        test::InjectedFaults faults;
+        faults.renameat2 = [&](const char* from, const char*, unsigned) -> std::optional<int> {
+            if (endsWith(from, "/in/a")) test::writeFile(keeper, "diff");
+            return std::nullopt;
+        };
+        QVERIFY(!files().deleteDuplicate(source, keeper, {}).ok());
+        QCOMPARE(test::readFile(source), QByteArray("same"));
+        QCOMPARE(test::readFile(keeper), QByteArray("diff"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestInjectedFaults)
+#include "tst_faults.moc"

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/SystemCalls.h"
+
+#include <functional>
+#include <optional>
+
+// Faults that this machine cannot make for real, injected through the system-call seam
+// for the lifetime of one object. Each hook sees a call's arguments and returns an errno
+// to fail the call with, or nothing to let the system's own call run.
+namespace kurumu::test {
+
+class InjectedFaults {
+public:
+    InjectedFaults();
+    InjectedFaults(const InjectedFaults&) = delete;
+    InjectedFaults& operator=(const InjectedFaults&) = delete;
+    ~InjectedFaults();
+
+    std::function<std::optional<int>(const char* path, int flags)> openat;
+    std::function<std::optional<int>(const char* from, const char* to, unsigned flags)> renameat2;
+    std::function<std::optional<int>(const char* from, const char* to)> linkat;
+    std::function<std::optional<int>(const char* path)> unlinkat;
+    std::function<std::optional<int>(int fd)> close;
+    std::function<std::optional<int>(int from, int to)> copyFileRange;
+    std::function<std::optional<int>(int fd)> read;
+    std::function<std::optional<int>(int fd)> fsync;
+    std::function<std::optional<int>(int fd)> fchown;
+
+private:
+    const InjectedFaults* m_previous;
+    platform::sys::ScopedCalls m_calls;
+};
+
+}  // namespace kurumu::test
