@@ -12,7 +12,7 @@ using namespace kurumu::judgement;
 
 namespace {
 
-QStringList realisticLines(int count) {
+QList<Item> realisticLines(int count) {
     QRandomGenerator random(1);
     QStringList lines;
     lines.reserve(count);
@@ -37,18 +37,19 @@ QStringList realisticLines(int count) {
                 lines.append(QStringLiteral("写真（%1）旅行%2.jpg").arg(k).arg(n));
                 break;
         }
-        lines.last() += u'/' + folder;
     }
-    sortStoredLines(lines);
-    return lines;
+    QList<Item> items;
+    for (const QString& name : lines) items.append({name, folder});
+    sortItems(items);
+    return items;
 }
 
-double bestMilliseconds(const QStringList& lines, const RuleSet& rules) {
+double bestMilliseconds(const QList<Item>& lines, const RuleSet& rules) {
     double best = 1e9;
     for (int run = 0; run < 5; ++run) {
         QElapsedTimer timer;
         timer.start();
-        const QStringList judged = judgeStoredLines(lines, rules);
+        const QList<Line> judged = judgeItems(lines, rules);
         best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e6);
         if (judged.size() != lines.size()) std::abort();
     }
@@ -61,7 +62,7 @@ int main() {
     const std::array<const char*, 5> names{"count 30", "first bracket", "last bracket", "last of", "numbering"};
     std::printf("%-14s %12s %12s %12s %14s\n", "rule", "10,000", "100,000", "1,000,000", "ns/line (1M)");
     const std::array<int, 3> sizes{10000, 100000, 1000000};
-    std::array<QStringList, 3> lists;
+    std::array<QList<Item>, 3> lists;
     for (std::size_t s = 0; s < sizes.size(); ++s) lists[s] = realisticLines(sizes[s]);
     for (const Rule rule : kAllRules) {
         std::array<double, 3> ms{};

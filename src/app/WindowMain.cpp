@@ -1,10 +1,13 @@
 #include "app/WindowMain.h"
 
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/SignalCloser.h"
+#include "window/MessageBox.h"
 #include "window/frmMatome.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
 
 #include <cstdio>
@@ -33,19 +36,34 @@ int runWindow(int argc, char** argv) {
             stderr);
         return 1;
     }
+    platform::catchCloseSignals();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kurumu"));
     QApplication::setApplicationVersion(QStringLiteral("0.1.3.15"));
+    platform::SignalCloser closer;
 
     window::frmMatome window;
-    platform::SignalCloser closer;
     QObject::connect(&closer, &platform::SignalCloser::closeRequested, &window, &QWidget::close);
     window.show();
 
+    // Paths whose bytes do not survive decoding would name other files: they are refused
+    // with a message, and the others are taken as one drop.
     QStringList paths;
-    const QStringList arguments = QApplication::arguments();
+    QStringList refused;
     const QString workingFolder = platform::workingFolder();
-    for (qsizetype i = 1; i < arguments.size(); ++i) paths.append(platform::absolutePath(arguments[i], workingFolder));
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray bytes(argv[i]);
+        const QString path = QFile::decodeName(bytes);
+        (platform::isFaithfulPath(bytes) ? paths : refused).append(platform::absolutePath(path, workingFolder));
+    }
+    if (!refused.isEmpty()) {
+        QTimer::singleShot(0, &window, [&window, refused] {
+            window::showMessageBox(
+                &window, QStringLiteral("kurumu"), window::MessageIcon::Warning,
+                QStringLiteral("名前が UTF-8 でないため、正しく扱えない項目は受け取りませんでした:\n") +
+                    refused.join(u'\n'));
+        });
+    }
     if (!paths.isEmpty()) QTimer::singleShot(0, &window, [&window, paths] { window.dropPaths(paths); });
     return QApplication::exec();
 }

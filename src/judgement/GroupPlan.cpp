@@ -1,17 +1,15 @@
 #include "judgement/GroupPlan.h"
 
-#include "judgement/ItemLine.h"
-
 namespace kurumu::judgement {
 
-std::vector<Group> groupsOf(const QStringList& lines) {
+std::vector<Group> groupsOf(const QList<Line>& lines) {
     std::vector<Group> groups;
     for (qsizetype row = 0; row < lines.size(); ++row) {
-        const QString& line = lines[row];
-        if (row > 0 && isMarked(line)) {
-            groups.back().memberPaths.append(ParseListLine(line));
+        const Line& line = lines[row];
+        if (row > 0 && line.marked) {
+            groups.back().memberPaths.append(line.item.path());
         } else {
-            groups.push_back({row, ParseListLine(line), {}});
+            groups.push_back({row, line.item.path(), {}});
         }
     }
     return groups;

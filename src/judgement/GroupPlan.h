@@ -1,5 +1,8 @@
 #pragma once
 
+#include "judgement/ItemLine.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -8,7 +11,7 @@
 // Reading a judged item list as the groups of an Execute run.
 namespace kurumu::judgement {
 
-// One group of the judged list: its leader line and the member lines below it.
+// One group of the judged list: its leader's line and the member lines below it.
 struct Group {
     qsizetype leaderRow = 0;
     QString leaderPath;
@@ -18,6 +21,6 @@ struct Group {
 };
 
 // The groups of a judged list in order: line 0 and every unmarked line lead one.
-std::vector<Group> groupsOf(const QStringList& lines);
+std::vector<Group> groupsOf(const QList<Line>& lines);
 
 }  // namespace kurumu::judgement

@@ -3,51 +3,33 @@
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace kurumu::judgement {
 
-bool isMarked(QStringView line) {
-    return !line.isEmpty() && line.front() == kMark;
+QStringView withoutMark(QStringView text) {
+    return !text.isEmpty() && text.front() == kMark ? text.sliced(1) : text;
 }
 
-QStringView withoutMark(QStringView line) {
-    return isMarked(line) ? line.sliced(1) : line;
-}
-
-QString marked(const QString& line) {
-    return kMark + line;
-}
-
-QString toggledMark(const QString& line) {
-    return isMarked(line) ? line.mid(1) : marked(line);
-}
-
-QStringView nameOf(QStringView line) {
-    const qsizetype end = line.indexOf(kNameEnd);
-    return end < 0 ? line : line.first(end);
-}
-
-QStringView parentOf(QStringView line) {
-    const qsizetype end = line.indexOf(kNameEnd);
-    return end < 0 ? QStringView() : line.sliced(end + 1);
-}
-
-QString storedLineForPath(const QString& path) {
+Item itemForPath(const QString& path) {
     const QString trimmed = platform::withoutTrailingSeparator(path);
     const QString parent = platform::withTrailingSeparator(platform::GetParentfolderName(trimmed));
     const QString name = trimmed.right(std::max<qsizetype>(0, trimmed.size() - parent.size()));
-    return name + kNameEnd + parent;
+    return {name, parent};
 }
 
-QString ParseListLine(QStringView line) {
-    const QStringView name = withoutMark(nameOf(line));
-    return parentOf(line).toString() + name;
-}
-
-void sortStoredLines(QStringList& lines) {
-    std::stable_sort(lines.begin(), lines.end(), [](const QString& a, const QString& b) {
-        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+void sortItems(QList<Item>& items) {
+    struct Keyed {
+        QString line;
+        Item item;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(static_cast<std::size_t>(items.size()));
+    for (Item& item : items) keyed.push_back({item.storedLine(), std::move(item)});
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        return QString::compare(a.line, b.line, Qt::CaseInsensitive) < 0;
     });
+    for (qsizetype i = 0; i < items.size(); ++i) items[i] = std::move(keyed[static_cast<std::size_t>(i)].item);
 }
 
 }  // namespace kurumu::judgement

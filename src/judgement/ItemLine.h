@@ -1,34 +1,47 @@
 #pragma once
 
+#include <QList>
 #include <QString>
-#include <QStringList>
 #include <QStringView>
 
-// The item line, the text unit of both item lists: an optional mark "└", the item's
-// name, "/", and the full path of the folder that holds it, ending in "/".
+// The items of both item lists and the lines that show them. A line reads: an optional
+// mark "└", the item's name, "/", and the full path of the folder that holds it, ending
+// in "/". The line is only ever shown: what a command acts on is the item it was made
+// from, so that a name which itself begins with "└" is never mistaken for a mark.
 namespace kurumu::judgement {
 
 inline constexpr QChar kMark = u'\u2514';
 inline constexpr QChar kNameEnd = u'/';
 
-bool isMarked(QStringView line);
-// The line with one leading mark removed, if it has one.
-QStringView withoutMark(QStringView line);
-QString marked(const QString& line);
-// Adds the mark to an unmarked line and removes it from a marked one.
-QString toggledMark(const QString& line);
+// A dropped file or folder: its name and the folder that holds it.
+struct Item {
+    QString name;
+    QString parent;  // ends in "/"
 
-// The text before the first "/" (the mark, if any, included).
-QStringView nameOf(QStringView line);
-// The text after the first "/".
-QStringView parentOf(QStringView line);
+    QString path() const { return parent + name; }
+    // The unmarked line: name, "/", parent.
+    QString storedLine() const { return name + kNameEnd + parent; }
+    bool operator==(const Item&) const = default;
+};
 
-// The stored line of a dropped path: name, "/", and the parent folder ending in "/".
-QString storedLineForPath(const QString& path);
-// The item's full path: the parent folder followed by the name, without the mark.
-QString ParseListLine(QStringView line);
+// One line of the judged list: an item, and whether it is marked as a member of the
+// group above.
+struct Line {
+    Item item;
+    bool marked = false;
 
-// Sorts lines ascending, ignoring letter case, keeping equal lines in their order.
-void sortStoredLines(QStringList& lines);
+    QString text() const { return marked ? kMark + item.storedLine() : item.storedLine(); }
+    bool operator==(const Line&) const = default;
+};
+
+// The text with one leading mark removed, if it has one.
+QStringView withoutMark(QStringView text);
+
+// The item of a dropped path: its last component and its parent folder ending in "/".
+Item itemForPath(const QString& path);
+
+// Sorts items by their stored lines, ascending, ignoring letter case, keeping equal
+// lines in their order.
+void sortItems(QList<Item>& items);
 
 }  // namespace kurumu::judgement

@@ -153,17 +153,18 @@ bool Judge::matches(Rule rule, QStringView prev, QStringView cur) {
     return false;
 }
 
-QStringList judgeStoredLines(const QStringList& storedLines, const RuleSet& rules) {
-    QStringList judged;
-    judged.reserve(storedLines.size());
+QList<Line> judgeItems(const QList<Item>& items, const RuleSet& rules) {
+    QList<Line> judged;
+    judged.reserve(items.size());
     Judge judge(rules);
-    for (qsizetype i = 0; i < storedLines.size(); ++i) {
-        const QString& line = storedLines[i];
-        if (i > 0 && judge.matches(withoutMark(nameOf(judged.back())), nameOf(line))) {
-            judged.append(marked(line));
-        } else {
-            judged.append(line);
-        }
+    for (const Item& item : items) {
+        // The name above as its line reads, one mark taken off: a name that itself begins
+        // with the mark loses it here, as it always has.
+        const bool joins =
+            !judged.isEmpty() && judge.matches(judged.back().marked ? QStringView(judged.back().item.name)
+                                                                    : withoutMark(judged.back().item.name),
+                                               item.name);
+        judged.append({item, joins});
     }
     return judged;
 }

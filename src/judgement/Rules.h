@@ -1,5 +1,8 @@
 #pragma once
 
+#include "judgement/ItemLine.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -57,8 +60,8 @@ private:
     std::int32_t m_referenceLength = 0;
 };
 
-// The judged item list of a stored list: every line that matches the line above it is
+// The judged item list of the stored items: every line that matches the line above it is
 // marked once; line 0 never is.
-QStringList judgeStoredLines(const QStringList& storedLines, const RuleSet& rules);
+QList<Line> judgeItems(const QList<Item>& items, const RuleSet& rules);
 
 }  // namespace kurumu::judgement

@@ -5,6 +5,10 @@
 
 #include <QFile>
 
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdlib>
 #include <vector>
 
 #include <fcntl.h>
@@ -60,14 +64,6 @@ bool FolderExists(const QString& path) {
     return lstatPath(path, info) && S_ISDIR(info.st_mode);
 }
 
-Status DeleteFile(const QString& path, bool force) {
-    struct stat info {};
-    if (!lstatPath(path, info)) return lastError();
-    if (S_ISDIR(info.st_mode)) return Status{ENOENT};  // No file of that name.
-    if (!force && !S_ISLNK(info.st_mode) && (info.st_mode & S_IWUSR) == 0) return Status{EACCES};
-    return detail::statusOf(os().unlinkat(AT_FDCWD, encodePath(path).constData(), 0));
-}
-
 Status readFileBlocks(const QString& path, const std::function<void(const std::byte*, std::size_t)>& consume) {
     const FileDescriptor fd(retry([&] {
         return os().openat(AT_FDCWD, encodePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
@@ -88,31 +84,63 @@ Status readFileBlocks(const QString& path, const std::function<void(const std::b
     }
 }
 
-Result<QByteArray> readWholeFile(const QString& path) {
+Result<QByteArray> readFileStart(const QString& path, qint64 limit) {
+    const FileDescriptor fd(retry(
+        [&] { return os().openat(AT_FDCWD, encodePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); }));
+    if (!fd.valid()) return {{}, lastError()};
+    struct stat info {};
+    if (os().fstat(fd.get(), &info) != 0) return {{}, lastError()};
+    if (!S_ISREG(info.st_mode)) return {{}, Status{EINVAL}};
     Result<QByteArray> result;
-    result.status = readFileBlocks(path, [&result](const std::byte* data, std::size_t size) {
-        result.value.append(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    });
+    result.value.resize(static_cast<qsizetype>(std::min<qint64>(limit, info.st_size)));
+    qsizetype done = 0;
+    while (done < result.value.size()) {
+        const ssize_t got = retry([&] {
+            return os().read(fd.get(), result.value.data() + done,
+                             static_cast<std::size_t>(result.value.size() - done));
+        });
+        if (got < 0) return {{}, lastError()};
+        if (got == 0) break;
+        done += got;
+    }
+    result.value.truncate(done);
     return result;
 }
 
-TextFileWriter::~TextFileWriter() {
-    if (m_fd >= 0) os().close(m_fd);
+Status createFileWith(const QString& path, const QByteArray& bytes) {
+    FileDescriptor fd(retry([&] {
+        return os().openat(AT_FDCWD, encodePath(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           0666);
+    }));
+    if (!fd.valid()) return lastError();
+    if (const Status written = writeAll(fd.get(), bytes); !written.ok()) return written;
+    return fd.close();
 }
 
-Status TextFileWriter::create(const QString& path) {
-    m_fd = retry([&] {
-        return os().openat(AT_FDCWD, encodePath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    });
-    return m_fd < 0 ? lastError() : Status{};
-}
-
-Status TextFileWriter::writeLine(const QByteArray& line) {
-    return writeAll(m_fd, line + QByteArrayLiteral("\r\n"));
-}
-
-Status TextFileWriter::close() {
-    return FileDescriptor(std::exchange(m_fd, -1)).close();
+Status replaceFile(const QString& path, const QByteArray& bytes) {
+    std::array<char, PATH_MAX> resolved{};
+    if (::realpath(encodePath(path).constData(), resolved.data()) == nullptr) return lastError();
+    const QByteArray target(resolved.data());
+    struct stat old {};
+    if (os().fstatat(AT_FDCWD, target.constData(), &old, 0) != 0) return lastError();
+    if (!S_ISREG(old.st_mode)) return Status{EINVAL};
+    if ((old.st_mode & S_IWUSR) == 0) return Status{EACCES};
+    static unsigned counter = 0;
+    const QByteArray temporary = detail::folderOf(target) + "/." + detail::nameOf(target) + '-' +
+                                 QByteArray::number(::getpid()) + '-' + QByteArray::number(++counter);
+    FileDescriptor fd(retry([&] {
+        return os().openat(AT_FDCWD, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           old.st_mode & 07777);
+    }));
+    if (!fd.valid()) return lastError();
+    os().fchown(fd.get(), old.st_uid, old.st_gid);  // kept where the process may
+    Status status = writeAll(fd.get(), bytes);
+    if (status.ok()) status = detail::statusOf(retry([&] { return os().fsync(fd.get()); }));
+    if (const Status closed = fd.close(); status.ok()) status = closed;
+    if (status.ok())
+        status = detail::statusOf(os().renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), 0));
+    if (!status.ok()) os().unlinkat(AT_FDCWD, temporary.constData(), 0);
+    return status;
 }
 
 }  // namespace kurumu::platform

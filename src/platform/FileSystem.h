@@ -26,32 +26,22 @@ bool PathExists(const QString& path);
 // True when a folder (not a link to one) exists at the path.
 bool FolderExists(const QString& path);
 
-// Deletes a file. Without force a file that its owner may not write is refused with
-// EACCES, as a read-only file is on the desktop the program was designed for.
-Status DeleteFile(const QString& path, bool force);
-
-// Reads a file from its start to its end in blocks, handing each to the consumer.
+// Reads a file from its start to its end in blocks, handing each to the consumer. Only a
+// regular file is read; a fifo or device is refused (EINVAL) without waiting on it.
 Status readFileBlocks(const QString& path, const std::function<void(const std::byte*, std::size_t)>& consume);
 
-// Reads a whole (small) file.
-Result<QByteArray> readWholeFile(const QString& path);
+// The first bytes (at most limit) of a regular file, links followed, opened without ever
+// waiting: anything but a regular file is refused (EINVAL).
+Result<QByteArray> readFileStart(const QString& path, qint64 limit);
 
-// A text file written line by line; closed when it goes out of scope.
-class TextFileWriter {
-public:
-    TextFileWriter() = default;
-    TextFileWriter(const TextFileWriter&) = delete;
-    TextFileWriter& operator=(const TextFileWriter&) = delete;
-    ~TextFileWriter();
+// Creates a file that must not exist yet, never through a link, holding the bytes.
+Status createFileWith(const QString& path, const QByteArray& bytes);
 
-    // Creates (or empties) the file.
-    Status create(const QString& path);
-    // Writes the bytes followed by CR LF.
-    Status writeLine(const QByteArray& line);
-    Status close();
-
-private:
-    int m_fd = -1;
-};
+// Replaces the bytes of an existing regular file. Links are followed, so a link stays a
+// link; the bytes are written whole to a hidden file beside the target and renamed over
+// it, so a crash leaves the old file or the new one, never a part. A file its owner may
+// not write is refused (EACCES), as the desktop the program was designed for refuses a
+// read-only file; ENOENT when there is no file.
+Status replaceFile(const QString& path, const QByteArray& bytes);
 
 }  // namespace kurumu::platform

@@ -136,33 +136,33 @@ QList<QByteArray> defaultSettingsLines() {
 
 namespace {
 
-platform::Status writeLines(const QString& path, const QList<QByteArray>& lines) {
-    platform::TextFileWriter writer;
-    if (const auto created = writer.create(path); !created.ok()) return created;
-    for (const QByteArray& text : lines) {
-        if (const auto written = writer.writeLine(text); !written.ok()) return written;
-    }
-    return writer.close();
+// Enough for thirteen lines of any sensible length; a larger file is read no further.
+constexpr qint64 kReadLimit = 64 * 1024;
+
+QByteArray fileOf(const QList<QByteArray>& lines) {
+    QByteArray bytes;
+    for (const QByteArray& text : lines) bytes += text + QByteArrayLiteral("\r\n");
+    return bytes;
 }
 
 }  // namespace
 
 OptionStates readSettingsFileOnly(const QString& path) {
     if (!platform::FileExists(path)) return OptionStates::startUp();
-    return applySettingsFile(platform::readWholeFile(path).value, OptionStates::startUp());
+    // Anything but a regular file (links followed) reads as a file that cannot be opened.
+    return applySettingsFile(platform::readFileStart(path, kReadLimit).value, OptionStates::startUp());
 }
 
 OptionStates loadSettingsFile(const QString& path) {
     if (!platform::FileExists(path)) {
-        (void)writeLines(path, defaultSettingsLines());  // start-up reports nothing
+        (void)platform::createFileWith(path, fileOf(defaultSettingsLines()));  // start-up reports nothing
         return OptionStates::startUp();
     }
     return readSettingsFileOnly(path);
 }
 
 SaveFailure saveSettingsFile(const QString& path, const OptionStates& states) {
-    platform::Status status = platform::DeleteFile(path, false);
-    if (status.ok()) status = writeLines(path, settingsLines(states));
+    const platform::Status status = platform::replaceFile(path, fileOf(settingsLines(states)));
     if (status.ok()) return SaveFailure::None;
     return status.errorClass() == platform::ErrorClass::PermissionDenied ? SaveFailure::WriteRefused
                                                                          : SaveFailure::Unknown;

@@ -24,15 +24,21 @@ extern "C" void onSignal(int) {
 
 }  // namespace
 
-SignalCloser::SignalCloser(QObject* parent) : QObject(parent) {
+void catchCloseSignals() {
     if (g_pipe[0] >= 0 || ::pipe2(g_pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) return;
-    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SignalCloser::drain);
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int signal : kSignals) ::sigaction(signal, &action, nullptr);
+}
+
+SignalCloser::SignalCloser(QObject* parent) : QObject(parent) {
+    catchCloseSignals();
+    if (g_pipe[0] < 0) return;
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SignalCloser::drain);
+    // A signal caught before the notifier existed is read at the first turn of the loop.
 }
 
 SignalCloser::~SignalCloser() {
@@ -48,6 +54,10 @@ void SignalCloser::drain() {
     while (::read(g_pipe[0], bytes.data(), bytes.size()) > 0) {
     }
     Q_EMIT closeRequested();
+}
+
+void ignoreClosedPipes() {
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace kurumu::platform

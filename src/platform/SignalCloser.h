@@ -6,8 +6,12 @@ class QSocketNotifier;
 
 namespace kurumu::platform {
 
-// Turns SIGTERM, SIGINT and SIGHUP into the Qt signal closeRequested(), delivered on the
-// event loop through a self-pipe: the signal handler itself only writes one byte.
+// Starts catching SIGTERM, SIGINT and SIGHUP into a self-pipe: the handler only writes
+// one byte. Called first thing, so that a signal during start-up waits for the window
+// instead of ending the program before it could save anything.
+void catchCloseSignals();
+
+// Turns the caught signals into the Qt signal closeRequested(), delivered on the event loop.
 class SignalCloser final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(SignalCloser)
@@ -24,5 +28,8 @@ private:
 
     QSocketNotifier* m_notifier = nullptr;  // Owned by this object as its Qt child.
 };
+
+// A write to a pipe whose reader has gone fails with EPIPE instead of ending the process.
+void ignoreClosedPipes();
 
 }  // namespace kurumu::platform

@@ -50,21 +50,54 @@ constexpr int kListWidthMargin = 850;
 constexpr int kListHeightMargin = 2100;
 constexpr int kButtonTopMargin = 1200;
 
-QStringList linesOf(const QListWidget* list) {
-    QStringList lines;
+// Each row keeps the item it shows, so that every command acts on the item and never
+// reads a path back from the row's text.
+constexpr int kNameRole = Qt::UserRole;
+constexpr int kParentRole = Qt::UserRole + 1;
+constexpr int kMarkedRole = Qt::UserRole + 2;
+
+judgement::Line lineAt(const QListWidget* list, int row) {
+    const QListWidgetItem* shown = list->item(row);
+    return {{shown->data(kNameRole).toString(), shown->data(kParentRole).toString()},
+            shown->data(kMarkedRole).toBool()};
+}
+
+void showLine(QListWidgetItem* row, const judgement::Line& line) {
+    row->setText(line.text());
+    row->setData(kNameRole, line.item.name);
+    row->setData(kParentRole, line.item.parent);
+    row->setData(kMarkedRole, line.marked);
+}
+
+QList<judgement::Line> linesOf(const QListWidget* list) {
+    QList<judgement::Line> lines;
     lines.reserve(list->count());
-    for (int row = 0; row < list->count(); ++row) lines.append(list->item(row)->text());
+    for (int row = 0; row < list->count(); ++row) lines.append(lineAt(list, row));
     return lines;
 }
 
-void setLines(QListWidget* list, const QStringList& lines) {
+QList<judgement::Item> itemsOf(const QListWidget* list) {
+    QList<judgement::Item> items;
+    items.reserve(list->count());
+    for (int row = 0; row < list->count(); ++row) items.append(lineAt(list, row).item);
+    return items;
+}
+
+void setLines(QListWidget* list, const QList<judgement::Line>& lines) {
     list->clear();
-    list->addItems(lines);
+    for (const judgement::Line& line : lines) {
+        auto* row = new QListWidgetItem();
+        showLine(row, line);
+        list->addItem(row);  // the list owns its rows
+    }
 }
 
 // Fills the stored list, which keeps itself sorted.
-void setStoredLines(QListWidget* list, QStringList lines) {
-    judgement::sortStoredLines(lines);
+void setStoredItems(QListWidget* list, QList<judgement::Item> items) {
+    judgement::sortItems(items);
+    QList<judgement::Line> lines;
+    lines.reserve(items.size());
+    for (judgement::Item& item : items) lines.append({std::move(item), false});
     setLines(list, lines);
 }
 
@@ -469,10 +502,10 @@ void frmMatome::lstFolderlist_OLEDragDrop(const QStringList& paths) {
     cmdCF->setEnabled(true);
     mnuPopup->setEnabled(false);
     prgbShinkou->setMaximum(static_cast<int>(paths.size()));
-    QStringList stored;
+    QList<judgement::Item> stored;
     stored.reserve(paths.size());
-    for (const QString& path : paths) stored.append(judgement::storedLineForPath(path));
-    setStoredLines(lstHlist, stored);
+    for (const QString& path : paths) stored.append(judgement::itemForPath(path));
+    setStoredItems(lstHlist, stored);
     MatomeHantei();
     if (mnuEB->isChecked()) {
         cmdEXEC->setEnabled(true);
@@ -483,20 +516,19 @@ void frmMatome::lstFolderlist_OLEDragDrop(const QStringList& paths) {
 
 void frmMatome::mnuDelete_Click() {
     if (m_runUnderWay) return;
-    QList<int> rows;
-    for (const QModelIndex& index : lstFolderlist->selectionModel()->selectedRows()) rows.append(index.row());
-    std::sort(rows.begin(), rows.end(), std::greater<>());
-    for (const int row : rows) {
-        // Rows that folder creation added have no stored line.
-        if (row < lstHlist->count()) delete lstHlist->takeItem(row);
-    }
+    // The items of the selected lines leave the stored list, wherever their lines stand
+    // (folder creation may have moved them); a folder line that it added has no item there.
+    QList<judgement::Item> stored = itemsOf(lstHlist);
+    for (const QModelIndex& index : lstFolderlist->selectionModel()->selectedRows())
+        stored.removeOne(lineAt(lstFolderlist, index.row()).item);
+    setStoredItems(lstHlist, stored);
     MatomeHantei();
 }
 
 void frmMatome::MatomeHantei() {
     lblComplete->hide();
-    const QStringList stored = linesOf(lstHlist);
-    setLines(lstFolderlist, judgement::judgeStoredLines(stored, ruleSet()));
+    const QList<judgement::Item> stored = itemsOf(lstHlist);
+    setLines(lstFolderlist, judgement::judgeItems(stored, ruleSet()));
     setJudgementControlsEnabled(!stored.isEmpty());
 }
 
@@ -544,7 +576,10 @@ void frmMatome::mnuHanten_Click() {
     lstFolderlist->hide();
     for (int row = lstFolderlist->count() - 1; row >= 1; --row) {
         QListWidgetItem* item = lstFolderlist->item(row);
-        if (item->isSelected()) item->setText(judgement::toggledMark(item->text()));
+        if (!item->isSelected()) continue;
+        judgement::Line line = lineAt(lstFolderlist, row);
+        line.marked = !line.marked;
+        showLine(item, line);
     }
     lstFolderlist->show();
     lblComplete->hide();
@@ -564,11 +599,13 @@ void frmMatome::cmdCF_Click() {
     if (m_runUnderWay) return;
     cmdCF->setEnabled(false);
     lstFolderlist->hide();
-    const QStringList lines = judgement::withGatheringFolders(
+    const judgement::GatheredLines gathered = judgement::withGatheringFolders(
         linesOf(lstFolderlist), judgement::characterCount(txtMojisuu->text()), mnuFolderName->isChecked(),
         [this](const QString& path) { return ensureGatheringFolder(path); });
-    setLines(lstFolderlist, lines);
+    setLines(lstFolderlist, gathered.lines);
     lstFolderlist->show();
+    if (!gathered.refused.isEmpty())
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, judgement::refusedFoldersText(gathered.refused));
 }
 
 void frmMatome::cmdEXEC_Click() {
@@ -586,7 +623,7 @@ void frmMatome::removeMemberRows(const judgement::Group& group) {
 }
 
 void frmMatome::runJudgedGroups() {
-    const QStringList lines = linesOf(lstFolderlist);
+    const QList<judgement::Line> lines = linesOf(lstFolderlist);
     if (lines.isEmpty()) return;  // nothing to run, nothing to report
     m_runUnderWay = true;
     std::vector<judgement::Group> groups = judgement::groupsOf(lines);
@@ -602,9 +639,7 @@ void frmMatome::runJudgedGroups() {
                       runs);
     if (countRule) txtMojisuu->setEnabled(true);
     lstFolderlist->show();
-    QStringList remaining;
-    for (const QString& line : linesOf(lstFolderlist)) remaining.append(judgement::withoutMark(line).toString());
-    setStoredLines(lstHlist, remaining);
+    setStoredItems(lstHlist, itemsOf(lstFolderlist));
     lblComplete->show();
     txtPath->setAcceptDrops(true);
     mnuPopup->setEnabled(true);

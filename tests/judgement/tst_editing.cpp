@@ -6,6 +6,26 @@
 
 using namespace kurumu::judgement;
 
+namespace {
+
+// Lines of names in the folder /w/; a leading "└" stands for the mark.
+QList<Line> lines(const QStringList& names) {
+    QList<Line> result;
+    for (const QString& name : names) {
+        const bool marked = name.startsWith(kMark);
+        result.append({{marked ? name.mid(1) : name, "/w/"}, marked});
+    }
+    return result;
+}
+
+QStringList texts(const QList<Line>& judged) {
+    QStringList shown;
+    for (const Line& line : judged) shown.append(line.text());
+    return shown;
+}
+
+}  // namespace
+
 class TestEditing : public QObject {
     Q_OBJECT
 
@@ -34,47 +54,84 @@ private Q_SLOTS:
         QCOMPARE(gatheringFolderName(leader, count, byCount), folder);
     }
 
+    // A cut to N characters never splits a character of two UTF-16 units.
+    void folderNamesKeepSurrogatePairs() {
+        const QString leader = QStringLiteral("ab\U0001F600cd.txt");
+        QCOMPARE(gatheringFolderName(leader, 3, true), QStringLiteral("ab"));
+        QCOMPARE(gatheringFolderName(leader, 4, true), QStringLiteral("ab\U0001F600"));
+        QCOMPARE(gatheringFolderName(QStringLiteral("\U0001F600"), 1, false), QString());
+    }
+
     void foldersInFrontOfLeaders() {
         QStringList asked;
-        const QStringList lines{QStringLiteral("a.txt//w/"), QStringLiteral("b.txt//w/"), QStringLiteral("c.txt//w/")};
-        const QStringList result = withGatheringFolders(lines, 30, false, [&asked](const QString& path) {
-            asked.append(path);
-            return true;
-        });
-        QCOMPARE(result,
-                 (QStringList{QStringLiteral("a//w/"), QStringLiteral("└a.txt//w/"), QStringLiteral("b//w/"),
-                              QStringLiteral("└b.txt//w/"), QStringLiteral("c//w/"), QStringLiteral("└c.txt//w/")}));
-        QCOMPARE(asked, (QStringList{QStringLiteral("/w/a"), QStringLiteral("/w/b"), QStringLiteral("/w/c")}));
+        const GatheredLines result =
+            withGatheringFolders(lines({"a.txt", "b.txt", "c.txt"}), 30, false, [&asked](const QString& path) {
+                asked.append(path);
+                return true;
+            });
+        QCOMPARE(texts(result.lines),
+                 (QStringList{"a//w/", "└a.txt//w/", "b//w/", "└b.txt//w/", "c//w/", "└c.txt//w/"}));
+        QCOMPARE(asked, (QStringList{"/w/a", "/w/b", "/w/c"}));
+        QVERIFY(result.refused.isEmpty());
     }
 
     void membersStayAndFailedFoldersKeepTheirGroup() {
-        const QStringList lines{QStringLiteral("a.txt//w/"), QStringLiteral("└a2.txt//w/"), QStringLiteral("b.txt//w/"),
-                                QStringLiteral("└b2.txt//w/")};
-        const QStringList result =
-            withGatheringFolders(lines, 30, false, [](const QString& path) { return !path.endsWith(u'a'); });
-        QCOMPARE(result,
-                 (QStringList{QStringLiteral("a.txt//w/"), QStringLiteral("└a2.txt//w/"), QStringLiteral("b//w/"),
-                              QStringLiteral("└b.txt//w/"), QStringLiteral("└b2.txt//w/")}));
+        const GatheredLines result = withGatheringFolders(lines({"a.txt", "└a2.txt", "b.txt", "└b2.txt"}), 30, false,
+                                                          [](const QString& path) { return !path.endsWith(u'a'); });
+        QCOMPARE(texts(result.lines), (QStringList{"a.txt//w/", "└a2.txt//w/", "b//w/", "└b.txt//w/", "└b2.txt//w/"}));
     }
 
-    void toggle() {
-        QCOMPARE(toggledMark(QStringLiteral("a//w/")), QStringLiteral("└a//w/"));
-        QCOMPARE(toggledMark(toggledMark(QStringLiteral("└a//w/"))), QStringLiteral("└a//w/"));
+    // A folder name that names no folder beside the leader (empty, ".", "..") is refused:
+    // the group stays as it was, and nothing is asked of the disk for it.
+    void foldersThatNameNoFolderBesideTheLeader_data() {
+        QTest::addColumn<QString>("leader");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("byCount");
+        QTest::newRow("dot-name") << ".config" << 30 << false;
+        QTest::newRow("count 0 by count") << "abc.txt" << 0 << true;
+        QTest::newRow("grandparent") << "...a" << 30 << false;
+        QTest::newRow("dot") << "..b" << 30 << false;
+        QTest::newRow("root") << "" << 30 << false;
+    }
+
+    void foldersThatNameNoFolderBesideTheLeader() {
+        QFETCH(QString, leader);
+        QFETCH(int, count);
+        QFETCH(bool, byCount);
+        bool asked = false;
+        QList<Line> judged{{{leader, "/w/"}, false}, {{"other.txt", "/w/"}, false}};
+        const GatheredLines result = withGatheringFolders(judged, count, byCount, [&asked](const QString& path) {
+            asked = asked || !path.endsWith("other");
+            return true;
+        });
+        QVERIFY(!asked);
+        QCOMPARE(result.refused.first(), (Item{leader, "/w/"}));
+        QCOMPARE(result.lines.first(), (Line{{leader, "/w/"}, false}));
+        QVERIFY(!namesAFolderInside(gatheringFolderName(leader, count, byCount)));
+    }
+
+    // A name that begins with "└" is an item like any other: marks are kept apart.
+    void nameBeginningWithMarkIsAnItem() {
+        const QList<Line> judged{{{"└notes.txt", "/w/"}, false}, {{"notes.txt", "/w/"}, true}};
+        const GatheredLines result = withGatheringFolders(judged, 30, false, [](const QString&) { return true; });
+        QCOMPARE(result.lines[0].item, (Item{"└notes", "/w/"}));
+        QCOMPARE(result.lines[1].item, (Item{"└notes.txt", "/w/"}));
+        QVERIFY(result.lines[1].marked);
+        const std::vector<Group> groups = groupsOf(result.lines);
+        QCOMPARE(groups.front().memberPaths, (QStringList{"/w/└notes.txt", "/w/notes.txt"}));
     }
 
     // Groups of sizes 3, 1 and 2: only the first and the last run.
     void groups() {
-        const QStringList lines{QStringLiteral("g1//p/"), QStringLiteral("└m1//p/"), QStringLiteral("└m2//p/"),
-                                QStringLiteral("g2//p/"), QStringLiteral("g3//p/"),  QStringLiteral("└m3//q/")};
-        const std::vector<Group> groups = groupsOf(lines);
+        const std::vector<Group> groups = groupsOf(lines({"g1", "└m1", "└m2", "g2", "g3", "└m3"}));
         QCOMPARE(groups.size(), std::size_t{3});
-        QCOMPARE(groups[0].leaderPath, QStringLiteral("/p/g1"));
-        QCOMPARE(groups[0].memberPaths, (QStringList{QStringLiteral("/p/m1"), QStringLiteral("/p/m2")}));
+        QCOMPARE(groups[0].leaderPath, "/w/g1");
+        QCOMPARE(groups[0].memberPaths, (QStringList{"/w/m1", "/w/m2"}));
         QVERIFY(!groups[1].runs());
         QCOMPARE(groups[1].leaderRow, 3);
-        QCOMPARE(groups[2].memberPaths, QStringList{QStringLiteral("/q/m3")});
-        // Line 0 leads even when it begins with the mark.
-        QCOMPARE(groupsOf({QStringLiteral("└x//p/")}).front().leaderPath, QStringLiteral("/p/x"));
+        QCOMPARE(groups[2].memberPaths, QStringList{"/w/m3"});
+        // Line 0 leads even when it is marked.
+        QCOMPARE(groupsOf({{{"x", "/p/"}, true}}).front().leaderPath, "/p/x");
     }
 };
 

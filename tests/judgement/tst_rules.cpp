@@ -9,18 +9,25 @@ Q_DECLARE_METATYPE(Rule)
 
 namespace {
 
-// Stored lines for names in one folder, in the order given.
-QStringList linesFor(const QStringList& names) {
-    QStringList lines;
-    for (const QString& name : names) lines.append(name + QStringLiteral("/p/"));
-    return lines;
+// Stored items for names in one folder, in the order given.
+QList<Item> linesFor(const QStringList& names) {
+    QList<Item> items;
+    for (const QString& name : names) items.append({name, QStringLiteral("p/")});
+    return items;
 }
 
 // The judged list as marks: "L" for a leader, "M" for a member.
-QString shape(const QStringList& judged) {
+QString shape(const QList<Line>& judged) {
     QString marks;
-    for (const QString& line : judged) marks += isMarked(line) ? u'M' : u'L';
+    for (const Line& line : judged) marks += line.marked ? u'M' : u'L';
     return marks;
+}
+
+// The judged list as it is shown.
+QStringList texts(const QList<Line>& judged) {
+    QStringList shown;
+    for (const Line& line : judged) shown.append(line.text());
+    return shown;
 }
 
 }  // namespace
@@ -80,34 +87,36 @@ private Q_SLOTS:
         QFETCH(int, count);
         QFETCH(QStringList, names);
         QFETCH(QString, expected);
-        QCOMPARE(shape(judgeStoredLines(linesFor(names), RuleSet::only(rule, count))), expected);
+        QCOMPARE(shape(judgeItems(linesFor(names), RuleSet::only(rule, count))), expected);
     }
 
     void markedLinesKeepTheirText() {
-        const QStringList judged =
-            judgeStoredLines(linesFor({"x (1).txt", "x (2).txt"}), RuleSet::only(Rule::FirstBracket));
-        QCOMPARE(judged, (QStringList{QStringLiteral("x (1).txt/p/"), QStringLiteral("└x (2).txt/p/")}));
-        QVERIFY(judgeStoredLines({}, RuleSet::only(Rule::FixedCount)).isEmpty());
-        QCOMPARE(judgeStoredLines(linesFor({"one"}), RuleSet::only(Rule::FixedCount, 0)), linesFor({"one"}));
+        const QList<Line> judged = judgeItems(linesFor({"x (1).txt", "x (2).txt"}), RuleSet::only(Rule::FirstBracket));
+        QCOMPARE(texts(judged), (QStringList{QStringLiteral("x (1).txt/p/"), QStringLiteral("└x (2).txt/p/")}));
+        QVERIFY(judgeItems({}, RuleSet::only(Rule::FixedCount)).isEmpty());
+        QCOMPARE(texts(judgeItems(linesFor({"one"}), RuleSet::only(Rule::FixedCount, 0))), QStringList{"one/p/"});
     }
 
-    // A name that begins with the mark loses it as the line above, like a marked line.
+    // A name that begins with the mark loses it as the line above, like a marked line;
+    // the item keeps its whole name.
     void nameBeginningWithMark() {
-        const QStringList judged = judgeStoredLines(linesFor({QStringLiteral("└ab"), QStringLiteral("ab")}),
-                                                    RuleSet::only(Rule::FixedCount, 2));
-        QCOMPARE(shape(judged), QStringLiteral("MM"));  // line 0 looks marked, line 1 is
-        QCOMPARE(judged[1], QStringLiteral("└ab/p/"));
+        const QList<Line> judged =
+            judgeItems(linesFor({QStringLiteral("└ab"), QStringLiteral("ab")}), RuleSet::only(Rule::FixedCount, 2));
+        QCOMPARE(shape(judged), QStringLiteral("LM"));
+        QCOMPARE(texts(judged), (QStringList{QStringLiteral("└ab/p/"), QStringLiteral("└ab/p/")}));  // alike as shown
+        QCOMPARE(judged[0].item.path(), QStringLiteral("p/└ab"));
+        QCOMPARE(judged[1].item.path(), QStringLiteral("p/ab"));
     }
 
     // Several rules checked (only a settings file does this): one mark at the most.
     void severalRulesGiveOneMark() {
         RuleSet rules = RuleSet::only(Rule::FixedCount, 0);
         rules.checked[static_cast<std::size_t>(Rule::LastBracket)] = true;
-        const QStringList judged = judgeStoredLines(linesFor({"a (1)", "a (2)", "b"}), rules);
-        QCOMPARE(judged[1], QStringLiteral("└a (2)/p/"));
-        QCOMPARE(judged[2], QStringLiteral("└b/p/"));
+        const QList<Line> judged = judgeItems(linesFor({"a (1)", "a (2)", "b"}), rules);
+        QCOMPARE(judged[1].text(), QStringLiteral("└a (2)/p/"));
+        QCOMPARE(judged[2].text(), QStringLiteral("└b/p/"));
         RuleSet none;
-        QCOMPARE(shape(judgeStoredLines(linesFor({"a", "a"}), none)), QStringLiteral("LL"));
+        QCOMPARE(shape(judgeItems(linesFor({"a", "a"}), none)), QStringLiteral("LL"));
     }
 
     void characterCount_data() {
@@ -133,13 +142,12 @@ private Q_SLOTS:
     }
 
     void extremeCountsJudgeSafely() {
-        const QStringList lines = linesFor({"same", "same", "other"});
-        QCOMPARE(shape(judgeStoredLines(
+        const QList<Item> lines = linesFor({"same", "same", "other"});
+        QCOMPARE(shape(judgeItems(
                      lines, RuleSet::only(Rule::FixedCount, kurumu::judgement::characterCount(QStringLiteral("-9"))))),
                  QStringLiteral("LMM"));
-        QCOMPARE(shape(judgeStoredLines(
-                     lines, RuleSet::only(Rule::FixedCount,
-                                          kurumu::judgement::characterCount(QStringLiteral("99999999999999999999"))))),
+        QCOMPARE(shape(judgeItems(lines, RuleSet::only(Rule::FixedCount, kurumu::judgement::characterCount(
+                                                                             QStringLiteral("99999999999999999999"))))),
                  QStringLiteral("LML"));
     }
 
@@ -153,26 +161,28 @@ private Q_SLOTS:
     }
 
     void storedLines() {
-        QCOMPARE(storedLineForPath(QStringLiteral("/in/b.txt")), QStringLiteral("b.txt//in/"));
-        QCOMPARE(storedLineForPath(QStringLiteral("/a.txt")), QStringLiteral("a.txt//"));
-        QCOMPARE(storedLineForPath(QStringLiteral("/in/folder/")), QStringLiteral("folder//in/"));
-        QCOMPARE(ParseListLine(u"└x (1).txt//data/"), QStringLiteral("/data/x (1).txt"));
-        QCOMPARE(ParseListLine(u"a.txt//"), QStringLiteral("/a.txt"));
+        QCOMPARE(itemForPath(QStringLiteral("/in/b.txt")).storedLine(), QStringLiteral("b.txt//in/"));
+        QCOMPARE(itemForPath(QStringLiteral("/a.txt")).storedLine(), QStringLiteral("a.txt//"));
+        QCOMPARE(itemForPath(QStringLiteral("/in/folder/")).storedLine(), QStringLiteral("folder//in/"));
+        QCOMPARE(itemForPath(QStringLiteral("/in/.config")).path(), QStringLiteral("/in/.config"));
+        QCOMPARE((Line{itemForPath(QStringLiteral("/data/x (1).txt")), true}.text()),
+                 QStringLiteral("└x (1).txt//data/"));
 
-        QStringList lines{QStringLiteral("b.txt//in/"), QStringLiteral("C.txt//in/"), QStringLiteral("a.txt//in/"),
-                          QStringLiteral("A.txt//in/")};
-        sortStoredLines(lines);
-        QCOMPARE(lines, (QStringList{QStringLiteral("a.txt//in/"), QStringLiteral("A.txt//in/"),
-                                     QStringLiteral("b.txt//in/"), QStringLiteral("C.txt//in/")}));
+        QList<Item> items{itemForPath("/in/b.txt"), itemForPath("/in/C.txt"), itemForPath("/in/a.txt"),
+                          itemForPath("/in/A.txt"), itemForPath("/in/a"),     itemForPath("/in/a b")};
+        sortItems(items);
+        QStringList lines;
+        for (const Item& item : items) lines.append(item.storedLine());
+        QCOMPARE(lines, (QStringList{"a b//in/", "a.txt//in/", "A.txt//in/", "a//in/", "b.txt//in/", "C.txt//in/"}));
     }
 
     void largeListHasNoSixteenBitLimit() {
         QStringList names;
         for (int i = 0; i < 100000; ++i) names.append(QStringLiteral("photo_%1.jpg").arg(i, 6, 10, QLatin1Char('0')));
-        const QStringList judged = judgeStoredLines(linesFor(names), RuleSet::only(Rule::Numbering));
+        const QList<Line> judged = judgeItems(linesFor(names), RuleSet::only(Rule::Numbering));
         QCOMPARE(judged.size(), 100000);
-        QVERIFY(isMarked(judged.back()));
-        QVERIFY(!isMarked(judged.front()));
+        QVERIFY(judged.back().marked);
+        QVERIFY(!judged.front().marked);
     }
 };
 

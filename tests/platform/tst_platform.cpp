@@ -103,16 +103,40 @@ private Q_SLOTS:
         QCOMPARE(listing.value.undecodableNames, QList<QByteArray>{QByteArray("bad\xff\xfe")});
     }
 
-    void readOnlyFileNeedsForce() {
+    // The settings file is replaced whole: a read-only file is refused as a write error,
+    // a missing one as a missing path, and a link stays a link to its rewritten target.
+    void replacingAFile() {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("ro"));
         test::writeFile(file, "x");
         QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner));
-        QCOMPARE(platform::DeleteFile(file, false).code(), 70);
-        QVERIFY(test::exists(file));
-        QVERIFY(platform::DeleteFile(file, true).ok());
-        QVERIFY(!test::exists(file));
-        QCOMPARE(platform::DeleteFile(file, true).code(), 76);
+        QCOMPARE(platform::replaceFile(file, "new").code(), 70);
+        QCOMPARE(test::readFile(file), QByteArray("x"));
+        QCOMPARE(platform::replaceFile(dir.filePath(QStringLiteral("missing")), "new").code(), 76);
+        QVERIFY(!test::exists(dir.filePath(QStringLiteral("missing"))));
+
+        const QString target = dir.filePath(QStringLiteral("target"));
+        const QString link = dir.filePath(QStringLiteral("link"));
+        test::writeFile(target, "old");
+        QVERIFY(QFile::link(target, link));
+        QVERIFY(platform::replaceFile(link, "new").ok());
+        QCOMPARE(QFileInfo(link).symLinkTarget(), target);
+        QCOMPARE(test::readFile(target), QByteArray("new"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 3);  // nothing left over
+
+        QVERIFY(!platform::createFileWith(target, "again").ok());  // never over an existing file
+        QCOMPARE(test::readFile(target), QByteArray("new"));
+    }
+
+    // Only a regular file is read, never waiting on a fifo, and never more than asked.
+    void readingTheStartOfAFile() {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(QStringLiteral("fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+        QCOMPARE(platform::readFileStart(fifo, 100).status.error, EINVAL);
+        const QString file = dir.filePath(QStringLiteral("f"));
+        test::writeFile(file, QByteArray(1000, 'f'));
+        QCOMPARE(platform::readFileStart(file, 100).value, QByteArray(100, 'f'));
     }
 
     void moveNeverReplaces() {
@@ -232,7 +256,7 @@ private Q_SLOTS:
         test::writeFile(source, "s");
         const auto copied = files().copyFile(source, dir.filePath(QStringLiteral("view/s")), {});
         QCOMPARE(copied.status.code(), 70);
-        QCOMPARE(platform::DeleteFile(dir.filePath(QStringLiteral("view/x")), true).code(), 70);
+        QCOMPARE(platform::replaceFile(dir.filePath(QStringLiteral("view/x")), "y").code(), 70);
         QCOMPARE(files().createFolder(dir.filePath(QStringLiteral("view/d"))).code(), 70);
     }
 

@@ -273,14 +273,16 @@ private Q_SLOTS:
         QVERIFY(!s.action("mnuDelete")->isEnabled());
     }
 
-    void deleteAfterFolderCreationIgnoresInsertedRows() {
+    // After folder creation the rows no longer match the stored list: the items of the
+    // selected lines are deleted, wherever they stand; an inserted folder line has none.
+    void deleteAfterFolderCreationRemovesTheSelectedItems() {
         Scene s;
-        s.drop({s.make("a.txt"), s.make("b.txt")});
+        s.drop({s.make("a.txt"), s.make("b.txt"), s.make("c.txt")});
         s.click("cmdCF");
-        QCOMPARE(s.shown().size(), 4);
-        s.select({3});  // a row that has no stored line
+        QCOMPARE(s.shown().size(), 6);
+        s.select({2, 3});  // the folder line "b" and the item b.txt
         s.action("mnuDelete")->trigger();
-        QCOMPARE(s.stored().size(), 2);
+        QCOMPARE(s.stored(), (QStringList{"a.txt/" + s.root, "c.txt/" + s.root}));
     }
 
     void invert() {
