@@ -53,9 +53,17 @@ LineStream& err() {
 // standard output as it happens.
 class BatchRunHost final : public transfer::ExecuteHost {
 public:
+    explicit BatchRunHost(transfer::RunVariables& variables) : m_variables(variables) {}
+
     void showWarning(const QString& title, const QString& text) override { err().line(title + u": " + text); }
     void showStatus(const QString& line) override { out().line(line); }
-    void processEvents() override {}
+    // SIGTERM, SIGINT or SIGHUP stop the run as the Stop button does: the file under way
+    // is finished or abandoned whole, and the run ends "処理中止".
+    void processEvents() override {
+        if (!platform::takeCloseRequest()) return;
+        m_variables.intCancel = transfer::kStopRequested;
+        m_variables.strLog += QStringLiteral("\r\n");
+    }
     void runStarted(const QString&, qint32) override {}
     void itemStarted(qint32) override {}
     void runEnded(const transfer::RunEnd& end) override {
@@ -63,6 +71,9 @@ public:
     }
     void groupReached(std::size_t, const QString&) override {}
     void groupEnded(std::size_t, qsizetype) override {}
+
+private:
+    transfer::RunVariables& m_variables;
 };
 
 QList<judgement::Line> judgedLines(const BatchOptions& options) {
@@ -74,7 +85,7 @@ QList<judgement::Line> judgedLines(const BatchOptions& options) {
 
 bool ensureFolder(const QString& path) {
     if (platform::FolderExists(path)) return true;
-    const platform::Status created = platform::realFileServices().createFolder(path);
+    const platform::Status created = platform::realFileServices().createFolder(path, {});
     if (created.ok()) return true;
     err().line(QStringLiteral("kurumu: フォルダを作成できませんでした(%1) %2").arg(created.code()).arg(path));
     return false;
@@ -92,7 +103,7 @@ int runGroups(const BatchOptions& options, QList<judgement::Line> lines) {
     for (const judgement::Group& group : judgement::groupsOf(lines))
         groups.push_back({group.leaderPath, group.memberPaths});
     transfer::RunVariables variables;
-    BatchRunHost host;
+    BatchRunHost host(variables);
     const bool finished = transfer::Execute(variables, host, platform::realFileServices(),
                                             transfer::runOptionsOf(options.states), groups);
     return finished ? 0 : 1;
@@ -129,6 +140,7 @@ bool isBatchInvocation(int argc, char** argv) {
 
 int runBatch(int argc, char** argv) {
     platform::ignoreClosedPipes();
+    platform::catchCloseSignals();
     const QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kurumu"));
     QCoreApplication::setApplicationVersion(QStringLiteral("0.1.3.15"));

@@ -45,6 +45,22 @@ bool unsupported(int error) {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
 }
 
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The same file with the same length and modification time. A rename changes only the
+// status change time, so this is what survives setting a file aside.
+bool sameState(const struct stat& a, const struct stat& b) {
+    return identityOf(a) == identityOf(b) && a.st_size == b.st_size && sameTime(a.st_mtim, b.st_mtim);
+}
+
+// Not written to, in any way, between the two looks: every write sets the status change
+// time, which no program can set back.
+bool untouched(const struct stat& before, const struct stat& now) {
+    return sameState(before, now) && sameTime(before.st_ctim, now.st_ctim);
+}
+
 // A name in the folder that no user file is expected to have: ".kurumu-<tag>-<pid>-<n>".
 QByteArray hiddenName(const QByteArray& folder, const char* tag) {
     static unsigned counter = 0;
@@ -244,6 +260,11 @@ PlaceResult copyOneFile(const QByteArray& source, const QByteArray& destination,
     Pacer pacer(keepGoing);
     if (const Status status = copyData(from, copy.value.fd(), state.st_size, pacer); !status.ok())
         return status.error == ECANCELED ? abandoned() : failed(status);
+    // Written to while it was copied: the copy may be torn, so it is not published. (Only
+    // deleted meanwhile, the file was copied whole.)
+    struct stat after {};
+    if (os().fstat(from, &after) != 0) return failedWithErrno();
+    if (!sameState(state, after) || (after.st_nlink > 0 && !untouched(state, after))) return failed(EBUSY);
     if (const Status status = copyMetadata(from, state, copy.value.fd()); !status.ok()) return failed(status);
     if (flush) {
         struct stat written {};
@@ -261,11 +282,6 @@ Status syncFolder(const QByteArray& folder) {
     return statusOf(retry([&] { return os().fsync(fd.get()); }));
 }
 
-bool sameState(const struct stat& a, const struct stat& b) {
-    return identityOf(a) == identityOf(b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
 // Removes the copy just published, but only while the name still holds it.
 void withdrawCopy(const QByteArray& destination, const struct stat& copy) {
     struct stat now {};
@@ -274,7 +290,7 @@ void withdrawCopy(const QByteArray& destination, const struct stat& copy) {
 }
 
 // A move between file systems: copy, flush, publish, make the folder entry durable, then
-// remove the source once it is proved to be the file that was copied, unchanged.
+// remove the source once it is proved to be the file that was copied, untouched.
 PlaceResult moveAcrossFileSystems(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing) {
     CopiedSource copied;
     const PlaceResult copy = copyOneFile(source, destination, true, keepGoing, copied);
@@ -285,17 +301,24 @@ PlaceResult moveAcrossFileSystems(const QByteArray& source, const QByteArray& de
         withdrawCopy(destination, published);
         return failed(synced);
     }
+    struct stat now {};
+    if (os().fstat(copied.pin.get(), &now) != 0) return failedWithErrno();
+    // Deleted by another program meanwhile: the copy holds the only bytes left.
+    if (now.st_nlink == 0) return placed();
+    // Written to since it was copied (the inode held open is still that file): the source
+    // holds the newer bytes and stays, the stale copy goes.
+    if (!sameState(copied.state, now)) {
+        withdrawCopy(destination, published);
+        return failed(EBUSY);
+    }
+    // Touched in some other way (renamed, or written with its time set back): both stay.
+    if (!untouched(copied.state, now)) return failed(EBUSY);
     const Status removed = removeCheckedAside(source, [&copied](const QByteArray&, const struct stat& aside) {
         return sameState(aside, copied.state) ? Status{} : Status{EBUSY};
     });
-    // Gone meanwhile (another program took it): the copy may be the only one left.
+    // Gone meanwhile (another program took it): the copy may be the only one left. Another
+    // file under the source's name: both stay.
     if (removed.ok() || removed.error == ENOENT) return placed();
-    // Changed in place while it was copied (the inode is still the one held open): the
-    // source holds the newer bytes and stays, the stale copy goes. Anything else keeps both.
-    struct stat now {};
-    if (removed.error == EBUSY && os().fstatat(AT_FDCWD, source.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-        identityOf(now) == identityOf(copied.state))
-        withdrawCopy(destination, published);
     return failed(removed);
 }
 
@@ -312,6 +335,45 @@ Status renameNoReplace(const QByteArray& from, const QByteArray& to) {
         return failure;
     }
     return {};
+}
+
+Status createFolderLike(const QByteArray& path, const QByteArray& model) {
+    const FileDescriptor from(
+        retry([&] { return os().openat(AT_FDCWD, model.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
+    struct stat like {};
+    if (!from.valid() || os().fstat(from.get(), &like) != 0) like.st_mode = 0755;
+    // Made private first, so that nothing can look into it before it has its own bits.
+    if (os().mkdirat(AT_FDCWD, path.constData(), 0700) != 0) return lastError();
+    const FileDescriptor made(retry(
+        [&] { return os().openat(AT_FDCWD, path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0); }));
+    if (!made.valid()) return lastError();
+    mode_t mode = (like.st_mode & 07777) | S_IRWXU;
+    if (from.valid()) {
+        if (os().fchown(made.get(), like.st_uid, like.st_gid) != 0) mode &= ~static_cast<mode_t>(S_ISGID);
+        copyExtendedAttributes(from.get(), made.get());
+    }
+    return statusOf(os().fchmod(made.get(), mode));
+}
+
+Status deleteDuplicate(const QByteArray& source, const QByteArray& keeper, const KeepGoing& keepGoing) {
+    struct stat sourceBefore {};
+    struct stat keeperBefore {};
+    if (os().fstatat(AT_FDCWD, source.constData(), &sourceBefore, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+    if (os().fstatat(AT_FDCWD, keeper.constData(), &keeperBefore, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+    const Result<bool> same = compareContents(source, keeper, keepGoing);
+    if (!same.ok()) return same.status;
+    if (!same.value) return Status{EBUSY};
+    struct stat sourceNow {};
+    if (os().fstatat(AT_FDCWD, source.constData(), &sourceNow, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+    if (!untouched(sourceBefore, sourceNow)) return Status{EBUSY};
+    return removeCheckedAside(source, [&](const QByteArray&, const struct stat& aside) {
+        if (!sameState(aside, sourceBefore)) return Status{EBUSY};
+        struct stat kept {};
+        if (os().fstatat(AT_FDCWD, keeper.constData(), &kept, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+        // Two names of one file: removing one keeps the bytes under the other.
+        if (identityOf(kept) == identityOf(aside)) return aside.st_nlink >= 2 ? Status{} : Status{EBUSY};
+        return untouched(keeperBefore, kept) ? Status{} : Status{EBUSY};
+    });
 }
 
 Status removeCheckedAside(const QByteArray& path, const AsideCheck& check) {

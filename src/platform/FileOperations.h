@@ -29,6 +29,16 @@ Status renameNoReplace(const QByteArray& from, const QByteArray& to);
 using AsideCheck = std::function<Status(const QByteArray& asidePath, const struct stat& aside)>;
 Status removeCheckedAside(const QByteArray& path, const AsideCheck& check);
 
+// Deletes the source as a duplicate of the keeper: their bytes are compared, the source
+// is set aside, and it is unlinked only while the keeper is still there, untouched since
+// the comparison, and another file than the source (not the source itself seen through a
+// second mount, which the rename aside would have changed or taken away).
+Status deleteDuplicate(const QByteArray& source, const QByteArray& keeper, const KeepGoing& keepGoing);
+
+// Creates a folder like the model: its owner and group where the process may set them,
+// its extended attributes, and its permission bits with the owner's always on.
+Status createFolderLike(const QByteArray& path, const QByteArray& model);
+
 PlaceResult moveFileNoReplace(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing);
 PlaceResult copyFileNoReplace(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing);
 

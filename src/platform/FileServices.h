@@ -81,9 +81,13 @@ public:
     // The folder that the path names (links followed), then every folder above it up to
     // its file system's root, nearest first.
     virtual Result<QList<Identity>> folderChain(const QString& path) = 0;
+    // The folder's path with every link, "." and ".." resolved, ending in "/".
+    virtual Result<QString> realFolder(const QString& path) = 0;
     virtual Result<FolderListing> listFolder(const QString& path) = 0;
-    // Creates one folder whose parent exists.
-    virtual Status createFolder(const QString& path) = 0;
+    // Creates one folder whose parent exists. Given a model folder, the new one takes its
+    // owner and group (where the process may set them), its extended attributes and its
+    // permission bits, always writable by its owner so the run can fill it.
+    virtual Status createFolder(const QString& path, const QString& model) = 0;
     // Removes a folder only when it holds nothing at all (ENOTEMPTY otherwise).
     virtual Status removeEmptyFolder(const QString& path) = 0;
     // Moves a file (a link as the link) to a name that must be free.

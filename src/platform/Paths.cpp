@@ -1,6 +1,11 @@
 #include "platform/Paths.h"
 
 #include <QDir>
+#include <QFile>
+
+#include <array>
+#include <climits>
+#include <cstdlib>
 
 namespace kurumu::platform {
 
@@ -53,7 +58,18 @@ QString workingFolder() {
 }
 
 QString absolutePath(const QString& path, const QString& base) {
-    return QDir::cleanPath(QDir(base).absoluteFilePath(path));
+    const QString joined = QDir(base).absoluteFilePath(path);
+    if (!joined.split(kSeparator).contains(QStringLiteral(".."))) return QDir::cleanPath(joined);
+    // The folder part resolved on the disk; the last component stays the entry named,
+    // never what a link there points to.
+    const QString trimmed = withoutTrailingSeparator(joined);
+    const QString last = GetFileName(trimmed);
+    const bool lastIsDots = last == u"." || last == u"..";
+    const QString folder = lastIsDots ? trimmed : GetParentfolderName(trimmed);
+    std::array<char, PATH_MAX> resolved{};
+    if (::realpath(QFile::encodeName(folder).constData(), resolved.data()) == nullptr) return QDir::cleanPath(joined);
+    const QString real = QFile::decodeName(QByteArray(resolved.data()));
+    return lastIsDots ? real : withTrailingSeparator(real) + last;
 }
 
 }  // namespace kurumu::platform

@@ -32,7 +32,9 @@ namespace kurumu::platform {
 
 // The process's working directory.
 QString workingFolder();
-// The path made absolute against a folder, with "." and ".." resolved as text.
+// The path made absolute against a folder. "." and repeated separators are dropped as
+// text; a ".." is resolved by the file system, after the links before it, as the shell
+// and every other program would resolve it.
 QString absolutePath(const QString& path, const QString& base = workingFolder());
 
 }  // namespace kurumu::platform

@@ -7,6 +7,9 @@
 #include <QFile>
 
 #include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -85,32 +88,13 @@ bool isFolderEntry(int folder, const struct dirent& entry) {
     return os().fstatat(folder, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Deleting the aside source must leave the keeper whole: the keeper must still be there,
-// be another file than the source (not the source itself seen through a second mount),
-// and hold the same bytes.
-Status keeperHoldsTheBytes(const QByteArray& keeper, const QByteArray& aside, const struct stat& source,
-                           const KeepGoing& keepGoing) {
-    struct stat kept {};
-    if (os().fstatat(AT_FDCWD, keeper.constData(), &kept, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
-    const bool sameInode = kept.st_ino == source.st_ino;
-    const bool oneLink = detail::identityOf(kept) == detail::identityOf(source) && source.st_nlink < 2;
-    // A mount that shows the source under another device keeps its inode number and
-    // times; the rename aside has just set the status change time, so equal ones mean one file.
-    const bool seenThroughAMount =
-        sameInode && kept.st_ctim.tv_sec == source.st_ctim.tv_sec && kept.st_ctim.tv_nsec == source.st_ctim.tv_nsec;
-    if (oneLink || (seenThroughAMount && kept.st_dev != source.st_dev)) return Status{EBUSY};
-    const Result<bool> same = detail::compareContents(aside, keeper, keepGoing);
-    if (!same.ok()) return same.status;
-    return same.value ? Status{} : Status{EBUSY};
-}
-
 class RealFileServices final : public FileServices {
 public:
     Result<EntryInfo> probe(const QString& path) override {
         struct stat info {};
         if (os().fstatat(AT_FDCWD, encodePath(path).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0)
             return {detail::entryInfoOf(info), {}};
-        if (errno == ENOENT) return {};
+        if (errno == ENOENT || errno == ENOTDIR) return {};  // nothing at that path
         return {{}, lastError()};
     }
 
@@ -129,6 +113,17 @@ public:
                 retry([&] { return os().openat(folder.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC, 0); }));
         }
         return chain;
+    }
+
+    Result<QString> realFolder(const QString& path) override {
+        std::array<char, PATH_MAX> resolved{};
+        if (::realpath(encodePath(path).constData(), resolved.data()) == nullptr) return {{}, lastError()};
+        struct stat info {};
+        if (os().fstatat(AT_FDCWD, resolved.data(), &info, 0) != 0) return {{}, lastError()};
+        if (!S_ISDIR(info.st_mode)) return {{}, Status{ENOTDIR}};
+        const QByteArray bytes(resolved.data());
+        if (!isRepresentable(bytes)) return {{}, Status{EILSEQ}};
+        return {withTrailingSeparator(QFile::decodeName(bytes)), {}};
     }
 
     Result<FolderListing> listFolder(const QString& path) override {
@@ -165,8 +160,9 @@ public:
         return result;
     }
 
-    Status createFolder(const QString& path) override {
-        return detail::statusOf(os().mkdirat(AT_FDCWD, encodePath(path).constData(), 0777));
+    Status createFolder(const QString& path, const QString& model) override {
+        if (model.isEmpty()) return detail::statusOf(os().mkdirat(AT_FDCWD, encodePath(path).constData(), 0777));
+        return detail::createFolderLike(encodePath(path), encodePath(model));
     }
 
     Status removeEmptyFolder(const QString& path) override {
@@ -186,11 +182,7 @@ public:
     }
 
     Status deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing) override {
-        const QByteArray kept = encodePath(keeper);
-        return detail::removeCheckedAside(encodePath(source), [&](const QByteArray& aside, const struct stat& info) {
-            if (!S_ISREG(info.st_mode)) return Status{EBUSY};
-            return keeperHoldsTheBytes(kept, aside, info, keepGoing);
-        });
+        return detail::deleteDuplicate(encodePath(source), encodePath(keeper), keepGoing);
     }
 };
 

@@ -33,6 +33,14 @@ void catchCloseSignals() {
     for (const int signal : kSignals) ::sigaction(signal, &action, nullptr);
 }
 
+bool takeCloseRequest() {
+    if (g_pipe[0] < 0) return false;
+    std::array<char, 64> bytes{};
+    if (::read(g_pipe[0], bytes.data(), bytes.size()) <= 0) return false;
+    for (const int signal : kSignals) ::signal(signal, SIG_DFL);
+    return true;
+}
+
 SignalCloser::SignalCloser(QObject* parent) : QObject(parent) {
     catchCloseSignals();
     if (g_pipe[0] < 0) return;

@@ -11,6 +11,11 @@ namespace kurumu::platform {
 // instead of ending the program before it could save anything.
 void catchCloseSignals();
 
+// True once for a caught signal, for a program without an event loop (the batch modes),
+// which asks now and then. After it, the signals take their default course again, so that
+// a second one ends the program at once.
+bool takeCloseRequest();
+
 // Turns the caught signals into the Qt signal closeRequested(), delivered on the event loop.
 class SignalCloser final : public QObject {
     Q_OBJECT

@@ -65,6 +65,7 @@ void Transfer::report(const QString& line) {
 }
 
 void Transfer::handleError(const Status& status, const ErrorMessages& messages) {
+    if (status.error == ECANCELED) return;  // abandoned because a stop was asked for: nothing failed
     QString text;
     switch (status.errorClass()) {
         case platform::ErrorClass::None:
@@ -136,14 +137,17 @@ void Transfer::transferItem(const QString& item, const QString& destinationFolde
     const Family family = m_options.family;
     const platform::Result<platform::EntryInfo> info = m_files.probe(item);
     const EntryKind kind = info.ok() ? info.value.kind : EntryKind::Missing;
+    // The destination is worked on as the folder it names, so that a link on its way,
+    // even one that the run itself moves, cannot lead the run elsewhere.
+    const platform::Result<QString> real = m_files.realFolder(destinationFolder);
+    const QString into = real.ok() ? real.value : destinationFolder;
     // A group's leader that is a link to a folder stands for that folder.
-    const bool leaderLink = kind == EntryKind::Link && destinationFolder == item + platform::kSeparator &&
-                            chainOf(destinationFolder).has_value();
+    const bool leaderLink = kind == EntryKind::Link && destinationFolder == item + platform::kSeparator && real.ok();
     if (kind == EntryKind::Folder && refuseRoot(item)) return;
     if (kind == EntryKind::Folder || kind == EntryKind::Missing || leaderLink) {
-        transferFolder(family, item, destinationFolder);
+        transferFolder(family, item, into);
     } else {
-        transferFile(family, item, destinationFolder);
+        transferFile(family, item, into);
     }
 }
 
@@ -173,7 +177,7 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
         const platform::Result<Presence> presence = FileHikaku(m_files, source, target, [this] { return keepGoing(); });
         if (!presence.ok()) {
             // Without a valid answer nothing is deleted or skipped: the file stays where it is.
-            if (presence.status.error != ECANCELED) fileError(presence.status);
+            fileError(presence.status);
             return;
         }
         switch (presence.value) {
@@ -213,9 +217,6 @@ void Transfer::transferFolder(const Family& family, const QString& source, const
 }
 
 void Transfer::walkFolder(const Family& family, const QString& source, const QString& destinationFolder) {
-    // Listed completely before anything is transferred.
-    const platform::Result<platform::FolderListing> listing = m_files.listFolder(source);
-    if (!listing.ok()) folderError(listing.status);
     m_vars.varNameCount.reset();
     m_host.processEvents();
     if (stopRequested()) return;
@@ -223,7 +224,13 @@ void Transfer::walkFolder(const Family& family, const QString& source, const QSt
         report(source + sameFolderSuffix(family));
         return;
     }
-    if (!listing.ok()) return;  // a folder that cannot be listed holds nothing to transfer or delete
+    // Listed completely before anything is transferred. A folder that cannot be listed
+    // holds nothing to transfer or delete.
+    const platform::Result<platform::FolderListing> listing = m_files.listFolder(source);
+    if (!listing.ok()) {
+        folderError(listing.status);
+        return;
+    }
     for (const QByteArray& undecodable : listing.value.undecodableNames) {
         report(platform::withTrailingSeparator(source) + QString::fromUtf8(undecodable) +
                QStringLiteral("…名前を扱えないため残す"));
@@ -246,7 +253,7 @@ std::optional<QString> Transfer::targetFolder(const QString& source, const QStri
         m_targetFolders.insert(existing.value.identity);
         return target + platform::kSeparator;
     }
-    const Status created = m_files.createFolder(target);
+    const Status created = m_files.createFolder(target, source);
     forgetFolders();
     if (!created.ok()) {
         // Without its target folder this tree is left as it is.

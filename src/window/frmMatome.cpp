@@ -588,7 +588,7 @@ void frmMatome::mnuHanten_Click() {
 
 bool frmMatome::ensureGatheringFolder(const QString& path) {
     if (platform::FolderExists(path)) return true;
-    const platform::Status created = platform::realFileServices().createFolder(path);
+    const platform::Status created = platform::realFileServices().createFolder(path, {});
     if (created.ok()) return true;
     showMessageBox(this, kAppTitle, MessageIcon::Warning,
                    QStringLiteral("フォルダを作成できませんでした(%1)\n%2").arg(created.code()).arg(path));

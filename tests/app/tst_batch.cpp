@@ -1,13 +1,18 @@
 #include "support/TestFiles.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+
+#include <sys/stat.h>
 
 using namespace kurumu;
 
@@ -27,6 +32,17 @@ Outcome runKurumu(const QString& directory, const QStringList& arguments) {
     process.waitForFinished(60000);
     return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
+}
+
+// Every entry below a folder with its contents (folders as "<folder>").
+QMap<QString, QByteArray> tree(const QString& folder) {
+    QMap<QString, QByteArray> entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        entries.insert(path, QFileInfo(path).isDir() ? QByteArray("<folder>") : test::readFile(path));
+    }
+    return entries;
 }
 
 }  // namespace
@@ -120,6 +136,107 @@ private Q_SLOTS:
         QVERIFY(QDir(group).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
     }
 
+    // Leaders whose gathering folder would be named "", "." or "..": the group is left as
+    // it was and the user told; nothing of the home folder around them is touched.
+    void createFoldersNeverLeavesTheLeadersFolder() {
+        QTemporaryDir dir;
+        const QString home = dir.filePath("home") + '/';
+        test::makeFileWithFolders(home + ".config/app/settings", "s");
+        test::makeFileWithFolders(home + ".config2/x", "x");
+        test::makeFileWithFolders(home + "projA/README", "readme");
+        test::makeFileWithFolders(home + "projB/README", "readme");
+        test::makeFileWithFolders(home + "projB/src/main.c", "int main;");
+        test::makeFileWithFolders(home + "...a/f", "f");
+        test::makeFileWithFolders(home + "...b/g", "g");
+        test::writeFile(home + "abc.txt", "abc");
+        test::writeFile(home + "abd.txt", "abd");
+        const auto before = tree(home);
+        const QList<QStringList> runs{
+            {"--run", "--create-folders", home + ".config"},
+            {"--run", "--create-folders", home + ".config", home + ".config2"},
+            {"--run", "--create-folders", "--rule", "count", "--count", "4", home + "...a", home + "...b"},
+            {"--run", "--create-folders", "--rule", "count", "--count", "0", "--folder-name-by-count",
+             home + "abc.txt"},
+        };
+        for (const QStringList& arguments : runs) {
+            const Outcome outcome = runKurumu(dir.path(), arguments);
+            QVERIFY2(outcome.err.contains("まとめるフォルダを作りませんでした"), qPrintable(arguments.join(' ')));
+            QCOMPARE(tree(home), before);
+        }
+    }
+
+    // A name that begins with "└" is moved as itself; its namesake without it stays.
+    void nameBeginningWithTheMark() {
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        test::makeFolder(root + "notes");
+        test::writeFile(root + "└notes.txt", "marked");
+        test::writeFile(root + "notes.txt", "plain");
+        const Outcome outcome =
+            runKurumu(dir.path(), {"--run", "--rule", "count", "--count", "0", "notes", "└notes.txt"});
+        QCOMPARE(outcome.exitCode, 0);
+        QCOMPARE(test::readFile(root + "notes/└notes.txt"), QByteArray("marked"));
+        QCOMPARE(test::readFile(root + "notes.txt"), QByteArray("plain"));
+    }
+
+    // A path whose bytes are not UTF-8 is refused before anything happens: it would
+    // otherwise be decoded into its namesake with U+FFFD.
+    void pathThatIsNotUtf8() {
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        test::makeFolder(root + "G");
+        test::writeFile(root + "G\uFFFD.txt", "namesake");
+        QVERIFY(QFile::rename(root + "G\uFFFD.txt", root + "keep"));
+        test::writeFile(root + "G\uFFFD.txt", "namesake");
+        QProcess shell;
+        shell.setWorkingDirectory(dir.path());
+        shell.start("bash", {"-c",
+                             "printf raw > \"$(printf 'G\\377.txt')\"; \"$0\" --run --rule count --count 1 G "
+                             "\"$(printf 'G\\377.txt')\"",
+                             qEnvironmentVariable("KURUMU_BINARY")});
+        QVERIFY(shell.waitForFinished(20000));
+        QCOMPARE(shell.exitCode(), 2);
+        QVERIFY(QString::fromUtf8(shell.readAllStandardError()).contains("UTF-8"));
+        QCOMPARE(test::readFile(root + "G\uFFFD.txt"), QByteArray("namesake"));
+        QVERIFY(QDir(root + "G").isEmpty());
+    }
+
+    // A closed pipe ends the output, not the run: every file is still moved, and the
+    // exit status tells how the run ended.
+    void closedPipeEndsTheOutputOnly() {
+        QTemporaryDir dir;
+        test::makeFolder(dir.filePath("g"));
+        for (int i = 0; i < 5000; ++i) test::writeFile(dir.filePath(QString("g%1").arg(i, 4, 10, QChar('0'))), "x");
+        QProcess shell;
+        shell.setWorkingDirectory(dir.path());
+        shell.start("bash", {"-c",
+                             "\"$0\" --run --rule count --count 1 g g0* g1* g2* g3* g4* | head -n 2 >/dev/null; "
+                             "exit ${PIPESTATUS[0]}",
+                             qEnvironmentVariable("KURUMU_BINARY")});
+        QVERIFY(shell.waitForFinished(60000));
+        QCOMPARE(shell.exitCode(), 0);
+        QCOMPARE(QDir(dir.filePath("g")).entryList(QDir::Files).size(), 5000);
+    }
+
+    // The settings file is read through a link, and a fifo in its place reads as a file
+    // that cannot be opened, at once.
+    void settingsFileThroughALinkOrAFifo() {
+        QTemporaryDir dir;
+        test::writeFile(dir.filePath("a (1)"), "");
+        test::writeFile(dir.filePath("a (2)"), "");
+        QByteArray numbering;
+        for (int line = 0; line < 12; ++line) numbering += "x=OFF\r\n";
+        numbering += "x=ON\r\n";
+        test::writeFile(dir.filePath("dotfiles-kurumu.ini"), numbering);
+        QVERIFY(QFile::link(dir.filePath("dotfiles-kurumu.ini"), dir.filePath("kurumu.ini")));
+        QCOMPARE(runKurumu(dir.path(), {"--judge", "a (1)", "a (2)"}).out.count(u'└'), 1);  // the numbering rule
+        QFile::remove(dir.filePath("kurumu.ini"));
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("kurumu.ini")).constData(), 0644), 0);
+        const Outcome outcome = runKurumu(dir.path(), {"--judge", "a (1)", "a (2)"});
+        QCOMPARE(outcome.exitCode, 0);
+        QCOMPARE(outcome.out.count(u'└'), 0);  // no rule on: nothing joins
+    }
+
     // Two runs at once move the same file across file systems into the same folder: the
     // file always ends up whole somewhere, never deleted by both.
     void twoRunsAtOnceAcrossFileSystems() {
@@ -150,6 +267,32 @@ private Q_SLOTS:
         }
     }
 
+    // SIGTERM while a duplicate is being verified stops the run as Stop does: the source is
+    // put back under its own name, nothing is left aside, and the run ends "処理中止".
+    void terminationDuringAVerification() {
+        QTemporaryDir dir;
+        for (const char* folder : {"big", "big1"}) {
+            test::makeFolder(dir.filePath(folder));
+            QFile file(dir.filePath(QString(folder) + "/data.bin"));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64{3} << 30));  // sparse: fast to read
+        }
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.start(qEnvironmentVariable("KURUMU_BINARY"),
+                      {"--run", "--rule", "count", "--count", "3", "big", "big1"});
+        QByteArray out;
+        while (!out.contains("…Delete") && process.waitForReadyRead(60000)) out += process.readAllStandardOutput();
+        QVERIFY2(out.contains("…Delete"), out.constData());
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(20000));
+        out += process.readAllStandardOutput();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(out.endsWith("処理中止\n"));
+        QCOMPARE(QDir(dir.filePath("big1")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+                 QStringList{"data.bin"});
+    }
+
     // A first start in an empty folder writes the default file; SIGTERM closes the window
     // as its close box does, which writes the start-up state.
     void terminationSavesTheSettings() {
@@ -165,7 +308,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(settings).size() > 0, 10000);
         const QString first = QStringDecoder("Shift_JIS").decode(test::readFile(settings));
         QVERIFY(first.contains("最後の括弧基準で自動まとめ=ON"));
-        QTest::qWait(1500);  // the signal handlers are installed right after the file is written
         ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);

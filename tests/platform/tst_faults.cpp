@@ -10,7 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
 #include <cstring>
+
+#include <sys/stat.h>
 
 #include <fcntl.h>
 
@@ -169,15 +172,18 @@ private Q_SLOTS:
         QVERIFY(interruptions > 4);
     }
 
-    // Between the copy and the removal the source changes. Replaced by another file: both
-    // stay. Changed in place: the source keeps the newer bytes, the stale copy goes.
-    // Taken by another program: the copy stays, since it may be the only one left.
+    // Between the copy and the removal the source changes. Deleted and replaced by another
+    // file, or taken away: the copy stays, since it may hold the only bytes left. Changed
+    // in place: the source keeps the newer bytes, the stale copy goes. Written with its
+    // modification time set back: both stay.
     void injectedSourceChangesBeforeItIsRemoved_data() {
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("placed");
         QTest::addColumn<QByteArray>("atSource");
         QTest::addColumn<QByteArray>("atDestination");
-        QTest::newRow("replaced") << "replace" << false << QByteArray("new file") << QByteArray("original");
+        QTest::newRow("replaced") << "replace" << true << QByteArray("new file") << QByteArray("original");
+        QTest::newRow("written, its time set back")
+            << "rewrite" << false << QByteArray("ORIGINAL") << QByteArray("original");
         QTest::newRow("changed in place") << "append" << false << QByteArray("original+") << QByteArray("<missing>");
         QTest::newRow("taken away") << "remove" << true << QByteArray("<missing>") << QByteArray("original");
     }
@@ -198,6 +204,13 @@ private Q_SLOTS:
             changed = true;
             if (change == "remove" || change == "replace") QFile::remove(source);
             if (change == "replace") test::writeFile(source, "new file");
+            if (change == "rewrite") {
+                struct stat before {};
+                ::stat(QFile::encodeName(source).constData(), &before);
+                test::writeFile(source, "ORIGINAL");
+                const std::array<struct timespec, 2> times{before.st_atim, before.st_mtim};
+                ::utimensat(AT_FDCWD, QFile::encodeName(source).constData(), times.data(), 0);
+            }
             if (change == "append") {
                 QFile file(source);
                 file.open(QIODevice::Append);
@@ -211,6 +224,31 @@ private Q_SLOTS:
         QCOMPARE(test::readFile(source), atSource);
         QCOMPARE(test::readFile(dir.filePath("out/d")), atDestination);
         QCOMPARE(namesIn(dir.path()).filter(".kurumu").size(), 0);  // nothing left aside
+    }
+
+    // The source is cut short in the middle of a copy: the torn copy is never published.
+    void injectedSourceTruncatedDuringACopy() {
+        QTemporaryDir dir;
+        const QByteArray data(20 * 1024 * 1024, 't');
+        const QString source = test::makeFileWithFolders(dir.filePath("s"), data);
+        test::makeFolder(dir.filePath("out"));
+        test::InjectedFaults faults;
+        pretendAnotherFileSystem(faults, "/out/d");
+        int calls = 0;
+        faults.copyFileRange = [&](int, int) -> std::optional<int> {
+            if (++calls == 2) QFile::resize(source, 1000);
+            return std::nullopt;
+        };
+        for (const bool move : {false, true}) {
+            calls = 0;
+            test::writeFile(source, data);
+            const auto result = move ? files().moveFile(source, dir.filePath("out/d"), {})
+                                     : files().copyFile(source, dir.filePath("out/d"), {});
+            QCOMPARE(result.outcome, PlaceOutcome::Failed);
+            QCOMPARE(result.status.error, EBUSY);
+            QVERIFY(namesIn(dir.filePath("out")).isEmpty());
+            QCOMPARE(test::readFile(source).size(), 1000);
+        }
     }
 
     // Deleting a duplicate: once the source is set aside, the keeper is gone. The source

@@ -62,6 +62,18 @@ private Q_SLOTS:
         QCOMPARE(platform::GetExtensionName(path), extension);
     }
 
+    // A ".." is resolved on the disk, after the link before it; "." and "//" as text.
+    void absolutePaths() {
+        QTemporaryDir dir;
+        test::makeFolder(dir.filePath("other/sub"));
+        QVERIFY(QFile::link(dir.filePath("other/sub"), dir.filePath("lnk")));
+        const QString real = QFileInfo(dir.path()).canonicalFilePath();
+        QCOMPARE(platform::absolutePath("lnk/../g1", dir.path()), real + "/other/g1");
+        QCOMPARE(platform::absolutePath("lnk/..", dir.path()), real + "/other");
+        QCOMPARE(platform::absolutePath("./a//b/", dir.path()), dir.path() + "/a/b");
+        QCOMPARE(platform::absolutePath("/x/./y", dir.path()), "/x/y");
+    }
+
     void errorTable() {
         QCOMPARE(platform::shownCode(ENOSPC), -2147024784LL);
         QCOMPARE(platform::shownCode(EDQUOT), -2147024784LL);
@@ -257,7 +269,7 @@ private Q_SLOTS:
         const auto copied = files().copyFile(source, dir.filePath(QStringLiteral("view/s")), {});
         QCOMPARE(copied.status.code(), 70);
         QCOMPARE(platform::replaceFile(dir.filePath(QStringLiteral("view/x")), "y").code(), 70);
-        QCOMPARE(files().createFolder(dir.filePath(QStringLiteral("view/d"))).code(), 70);
+        QCOMPARE(files().createFolder(dir.filePath(QStringLiteral("view/d")), {}).code(), 70);
     }
 
     void emptyFolderRemoval() {

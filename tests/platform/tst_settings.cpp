@@ -2,11 +2,15 @@
 #include "support/TestFiles.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace kurumu;
 using platform::OptionStates;
@@ -189,6 +193,44 @@ private Q_SLOTS:
         const QString path = dir.filePath("kurumu.ini");
         QCOMPARE(platform::loadSettingsFile(path), OptionStates::startUp());
         QCOMPARE(test::readFile(path), fileOf(kDefaultLines));
+        QCOMPARE(platform::loadSettingsFile(path), load(fileOf(kDefaultLines)));
+    }
+
+    // A settings file that is a link (as dotfile managers make it) is read through the
+    // link, and saving rewrites the file it points to: the link stays a link.
+    void settingsFileIsALink() {
+        QTemporaryDir dir;
+        const QString target = dir.filePath("dotfiles/kurumu.ini");
+        test::makeFileWithFolders(target, fileOf(kDefaultLines));
+        const QString path = dir.filePath("kurumu.ini");
+        QVERIFY(QFile::link(target, path));
+        QCOMPARE(platform::loadSettingsFile(path), load(fileOf(kDefaultLines)));
+        OptionStates states = OptionStates::startUp();
+        states.crc32 = true;
+        QCOMPARE(platform::saveSettingsFile(path, states), platform::SaveFailure::None);
+        QCOMPARE(QFileInfo(path).symLinkTarget(), target);
+        QVERIFY(platform::loadSettingsFile(path).crc32);
+        QCOMPARE(QDir(dir.filePath("dotfiles")).entryList(QDir::Files | QDir::Hidden), QStringList{"kurumu.ini"});
+    }
+
+    // A fifo in its place never blocks: it reads as a file that cannot be opened.
+    void settingsFileIsAFifo() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("kurumu.ini");
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+        QCOMPARE(platform::loadSettingsFile(path), load({}));
+        QCOMPARE(platform::saveSettingsFile(path, OptionStates::startUp()), platform::SaveFailure::Unknown);
+    }
+
+    // Only the start of a huge file is read.
+    void hugeSettingsFile() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("kurumu.ini");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(fileOf(kDefaultLines));
+        QVERIFY(file.resize(qint64{4} << 30));  // sparse
+        file.close();
         QCOMPARE(platform::loadSettingsFile(path), load(fileOf(kDefaultLines)));
     }
 

@@ -393,6 +393,31 @@ private Q_SLOTS:
         }
     }
 
+    // An overlay that numbers its inodes anew (xino=on) hides that the destination is the
+    // source itself: the deletion, set aside first, sees the keeper change with it and
+    // puts the source back.
+    void sameFileThroughAnOverlayWithOwnInodes() {
+        KURUMU_REQUIRE_ROOT();
+        Scene s;
+        test::Tmpfs lower(s.dir.filePath("lower"), "1m");
+        test::Tmpfs upper(s.dir.filePath("upper"), "1m");
+        if (!lower.mounted() || !upper.mounted()) QSKIP("cannot mount a tmpfs here");
+        test::makeFolder(lower.path() + "/g");
+        test::makeFolder(upper.path() + "/up");
+        test::makeFolder(upper.path() + "/work");
+        const QString merged = s.dir.filePath("merged");
+        test::makeFolder(merged);
+        test::writeFile(lower.path() + "/g/x", "the only copy");
+        test::Mount overlay(
+            {"-t", "overlay", "overlay", "-o",
+             "lowerdir=" + lower.path() + ",upperdir=" + upper.path() + "/up,workdir=" + upper.path() + "/work,xino=on",
+             merged});
+        if (!overlay.mounted()) QSKIP("cannot mount an overlay with xino=on here");
+        s.transfer().FileMove2(lower.path() + "/g/x", merged + "/g/");
+        QCOMPARE(test::readFile(lower.path() + "/g/x"), QByteArray("the only copy"));
+        QCOMPARE(test::readFile(merged + "/g/x"), QByteArray("the only copy"));
+    }
+
     // Owner, group and set-user-ID travel with a copy made by root, as with cp -a.
     void ownerAndSetUidKept() {
         KURUMU_REQUIRE_ROOT();

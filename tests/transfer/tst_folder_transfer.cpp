@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace kurumu;
 
 namespace {
@@ -72,6 +74,27 @@ private Q_SLOTS:
         s.transfer().FolderMove(s.root + "A", s.root + "G/");
         QCOMPARE(snapshot(s.root + "G"), (QMap<QString, QByteArray>{{"A/x.txt", "x"}, {"A/B/y.txt", "y"}}));
         QVERIFY(!test::exists(s.root + "A"));
+    }
+
+    // A folder rebuilt below the destination keeps its owner's privacy: the permission bits
+    // (the owner's always on), and the owner where the process may set it.
+    void rebuiltFoldersKeepPermissions() {
+        Scene s;
+        s.options.keepStructure = true;
+        s.make("A/private/x", "x");
+        QCOMPARE(::chmod(QFile::encodeName(s.root + "A/private").constData(), 0750), 0);
+        QCOMPARE(::chmod(QFile::encodeName(s.root + "A").constData(), 0500), 0);
+        if (test::isRoot()) QCOMPARE(::chown(QFile::encodeName(s.root + "A/private").constData(), 65534, 65534), 0);
+        s.folder("G");
+        s.transfer().FolderCopy2(s.root + "A", s.root + "G/");
+        struct stat made {};
+        QCOMPARE(::stat(QFile::encodeName(s.root + "G/A/private").constData(), &made), 0);
+        QCOMPARE(made.st_mode & 07777, 0750u);
+        if (test::isRoot()) QCOMPARE(made.st_uid, 65534u);
+        QCOMPARE(::stat(QFile::encodeName(s.root + "G/A").constData(), &made), 0);
+        QCOMPARE(made.st_mode & 07777, 0700u);  // the owner may still write into it
+        QCOMPARE(test::readFile(s.root + "G/A/private/x"), QByteArray("x"));
+        QCOMPARE(::chmod(QFile::encodeName(s.root + "A").constData(), 0700), 0);
     }
 
     void copyLeavesTheSource() {

@@ -312,6 +312,33 @@ private Q_SLOTS:
         QVERIFY(!s.control("cmdCF")->isEnabled());
     }
 
+    // A leader whose folder name would be "" or "..": the group stays as it was, and one
+    // warning titled "kurumu" names it.
+    void createFoldersRefusesDotNames() {
+        Scene s;
+        s.drop({s.folder(".config"), s.folder("...a"), s.make("x.txt")});
+        s.click("cmdCF");
+        QCOMPARE(s.shown(), (QStringList{"...a/" + s.root, ".config/" + s.root, "x/" + s.root, "└x.txt/" + s.root}));
+        QCOMPARE(s.messages.size(), 1);
+        QCOMPARE(s.messages[0].title, "kurumu");
+        QVERIFY(s.messages[0].text.contains(s.root + ".config"));
+        QVERIFY(s.messages[0].text.contains(s.root + "...a"));
+    }
+
+    // A name beginning with "└" is an item like any other: inverting it marks it, Execute
+    // moves it as itself, and its namesake without the mark stays where it is.
+    void nameBeginningWithTheMark() {
+        Scene s;
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("0");
+        s.drop({s.folder("notes"), s.make("└notes.txt", "marked")});
+        s.make("notes.txt", "plain");
+        QCOMPARE(s.shown(), (QStringList{"notes/" + s.root, "└└notes.txt/" + s.root}));
+        s.click("cmdEXEC");
+        QCOMPARE(test::readFile(s.root + "notes/└notes.txt"), QByteArray("marked"));
+        QCOMPARE(test::readFile(s.root + "notes.txt"), QByteArray("plain"));
+    }
+
     void createFoldersByCount() {
         Scene s;
         s.drop({s.make("abcdef.txt")});
