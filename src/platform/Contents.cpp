@@ -23,10 +23,10 @@ qint64 nowNs() {
         .count();
 }
 
-FileDescriptor openForReading(const QByteArray& path) {
+FileDescriptor openForReading(const Place& path) {
     // Never follows a link and never waits on a fifo: only a regular file is read.
-    return FileDescriptor(retry(
-        [&] { return os().openat(AT_FDCWD, path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0); }));
+    return FileDescriptor(
+        retry([&] { return os().openat(path.folder, path.c(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0); }));
 }
 
 Status readExactly(int fd, char* buffer, off_t size, off_t offset) {
@@ -80,7 +80,7 @@ bool Pacer::keepGoing() {
     return !m_stopped;
 }
 
-Result<bool> compareContents(const QByteArray& first, const QByteArray& second, const KeepGoing& keepGoing) {
+Result<bool> compareContents(const Place& first, const Place& second, const KeepGoing& keepGoing) {
     const FileDescriptor a = openForReading(first);
     if (!a.valid()) return {false, errno == ELOOP ? Status{} : lastError()};  // a link holds no bytes to compare
     const FileDescriptor b = openForReading(second);

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include <sys/xattr.h>
@@ -62,9 +63,10 @@ bool untouched(const struct stat& before, const struct stat& now) {
 }
 
 // A name in the folder that no user file is expected to have: ".kurumu-<tag>-<pid>-<n>".
-QByteArray hiddenName(const QByteArray& folder, const char* tag) {
+Place hiddenSibling(const Place& place, const char* tag) {
     static unsigned counter = 0;
-    return folder + "/.kurumu-" + tag + '-' + QByteArray::number(::getpid()) + '-' + QByteArray::number(++counter);
+    return place.sibling(".kurumu-" + QByteArray(tag) + '-' + QByteArray::number(::getpid()) + '-' +
+                         QByteArray::number(++counter));
 }
 
 Status writeAll(int fd, const char* data, std::size_t size) {
@@ -151,53 +153,52 @@ public:
     PendingCopy& operator=(PendingCopy&&) = delete;
     ~PendingCopy() { discard(); }
 
-    static Result<PendingCopy> create(const QByteArray& destination) {
-        const QByteArray folder = folderOf(destination);
-        int fd =
-            retry([&] { return os().openat(AT_FDCWD, folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); });
+    static Result<PendingCopy> create(const Place& destination) {
+        int fd = retry([&] { return openFolderOf(destination, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); });
         if (fd >= 0) return {PendingCopy(fd, destination, {}), {}};
         if (!unsupported(errno) && errno != EISDIR) return {PendingCopy(-1, destination, {}), lastError()};
-        const QByteArray temporary = hiddenName(folder, "part");
+        Place temporary = hiddenSibling(destination, "part");
         fd = retry([&] {
-            return os().openat(AT_FDCWD, temporary.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+            return os().openat(temporary.folder, temporary.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         });
         if (fd < 0) return {PendingCopy(-1, destination, {}), lastError()};
-        return {PendingCopy(fd, destination, temporary), {}};
+        return {PendingCopy(fd, destination, std::move(temporary)), {}};
     }
 
     int fd() const { return m_fd.get(); }
 
     // Gives the finished copy its name; Occupied when the name was taken meanwhile.
     PlaceResult publish() {
-        if (m_temporary.isEmpty()) return publishUnnamed();
+        if (!m_temporary) return publishUnnamed();
         if (const Status closed = m_fd.close(); !closed.ok()) return failed(closed);
-        const Status renamed = renameNoReplace(m_temporary, m_destination);
+        const Status renamed = renameNoReplace(*m_temporary, m_destination);
         if (renamed.error == EEXIST) return occupied();
         if (!renamed.ok()) return failed(renamed);
-        m_temporary.clear();
+        m_temporary.reset();
         return placed();
     }
 
 private:
-    PendingCopy(int fd, QByteArray destination, QByteArray temporary)
+    PendingCopy(int fd, Place destination, std::optional<Place> temporary)
         : m_fd(fd), m_destination(std::move(destination)), m_temporary(std::move(temporary)) {}
 
     PlaceResult publishUnnamed() {
         struct stat written {};
         if (os().fstat(m_fd.get(), &written) != 0) return failedWithErrno();
         // Linking the descriptor itself needs a capability; the /proc link works for everyone.
-        int linked = os().linkat(m_fd.get(), "", AT_FDCWD, m_destination.constData(), AT_EMPTY_PATH);
+        int linked = os().linkat(m_fd.get(), "", m_destination.folder, m_destination.c(), AT_EMPTY_PATH);
         if (linked != 0 && errno != EEXIST) {
             const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd.get());
-            linked = os().linkat(AT_FDCWD, self.constData(), AT_FDCWD, m_destination.constData(), AT_SYMLINK_FOLLOW);
+            linked =
+                os().linkat(AT_FDCWD, self.constData(), m_destination.folder, m_destination.c(), AT_SYMLINK_FOLLOW);
         }
         if (linked != 0) return errno == EEXIST ? occupied() : failedWithErrno();
         if (const Status closed = m_fd.close(); !closed.ok()) {
             // The data may not have reached the disk: the name goes, if it is still ours.
             struct stat now {};
-            if (os().fstatat(AT_FDCWD, m_destination.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            if (os().fstatat(m_destination.folder, m_destination.c(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
                 identityOf(now) == identityOf(written))
-                os().unlinkat(AT_FDCWD, m_destination.constData(), 0);
+                os().unlinkat(m_destination.folder, m_destination.c(), 0);
             return failed(closed);
         }
         return placed();
@@ -205,26 +206,26 @@ private:
 
     void discard() {
         m_fd.close();
-        if (!m_temporary.isEmpty()) os().unlinkat(AT_FDCWD, m_temporary.constData(), 0);
-        m_temporary.clear();
+        if (m_temporary) os().unlinkat(m_temporary->folder, m_temporary->c(), 0);
+        m_temporary.reset();
     }
 
     FileDescriptor m_fd;
-    QByteArray m_destination;
-    QByteArray m_temporary;  // the hidden name while unpublished; empty for an unnamed file
+    Place m_destination;
+    std::optional<Place> m_temporary;  // the hidden name while unpublished; none for an unnamed file
 };
 
-PlaceResult copySymlink(const QByteArray& source, const QByteArray& destination, const struct stat& link) {
+PlaceResult copySymlink(const Place& source, const Place& destination, const struct stat& link) {
     std::vector<char> target(static_cast<std::size_t>(std::max<off_t>(link.st_size, 255)) + 2);
-    const ssize_t length = os().readlinkat(AT_FDCWD, source.constData(), target.data(), target.size() - 1);
+    const ssize_t length = os().readlinkat(source.folder, source.c(), target.data(), target.size() - 1);
     if (length < 0) return failedWithErrno();
     if (static_cast<std::size_t>(length) >= target.size() - 1) return failed(ENAMETOOLONG);  // grew meanwhile
     target[static_cast<std::size_t>(length)] = '\0';
-    if (os().symlinkat(target.data(), AT_FDCWD, destination.constData()) != 0)
+    if (os().symlinkat(target.data(), destination.folder, destination.c()) != 0)
         return errno == EEXIST ? occupied() : failedWithErrno();
-    os().fchownat(AT_FDCWD, destination.constData(), link.st_uid, link.st_gid, AT_SYMLINK_NOFOLLOW);
+    os().fchownat(destination.folder, destination.c(), link.st_uid, link.st_gid, AT_SYMLINK_NOFOLLOW);
     const std::array<struct timespec, 2> times{link.st_atim, link.st_mtim};
-    os().utimensat(AT_FDCWD, destination.constData(), times.data(), AT_SYMLINK_NOFOLLOW);
+    os().utimensat(destination.folder, destination.c(), times.data(), AT_SYMLINK_NOFOLLOW);
     return placed();
 }
 
@@ -237,12 +238,12 @@ struct CopiedSource {
 
 // Copies a file (a link as the link). With flush set, the copy is on the disk and of the
 // source's length before it is published.
-PlaceResult copyOneFile(const QByteArray& source, const QByteArray& destination, bool flush, const KeepGoing& keepGoing,
+PlaceResult copyOneFile(const Place& source, const Place& destination, bool flush, const KeepGoing& keepGoing,
                         CopiedSource& copied) {
     struct stat& state = copied.state;
-    if (os().fstatat(AT_FDCWD, source.constData(), &state, AT_SYMLINK_NOFOLLOW) != 0) return failedWithErrno();
+    if (os().fstatat(source.folder, source.c(), &state, AT_SYMLINK_NOFOLLOW) != 0) return failedWithErrno();
     if (S_ISLNK(state.st_mode)) {
-        copied.pin = FileDescriptor(os().openat(AT_FDCWD, source.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
+        copied.pin = FileDescriptor(os().openat(source.folder, source.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
         if (!copied.pin.valid() || os().fstat(copied.pin.get(), &state) != 0) return failedWithErrno();
         return copySymlink(source, destination, state);
     }
@@ -250,7 +251,7 @@ PlaceResult copyOneFile(const QByteArray& source, const QByteArray& destination,
     // A fifo, socket or device is never opened: opening a fifo would wait for a writer.
     if (!S_ISREG(state.st_mode)) return failed(EINVAL);
     copied.pin = FileDescriptor(retry(
-        [&] { return os().openat(AT_FDCWD, source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0); }));
+        [&] { return os().openat(source.folder, source.c(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0); }));
     const int from = copied.pin.get();
     if (from < 0) return failedWithErrno();
     if (os().fstat(from, &state) != 0) return failedWithErrno();
@@ -275,29 +276,29 @@ PlaceResult copyOneFile(const QByteArray& source, const QByteArray& destination,
     return copy.value.publish();
 }
 
-Status syncFolder(const QByteArray& folder) {
-    const FileDescriptor fd(
-        retry([&] { return os().openat(AT_FDCWD, folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
+Status syncFolderOf(const Place& entry) {
+    const FileDescriptor fd(retry([&] { return openFolderOf(entry, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
     if (!fd.valid()) return lastError();
     return statusOf(retry([&] { return os().fsync(fd.get()); }));
 }
 
 // Removes the copy just published, but only while the name still holds it.
-void withdrawCopy(const QByteArray& destination, const struct stat& copy) {
+void withdrawCopy(const Place& destination, const struct stat& copy) {
     struct stat now {};
-    if (os().fstatat(AT_FDCWD, destination.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameState(now, copy))
-        os().unlinkat(AT_FDCWD, destination.constData(), 0);
+    if (os().fstatat(destination.folder, destination.c(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameState(now, copy))
+        os().unlinkat(destination.folder, destination.c(), 0);
 }
 
 // A move between file systems: copy, flush, publish, make the folder entry durable, then
 // remove the source once it is proved to be the file that was copied, untouched.
-PlaceResult moveAcrossFileSystems(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing) {
+PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination, const KeepGoing& keepGoing) {
     CopiedSource copied;
     const PlaceResult copy = copyOneFile(source, destination, true, keepGoing, copied);
     if (copy.outcome != PlaceOutcome::Placed) return copy;
     struct stat published {};
-    if (os().fstatat(AT_FDCWD, destination.constData(), &published, AT_SYMLINK_NOFOLLOW) != 0) return failedWithErrno();
-    if (const Status synced = syncFolder(folderOf(destination)); !synced.ok()) {
+    if (os().fstatat(destination.folder, destination.c(), &published, AT_SYMLINK_NOFOLLOW) != 0)
+        return failedWithErrno();
+    if (const Status synced = syncFolderOf(destination); !synced.ok()) {
         withdrawCopy(destination, published);
         return failed(synced);
     }
@@ -313,7 +314,7 @@ PlaceResult moveAcrossFileSystems(const QByteArray& source, const QByteArray& de
     }
     // Touched in some other way (renamed, or written with its time set back): both stay.
     if (!untouched(copied.state, now)) return failed(EBUSY);
-    const Status removed = removeCheckedAside(source, [&copied](const QByteArray&, const struct stat& aside) {
+    const Status removed = removeCheckedAside(source, [&copied](const struct stat& aside) {
         return sameState(aside, copied.state) ? Status{} : Status{EBUSY};
     });
     // Gone meanwhile (another program took it): the copy may be the only one left. Another
@@ -324,28 +325,28 @@ PlaceResult moveAcrossFileSystems(const QByteArray& source, const QByteArray& de
 
 }  // namespace
 
-Status renameNoReplace(const QByteArray& from, const QByteArray& to) {
-    if (os().renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return {};
+Status renameNoReplace(const Place& from, const Place& to) {
+    if (os().renameat2(from.folder, from.c(), to.folder, to.c(), RENAME_NOREPLACE) == 0) return {};
     if (!unsupported(errno)) return lastError();
     // Without the flag, a hard link is the test: it fails on an existing name.
-    if (os().linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) != 0) return lastError();
-    if (os().unlinkat(AT_FDCWD, from.constData(), 0) != 0) {
+    if (os().linkat(from.folder, from.c(), to.folder, to.c(), 0) != 0) return lastError();
+    if (os().unlinkat(from.folder, from.c(), 0) != 0) {
         const Status failure = lastError();
-        os().unlinkat(AT_FDCWD, to.constData(), 0);
+        os().unlinkat(to.folder, to.c(), 0);
         return failure;
     }
     return {};
 }
 
-Status createFolderLike(const QByteArray& path, const QByteArray& model) {
+Status createFolderLike(const Place& path, const Place& model) {
     const FileDescriptor from(
-        retry([&] { return os().openat(AT_FDCWD, model.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
+        retry([&] { return os().openat(model.folder, model.c(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
     struct stat like {};
     if (!from.valid() || os().fstat(from.get(), &like) != 0) like.st_mode = 0755;
     // Made private first, so that nothing can look into it before it has its own bits.
-    if (os().mkdirat(AT_FDCWD, path.constData(), 0700) != 0) return lastError();
-    const FileDescriptor made(retry(
-        [&] { return os().openat(AT_FDCWD, path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0); }));
+    if (os().mkdirat(path.folder, path.c(), 0700) != 0) return lastError();
+    const FileDescriptor made(
+        retry([&] { return os().openat(path.folder, path.c(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0); }));
     if (!made.valid()) return lastError();
     mode_t mode = (like.st_mode & 07777) | S_IRWXU;
     if (from.valid()) {
@@ -355,41 +356,40 @@ Status createFolderLike(const QByteArray& path, const QByteArray& model) {
     return statusOf(os().fchmod(made.get(), mode));
 }
 
-Status deleteDuplicate(const QByteArray& source, const QByteArray& keeper, const KeepGoing& keepGoing) {
+Status deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing& keepGoing) {
     struct stat sourceBefore {};
     struct stat keeperBefore {};
-    if (os().fstatat(AT_FDCWD, source.constData(), &sourceBefore, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
-    if (os().fstatat(AT_FDCWD, keeper.constData(), &keeperBefore, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+    if (os().fstatat(source.folder, source.c(), &sourceBefore, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+    if (os().fstatat(keeper.folder, keeper.c(), &keeperBefore, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
     const Result<bool> same = compareContents(source, keeper, keepGoing);
     if (!same.ok()) return same.status;
     if (!same.value) return Status{EBUSY};
     struct stat sourceNow {};
-    if (os().fstatat(AT_FDCWD, source.constData(), &sourceNow, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+    if (os().fstatat(source.folder, source.c(), &sourceNow, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
     if (!untouched(sourceBefore, sourceNow)) return Status{EBUSY};
-    return removeCheckedAside(source, [&](const QByteArray&, const struct stat& aside) {
+    return removeCheckedAside(source, [&](const struct stat& aside) {
         if (!sameState(aside, sourceBefore)) return Status{EBUSY};
         struct stat kept {};
-        if (os().fstatat(AT_FDCWD, keeper.constData(), &kept, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+        if (os().fstatat(keeper.folder, keeper.c(), &kept, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
         // Two names of one file: removing one keeps the bytes under the other.
         if (identityOf(kept) == identityOf(aside)) return aside.st_nlink >= 2 ? Status{} : Status{EBUSY};
         return untouched(keeperBefore, kept) ? Status{} : Status{EBUSY};
     });
 }
 
-Status removeCheckedAside(const QByteArray& path, const AsideCheck& check) {
-    const QByteArray aside = hiddenName(folderOf(path), "aside");
+Status removeCheckedAside(const Place& path, const AsideCheck& check) {
+    const Place aside = hiddenSibling(path, "aside");
     if (const Status renamed = renameNoReplace(path, aside); !renamed.ok()) return renamed;
     struct stat info {};
-    Status verdict =
-        os().fstatat(AT_FDCWD, aside.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 ? check(aside, info) : lastError();
-    if (verdict.ok() && os().unlinkat(AT_FDCWD, aside.constData(), 0) != 0) verdict = lastError();
+    Status verdict = os().fstatat(aside.folder, aside.c(), &info, AT_SYMLINK_NOFOLLOW) == 0 ? check(info) : lastError();
+    if (verdict.ok() && os().unlinkat(aside.folder, aside.c(), 0) != 0) verdict = lastError();
     // Put back under its own name; should that name have been taken meanwhile, the file
     // stays whole under the hidden one.
     if (!verdict.ok()) renameNoReplace(aside, path);
     return verdict;
 }
 
-PlaceResult moveFileNoReplace(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing) {
+PlaceResult moveFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing) {
     const Status renamed = renameNoReplace(source, destination);
     if (renamed.ok()) return placed();
     if (renamed.error == EEXIST) return occupied();
@@ -397,7 +397,7 @@ PlaceResult moveFileNoReplace(const QByteArray& source, const QByteArray& destin
     return failed(renamed);
 }
 
-PlaceResult copyFileNoReplace(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing) {
+PlaceResult copyFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing) {
     CopiedSource copied;
     return copyOneFile(source, destination, false, keepGoing, copied);
 }

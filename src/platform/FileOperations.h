@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 // The operations behind the real file services, on encoded paths. Internal to platform/.
@@ -19,33 +20,50 @@ Identity identityOf(const struct stat& info);
 QByteArray folderOf(const QByteArray& path);
 QByteArray nameOf(const QByteArray& path);
 
+// An entry named relative to an open folder, so that a call need not walk its whole path
+// again; or, where no folder is open, by its full path relative to AT_FDCWD.
+struct Place {
+    int folder = AT_FDCWD;
+    QByteArray name;        // in the folder, or the full path
+    QByteArray folderPath;  // the folder, as a path
+
+    const char* c() const { return name.constData(); }
+    // Another entry in the same folder.
+    Place sibling(const QByteArray& otherName) const;
+    // An entry known only by its path.
+    static Place ofPath(const QByteArray& path);
+};
+
+// Opens the folder that holds the entry.
+int openFolderOf(const Place& entry, int flags, mode_t mode);
+
 // Renames without ever replacing: renameat2 with RENAME_NOREPLACE, or a hard link and
 // an unlink where the file system lacks it. EEXIST when the name is taken.
-Status renameNoReplace(const QByteArray& from, const QByteArray& to);
+Status renameNoReplace(const Place& from, const Place& to);
 
 // Removes a file that must still be the one described: it is first renamed aside to a
 // hidden name in its folder, checked there, and only then unlinked; if the check fails
 // it is renamed back. ENOENT when nothing is at the path any more.
-using AsideCheck = std::function<Status(const QByteArray& asidePath, const struct stat& aside)>;
-Status removeCheckedAside(const QByteArray& path, const AsideCheck& check);
+using AsideCheck = std::function<Status(const struct stat& aside)>;
+Status removeCheckedAside(const Place& path, const AsideCheck& check);
 
 // Deletes the source as a duplicate of the keeper: their bytes are compared, the source
 // is set aside, and it is unlinked only while the keeper is still there, untouched since
 // the comparison, and another file than the source (not the source itself seen through a
 // second mount, which the rename aside would have changed or taken away).
-Status deleteDuplicate(const QByteArray& source, const QByteArray& keeper, const KeepGoing& keepGoing);
+Status deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing& keepGoing);
 
 // Creates a folder like the model: its owner and group where the process may set them,
 // its extended attributes, and its permission bits with the owner's always on.
-Status createFolderLike(const QByteArray& path, const QByteArray& model);
+Status createFolderLike(const Place& path, const Place& model);
 
-PlaceResult moveFileNoReplace(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing);
-PlaceResult copyFileNoReplace(const QByteArray& source, const QByteArray& destination, const KeepGoing& keepGoing);
+PlaceResult moveFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing);
+PlaceResult copyFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing);
 
 // Compares two files byte for byte: true only for two regular files of equal length and
 // equal bytes. The first and the last blocks are compared first, so that most different
 // files are told apart after a few kilobytes.
-Result<bool> compareContents(const QByteArray& first, const QByteArray& second, const KeepGoing& keepGoing);
+Result<bool> compareContents(const Place& first, const Place& second, const KeepGoing& keepGoing);
 
 // Calls keepGoing at most every tenth of a second; remembers a "no".
 class Pacer {

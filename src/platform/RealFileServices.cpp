@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
+#include <QDateTime>
 #include <QFile>
 
 #include <algorithm>
@@ -62,6 +63,19 @@ QByteArray nameOf(const QByteArray& path) {
     return path.mid(path.lastIndexOf('/') + 1);
 }
 
+Place Place::sibling(const QByteArray& otherName) const {
+    return {folder, folder == AT_FDCWD ? folderPath + '/' + otherName : otherName, folderPath};
+}
+
+Place Place::ofPath(const QByteArray& path) {
+    return {AT_FDCWD, path, folderOf(path)};
+}
+
+int openFolderOf(const Place& entry, int flags, mode_t mode) {
+    if (entry.folder == AT_FDCWD) return sys::os().openat(AT_FDCWD, entry.folderPath.constData(), flags, mode);
+    return sys::os().openat(entry.folder, ".", flags, mode);
+}
+
 }  // namespace detail
 
 namespace {
@@ -88,11 +102,63 @@ bool isFolderEntry(int folder, const struct dirent& entry) {
     return os().fstatat(folder, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
 }
 
+// The folders a run is working in, kept open so that each call names its entry relative
+// to an open folder instead of walking the whole path again. An entry is checked against
+// its path now and then, so that a folder renamed or replaced meanwhile is opened anew.
+class FolderCache {
+public:
+    int descriptor(const QByteArray& folder) {
+        constexpr qint64 kCheckAfterNs = 500'000'000;
+        const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
+        for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+            if (it->path != folder) continue;
+            if (now - it->checkedNs > kCheckAfterNs && !stillThere(*it)) {
+                m_entries.erase(it);
+                break;
+            }
+            it->checkedNs = now;
+            std::rotate(it, it + 1, m_entries.end());  // the most recent last
+            return m_entries.back().fd.get();
+        }
+        FileDescriptor fd(
+            retry([&] { return os().openat(AT_FDCWD, folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0); }));
+        if (!fd.valid()) return -1;
+        if (m_entries.size() == kCapacity) m_entries.erase(m_entries.begin());
+        m_entries.push_back({folder, std::move(fd), now});
+        return m_entries.back().fd.get();
+    }
+
+    // The folder and every folder below it, once removed, are opened anew when next named.
+    void forget(const QByteArray& folder) {
+        const QByteArray below = folder + '/';
+        std::erase_if(m_entries,
+                      [&](const Entry& entry) { return entry.path == folder || entry.path.startsWith(below); });
+    }
+
+private:
+    static constexpr std::size_t kCapacity = 8;
+    struct Entry {
+        QByteArray path;
+        FileDescriptor fd;
+        qint64 checkedNs = 0;
+    };
+
+    static bool stillThere(const Entry& entry) {
+        struct stat byPath {};
+        struct stat open {};
+        return os().fstatat(AT_FDCWD, entry.path.constData(), &byPath, 0) == 0 &&
+               os().fstat(entry.fd.get(), &open) == 0 && detail::identityOf(byPath) == detail::identityOf(open);
+    }
+
+    std::vector<Entry> m_entries;
+};
+
 class RealFileServices final : public FileServices {
 public:
     Result<EntryInfo> probe(const QString& path) override {
         struct stat info {};
-        if (os().fstatat(AT_FDCWD, encodePath(path).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+        const detail::Place entry = placeOf(path);
+        if (os().fstatat(entry.folder, entry.c(), &info, AT_SYMLINK_NOFOLLOW) == 0)
             return {detail::entryInfoOf(info), {}};
         if (errno == ENOENT || errno == ENOTDIR) return {};  // nothing at that path
         return {{}, lastError()};
@@ -161,29 +227,48 @@ public:
     }
 
     Status createFolder(const QString& path, const QString& model) override {
-        if (model.isEmpty()) return detail::statusOf(os().mkdirat(AT_FDCWD, encodePath(path).constData(), 0777));
-        return detail::createFolderLike(encodePath(path), encodePath(model));
+        const detail::Place folder = placeOf(path);
+        if (model.isEmpty()) return detail::statusOf(os().mkdirat(folder.folder, folder.c(), 0777));
+        return detail::createFolderLike(folder, placeOf(model));
     }
 
     Status removeEmptyFolder(const QString& path) override {
-        return detail::statusOf(os().unlinkat(AT_FDCWD, encodePath(path).constData(), AT_REMOVEDIR));
+        const QByteArray encoded = encodePath(path);
+        m_folders.forget(encoded);
+        const detail::Place folder = placeOf(path);
+        return detail::statusOf(os().unlinkat(folder.folder, folder.c(), AT_REMOVEDIR));
     }
 
     PlaceResult moveFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) override {
-        return detail::moveFileNoReplace(encodePath(source), encodePath(destination), keepGoing);
+        return detail::moveFileNoReplace(placeOf(source), placeOf(destination), keepGoing);
     }
 
     PlaceResult copyFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) override {
-        return detail::copyFileNoReplace(encodePath(source), encodePath(destination), keepGoing);
+        return detail::copyFileNoReplace(placeOf(source), placeOf(destination), keepGoing);
     }
 
     Result<bool> sameContents(const QString& first, const QString& second, const KeepGoing& keepGoing) override {
-        return detail::compareContents(encodePath(first), encodePath(second), keepGoing);
+        return detail::compareContents(placeOf(first), placeOf(second), keepGoing);
     }
 
     Status deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing) override {
-        return detail::deleteDuplicate(encodePath(source), encodePath(keeper), keepGoing);
+        return detail::deleteDuplicate(placeOf(source), placeOf(keeper), keepGoing);
     }
+
+private:
+    // The entry named relative to its open folder; by its full path where the folder
+    // cannot be opened, so that the call itself reports what is wrong.
+    detail::Place placeOf(const QString& path) {
+        const QByteArray encoded = encodePath(path);
+        const qsizetype slash = encoded.lastIndexOf('/');
+        if (slash < 0 || slash == encoded.size() - 1) return detail::Place::ofPath(encoded);
+        const QByteArray folder = slash == 0 ? QByteArrayLiteral("/") : encoded.left(slash);
+        const int fd = m_folders.descriptor(folder);
+        if (fd < 0) return detail::Place::ofPath(encoded);
+        return {fd, encoded.mid(slash + 1), folder};
+    }
+
+    FolderCache m_folders;
 };
 
 }  // namespace

@@ -26,10 +26,10 @@ platform::FileServices& files() {
     return platform::realFileServices();
 }
 
-bool endsWith(const char* path, const char* tail) {
-    const std::size_t length = std::strlen(path);
-    const std::size_t tailLength = std::strlen(tail);
-    return length >= tailLength && std::strcmp(path + length - tailLength, tail) == 0;
+// True when the path (full, or relative to an open folder) names an entry of that name.
+bool names(const char* path, const char* name) {
+    const char* slash = std::strrchr(path, '/');
+    return std::strcmp(slash == nullptr ? path : slash + 1, name) == 0;
 }
 
 // Every name in a folder, hidden ones included.
@@ -39,14 +39,13 @@ QStringList namesIn(const QString& folder) {
 
 // A renameat2 and a link that report another file system, so that a move takes the
 // copy-and-remove road inside one temporary folder.
-void pretendAnotherFileSystem(test::InjectedFaults& faults, const char* destinationTail) {
-    faults.renameat2 = [destinationTail](const char*, const char* to, unsigned) -> std::optional<int> {
-        if (endsWith(to, destinationTail)) return EXDEV;
+void pretendAnotherFileSystem(test::InjectedFaults& faults, const char* destinationName) {
+    faults.renameat2 = [destinationName](const char*, const char* to, unsigned) -> std::optional<int> {
+        if (names(to, destinationName)) return EXDEV;
         return std::nullopt;
     };
-    faults.linkat = [destinationTail](const char* from, const char* to) -> std::optional<int> {
-        if (endsWith(to, destinationTail) && !QByteArray(from).startsWith("/proc/") && std::strlen(from) > 0)
-            return EXDEV;
+    faults.linkat = [destinationName](const char* from, const char* to) -> std::optional<int> {
+        if (names(to, destinationName) && !QByteArray(from).startsWith("/proc/") && std::strlen(from) > 0) return EXDEV;
         return std::nullopt;
     };
 }
@@ -133,7 +132,7 @@ private Q_SLOTS:
         const QString source = test::makeFileWithFolders(dir.filePath("s"), data);
         test::makeFolder(dir.filePath("out"));
         test::InjectedFaults faults;
-        pretendAnotherFileSystem(faults, "/out/d");
+        pretendAnotherFileSystem(faults, "d");
         int calls = 0;
         faults.copyFileRange = [&calls](int, int) -> std::optional<int> {
             if (++calls == 2) return ENOSPC;
@@ -197,7 +196,7 @@ private Q_SLOTS:
         const QString source = test::makeFileWithFolders(dir.filePath("s"), "original");
         test::makeFolder(dir.filePath("out"));
         test::InjectedFaults faults;
-        pretendAnotherFileSystem(faults, "/out/d");
+        pretendAnotherFileSystem(faults, "d");
         bool changed = false;
         faults.fsync = [&](int) -> std::optional<int> {  // the destination folder's sync, after publishing
             if (changed) return std::nullopt;
@@ -233,7 +232,7 @@ private Q_SLOTS:
         const QString source = test::makeFileWithFolders(dir.filePath("s"), data);
         test::makeFolder(dir.filePath("out"));
         test::InjectedFaults faults;
-        pretendAnotherFileSystem(faults, "/out/d");
+        pretendAnotherFileSystem(faults, "d");
         int calls = 0;
         faults.copyFileRange = [&](int, int) -> std::optional<int> {
             if (++calls == 2) QFile::resize(source, 1000);
@@ -259,7 +258,7 @@ private Q_SLOTS:
         const QString keeper = test::makeFileWithFolders(dir.filePath("out/a"), "same");
         test::InjectedFaults faults;
         faults.renameat2 = [&](const char* from, const char*, unsigned) -> std::optional<int> {
-            if (endsWith(from, "/in/a")) QFile::remove(keeper);
+            if (names(from, "a")) QFile::remove(keeper);
             return std::nullopt;
         };
         const platform::Status deleted = files().deleteDuplicate(source, keeper, {});
@@ -275,7 +274,7 @@ private Q_SLOTS:
         const QString keeper = test::makeFileWithFolders(dir.filePath("out/a"), "same");
         test::InjectedFaults faults;
         faults.renameat2 = [&](const char* from, const char*, unsigned) -> std::optional<int> {
-            if (endsWith(from, "/in/a")) test::writeFile(keeper, "diff");
+            if (names(from, "a")) test::writeFile(keeper, "diff");
             return std::nullopt;
         };
         QVERIFY(!files().deleteDuplicate(source, keeper, {}).ok());
