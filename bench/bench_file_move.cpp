@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
         QDir().mkpath(into);
         kurumu::transfer::RunVariables variables;
         BenchHost host;
-        kurumu::transfer::Transfer transfer(variables, host, kurumu::platform::realFileServices(), {});
+        const auto files = kurumu::platform::diskServices();
+        kurumu::transfer::Transfer transfer(variables, host, *files, {});
         QElapsedTimer timer;
         timer.start();
         for (const QString& name : names) transfer.FileMove2(from + u'/' + name, into + u'/');

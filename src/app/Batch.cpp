@@ -104,7 +104,7 @@ int runGroups(const BatchOptions& options, QList<judgement::Line> lines) {
         groups.push_back({group.leaderPath, group.memberPaths});
     transfer::RunVariables variables;
     BatchRunHost host(variables);
-    const bool finished = transfer::Execute(variables, host, platform::realFileServices(),
+    const bool finished = transfer::Execute(variables, host, *platform::diskServices(),
                                             transfer::runOptionsOf(options.states), groups);
     return finished ? 0 : 1;
 }

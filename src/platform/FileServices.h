@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 // The file-system services that a run works through. The transfer algorithm is written
 // once against this interface; the real services act on the disk, and other
@@ -40,7 +41,10 @@ struct EntryInfo {
     Identity identity;
     qint64 modifiedNs = 0;  // modification time, nanoseconds since the epoch
     qint64 changedNs = 0;   // status change time, which no program can set
+    qint64 accessedNs = 0;  // access time
     quint32 mode = 0;       // permission bits with set-user-ID, set-group-ID and sticky
+    quint32 owner = 0;
+    quint32 group = 0;
 
     bool exists() const { return kind != EntryKind::Missing; }
 };
@@ -102,7 +106,12 @@ public:
     virtual Status deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing) = 0;
 };
 
-// The services acting on the real disk.
+// The services acting on the real disk for one run: the folders it works in are kept open
+// from their first use to the end of the run, so that each call names its entry relative
+// to an open folder (no path is walked again), and a folder renamed or replaced by a link
+// meanwhile does not send the run elsewhere.
+std::unique_ptr<FileServices> diskServices();
+// The services acting on the real disk, for single questions outside a run.
 FileServices& realFileServices();
 
 }  // namespace kurumu::platform

@@ -143,4 +143,21 @@ Status replaceFile(const QString& path, const QByteArray& bytes) {
     return status;
 }
 
+Status restoreAttributes(const QString& path, quint32 mode, quint32 owner, quint32 group, qint64 accessedNs,
+                         qint64 modifiedNs) {
+    const QByteArray encoded = encodePath(path);
+    struct stat info {};
+    if (os().fstatat(AT_FDCWD, encoded.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+    if (S_ISLNK(info.st_mode)) return Status{EINVAL};  // a link's own bits mean nothing
+    if (os().fchownat(AT_FDCWD, encoded.constData(), owner, group, AT_SYMLINK_NOFOLLOW) != 0)
+        mode &= ~static_cast<quint32>(S_ISUID | S_ISGID);
+    if (::fchmodat(AT_FDCWD, encoded.constData(), mode, 0) != 0) return lastError();
+    const auto timeOf = [](qint64 ns) {
+        if (ns == 0) return timespec{0, UTIME_OMIT};
+        return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    };
+    const std::array<struct timespec, 2> times{timeOf(accessedNs), timeOf(modifiedNs)};
+    return detail::statusOf(os().utimensat(AT_FDCWD, encoded.constData(), times.data(), AT_SYMLINK_NOFOLLOW));
+}
+
 }  // namespace kurumu::platform

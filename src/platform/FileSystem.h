@@ -44,4 +44,9 @@ Status createFileWith(const QString& path, const QByteArray& bytes);
 // read-only file; ENOENT when there is no file.
 Status replaceFile(const QString& path, const QByteArray& bytes);
 
+// Gives a file back the owner and group (where the process may), permission bits and
+// times it had; a time of 0 is left as it is.
+Status restoreAttributes(const QString& path, quint32 mode, quint32 owner, quint32 group, qint64 accessedNs,
+                         qint64 modifiedNs);
+
 }  // namespace kurumu::platform

@@ -4,7 +4,6 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
-#include <QDateTime>
 #include <QFile>
 
 #include <algorithm>
@@ -48,8 +47,17 @@ EntryKind kindOf(mode_t mode) {
 }  // namespace
 
 EntryInfo entryInfoOf(const struct stat& info) {
-    return {kindOf(info.st_mode),      static_cast<qint64>(info.st_size), identityOf(info),
-            nanoseconds(info.st_mtim), nanoseconds(info.st_ctim),         static_cast<quint32>(info.st_mode & 07777)};
+    EntryInfo entry;
+    entry.kind = kindOf(info.st_mode);
+    entry.length = static_cast<qint64>(info.st_size);
+    entry.identity = identityOf(info);
+    entry.modifiedNs = nanoseconds(info.st_mtim);
+    entry.changedNs = nanoseconds(info.st_ctim);
+    entry.accessedNs = nanoseconds(info.st_atim);
+    entry.mode = static_cast<quint32>(info.st_mode & 07777);
+    entry.owner = info.st_uid;
+    entry.group = info.st_gid;
+    return entry;
 }
 
 QByteArray folderOf(const QByteArray& path) {
@@ -102,21 +110,13 @@ bool isFolderEntry(int folder, const struct dirent& entry) {
     return os().fstatat(folder, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
 }
 
-// The folders a run is working in, kept open so that each call names its entry relative
-// to an open folder instead of walking the whole path again. An entry is checked against
-// its path now and then, so that a folder renamed or replaced meanwhile is opened anew.
+// The folders a run is working in, kept open from their first use, so that each call
+// names its entry relative to an open folder instead of walking the whole path again.
 class FolderCache {
 public:
     int descriptor(const QByteArray& folder) {
-        constexpr qint64 kCheckAfterNs = 500'000'000;
-        const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
         for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
             if (it->path != folder) continue;
-            if (now - it->checkedNs > kCheckAfterNs && !stillThere(*it)) {
-                m_entries.erase(it);
-                break;
-            }
-            it->checkedNs = now;
             std::rotate(it, it + 1, m_entries.end());  // the most recent last
             return m_entries.back().fd.get();
         }
@@ -124,7 +124,7 @@ public:
             retry([&] { return os().openat(AT_FDCWD, folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0); }));
         if (!fd.valid()) return -1;
         if (m_entries.size() == kCapacity) m_entries.erase(m_entries.begin());
-        m_entries.push_back({folder, std::move(fd), now});
+        m_entries.push_back({folder, std::move(fd)});
         return m_entries.back().fd.get();
     }
 
@@ -136,25 +136,19 @@ public:
     }
 
 private:
-    static constexpr std::size_t kCapacity = 8;
+    static constexpr std::size_t kCapacity = 16;
     struct Entry {
         QByteArray path;
         FileDescriptor fd;
-        qint64 checkedNs = 0;
     };
-
-    static bool stillThere(const Entry& entry) {
-        struct stat byPath {};
-        struct stat open {};
-        return os().fstatat(AT_FDCWD, entry.path.constData(), &byPath, 0) == 0 &&
-               os().fstat(entry.fd.get(), &open) == 0 && detail::identityOf(byPath) == detail::identityOf(open);
-    }
 
     std::vector<Entry> m_entries;
 };
 
 class RealFileServices final : public FileServices {
 public:
+    explicit RealFileServices(bool keepFoldersOpen) : m_keepFoldersOpen(keepFoldersOpen) {}
+
     Result<EntryInfo> probe(const QString& path) override {
         struct stat info {};
         const detail::Place entry = placeOf(path);
@@ -261,20 +255,25 @@ private:
     detail::Place placeOf(const QString& path) {
         const QByteArray encoded = encodePath(path);
         const qsizetype slash = encoded.lastIndexOf('/');
-        if (slash < 0 || slash == encoded.size() - 1) return detail::Place::ofPath(encoded);
+        if (!m_keepFoldersOpen || slash < 0 || slash == encoded.size() - 1) return detail::Place::ofPath(encoded);
         const QByteArray folder = slash == 0 ? QByteArrayLiteral("/") : encoded.left(slash);
         const int fd = m_folders.descriptor(folder);
         if (fd < 0) return detail::Place::ofPath(encoded);
         return {fd, encoded.mid(slash + 1), folder};
     }
 
+    bool m_keepFoldersOpen;
     FolderCache m_folders;
 };
 
 }  // namespace
 
+std::unique_ptr<FileServices> diskServices() {
+    return std::make_unique<RealFileServices>(true);
+}
+
 FileServices& realFileServices() {
-    static RealFileServices services;
+    static RealFileServices services(false);
     return services;
 }
 

@@ -635,7 +635,7 @@ void frmMatome::runJudgedGroups() {
     lstFolderlist->hide();
     const bool countRule = mnuMatomeAutoNone->isChecked();
     if (countRule) txtMojisuu->setEnabled(false);
-    transfer::Execute(m_runVariables, *m_runHost, platform::realFileServices(), transfer::runOptionsOf(optionStates()),
+    transfer::Execute(m_runVariables, *m_runHost, *platform::diskServices(), transfer::runOptionsOf(optionStates()),
                       runs);
     if (countRule) txtMojisuu->setEnabled(true);
     lstFolderlist->show();

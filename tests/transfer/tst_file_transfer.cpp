@@ -28,8 +28,9 @@ struct Scene {
     test::RecordingHost host;
     transfer::RunVariables vars;
     transfer::RunOptions options;
+    std::unique_ptr<platform::FileServices> files = platform::diskServices();
 
-    transfer::Transfer transfer() { return {vars, host, platform::realFileServices(), options}; }
+    transfer::Transfer transfer() { return {vars, host, *files, options}; }
 
     Scene() {
         test::makeFolder(in);

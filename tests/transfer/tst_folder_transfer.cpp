@@ -24,8 +24,9 @@ struct Scene {
     test::RecordingHost host;
     transfer::RunVariables vars;
     transfer::RunOptions options;
+    std::unique_ptr<platform::FileServices> files = platform::diskServices();
 
-    transfer::Transfer transfer() { return {vars, host, platform::realFileServices(), options}; }
+    transfer::Transfer transfer() { return {vars, host, *files, options}; }
 
     QString make(const QString& relative, const QByteArray& data = "data") {
         return test::makeFileWithFolders(root + relative, data);
@@ -261,7 +262,7 @@ private Q_SLOTS:
         Scene s;
         const QString leader = s.folder("G");
         const QStringList items{leader, s.make("a"), s.make("b"), s.make("c")};
-        QCOMPARE(transfer::MatomeJikkou(s.vars, s.host, platform::realFileServices(), s.options, {items, leader + '/'}),
+        QCOMPARE(transfer::MatomeJikkou(s.vars, s.host, *s.files, s.options, {items, leader + '/'}),
                  items.size());
         QCOMPARE(s.host.itemCount, 4);
         QCOMPARE(s.host.progress, (QList<qint32>{1, 2, 3, 4}));
@@ -286,7 +287,7 @@ private Q_SLOTS:
                 s.vars.strLog += "\r\n";
             }
         };
-        QCOMPARE(transfer::MatomeJikkou(s.vars, s.host, platform::realFileServices(), s.options, {items, leader + '/'}),
+        QCOMPARE(transfer::MatomeJikkou(s.vars, s.host, *s.files, s.options, {items, leader + '/'}),
                  1);
         QCOMPARE(s.vars.intCancel, 0);
         QCOMPARE(s.host.ends.size(), 1);
@@ -299,7 +300,7 @@ private Q_SLOTS:
         transfer::RunVariables cancelled;
         cancelled.intCancel = 1;
         test::RecordingHost host;
-        QCOMPARE(transfer::MatomeJikkou(cancelled, host, platform::realFileServices(), {}, {items, leader + '/'}), 0);
+        QCOMPARE(transfer::MatomeJikkou(cancelled, host, *platform::diskServices(), {}, {items, leader + '/'}), 0);
         QCOMPARE(host.ends[0].resultText, "処理中止");
     }
 };

@@ -39,7 +39,7 @@ struct Scene {
     }
     // One group: the leader and its members, run as Execute runs it.
     bool run(const QString& leader, const QStringList& members) {
-        return transfer::Execute(vars, host, platform::realFileServices(), options, {{leader, members}});
+        return transfer::Execute(vars, host, *platform::diskServices(), options, {{leader, members}});
     }
     QStringList logLines() const { return vars.strLog.split("\r\n", Qt::SkipEmptyParts); }
 };
@@ -117,7 +117,8 @@ private Q_SLOTS:
             s.make("G/x", "x");
             s.make("y", "y");
             s.link(s.root + "G", "link");
-            transfer::Transfer transfer(s.vars, s.host, platform::realFileServices(), s.options);
+            const auto files = platform::diskServices();
+            transfer::Transfer transfer(s.vars, s.host, *files, s.options);
             transfer.FolderMove2(s.root + "G", s.root + spelling);
             QCOMPARE(s.logLines(), QStringList{s.root + "G…移動元と移動先が同じ"});
             transfer.FileMove2(s.root + "G/x", s.root + spelling);
@@ -134,7 +135,8 @@ private Q_SLOTS:
         s.folder("view");
         test::Mount bind({"--bind", s.root + "G", s.root + "view"});
         if (!bind.mounted()) QSKIP("cannot make a bind mount here");
-        transfer::Transfer transfer(s.vars, s.host, platform::realFileServices(), s.options);
+        const auto files = platform::diskServices();
+            transfer::Transfer transfer(s.vars, s.host, *files, s.options);
         transfer.FolderMove2(s.root + "G", s.root + "view/");
         transfer.FileMove2(s.root + "G/x", s.root + "view/");
         QCOMPARE(s.logLines(), (QStringList{s.root + "G…移動元と移動先が同じ", s.root + "G/x…移動元と移動先が同じ"}));

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/Errors.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <utility>
+
+// A file written only at its end, through a shared mapping: every appended byte is in the
+// system's cache the moment it is appended, without a system call, so that a process
+// killed at any moment leaves every record it had written. After a kill the file may end
+// in zero bytes, which a reader stops at.
+namespace kurumu::platform {
+
+class AppendLog {
+public:
+    AppendLog() = default;
+    // Creates the file, which must not exist yet, with the folders above it.
+    static Result<AppendLog> create(const QString& path);
+    AppendLog(AppendLog&& other) noexcept;
+    AppendLog& operator=(AppendLog&& other) noexcept;
+    AppendLog(const AppendLog&) = delete;
+    AppendLog& operator=(const AppendLog&) = delete;
+    ~AppendLog();
+
+    Status append(const QByteArray& bytes);
+    // Cuts the file to what was written and makes it durable.
+    Status close();
+    const QString& path() const { return m_path; }
+
+private:
+    Status grow(qint64 atLeast);
+
+    QString m_path;
+    int m_fd = -1;
+    char* m_map = nullptr;
+    qint64 m_capacity = 0;
+    qint64 m_length = 0;
+};
+
+// The folder where the program keeps its state: $XDG_STATE_HOME/kurumu, or
+// ~/.local/state/kurumu.
+QString stateFolder();
+
+// The regular files directly in a folder, by name, oldest name first; and removal of one.
+QStringList filesIn(const QString& folder);
+Status removeFile(const QString& path);
+
+}  // namespace kurumu::platform

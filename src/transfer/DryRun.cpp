@@ -1,0 +1,225 @@
+#include "transfer/DryRun.h"
+
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+namespace kurumu::transfer {
+
+namespace {
+
+using platform::EntryInfo;
+using platform::EntryKind;
+using platform::PlaceOutcome;
+using platform::PlaceResult;
+using platform::Result;
+using platform::Status;
+
+// Folders that exist only in the dry run's memory live on a device no disk has.
+constexpr quint64 kRememberedDevice = ~quint64{0};
+
+QString keyOf(const QString& path) {
+    return platform::withoutTrailingSeparator(path);
+}
+
+QString parentOf(const QString& key) {
+    return platform::GetParentfolderName(key);
+}
+
+PlaceResult failed(int error) {
+    return {PlaceOutcome::Failed, Status{error}};
+}
+
+// Sorted as the disk's listing is: by the bytes of the names.
+void sortByName(QStringList& paths) {
+    std::sort(paths.begin(), paths.end(), [](const QString& a, const QString& b) {
+        return QFile::encodeName(platform::GetFileName(a)) < QFile::encodeName(platform::GetFileName(b));
+    });
+}
+
+}  // namespace
+
+const DryRunServices::Remembered* DryRunServices::remembered(const QString& path) const {
+    const auto found = m_paths.constFind(keyOf(path));
+    return found == m_paths.constEnd() ? nullptr : &*found;
+}
+
+const DryRunServices::Remembered* DryRunServices::rememberedAbove(const QString& path) const {
+    for (QString folder = parentOf(keyOf(path)); !folder.isEmpty(); folder = parentOf(folder)) {
+        if (const Remembered* above = remembered(folder)) return above;
+        if (folder == QString(platform::kSeparator)) break;
+    }
+    return nullptr;
+}
+
+QString DryRunServices::bytesOf(const QString& path) const {
+    const Remembered* known = remembered(path);
+    return known != nullptr && known->kind == Remembered::Kind::File ? known->bytesAt : path;
+}
+
+platform::Identity DryRunServices::newIdentity() {
+    return {kRememberedDevice, ++m_lastInode};
+}
+
+Result<EntryInfo> DryRunServices::probe(const QString& path) {
+    if (const Remembered* known = remembered(path)) {
+        if (known->kind == Remembered::Kind::Gone) return {};
+        return {known->info, {}};
+    }
+    if (rememberedAbove(path) != nullptr) return {};  // inside a remembered folder, or below a gone one
+    return m_disk.probe(path);
+}
+
+Result<QList<platform::Identity>> DryRunServices::folderChain(const QString& path) {
+    const Remembered* known = remembered(path);
+    if (known == nullptr) {
+        if (rememberedAbove(path) != nullptr) return {{}, Status{ENOENT}};
+        return m_disk.folderChain(path);
+    }
+    if (known->kind != Remembered::Kind::Folder) return {{}, Status{known->kind == Remembered::Kind::Gone ? ENOENT : ENOTDIR}};
+    Result<QList<platform::Identity>> chain = folderChain(parentOf(keyOf(path)));
+    if (chain.ok()) chain.value.prepend(known->info.identity);
+    return chain;
+}
+
+Result<QString> DryRunServices::realFolder(const QString& path) {
+    const Remembered* known = remembered(path);
+    if (known == nullptr && rememberedAbove(path) == nullptr) return m_disk.realFolder(path);
+    if (known == nullptr || known->kind != Remembered::Kind::Folder) return {{}, Status{ENOENT}};
+    return {platform::withTrailingSeparator(keyOf(path)), {}};
+}
+
+Result<platform::FolderListing> DryRunServices::listFolder(const QString& path) {
+    const QString key = keyOf(path);
+    const Remembered* known = remembered(key);
+    Result<platform::FolderListing> listing;
+    if (known != nullptr && known->kind != Remembered::Kind::Folder)
+        return {{}, Status{known->kind == Remembered::Kind::Gone ? ENOENT : ENOTDIR}};
+    if (known == nullptr) {
+        if (rememberedAbove(key) != nullptr) return {{}, Status{ENOENT}};
+        listing = m_disk.listFolder(path);
+        if (!listing.ok()) return listing;
+    }
+    platform::FolderListing& entries = listing.value;
+    // What is on the disk, less what the run would have taken away...
+    const auto gone = [this](const QString& entry) {
+        const Remembered* was = remembered(entry);
+        return was != nullptr && was->kind == Remembered::Kind::Gone;
+    };
+    entries.files.removeIf(gone);
+    entries.subfolders.removeIf(gone);
+    // ...and with what it would have put there.
+    const QString prefix = platform::withTrailingSeparator(key);
+    for (const QString& child : m_children.value(key)) {
+        const Remembered* now = remembered(child);
+        if (now == nullptr || now->kind == Remembered::Kind::Gone) continue;
+        QStringList& list = now->kind == Remembered::Kind::Folder ? entries.subfolders : entries.files;
+        const QString full = prefix + platform::GetFileName(child);
+        if (!list.contains(full)) list.append(full);
+    }
+    sortByName(entries.files);
+    sortByName(entries.subfolders);
+    return listing;
+}
+
+void DryRunServices::remember(const QString& path, Remembered what) {
+    const QString key = keyOf(path);
+    QStringList& siblings = m_children[parentOf(key)];
+    if (!siblings.contains(key)) siblings.append(key);
+    m_paths.insert(key, std::move(what));
+}
+
+Status DryRunServices::createFolder(const QString& path, const QString&) {
+    const Result<EntryInfo> existing = probe(path);
+    if (!existing.ok()) return existing.status;
+    if (existing.value.exists()) return Status{EEXIST};
+    const Result<EntryInfo> parent = probe(parentOf(keyOf(path)));
+    if (!parent.ok()) return parent.status;
+    if (!parent.value.exists()) return Status{ENOENT};
+    if (parent.value.kind != EntryKind::Folder) return Status{ENOTDIR};
+    EntryInfo made;
+    made.kind = EntryKind::Folder;
+    made.identity = newIdentity();
+    made.mode = 0755;
+    remember(path, {Remembered::Kind::Folder, {}, made});
+    return {};
+}
+
+Status DryRunServices::removeEmptyFolder(const QString& path) {
+    const Result<platform::FolderListing> listing = listFolder(path);
+    if (!listing.ok()) return listing.status;
+    const platform::FolderListing& entries = listing.value;
+    if (!entries.files.isEmpty() || !entries.subfolders.isEmpty() || !entries.undecodableNames.isEmpty())
+        return Status{ENOTEMPTY};
+    remember(path, {});
+    return {};
+}
+
+quint64 DryRunServices::deviceOf(const QString& folder) {
+    const Result<QList<platform::Identity>> chain = folderChain(folder);
+    if (!chain.ok()) return 0;
+    for (const platform::Identity& identity : chain.value) {
+        if (identity.device != kRememberedDevice) return identity.device;
+    }
+    return 0;
+}
+
+PlaceResult DryRunServices::place(const QString& source, const QString& destination, bool move) {
+    const Result<EntryInfo> from = probe(source);
+    if (!from.ok()) return {PlaceOutcome::Failed, from.status};
+    if (!from.value.exists()) return failed(ENOENT);
+    if (from.value.kind == EntryKind::Folder) return failed(EISDIR);
+    const Result<EntryInfo> to = probe(destination);
+    if (!to.ok()) return {PlaceOutcome::Failed, to.status};
+    if (to.value.exists()) return {PlaceOutcome::Occupied, {}};
+    const QString folder = parentOf(keyOf(destination));
+    const Result<EntryInfo> into = probe(folder);
+    if (!into.ok()) return {PlaceOutcome::Failed, into.status};
+    if (!into.value.exists()) return failed(ENOENT);
+    if (into.value.kind != EntryKind::Folder && into.value.kind != EntryKind::Link) return failed(ENOTDIR);
+    const bool sameDevice = deviceOf(folder) == from.value.identity.device;
+    // A fifo, socket or device is never read: it can only be renamed where it is.
+    if (from.value.kind == EntryKind::Special && (!move || !sameDevice)) return failed(EINVAL);
+    EntryInfo arrived = from.value;
+    if (!move || !sameDevice) arrived.identity = newIdentity();
+    remember(destination, {Remembered::Kind::File, bytesOf(source), arrived});
+    if (move) remember(source, {});
+    return {PlaceOutcome::Placed, {}};
+}
+
+PlaceResult DryRunServices::moveFile(const QString& source, const QString& destination,
+                                     const platform::KeepGoing&) {
+    return place(source, destination, true);
+}
+
+PlaceResult DryRunServices::copyFile(const QString& source, const QString& destination,
+                                     const platform::KeepGoing&) {
+    return place(source, destination, false);
+}
+
+Result<bool> DryRunServices::sameContents(const QString& first, const QString& second,
+                                          const platform::KeepGoing& keepGoing) {
+    for (const QString& path : {first, second}) {
+        const Result<EntryInfo> info = probe(path);
+        if (!info.ok()) return {false, info.status};
+        if (!info.value.exists()) return {false, Status{ENOENT}};
+        if (info.value.kind != EntryKind::File) return {false, {}};
+    }
+    return m_disk.sameContents(bytesOf(first), bytesOf(second), keepGoing);
+}
+
+Status DryRunServices::deleteDuplicate(const QString& source, const QString& keeper,
+                                       const platform::KeepGoing& keepGoing) {
+    const Result<bool> same = sameContents(source, keeper, keepGoing);
+    if (!same.ok()) return same.status;
+    if (!same.value) return Status{EBUSY};
+    remember(source, {});
+    return {};
+}
+
+}  // namespace kurumu::transfer

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/FileServices.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+// The dry run: file services that read the real disk and change nothing. What a run
+// would have created, moved, copied and removed is remembered, and every later question
+// is answered from that memory first, so that numbered names, same-file answers,
+// "not empty" folders and rebuilt folder trees come out as the real run would make them.
+// What only trying could tell (a full volume, a permission only a write reveals) is
+// taken to go well.
+namespace kurumu::transfer {
+
+class DryRunServices final : public platform::FileServices {
+public:
+    explicit DryRunServices(platform::FileServices& disk) : m_disk(disk) {}
+
+    platform::Result<platform::EntryInfo> probe(const QString& path) override;
+    platform::Result<QList<platform::Identity>> folderChain(const QString& path) override;
+    platform::Result<QString> realFolder(const QString& path) override;
+    platform::Result<platform::FolderListing> listFolder(const QString& path) override;
+    platform::Status createFolder(const QString& path, const QString& model) override;
+    platform::Status removeEmptyFolder(const QString& path) override;
+    platform::PlaceResult moveFile(const QString& source, const QString& destination,
+                                   const platform::KeepGoing& keepGoing) override;
+    platform::PlaceResult copyFile(const QString& source, const QString& destination,
+                                   const platform::KeepGoing& keepGoing) override;
+    platform::Result<bool> sameContents(const QString& first, const QString& second,
+                                        const platform::KeepGoing& keepGoing) override;
+    platform::Status deleteDuplicate(const QString& source, const QString& keeper,
+                                     const platform::KeepGoing& keepGoing) override;
+
+private:
+    // What the run would have made of a path.
+    struct Remembered {
+        enum class Kind { Gone, File, Folder } kind = Kind::Gone;
+        QString bytesAt;  // a file: the real path that holds its bytes
+        platform::EntryInfo info;
+    };
+
+    const Remembered* remembered(const QString& path) const;
+    // The nearest remembered folder above the path, or a remembered "gone" above it.
+    const Remembered* rememberedAbove(const QString& path) const;
+    QString bytesOf(const QString& path) const;
+    void remember(const QString& path, Remembered what);
+    quint64 deviceOf(const QString& folder);
+    platform::PlaceResult place(const QString& source, const QString& destination, bool move);
+    platform::Identity newIdentity();
+
+    platform::FileServices& m_disk;
+    QHash<QString, Remembered> m_paths;       // by path without a trailing "/"
+    QHash<QString, QStringList> m_children;  // the remembered paths in each folder
+    quint64 m_lastInode = 0;
+};
+
+}  // namespace kurumu::transfer

@@ -1,0 +1,219 @@
+#include "transfer/Journal.h"
+
+#include "checksum/GetCRC.h"
+#include "platform/Paths.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace kurumu::transfer {
+
+namespace {
+
+using platform::PlaceOutcome;
+using platform::PlaceResult;
+using platform::Status;
+
+void appendEscaped(QByteArray& out, const QString& text) {
+    out += '"';
+    for (const char byte : text.toUtf8()) {
+        const auto code = static_cast<unsigned char>(byte);
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += byte;
+        } else if (code < 0x20) {
+            out += "\\u00";
+            out += "0123456789abcdef"[code >> 4];
+            out += "0123456789abcdef"[code & 15];
+        } else {
+            out += byte;
+        }
+    }
+    out += '"';
+}
+
+const char* outcomeName(PlaceOutcome outcome) {
+    switch (outcome) {
+        case PlaceOutcome::Placed:
+            return "done";
+        case PlaceOutcome::Occupied:
+            return "occupied";
+        case PlaceOutcome::Abandoned:
+            return "abandoned";
+        case PlaceOutcome::Failed:
+            break;
+    }
+    return "failed";
+}
+
+QString familyName(const Family& family) {
+    return family.operation == Operation::Move ? QStringLiteral("move") : QStringLiteral("copy");
+}
+
+}  // namespace
+
+void JournalLine::key(const char* name) {
+    if (m_bytes.size() > 1) m_bytes += ',';
+    m_bytes += '"';
+    m_bytes += name;
+    m_bytes += "\":";
+}
+
+JournalLine& JournalLine::text(const char* name, const QString& value) {
+    key(name);
+    appendEscaped(m_bytes, value);
+    return *this;
+}
+
+JournalLine& JournalLine::number(const char* name, qint64 value) {
+    key(name);
+    m_bytes += QByteArray::number(value);
+    return *this;
+}
+
+JournalLine& JournalLine::flag(const char* name, bool value) {
+    key(name);
+    m_bytes += value ? "true" : "false";
+    return *this;
+}
+
+JournalLine& JournalLine::list(const char* name, const QStringList& values) {
+    key(name);
+    m_bytes += '[';
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        if (i > 0) m_bytes += ',';
+        appendEscaped(m_bytes, values[i]);
+    }
+    m_bytes += ']';
+    return *this;
+}
+
+QString journalFolder() {
+    return platform::stateFolder() + QStringLiteral("/runs");
+}
+
+platform::Result<std::unique_ptr<Journal>> Journal::open(const QString& folder, const JournalHeader& header) {
+    QStringList older = platform::filesIn(folder);
+    while (older.size() >= kJournalsKept) platform::removeFile(folder + u'/' + older.takeFirst());
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' + QString::number(::getpid());
+    platform::Result<platform::AppendLog> log = platform::AppendLog::create(folder + u'/' + id + u".jsonl");
+    if (!log.ok()) return {nullptr, log.status};
+    auto journal = std::make_unique<Journal>(std::move(log.value), id);
+    JournalLine first;
+    first.text("kurumu", header.kind)
+        .text("id", id)
+        .text("start", now.toString(Qt::ISODateWithMs))
+        .text("version", QCoreApplication::applicationVersion())
+        .text("origin", header.origin)
+        .list("arguments", header.arguments)
+        .text("operation", familyName(header.options.family))
+        .flag("numberAfterExtension", header.options.family.numberPlace == NumberPlace::AfterName)
+        .flag("checkAllNumbers", header.options.checkAllNumbers)
+        .flag("keepStructure", header.options.keepStructure)
+        .flag("ignoreOtherErrors", header.options.ignoreOtherErrors)
+        .number("items", header.items);
+    if (!header.undoOf.isEmpty()) first.text("undoOf", header.undoOf);
+    if (const Status written = journal->m_log.append(first.finished()); !written.ok()) return {nullptr, written};
+    return {std::move(journal), {}};
+}
+
+Journal::~Journal() {
+    if (!m_finished) finish(QStringLiteral("closed"));
+}
+
+platform::Result<qint64> Journal::begin(JournalLine operation) {
+    const qint64 number = ++m_last;
+    const QByteArray line = operation.number("n", number).finished();
+    if (const Status written = m_log.append(line); !written.ok()) return {0, written};
+    return {number, {}};
+}
+
+void Journal::done(qint64 number, const char* outcome, int error) {
+    JournalLine line;
+    line.number("done", number).text("outcome", QString::fromLatin1(outcome));
+    if (error != 0) line.number("error", error);
+    (void)m_log.append(line.finished());
+}
+
+void Journal::finish(const QString& end) {
+    m_finished = true;
+    (void)m_log.append(JournalLine().text("end", end).finished());
+    (void)m_log.close();
+}
+
+Status JournalingServices::recorded(JournalLine operation, const std::function<Status()>& act) {
+    const platform::Result<qint64> number = m_journal.begin(std::move(operation));
+    if (!number.ok()) return number.status;  // nothing is done that the journal does not know of
+    const Status status = act();
+    m_journal.done(number.value, status.ok() ? "done" : "failed", status.error);
+    return status;
+}
+
+Status JournalingServices::createFolder(const QString& path, const QString& model) {
+    return recorded(JournalLine().text("op", QStringLiteral("mkdir")).text("path", path),
+                    [&] { return m_disk.createFolder(path, model); });
+}
+
+Status JournalingServices::removeEmptyFolder(const QString& path) {
+    const platform::Result<platform::EntryInfo> folder = m_disk.probe(path);
+    return recorded(
+        JournalLine().text("op", QStringLiteral("rmdir")).text("path", path).number("mode", folder.value.mode),
+        [&] { return m_disk.removeEmptyFolder(path); });
+}
+
+PlaceResult JournalingServices::place(const char* operation, const QString& source, const QString& destination,
+                                      const platform::KeepGoing& keepGoing) {
+    const platform::EntryInfo file = m_disk.probe(source).value;
+    const platform::Result<qint64> number = m_journal.begin(JournalLine()
+                                                                .text("op", QString::fromLatin1(operation))
+                                                                .text("from", source)
+                                                                .text("to", destination)
+                                                                .number("size", file.length)
+                                                                .number("mtime", file.modifiedNs)
+                                                                .number("mode", file.mode));
+    if (!number.ok()) return {PlaceOutcome::Failed, number.status};
+    const bool move = operation[0] == 'm';
+    const PlaceResult placed =
+        move ? m_disk.moveFile(source, destination, keepGoing) : m_disk.copyFile(source, destination, keepGoing);
+    m_journal.done(number.value, outcomeName(placed.outcome), placed.status.error);
+    return placed;
+}
+
+PlaceResult JournalingServices::moveFile(const QString& source, const QString& destination,
+                                         const platform::KeepGoing& keepGoing) {
+    return place("move", source, destination, keepGoing);
+}
+
+PlaceResult JournalingServices::copyFile(const QString& source, const QString& destination,
+                                         const platform::KeepGoing& keepGoing) {
+    return place("copy", source, destination, keepGoing);
+}
+
+Status JournalingServices::deleteDuplicate(const QString& source, const QString& keeper,
+                                           const platform::KeepGoing& keepGoing) {
+    // What it takes to make the source again from the keeper: the source's own mode,
+    // owner and times, and the keeper as it is now, with the checksum of its bytes.
+    const platform::EntryInfo file = m_disk.probe(source).value;
+    const platform::EntryInfo kept = m_disk.probe(keeper).value;
+    const platform::Result<QString> crc = checksum::GetFileCRC(keeper);
+    return recorded(JournalLine()
+                        .text("op", QStringLiteral("duplicate"))
+                        .text("from", source)
+                        .text("keeper", keeper)
+                        .number("size", file.length)
+                        .number("mtime", file.modifiedNs)
+                        .number("atime", file.accessedNs)
+                        .number("mode", file.mode)
+                        .number("owner", file.owner)
+                        .number("group", file.group)
+                        .number("keeperMtime", kept.modifiedNs)
+                        .number("keeperCtime", kept.changedNs)
+                        .text("crc", crc.value),
+                    [&] { return m_disk.deleteDuplicate(source, keeper, keepGoing); });
+}
+
+}  // namespace kurumu::transfer

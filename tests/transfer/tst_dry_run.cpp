@@ -1,0 +1,176 @@
+// The dry run against the real run on the same trees: the same lines, the same messages,
+// the same outcome, and not one byte changed by the dry run.
+#include "platform/FileServices.h"
+#include "support/RecordingHost.h"
+#include "support/TestFiles.h"
+#include "transfer/DryRun.h"
+#include "transfer/Execute.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace kurumu;
+
+namespace {
+
+// Every entry below a folder: folders, files by their bytes, links by their targets.
+QMap<QString, QByteArray> snapshot(const QString& folder) {
+    QMap<QString, QByteArray> entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info(path);
+        QByteArray what = "<folder>";
+        if (info.isSymLink()) {
+            what = "link:" + QFile::encodeName(info.symLinkTarget());
+        } else if (!info.isDir()) {
+            struct stat status {};
+            ::lstat(QFile::encodeName(path).constData(), &status);
+            what = S_ISREG(status.st_mode)
+                       ? QCryptographicHash::hash(test::readFile(path), QCryptographicHash::Sha1).toHex()
+                       : QByteArray("<special>");  // a fifo is never opened, not even by a test
+        }
+        entries.insert(QDir(folder).relativeFilePath(path), what);
+    }
+    return entries;
+}
+
+struct Outcome {
+    bool finished = false;
+    QString log;
+    QStringList warnings;
+};
+
+Outcome execute(platform::FileServices& files, const transfer::RunOptions& options,
+                const std::vector<transfer::Group>& groups, const QStringList& foldersFirst = {}) {
+    transfer::RunVariables variables;
+    test::RecordingHost host;
+    Outcome outcome;
+    for (const QString& folder : foldersFirst) {
+        const platform::Status made = files.createFolder(folder, {});
+        outcome.log += QString("mkdir %1 %2\n").arg(folder).arg(made.error);
+    }
+    outcome.finished = transfer::Execute(variables, host, files, options, groups);
+    for (const transfer::RunEnd& end : host.ends) outcome.log += end.resultText + '\n';
+    outcome.warnings = host.warningTexts();
+    return outcome;
+}
+
+// Runs the groups dry, checks that nothing changed, then for real, and compares.
+void compareDryAndReal(const QString& root, const transfer::RunOptions& options,
+                       const std::vector<transfer::Group>& groups, const QStringList& foldersFirst = {}) {
+    const auto before = snapshot(root);
+    const auto disk = platform::diskServices();
+    transfer::DryRunServices dry(*disk);
+    const Outcome preview = execute(dry, options, groups, foldersFirst);
+    QCOMPARE(snapshot(root), before);
+    const Outcome real = execute(*platform::diskServices(), options, groups, foldersFirst);
+    QCOMPARE(preview.log, real.log);
+    QCOMPARE(preview.warnings, real.warnings);
+    QCOMPARE(preview.finished, real.finished);
+}
+
+}  // namespace
+
+class TestDryRun : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Collisions of names: other bytes numbered, equal bytes recognised, numbers taken by
+    // earlier files of the same run, in every family.
+    void collisions_data() {
+        QTest::addColumn<int>("family");
+        QTest::addColumn<bool>("checkAll");
+        QTest::newRow("move, numbers before the extension") << 0 << false;
+        QTest::newRow("copy, numbers after the name") << 1 << false;
+        QTest::newRow("move, every number checked") << 2 << true;
+        QTest::newRow("copy, every number checked") << 3 << true;
+    }
+
+    void collisions() {
+        QFETCH(int, family);
+        QFETCH(bool, checkAll);
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        const std::array families{transfer::kMove2, transfer::kCopy, transfer::kMove, transfer::kCopy2};
+        transfer::RunOptions options;
+        options.family = families[static_cast<std::size_t>(family)];
+        options.checkAllNumbers = checkAll;
+        test::makeFileWithFolders(root + "G/p.jpg", "old");
+        test::makeFileWithFolders(root + "G/p_000.jpg", "same");
+        for (const char* folder : {"a", "b", "c", "d"}) {
+            test::makeFileWithFolders(root + folder + "/p.jpg", folder == QString("c") ? "old" : "same");
+            test::makeFileWithFolders(root + folder + "/q.txt", folder);
+        }
+        compareDryAndReal(root, options, {{root + "G", {root + "a", root + "b", root + "c", root + "d"}}});
+    }
+
+    // Trees with the structure kept, a destination inside the source, folders emptied and
+    // removed, a folder that cannot be emptied, a fifo copied, and folders made first.
+    void trees_data() {
+        QTest::addColumn<bool>("keep");
+        QTest::addColumn<bool>("move");
+        QTest::newRow("flatten, move") << false << true;
+        QTest::newRow("flatten, copy") << false << false;
+        QTest::newRow("keep, move") << true << true;
+        QTest::newRow("keep, copy") << true << false;
+    }
+
+    void trees() {
+        QFETCH(bool, keep);
+        QFETCH(bool, move);
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        transfer::RunOptions options;
+        options.keepStructure = keep;
+        options.family = move ? transfer::kMove2 : transfer::kCopy2;
+        for (const char* path : {"A/x", "A/B/y", "A/B/C/z", "A/B/C/D/w", "A/E/x", "A/E/F/x", "S/x", "S/T/x"})
+            test::makeFileWithFolders(root + path, path);
+        QFile::link(root + "A/B", root + "A/link");
+        QCOMPARE(::mkfifo(QFile::encodeName(root + "S/T/pipe").constData(), 0644), 0);
+        test::makeFileWithFolders(root + "leftover/keep", "k");
+        compareDryAndReal(root, options,
+                          {{root + "A/B/C/D", {root + "A"}}, {root + "made", {root + "S", root + "leftover/keep"}}},
+                          {root + "made", root + "made"});
+    }
+
+    // Random trees with name collisions, identical files, both structure modes, both
+    // numbering places, move and copy: the dry run says what the run then does.
+    void randomTrees() {
+        QRandomGenerator random(1207);
+        const QStringList names{"a.txt", "b", "a_000.txt", "c.dat", "d", ".h"};
+        const QList<QByteArray> contents{"", "one", "two", "same", "ones"};
+        for (int round = 0; round < 60; ++round) {
+            QTemporaryDir dir;
+            const QString root = dir.path() + '/';
+            transfer::RunOptions options;
+            const std::array families{transfer::kMove2, transfer::kCopy, transfer::kMove, transfer::kCopy2};
+            options.family = families[random.bounded(4)];
+            options.keepStructure = random.bounded(2) == 1;
+            options.checkAllNumbers = random.bounded(3) == 0;
+            const QStringList folders{"src/", "src/s/", "src/s/t/", "src/u/", "two/", "two/s/", "dst/", "dst/s/"};
+            for (int i = 0; i < 25; ++i) {
+                const QString at = folders[random.bounded(folders.size())] + names[random.bounded(names.size())];
+                if (!QFileInfo::exists(root + at)) test::makeFileWithFolders(root + at, contents[random.bounded(5)]);
+            }
+            test::makeFolder(root + "dst");
+            std::vector<transfer::Group> groups{{root + "dst", {root + "src", root + "two"}}};
+            if (random.bounded(3) == 0) groups.front().members.append(root + "src/s");  // inside another member
+            compareDryAndReal(root, options, groups);
+            if (QTest::currentTestFailed()) qWarning("round %d", round);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDryRun)
+#include "tst_dry_run.moc"
