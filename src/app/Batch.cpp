@@ -8,7 +8,10 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/SignalCloser.h"
+#include "transfer/DryRun.h"
 #include "transfer/Execute.h"
+#include "transfer/Journal.h"
+#include "transfer/Undo.h"
 
 #include <QCoreApplication>
 
@@ -83,30 +86,94 @@ QList<judgement::Line> judgedLines(const BatchOptions& options) {
     return judgement::judgeItems(stored, options.rules);
 }
 
-bool ensureFolder(const QString& path) {
-    if (platform::FolderExists(path)) return true;
-    const platform::Status created = platform::realFileServices().createFolder(path, {});
-    if (created.ok()) return true;
-    err().line(QStringLiteral("kurumu: フォルダを作成できませんでした(%1) %2").arg(created.code()).arg(path));
-    return false;
+// Makes the gathering folders for --create-folders through the run's services, so that
+// a dry run only remembers them and a real run records them; they are never walked.
+QList<judgement::Line> withGatheringFolders(const BatchOptions& options, const QList<judgement::Line>& lines,
+                                            platform::FileServices& files, QSet<platform::Identity>& made) {
+    const judgement::GatheredLines gathered = judgement::withGatheringFolders(
+        lines, options.rules.count, options.states.folderNameByCount, [&](const QString& path) {
+            const platform::Result<platform::EntryInfo> existing = files.probe(path);
+            if (existing.ok() && existing.value.kind == platform::EntryKind::Folder) return true;
+            const platform::Status created = files.createFolder(path, {});
+            if (!created.ok()) {
+                err().line(
+                    QStringLiteral("kurumu: フォルダを作成できませんでした(%1) %2").arg(created.code()).arg(path));
+                return false;
+            }
+            if (const auto folder = files.probe(path); folder.ok()) made.insert(folder.value.identity);
+            return true;
+        });
+    if (!gathered.refused.isEmpty())
+        err().line(QStringLiteral("kurumu: ") + judgement::refusedFoldersText(gathered.refused));
+    return gathered.lines;
 }
 
-int runGroups(const BatchOptions& options, QList<judgement::Line> lines) {
-    if (options.createFolders) {
-        judgement::GatheredLines gathered =
-            judgement::withGatheringFolders(lines, options.rules.count, options.states.folderNameByCount, ensureFolder);
-        if (!gathered.refused.isEmpty())
-            err().line(QStringLiteral("kurumu: ") + judgement::refusedFoldersText(gathered.refused));
-        lines = std::move(gathered.lines);
-    }
+int runGroups(const BatchOptions& options, const QList<judgement::Line>& judged, platform::FileServices& files) {
+    QSet<platform::Identity> made;
+    const QList<judgement::Line> lines =
+        options.createFolders ? withGatheringFolders(options, judged, files, made) : judged;
     std::vector<transfer::Group> groups;
     for (const judgement::Group& group : judgement::groupsOf(lines))
         groups.push_back({group.leaderPath, group.memberPaths});
     transfer::RunVariables variables;
     BatchRunHost host(variables);
-    const bool finished = transfer::Execute(variables, host, *platform::diskServices(),
-                                            transfer::runOptionsOf(options.states), groups);
+    const bool finished =
+        transfer::Execute(variables, host, files, transfer::runOptionsOf(options.states), groups, made);
     return finished ? 0 : 1;
+}
+
+// A real run is journaled: without a journal it does not start. A dry run touches nothing.
+int run(const BatchOptions& options, const QList<judgement::Line>& lines) {
+    const auto disk = platform::diskServices();
+    if (options.dryRun) {
+        transfer::DryRunServices files(*disk);
+        return runGroups(options, lines, files);
+    }
+    transfer::JournalHeader header;
+    header.origin = QStringLiteral("batch");
+    header.arguments = QCoreApplication::arguments();
+    header.options = transfer::runOptionsOf(options.states);
+    header.items = options.paths.size();
+    const platform::Result<std::unique_ptr<transfer::Journal>> journal =
+        transfer::Journal::open(transfer::journalFolder(), header);
+    if (!journal.ok()) {
+        err().line(QStringLiteral("kurumu: the run journal cannot be written in %1 (error %2): nothing was done")
+                       .arg(transfer::journalFolder())
+                       .arg(journal.status.error));
+        return 1;
+    }
+    transfer::JournalingServices files(*disk, *journal.value);
+    const int status = runGroups(options, lines, files);
+    journal.value->finish(status == 0 ? QStringLiteral("finished") : QStringLiteral("stopped"));
+    return status;
+}
+
+int undo(const BatchOptions& options) {
+    const platform::Result<transfer::UndoReport> report =
+        transfer::undoRun(transfer::journalFolder(), options.undoRun, QStringLiteral("batch"));
+    if (!report.ok()) {
+        err().line(report.status.error == ENOENT
+                       ? QStringLiteral("kurumu: no such run: ") + options.undoRun
+                       : QStringLiteral("kurumu: the undo cannot be journaled (error %1)").arg(report.status.error));
+        return report.status.error == ENOENT ? 2 : 1;
+    }
+    for (const transfer::UndoLine& line : report.value.lines) out().line(line.text());
+    out().line(report.value.everything ? QStringLiteral("元に戻した: ") + report.value.run.id
+                                       : QStringLiteral("一部を戻せなかった: ") + report.value.run.id);
+    return report.value.everything ? 0 : 1;
+}
+
+int history() {
+    for (const transfer::RunSummary& run : transfer::runHistory(transfer::journalFolder())) {
+        QString state = run.undone ? QStringLiteral("undone") : QStringLiteral("not undone");
+        if (run.kind == QLatin1String("undo")) state = QStringLiteral("undo of ") + run.undoOf;
+        out().line(QStringLiteral("%1  %2  %3  items %4  operations %5  %6  %7")
+                       .arg(run.id, run.start, run.origin)
+                       .arg(run.items)
+                       .arg(run.operations)
+                       .arg(run.end.isEmpty() ? QStringLiteral("killed") : run.end, state));
+    }
+    return 0;
 }
 
 // An argument whose bytes do not survive decoding would name another file than the one
@@ -131,8 +198,8 @@ std::optional<QString> unfaithfulArgument(int argc, char** argv) {
 bool isBatchInvocation(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument(argv[i]);
-        if (argument == "--judge" || argument == "--run" || argument == "--help" || argument == "-h" ||
-            argument == "--version" || argument == "-v")
+        if (argument == "--judge" || argument == "--run" || argument == "--undo" || argument == "--history" ||
+            argument == "--help" || argument == "-h" || argument == "--version" || argument == "-v")
             return true;
     }
     return false;
@@ -157,12 +224,18 @@ int runBatch(int argc, char** argv) {
         }
         return parsed.exitCode;
     }
-    const QList<judgement::Line> lines = judgedLines(*parsed.options);
-    if (parsed.options->mode == BatchMode::Judge) {
-        for (const judgement::Line& line : lines) out().line(line.text());
-        return 0;
+    switch (parsed.options->mode) {
+        case BatchMode::History:
+            return history();
+        case BatchMode::Undo:
+            return undo(*parsed.options);
+        case BatchMode::Judge:
+            for (const judgement::Line& line : judgedLines(*parsed.options)) out().line(line.text());
+            return 0;
+        case BatchMode::Run:
+            break;
     }
-    return runGroups(*parsed.options, lines);
+    return run(*parsed.options, judgedLines(*parsed.options));
 }
 
 }  // namespace kurumu::app

@@ -74,8 +74,16 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
         flag(QStringLiteral("folder-name-by-count"), QStringLiteral("Name created folders by the matched characters."));
     const QCommandLineOption create =
         flag(QStringLiteral("create-folders"), QStringLiteral("Create a folder for every group first (C.F.)."));
-    parser.addOptions({judge, run, rule, count, copy, move, keep, crc, afterExt, allNumbers, ignore, byCount, create});
-    parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Files and folders to gather."),
+    const QCommandLineOption dryRun =
+        flag(QStringLiteral("dry-run"), QStringLiteral("With --run: print what the run would do, and change nothing."));
+    const QCommandLineOption undo =
+        flag(QStringLiteral("undo"), QStringLiteral("Take back the last run, or the run named (see --history)."));
+    const QCommandLineOption history =
+        flag(QStringLiteral("history"), QStringLiteral("List the runs that are kept, and whether they were undone."));
+    parser.addOptions({judge, run, dryRun, undo, history, rule, count, copy, move, keep, crc, afterExt, allNumbers,
+                       ignore, byCount, create});
+    parser.addPositionalArgument(QStringLiteral("PATH"),
+                                 QStringLiteral("Files and folders to gather (with --undo: the run to take back)."),
                                  QStringLiteral("PATH..."));
 
     if (!parser.parse(arguments)) return failure(parser.errorText());
@@ -83,8 +91,18 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
     if (parser.isSet(version)) {
         return {std::nullopt, QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion(), 0};
     }
-    if (parser.isSet(judge) == parser.isSet(run))
-        return failure(QStringLiteral("give exactly one of --judge and --run"));
+    const int modes =
+        int{parser.isSet(judge)} + int{parser.isSet(run)} + int{parser.isSet(undo)} + int{parser.isSet(history)};
+    if (modes != 1) return failure(QStringLiteral("give exactly one of --judge, --run, --undo and --history"));
+    if (parser.isSet(dryRun) && !parser.isSet(run)) return failure(QStringLiteral("--dry-run goes with --run"));
+    if (parser.isSet(history) || parser.isSet(undo)) {
+        BatchOptions options;
+        options.mode = parser.isSet(history) ? BatchMode::History : BatchMode::Undo;
+        const QStringList named = parser.positionalArguments();
+        if (named.size() > (parser.isSet(undo) ? 1 : 0)) return failure(QStringLiteral("too many arguments"));
+        if (!named.isEmpty()) options.undoRun = named.front();
+        return {std::move(options), {}, 0};
+    }
     if (parser.isSet(copy) && parser.isSet(move))
         return failure(QStringLiteral("--copy and --move exclude each other"));
 
@@ -111,11 +129,15 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
     if (parser.isSet(ignore)) options.states.ignoreOtherErrors = true;
     if (parser.isSet(byCount)) options.states.folderNameByCount = true;
     options.createFolders = parser.isSet(create);
+    options.dryRun = parser.isSet(dryRun);
 
     if (parser.positionalArguments().isEmpty()) return failure(QStringLiteral("no PATH given"));
     const QString workingFolder = platform::workingFolder();
     for (const QString& path : parser.positionalArguments()) {
         const QString absolute = platform::absolutePath(path, workingFolder);
+        if (absolute.isEmpty())
+            return failure(QStringLiteral("the working folder's name is not valid UTF-8; give absolute paths: ") +
+                           path);
         if (!platform::PathExists(absolute)) return failure(QStringLiteral("no such file or folder: ") + path);
         options.paths.append(absolute);
     }

@@ -11,14 +11,16 @@
 // The command line of the batch modes, shared by --judge and --run.
 namespace kurumu::app {
 
-enum class BatchMode { Judge, Run };
+enum class BatchMode { Judge, Run, Undo, History };
 
 struct BatchOptions {
     BatchMode mode = BatchMode::Judge;
     judgement::RuleSet rules;
     platform::OptionStates states;  // the options, as the window's controls would hold them
     bool createFolders = false;
-    QStringList paths;  // absolute paths, each of which exists
+    bool dryRun = false;  // --run: print what the run would do, change nothing
+    QString undoRun;      // --undo: the run to take back; empty for the last one
+    QStringList paths;    // absolute paths, each of which exists
 };
 
 struct ParsedArguments {

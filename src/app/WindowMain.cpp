@@ -54,7 +54,12 @@ int runWindow(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const QByteArray bytes(argv[i]);
         const QString path = QFile::decodeName(bytes);
-        (platform::isFaithfulPath(bytes) ? paths : refused).append(platform::absolutePath(path, workingFolder));
+        const QString absolute = platform::absolutePath(path, workingFolder);
+        if (platform::isFaithfulPath(bytes) && !absolute.isEmpty()) {
+            paths.append(absolute);
+        } else {
+            refused.append(path);
+        }
     }
     if (!refused.isEmpty()) {
         QTimer::singleShot(0, &window, [&window, refused] {

@@ -67,10 +67,10 @@ Status AppendLog::grow(qint64 atLeast) {
     // The file gets its blocks now, so that a full volume shows here and not as a fault
     // when the mapping is written to.
     if (const int error = ::posix_fallocate(m_fd, 0, capacity); error != 0) return Status{error};
-    void* map = m_map == nullptr ? ::mmap(nullptr, static_cast<std::size_t>(capacity), PROT_READ | PROT_WRITE, MAP_SHARED,
-                                          m_fd, 0)
-                                 : ::mremap(m_map, static_cast<std::size_t>(m_capacity),
-                                            static_cast<std::size_t>(capacity), MREMAP_MAYMOVE);
+    void* map =
+        m_map == nullptr
+            ? ::mmap(nullptr, static_cast<std::size_t>(capacity), PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0)
+            : ::mremap(m_map, static_cast<std::size_t>(m_capacity), static_cast<std::size_t>(capacity), MREMAP_MAYMOVE);
     if (map == MAP_FAILED) return detail::lastError();
     m_map = static_cast<char*>(map);
     m_capacity = capacity;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -356,7 +357,18 @@ Status createFolderLike(const Place& path, const Place& model) {
     return statusOf(os().fchmod(made.get(), mode));
 }
 
+// An overlay may show a file whose bytes are read from another file system's file, and
+// that file may be the source itself (a lower layer); then nothing proves that the keeper
+// keeps its bytes once the source is gone.
+bool onAnOverlay(const Place& entry) {
+    constexpr long kOverlayMagic = 0x794c7630;
+    const FileDescriptor fd(os().openat(entry.folder, entry.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
+    struct statfs system {};
+    return fd.valid() && ::fstatfs(fd.get(), &system) == 0 && system.f_type == kOverlayMagic;
+}
+
 Status deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing& keepGoing) {
+    if (onAnOverlay(keeper)) return Status{EBUSY};
     struct stat sourceBefore {};
     struct stat keeperBefore {};
     if (os().fstatat(source.folder, source.c(), &sourceBefore, AT_SYMLINK_NOFOLLOW) != 0) return lastError();

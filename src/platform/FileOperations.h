@@ -14,6 +14,7 @@ Status lastError();
 Status statusOf(int returnValue);
 
 EntryInfo entryInfoOf(const struct stat& info);
+EntryInfo entryInfoOf(const struct statx& info);
 Identity identityOf(const struct stat& info);
 
 // The folder part of an encoded path ("." for a bare name) and its last component.
@@ -61,7 +62,7 @@ PlaceResult moveFileNoReplace(const Place& source, const Place& destination, con
 PlaceResult copyFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing);
 
 // Compares two files byte for byte: true only for two regular files of equal length and
-// equal bytes. The first and the last blocks are compared first, so that most different
+// equal bytes, or two links to the same text. The first and the last blocks are compared first, so that most different
 // files are told apart after a few kilobytes.
 Result<bool> compareContents(const Place& first, const Place& second, const KeepGoing& keepGoing);
 

@@ -45,6 +45,7 @@ struct EntryInfo {
     quint32 mode = 0;       // permission bits with set-user-ID, set-group-ID and sticky
     quint32 owner = 0;
     quint32 group = 0;
+    bool mountRoot = false;  // the root of a mounted file system (or of a bind mount)
 
     bool exists() const { return kind != EntryKind::Missing; }
 };

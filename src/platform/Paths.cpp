@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include <unistd.h>
+
 namespace kurumu::platform {
 
 QString GetParentfolderName(const QString& path) {
@@ -54,10 +56,15 @@ QString systemRoot() {
 namespace kurumu::platform {
 
 QString workingFolder() {
-    return QDir::currentPath();
+    std::array<char, PATH_MAX> bytes{};
+    if (::getcwd(bytes.data(), bytes.size()) == nullptr) return {};
+    const QByteArray folder(bytes.data());
+    const QString decoded = QFile::decodeName(folder);
+    return QFile::encodeName(decoded) == folder ? decoded : QString();
 }
 
 QString absolutePath(const QString& path, const QString& base) {
+    if (QDir::isRelativePath(path) && base.isEmpty()) return {};
     const QString joined = QDir(base).absoluteFilePath(path);
     if (!joined.split(kSeparator).contains(QStringLiteral(".."))) return QDir::cleanPath(joined);
     // The folder part resolved on the disk; the last component stays the entry named,
@@ -67,7 +74,8 @@ QString absolutePath(const QString& path, const QString& base) {
     const bool lastIsDots = last == u"." || last == u"..";
     const QString folder = lastIsDots ? trimmed : GetParentfolderName(trimmed);
     std::array<char, PATH_MAX> resolved{};
-    if (::realpath(QFile::encodeName(folder).constData(), resolved.data()) == nullptr) return QDir::cleanPath(joined);
+    // A folder that is not there cannot be resolved: the path stays as given, and names nothing.
+    if (::realpath(QFile::encodeName(folder).constData(), resolved.data()) == nullptr) return joined;
     const QString real = QFile::decodeName(QByteArray(resolved.data()));
     return lastIsDots ? real : withTrailingSeparator(real) + last;
 }

@@ -30,11 +30,13 @@ QString systemRoot();
 
 namespace kurumu::platform {
 
-// The process's working directory.
+// The process's working directory; empty when its name is not valid UTF-8, since a
+// QString could not name it exactly.
 QString workingFolder();
 // The path made absolute against a folder. "." and repeated separators are dropped as
 // text; a ".." is resolved by the file system, after the links before it, as the shell
 // and every other program would resolve it.
+// Empty for a relative path against an empty base.
 QString absolutePath(const QString& path, const QString& base = workingFolder());
 
 }  // namespace kurumu::platform

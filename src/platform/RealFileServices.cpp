@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/sysmacros.h>
+
 namespace kurumu::platform {
 
 namespace detail {
@@ -57,6 +59,25 @@ EntryInfo entryInfoOf(const struct stat& info) {
     entry.mode = static_cast<quint32>(info.st_mode & 07777);
     entry.owner = info.st_uid;
     entry.group = info.st_gid;
+    return entry;
+}
+
+EntryInfo entryInfoOf(const struct statx& info) {
+    const auto time = [](const struct statx_timestamp& stamp) {
+        return static_cast<qint64>(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec;
+    };
+    EntryInfo entry;
+    entry.kind = kindOf(info.stx_mode);
+    entry.length = static_cast<qint64>(info.stx_size);
+    entry.identity = {::makedev(info.stx_dev_major, info.stx_dev_minor), info.stx_ino};
+    entry.modifiedNs = time(info.stx_mtime);
+    entry.changedNs = time(info.stx_ctime);
+    entry.accessedNs = time(info.stx_atime);
+    entry.mode = static_cast<quint32>(info.stx_mode & 07777);
+    entry.owner = info.stx_uid;
+    entry.group = info.stx_gid;
+    entry.mountRoot =
+        (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 && (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
     return entry;
 }
 
@@ -128,6 +149,13 @@ public:
         return m_entries.back().fd.get();
     }
 
+    // Keeps a folder the run has opened itself, in place of any opened by its path.
+    void adopt(const QByteArray& folder, FileDescriptor fd) {
+        std::erase_if(m_entries, [&](const Entry& entry) { return entry.path == folder; });
+        if (m_entries.size() == kCapacity) m_entries.erase(m_entries.begin());
+        m_entries.push_back({folder, std::move(fd)});
+    }
+
     // The folder and every folder below it, once removed, are opened anew when next named.
     void forget(const QByteArray& folder) {
         const QByteArray below = folder + '/';
@@ -136,7 +164,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kCapacity = 16;
+    static constexpr std::size_t kCapacity = 64;
     struct Entry {
         QByteArray path;
         FileDescriptor fd;
@@ -150,9 +178,9 @@ public:
     explicit RealFileServices(bool keepFoldersOpen) : m_keepFoldersOpen(keepFoldersOpen) {}
 
     Result<EntryInfo> probe(const QString& path) override {
-        struct stat info {};
+        struct statx info {};
         const detail::Place entry = placeOf(path);
-        if (os().fstatat(entry.folder, entry.c(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+        if (os().statx(entry.folder, entry.c(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info) == 0)
             return {detail::entryInfoOf(info), {}};
         if (errno == ENOENT || errno == ENOTDIR) return {};  // nothing at that path
         return {{}, lastError()};
@@ -187,11 +215,18 @@ public:
     }
 
     Result<FolderListing> listFolder(const QString& path) override {
-        const QByteArray encoded = encodePath(path);
-        const int fd = retry([&] {
-            return os().openat(AT_FDCWD, encoded.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
-        });
+        // Opened relative to its parent as the run already holds it, never through a link:
+        // a folder on the way turned into a link meanwhile cannot lead the walk elsewhere.
+        // The folder stays open for the files the run then takes out of it.
+        const detail::Place place = placeOf(withoutTrailingSeparator(path));
+        FileDescriptor opened(retry(
+            [&] { return os().openat(place.folder, place.c(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0); }));
+        struct stat info {};
+        if (!opened.valid() || os().fstat(opened.get(), &info) != 0) return {{}, lastError()};
+        if (!S_ISDIR(info.st_mode)) return {{}, Status{ENOTDIR}};
+        const int fd = retry([&] { return os().openat(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
         if (fd < 0) return {{}, lastError()};
+        if (m_keepFoldersOpen) m_folders.adopt(encodePath(withoutTrailingSeparator(path)), std::move(opened));
         const FolderStream stream(os().fdopendir(fd));
         if (!stream) {
             const Status failure = lastError();

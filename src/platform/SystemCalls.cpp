@@ -14,10 +14,34 @@ int openAt(int folder, const char* path, int flags, mode_t mode) {
 }
 
 const Calls kSystemCalls{
-    openAt,       ::close,     ::read,      ::pread,     ::write,     ::copy_file_range, ::fstat,
-    ::fstatat,    ::renameat2, ::linkat,    ::unlinkat,  ::mkdirat,   ::fsync,           ::fdatasync,
-    ::fchmod,     ::fchown,    ::fchownat,  ::futimens,  ::utimensat, ::readlinkat,      ::symlinkat,
-    ::flistxattr, ::fgetxattr, ::fsetxattr, ::fdopendir, ::readdir,   ::closedir,
+    .openat = openAt,
+    .close = ::close,
+    .read = ::read,
+    .pread = ::pread,
+    .write = ::write,
+    .copy_file_range = ::copy_file_range,
+    .fstat = ::fstat,
+    .fstatat = ::fstatat,
+    .statx = ::statx,
+    .renameat2 = ::renameat2,
+    .linkat = ::linkat,
+    .unlinkat = ::unlinkat,
+    .mkdirat = ::mkdirat,
+    .fsync = ::fsync,
+    .fdatasync = ::fdatasync,
+    .fchmod = ::fchmod,
+    .fchown = ::fchown,
+    .fchownat = ::fchownat,
+    .futimens = ::futimens,
+    .utimensat = ::utimensat,
+    .readlinkat = ::readlinkat,
+    .symlinkat = ::symlinkat,
+    .flistxattr = ::flistxattr,
+    .fgetxattr = ::fgetxattr,
+    .fsetxattr = ::fsetxattr,
+    .fdopendir = ::fdopendir,
+    .readdir = ::readdir,
+    .closedir = ::closedir,
 };
 
 const Calls* g_inForce = &kSystemCalls;

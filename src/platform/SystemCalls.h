@@ -22,6 +22,7 @@ struct Calls {
     ssize_t (*copy_file_range)(int from, off_t* fromOffset, int to, off_t* toOffset, size_t size, unsigned flags);
     int (*fstat)(int fd, struct stat* info);
     int (*fstatat)(int folder, const char* path, struct stat* info, int flags);
+    int (*statx)(int folder, const char* path, int flags, unsigned mask, struct statx* info);
     int (*renameat2)(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags);
     int (*linkat)(int fromFolder, const char* from, int toFolder, const char* to, int flags);
     int (*unlinkat)(int folder, const char* path, int flags);

@@ -81,7 +81,8 @@ Result<QList<platform::Identity>> DryRunServices::folderChain(const QString& pat
         if (rememberedAbove(path) != nullptr) return {{}, Status{ENOENT}};
         return m_disk.folderChain(path);
     }
-    if (known->kind != Remembered::Kind::Folder) return {{}, Status{known->kind == Remembered::Kind::Gone ? ENOENT : ENOTDIR}};
+    if (known->kind != Remembered::Kind::Folder)
+        return {{}, Status{known->kind == Remembered::Kind::Gone ? ENOENT : ENOTDIR}};
     Result<QList<platform::Identity>> chain = folderChain(parentOf(keyOf(path)));
     if (chain.ok()) chain.value.prepend(known->info.identity);
     return chain;
@@ -192,13 +193,11 @@ PlaceResult DryRunServices::place(const QString& source, const QString& destinat
     return {PlaceOutcome::Placed, {}};
 }
 
-PlaceResult DryRunServices::moveFile(const QString& source, const QString& destination,
-                                     const platform::KeepGoing&) {
+PlaceResult DryRunServices::moveFile(const QString& source, const QString& destination, const platform::KeepGoing&) {
     return place(source, destination, true);
 }
 
-PlaceResult DryRunServices::copyFile(const QString& source, const QString& destination,
-                                     const platform::KeepGoing&) {
+PlaceResult DryRunServices::copyFile(const QString& source, const QString& destination, const platform::KeepGoing&) {
     return place(source, destination, false);
 }
 

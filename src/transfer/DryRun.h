@@ -51,7 +51,7 @@ private:
     platform::Identity newIdentity();
 
     platform::FileServices& m_disk;
-    QHash<QString, Remembered> m_paths;       // by path without a trailing "/"
+    QHash<QString, Remembered> m_paths;      // by path without a trailing "/"
     QHash<QString, QStringList> m_children;  // the remembered paths in each folder
     quint64 m_lastInode = 0;
 };

@@ -7,7 +7,8 @@
 namespace kurumu::transfer {
 
 bool Execute(RunVariables& variables, ExecuteHost& host, platform::FileServices& files, const RunOptions& options,
-             const std::vector<Group>& groups) {
+             const std::vector<Group>& groups, const QSet<platform::Identity>& madeFolders) {
+    variables.madeFolders = madeFolders;
     for (std::size_t index = 0; index < groups.size(); ++index) {
         const Group& group = groups[index];
         const bool last = index + 1 == groups.size();

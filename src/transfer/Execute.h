@@ -29,7 +29,9 @@ public:
 
 // Runs every group that has members, in order, its leader first. Stop, or an error that
 // asks for it, ends the whole Execute. Returns true when every group ran to its end.
+// Folders made before the run for it (by folder creation) are never walked, as those the
+// run makes itself.
 bool Execute(RunVariables& variables, ExecuteHost& host, platform::FileServices& files, const RunOptions& options,
-             const std::vector<Group>& groups);
+             const std::vector<Group>& groups, const QSet<platform::Identity>& madeFolders = {});
 
 }  // namespace kurumu::transfer

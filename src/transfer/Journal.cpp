@@ -6,8 +6,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 
 namespace kurumu::transfer {
 
@@ -99,8 +99,14 @@ platform::Result<std::unique_ptr<Journal>> Journal::open(const QString& folder, 
     QStringList older = platform::filesIn(folder);
     while (older.size() >= kJournalsKept) platform::removeFile(folder + u'/' + older.takeFirst());
     const QDateTime now = QDateTime::currentDateTime();
-    const QString id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' + QString::number(::getpid());
+    QString id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' + QString::number(::getpid());
     platform::Result<platform::AppendLog> log = platform::AppendLog::create(folder + u'/' + id + u".jsonl");
+    // Two runs within one millisecond of one process: the second takes the next name.
+    for (int next = 2; !log.ok() && log.status.error == EEXIST; ++next) {
+        id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' + QString::number(::getpid()) + u'-' +
+             QString::number(next);
+        log = platform::AppendLog::create(folder + u'/' + id + u".jsonl");
+    }
     if (!log.ok()) return {nullptr, log.status};
     auto journal = std::make_unique<Journal>(std::move(log.value), id);
     JournalLine first;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/FileServices.h"
 #include "transfer/NameCounter.h"
+
+#include <QSet>
 
 #include <QString>
 
@@ -13,6 +16,9 @@ struct RunVariables {
     QString strLog;              // the run log, each line after "\r\n"
     std::int16_t intCancel = 0;  // 1 = stop requested
     NameCounter varNameCount;    // the sequence numbers handed out per file name
+    // The folders that this Execute made (with those that folder creation made for it):
+    // they hold only what the run put there, and are never walked.
+    QSet<platform::Identity> madeFolders;
 };
 
 inline constexpr std::int16_t kStopRequested = 1;

@@ -6,16 +6,7 @@ namespace kurumu::transfer {
 
 namespace {
 
-using platform::EntryInfo;
 using platform::EntryKind;
-
-// A mount that shows a folder under another device number keeps the inode number and
-// every time of the files it shows: the destination is then the source itself.
-bool sameFileThroughAMount(const EntryInfo& source, const EntryInfo& destination) {
-    return source.identity.inode == destination.identity.inode && source.length == destination.length &&
-           source.modifiedNs == destination.modifiedNs && source.changedNs == destination.changedNs &&
-           source.identity.device != destination.identity.device;
-}
 
 }  // namespace
 
@@ -26,7 +17,6 @@ platform::Result<Presence> FileHikaku(platform::FileServices& files, const QStri
     if (!destination.value.exists()) return {Presence::Free, {}};
     const auto sourceInfo = files.probe(source);
     if (!sourceInfo.ok()) return {Presence::Free, sourceInfo.status};
-    if (sameFileThroughAMount(sourceInfo.value, destination.value)) return {Presence::SourceItself, {}};
     if (sourceInfo.value.kind != EntryKind::File || destination.value.kind != EntryKind::File ||
         sourceInfo.value.length != destination.value.length)
         return {Presence::OtherFile, {}};

@@ -10,10 +10,9 @@ namespace kurumu::transfer {
 
 // What holds a proposed destination name.
 enum class Presence {
-    Free,          // nothing of that name
-    OtherFile,     // anything but a file with the source's bytes: the source is numbered
-    SameBytes,     // a regular file of equal length and equal bytes: the same file
-    SourceItself,  // the source itself, seen by another spelling: never touched
+    Free,       // nothing of that name
+    OtherFile,  // anything but a file with the source's bytes: the source is numbered
+    SameBytes,  // a regular file of equal length and equal bytes: the same file
 };
 
 // Tests the proposed destination path against the source. Identity is proved by the

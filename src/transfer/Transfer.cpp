@@ -33,6 +33,9 @@ QString transferSuffix(const Family& family, bool renamed) {
     return renamed ? QStringLiteral("…Rename後Copy") : QStringLiteral("…Copy");
 }
 
+// A file system mounted inside a tree is not part of it: it is left with this line.
+const QString kRootSuffix = QStringLiteral("…ファイルシステムのルートは扱わない");
+
 QString sameBytesSuffix(const Family& family) {
     return family.operation == Operation::Move ? QStringLiteral("…Delete") : QStringLiteral("…同一ファイルあり");
 }
@@ -143,7 +146,10 @@ void Transfer::transferItem(const QString& item, const QString& destinationFolde
     const QString into = real.ok() ? real.value : destinationFolder;
     // A group's leader that is a link to a folder stands for that folder.
     const bool leaderLink = kind == EntryKind::Link && destinationFolder == item + platform::kSeparator && real.ok();
-    if (kind == EntryKind::Folder && refuseRoot(item)) return;
+    if (kind == EntryKind::Folder && info.value.mountRoot && !sameFolder(into, item + platform::kSeparator)) {
+        refuseRoot(item);
+        return;
+    }
     if (kind == EntryKind::Folder || kind == EntryKind::Missing || leaderLink) {
         transferFolder(family, item, into);
     } else {
@@ -151,14 +157,12 @@ void Transfer::transferItem(const QString& item, const QString& destinationFolde
     }
 }
 
-// A file system's root is never walked as a source: nothing of it is touched.
-bool Transfer::refuseRoot(const QString& item) {
-    const auto chain = chainOf(platform::withTrailingSeparator(item));
-    if (!chain || chain->size() > 1) return false;
-    report(item + QStringLiteral("…ルートフォルダは扱わない"));
+// The root of a file system (or of a bind mount: the system's root seen elsewhere) is
+// never walked as a source: nothing of it is touched.
+void Transfer::refuseRoot(const QString& item) {
+    report(item + kRootSuffix);
     m_host.showWarning(kAppTitle, QStringLiteral("ファイルシステムのルートは移動もコピーもできません: ") + item);
     m_vars.intCancel = kStopRequested;
-    return true;
 }
 
 void Transfer::transferFile(const Family& family, const QString& source, const QString& destinationFolder) {
@@ -196,9 +200,6 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
                 report(sourceFolder + candidate.logText + sameBytesSuffix(family));
                 if (family.operation == Operation::Move)
                     fileError(m_files.deleteDuplicate(source, target, [this] { return keepGoing(); }));
-                return;
-            case Presence::SourceItself:
-                report(sourceFolder + name + sameFolderSuffix(family));
                 return;
             case Presence::OtherFile:
                 break;
@@ -260,17 +261,21 @@ std::optional<QString> Transfer::targetFolder(const QString& source, const QStri
         folderError(created);
         return std::nullopt;
     }
-    if (const auto made = m_files.probe(target); made.ok()) m_createdFolders.insert(made.value.identity);
+    if (const auto made = m_files.probe(target); made.ok()) m_vars.madeFolders.insert(made.value.identity);
     return target + platform::kSeparator;
 }
 
 void Transfer::walkSubfolder(const Family& family, const QString& subfolder, const QString& into) {
     const platform::Result<platform::EntryInfo> info = m_files.probe(subfolder);
-    if (info.ok() && m_createdFolders.contains(info.value.identity)) return;  // holds only what this run put there
+    if (info.ok() && m_vars.madeFolders.contains(info.value.identity)) return;  // holds only what this run put there
     if (info.ok() && m_targetFolders.contains(info.value.identity)) {
         m_vars.varNameCount.reset();
         m_host.processEvents();
         if (!stopRequested()) report(subfolder + sameFolderSuffix(family));
+        return;
+    }
+    if (info.ok() && info.value.mountRoot) {
+        report(subfolder + kRootSuffix);
         return;
     }
     transferFolder(family, subfolder, into);

@@ -58,7 +58,7 @@ private:
     void forgetFolders() { m_chains.clear(); }
 
     qint64 nextNumber(const QString& name, qint64 tries);
-    bool refuseRoot(const QString& item);
+    void refuseRoot(const QString& item);
     void walkFolder(const Family& family, const QString& source, const QString& destinationFolder);
     std::optional<QString> targetFolder(const QString& source, const QString& destinationFolder);
     void walkSubfolder(const Family& family, const QString& subfolder, const QString& into);
@@ -68,9 +68,8 @@ private:
     TransferHost& m_host;
     platform::FileServices& m_files;
     RunOptions m_options;
-    QHash<QString, Chain> m_chains;             // folders' identities by path, while the run changes no folder
-    QSet<platform::Identity> m_createdFolders;  // made by this run: never walked
-    QSet<platform::Identity> m_targetFolders;   // written into by this run: never walked as sources
+    QHash<QString, Chain> m_chains;            // folders' identities by path, while the run changes no folder
+    QSet<platform::Identity> m_targetFolders;  // written into by this run: never walked as sources
     int m_depth = 0;
 };
 

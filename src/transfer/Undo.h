@@ -15,9 +15,9 @@ struct RunSummary {
     QString path;
     QString start;  // as the journal has it, ISO 8601
     QString origin;
-    QString kind;   // "run" or "undo"
+    QString kind;  // "run" or "undo"
     QString undoOf;
-    QString end;    // "finished", "stopped", "undone", ...; empty when the run was killed
+    QString end;  // "finished", "stopped", "undone", ...; empty when the run was killed
     qsizetype items = 0;
     qsizetype operations = 0;
     bool undone = false;  // an undo of it took everything back

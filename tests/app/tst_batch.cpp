@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,7 +51,11 @@ QMap<QString, QByteArray> tree(const QString& folder) {
 class TestBatch : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_state;  // the journals of every run of these tests
+
 private Q_SLOTS:
+    void initTestCase() { qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path())); }
+
     void judgePrintsTheList() {
         QTemporaryDir dir;
         const QString in = dir.filePath("in") + '/';
@@ -283,6 +288,7 @@ private Q_SLOTS:
         QByteArray out;
         while (!out.contains("…Delete") && process.waitForReadyRead(60000)) out += process.readAllStandardOutput();
         QVERIFY2(out.contains("…Delete"), out.constData());
+        QVERIFY(process.processId() > 0);
         ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
         QVERIFY(process.waitForFinished(20000));
         out += process.readAllStandardOutput();
@@ -291,6 +297,114 @@ private Q_SLOTS:
         QVERIFY(out.endsWith("処理中止\n"));
         QCOMPARE(QDir(dir.filePath("big1")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
                  QStringList{"data.bin"});
+    }
+
+    // The dry run prints exactly what the run then prints, exits as it does, and changes
+    // nothing: no folder made, not even by --create-folders, no settings file written.
+    void dryRunPrintsWhatTheRunDoes() {
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        test::writeFile(root + "trip (1).mp4", "1");
+        test::writeFile(root + "trip (2).mp4", "22");
+        test::makeFileWithFolders(root + "trip (1)/trip (2).mp4", "other");
+        test::makeFileWithFolders(root + "trip (3)/inner.txt", "in");
+        test::writeFile(root + "solo.txt", "s");
+        test::writeFile(root + "fifo-free.txt", "f");
+        const QStringList arguments{"--create-folders", "trip (1).mp4", "trip (2).mp4", "trip (3)", "solo.txt"};
+        const auto before = tree(root);
+        const Outcome preview = runKurumu(dir.path(), QStringList{"--run", "--dry-run"} + arguments);
+        QCOMPARE(tree(root), before);
+        const Outcome real = runKurumu(dir.path(), QStringList{"--run"} + arguments);
+        QCOMPARE(preview.out, real.out);
+        QCOMPARE(preview.err, real.err);
+        QCOMPARE(preview.exitCode, real.exitCode);
+        QVERIFY(real.out.contains("trip (2)_000.mp4…Rename後Move"));
+        QVERIFY(QFileInfo(root + "solo").isDir());
+    }
+
+    // A run, then --history and --undo: everything is back; the undo itself is a run of
+    // the history. Without a writable journal, a run does not start.
+    void historyAndUndo() {
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        test::makeFolder(root + "g");
+        test::writeFile(root + "g1", "1");
+        test::makeFileWithFolders(root + "g2/inner", "2");
+        const auto before = tree(root);
+        QCOMPARE(runKurumu(dir.path(), {"--run", "--rule", "count", "--count", "1", "g", "g1", "g2"}).exitCode, 0);
+        QVERIFY(tree(root) != before);
+        const Outcome history = runKurumu(dir.path(), {"--history"});
+        QVERIFY(history.out.trimmed().split('\n').last().contains("not undone"));
+        const Outcome undone = runKurumu(dir.path(), {"--undo"});
+        QCOMPARE(undone.exitCode, 0);
+        QVERIFY(undone.out.contains(root + "g1…元に戻した"));
+        QCOMPARE(tree(root), before);
+        QVERIFY(runKurumu(dir.path(), {"--history"}).out.contains("undo of "));
+        QCOMPARE(runKurumu(dir.path(), {"--undo", "no-such-run"}).exitCode, 2);
+
+        QTemporaryDir readOnly;
+        QVERIFY(QFile::setPermissions(readOnly.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_STATE_HOME", readOnly.path() + "/state");
+        process.setProcessEnvironment(environment);
+        process.start("setpriv",
+                      {"--reuid=nobody", "--regid=nogroup", "--clear-groups", qEnvironmentVariable("KURUMU_BINARY"),
+                       "--run", "--rule", "count", "--count", "1", "/nonexistent-but-checked-later"});
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitCode(), 2);  // arguments are checked before the journal
+        const Outcome refused = [&] {
+            QProcess run;
+            run.setWorkingDirectory(dir.path());
+            run.setProcessEnvironment(environment);
+            QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                                  QFileDevice::ReadOther | QFileDevice::ExeOther);
+            run.start("setpriv",
+                      {"--reuid=nobody", "--regid=nogroup", "--clear-groups", qEnvironmentVariable("KURUMU_BINARY"),
+                       "--run", "--rule", "count", "--count", "1", root + "g", root + "g1"});
+            run.waitForFinished(20000);
+            return Outcome{run.exitCode(), QString::fromUtf8(run.readAllStandardOutput()),
+                           QString::fromUtf8(run.readAllStandardError())};
+        }();
+        if (test::isRoot()) {
+            QCOMPARE(refused.exitCode, 1);
+            QVERIFY(refused.err.contains("journal"));
+            QVERIFY(refused.out.isEmpty());
+            QCOMPARE(tree(root), before);
+        }
+    }
+
+    // A run across file systems killed at random moments, then undone: the tree is as it
+    // was, whatever the moment.
+    void killedRunsAreUndone() {
+        KURUMU_REQUIRE_ROOT();
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        test::Tmpfs tmpfs(root + "g", "64m");
+        if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
+        QRandomGenerator random(2000);
+        for (int round = 0; round < 6; ++round) {
+            QStringList arguments{"--run", "--rule", "count", "--count", "1", root + "g"};
+            for (int i = 0; i < 2000; ++i) {
+                const QString name = QString("g%1-%2").arg(round).arg(i, 4, 10, QChar('0'));
+                test::writeFile(root + name, QByteArray(1000 + i, 'k'));
+                arguments.append(root + name);
+            }
+            const auto before = tree(root);
+            QProcess process;
+            process.setWorkingDirectory(dir.path());
+            process.start(qEnvironmentVariable("KURUMU_BINARY"), arguments);
+            QVERIFY(process.waitForStarted());
+            QTest::qWait(5 + random.bounded(150));
+            const qint64 pid = process.processId();  // 0 once it has ended: nothing to kill then
+            if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGKILL);
+            process.waitForFinished(20000);
+            const Outcome undone = runKurumu(dir.path(), {"--undo"});
+            QVERIFY2(undone.exitCode == 0, qPrintable(undone.out.right(400)));
+            QCOMPARE(tree(root), before);
+            for (const QString& name : QDir(root).entryList(QDir::Files)) QFile::remove(root + name);
+        }
     }
 
     // A first start in an empty folder writes the default file; SIGTERM closes the window
@@ -308,6 +422,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(settings).size() > 0, 10000);
         const QString first = QStringDecoder("Shift_JIS").decode(test::readFile(settings));
         QVERIFY(first.contains("最後の括弧基準で自動まとめ=ON"));
+        QVERIFY(process.processId() > 0);
         ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);

@@ -262,8 +262,7 @@ private Q_SLOTS:
         Scene s;
         const QString leader = s.folder("G");
         const QStringList items{leader, s.make("a"), s.make("b"), s.make("c")};
-        QCOMPARE(transfer::MatomeJikkou(s.vars, s.host, *s.files, s.options, {items, leader + '/'}),
-                 items.size());
+        QCOMPARE(transfer::MatomeJikkou(s.vars, s.host, *s.files, s.options, {items, leader + '/'}), items.size());
         QCOMPARE(s.host.itemCount, 4);
         QCOMPARE(s.host.progress, (QList<qint32>{1, 2, 3, 4}));
         QCOMPARE(s.host.ends.size(), 1);
@@ -287,8 +286,7 @@ private Q_SLOTS:
                 s.vars.strLog += "\r\n";
             }
         };
-        QCOMPARE(transfer::MatomeJikkou(s.vars, s.host, *s.files, s.options, {items, leader + '/'}),
-                 1);
+        QCOMPARE(transfer::MatomeJikkou(s.vars, s.host, *s.files, s.options, {items, leader + '/'}), 1);
         QCOMPARE(s.vars.intCancel, 0);
         QCOMPARE(s.host.ends.size(), 1);
         QVERIFY(s.host.ends[0].stopped);

@@ -67,11 +67,13 @@ QMap<QString, QByteArray> snapshot(const QString& folder) {
 class PretendRoot final : public platform::FileServices {
 public:
     explicit PretendRoot(QString root) : m_root(std::move(root)) {}
-    platform::Result<platform::EntryInfo> probe(const QString& path) override { return real().probe(path); }
+    platform::Result<platform::EntryInfo> probe(const QString& path) override {
+        auto info = real().probe(path);
+        if (info.ok() && QDir::cleanPath(path) == QDir::cleanPath(m_root)) info.value.mountRoot = true;
+        return info;
+    }
     platform::Result<QList<platform::Identity>> folderChain(const QString& path) override {
-        auto chain = real().folderChain(path);
-        if (chain.ok() && QDir::cleanPath(path) == QDir::cleanPath(m_root)) chain.value.resize(1);
-        return chain;
+        return real().folderChain(path);
     }
     platform::Result<QString> realFolder(const QString& path) override { return real().realFolder(path); }
     platform::Result<platform::FolderListing> listFolder(const QString& path) override {
@@ -136,7 +138,7 @@ private Q_SLOTS:
         test::Mount bind({"--bind", s.root + "G", s.root + "view"});
         if (!bind.mounted()) QSKIP("cannot make a bind mount here");
         const auto files = platform::diskServices();
-            transfer::Transfer transfer(s.vars, s.host, *files, s.options);
+        transfer::Transfer transfer(s.vars, s.host, *files, s.options);
         transfer.FolderMove2(s.root + "G", s.root + "view/");
         transfer.FileMove2(s.root + "G/x", s.root + "view/");
         QCOMPARE(s.logLines(), (QStringList{s.root + "G…移動元と移動先が同じ", s.root + "G/x…移動元と移動先が同じ"}));
@@ -243,6 +245,34 @@ private Q_SLOTS:
         QVERIFY(s.host.warnings[0].text.contains(pretendRoot));
         QCOMPARE(files.touched, 0);
         QCOMPARE(test::readFile(s.root + "R/x"), QByteArray("x"));
+    }
+
+    // The root of a mounted file system given as an item is refused; one met inside a tree
+    // (here a bind mount of the folder above, a loop) is left with its line, unwalked.
+    void mountedFileSystems() {
+        KURUMU_REQUIRE_ROOT();
+        Scene s;
+        s.options.family = transfer::kCopy2;  // were anything to go wrong, nothing would be taken away
+        const QString leader = s.folder("abc");
+        test::Tmpfs tmpfs(s.root + "abcd", "1m");
+        if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
+        test::writeFile(s.root + "abcd/x", "x");
+        QVERIFY(!s.run(leader, {s.root + "abcd"}));
+        QVERIFY(s.host.warnings.size() == 1 && s.host.warnings[0].text.contains(s.root + "abcd"));
+        QVERIFY(QDir(leader).isEmpty());
+
+        Scene loop;
+        loop.options.family = transfer::kMove2;
+        const QString gather = loop.folder("abc");
+        loop.make("abcd/inner", "inner");
+        loop.make("other.txt", "not given");
+        loop.folder("abcd/loop");
+        test::Mount bind({"--bind", loop.root, loop.root + "abcd/loop"});
+        if (!bind.mounted()) QSKIP("cannot make a bind mount here");
+        QVERIFY(loop.run(gather, {loop.root + "abcd"}));
+        QCOMPARE(test::readFile(loop.root + "other.txt"), QByteArray("not given"));
+        QCOMPARE(test::readFile(gather + "/inner"), QByteArray("inner"));
+        QVERIFY(loop.logLines().contains(loop.root + "abcd/loop…ファイルシステムのルートは扱わない"));
     }
 
     // Random trees with links (inside, outside, loops), dot-names and random leaders,

@@ -1,0 +1,290 @@
+#include "transfer/Undo.h"
+
+#include "checksum/GetCRC.h"
+#include "platform/AppendLog.h"
+#include "platform/FileServices.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "transfer/Journal.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+
+namespace kurumu::transfer {
+
+namespace {
+
+using platform::EntryInfo;
+using platform::EntryKind;
+using platform::PlaceOutcome;
+using platform::Status;
+
+constexpr qint64 kJournalLimit = qint64{1} << 31;
+
+// One operation of a journal, with the outcome its second line gave (none when the run
+// was killed before it).
+struct Operation {
+    QJsonObject line;
+    std::optional<QString> outcome;
+
+    QString text(const char* key) const { return line.value(QLatin1String(key)).toString(); }
+    qint64 number(const char* key) const { return line.value(QLatin1String(key)).toInteger(); }
+};
+
+struct ReadJournal {
+    QJsonObject header;
+    QList<Operation> operations;
+    QString end;
+};
+
+// Reads a journal line by line up to its end, or to where a killed run left off.
+std::optional<ReadJournal> readJournal(const QString& path) {
+    const platform::Result<QByteArray> bytes = platform::readFileStart(path, kJournalLimit);
+    if (!bytes.ok()) return std::nullopt;
+    ReadJournal journal;
+    QHash<qint64, qsizetype> byNumber;
+    for (const QByteArray& text : bytes.value.split('\n')) {
+        if (text.isEmpty() || text.front() == '\0') break;
+        const QJsonObject line = QJsonDocument::fromJson(text).object();
+        if (line.isEmpty()) break;
+        if (journal.header.isEmpty()) {
+            journal.header = line;
+        } else if (line.contains(QLatin1String("op"))) {
+            byNumber.insert(line.value(QLatin1String("n")).toInteger(), journal.operations.size());
+            journal.operations.append({line, std::nullopt});
+        } else if (line.contains(QLatin1String("done"))) {
+            const auto found = byNumber.constFind(line.value(QLatin1String("done")).toInteger());
+            if (found != byNumber.constEnd())
+                journal.operations[*found].outcome = line.value(QLatin1String("outcome")).toString();
+        } else if (line.contains(QLatin1String("end"))) {
+            journal.end = line.value(QLatin1String("end")).toString();
+        }
+    }
+    if (journal.header.isEmpty()) return std::nullopt;
+    return journal;
+}
+
+RunSummary summaryOf(const QString& path, const ReadJournal& journal) {
+    RunSummary run;
+    run.path = path;
+    run.id = journal.header.value(QLatin1String("id")).toString();
+    run.start = journal.header.value(QLatin1String("start")).toString();
+    run.origin = journal.header.value(QLatin1String("origin")).toString();
+    run.kind = journal.header.value(QLatin1String("kurumu")).toString();
+    run.undoOf = journal.header.value(QLatin1String("undoOf")).toString();
+    run.items = journal.header.value(QLatin1String("items")).toInteger();
+    run.operations = journal.operations.size();
+    run.end = journal.end;
+    return run;
+}
+
+// Works through one journal backwards, leaving what changed since the run.
+class Undoer {
+public:
+    Undoer(platform::FileServices& files, UndoReport& report) : m_files(files), m_report(report) {}
+
+    void undo(const Operation& operation) {
+        // An operation the run found refused, or gave up, changed nothing.
+        if (operation.outcome && *operation.outcome != QLatin1String("done")) return;
+        const QString kind = operation.text("op");
+        if (kind == QLatin1String("move")) undoMove(operation);
+        if (kind == QLatin1String("copy")) undoCopy(operation);
+        if (kind == QLatin1String("duplicate")) undoDuplicate(operation);
+        if (kind == QLatin1String("rmdir")) undoRemovedFolder(operation);
+        if (kind == QLatin1String("mkdir")) undoCreatedFolder(operation);
+        // A run killed while a source stood aside under a hidden name leaves it there: it
+        // goes back under its name, or goes once its name holds the same bytes again.
+        if (!operation.outcome && (kind == QLatin1String("move") || kind == QLatin1String("duplicate")))
+            clearAside(operation);
+    }
+
+private:
+    std::optional<EntryInfo> entry(const QString& path) {
+        const platform::Result<EntryInfo> info = m_files.probe(path);
+        if (!info.ok() || !info.value.exists()) return std::nullopt;
+        return info.value;
+    }
+
+    static bool sameAsRecorded(const EntryInfo& info, const Operation& operation) {
+        return info.length == operation.number("size") && info.modifiedNs == operation.number("mtime");
+    }
+
+    void restored(const QString& path) { m_report.lines.append({path, true, {}}); }
+    void left(const QString& path, const QString& reason) {
+        m_report.lines.append({path, false, reason});
+        m_report.everything = false;
+    }
+    void leftAfter(const QString& path, const Status& status) {
+        left(path, status.error == EEXIST ? QStringLiteral("名前が使われている")
+                                          : QStringLiteral("エラー(%1)").arg(status.code()));
+    }
+
+    // A source set aside by a run killed in the middle of removing it, found by its
+    // hidden name, its length and its time.
+    std::optional<QString> setAside(const QString& path, const Operation& operation) {
+        const platform::Result<platform::FolderListing> listing =
+            m_files.listFolder(platform::GetParentfolderName(path));
+        if (!listing.ok()) return std::nullopt;
+        for (const QString& candidate : listing.value.files) {
+            if (!platform::GetFileName(candidate).startsWith(QLatin1String(".kurumu-aside-"))) continue;
+            const std::optional<EntryInfo> info = entry(candidate);
+            if (info && sameAsRecorded(*info, operation)) return candidate;
+        }
+        return std::nullopt;
+    }
+
+    void clearAside(const Operation& operation) {
+        const QString source = operation.text("from");
+        while (const std::optional<QString> aside = setAside(source, operation)) {
+            if (!entry(source)) {
+                moveBack(*aside, source);
+            } else if (!m_files.deleteDuplicate(*aside, source, {}).ok()) {
+                return left(*aside, QStringLiteral("名前が使われている"));
+            }
+            if (entry(*aside)) return;
+        }
+    }
+
+    // Puts a file back under its name, from where it is now.
+    void moveBack(const QString& from, const QString& to) {
+        const platform::PlaceResult placed = m_files.moveFile(from, to, {});
+        if (placed.outcome == PlaceOutcome::Placed) return restored(to);
+        leftAfter(from, placed.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : placed.status);
+    }
+
+    void undoMove(const Operation& operation) {
+        const QString source = operation.text("from");
+        const QString destination = operation.text("to");
+        const std::optional<EntryInfo> there = entry(destination);
+        const std::optional<EntryInfo> back = entry(source);
+        if (!there) {
+            if (back) return;  // never moved, or already back
+            if (const auto aside = setAside(source, operation)) return moveBack(*aside, source);
+            return left(destination, QStringLiteral("見つからない"));
+        }
+        if (!sameAsRecorded(*there, operation)) return left(destination, QStringLiteral("変更されている"));
+        if (!back) return moveBack(destination, source);
+        // Both there: a run killed between copying across file systems and removing the
+        // source. The copy goes once it is proved to hold the source's bytes.
+        const Status removed = m_files.deleteDuplicate(destination, source, {});
+        if (removed.ok()) return restored(source);
+        left(destination, QStringLiteral("名前が使われている"));
+    }
+
+    void undoCopy(const Operation& operation) {
+        const QString source = operation.text("from");
+        const QString copy = operation.text("to");
+        const std::optional<EntryInfo> there = entry(copy);
+        if (!there) return;
+        if (!sameAsRecorded(*there, operation)) return left(copy, QStringLiteral("変更されている"));
+        if (!entry(source)) return left(copy, QStringLiteral("元のファイルが見つからない"));
+        // Removed only when it still holds the bytes of its original, proved byte for byte.
+        const Status removed = m_files.deleteDuplicate(copy, source, {});
+        if (removed.ok()) return restored(copy);
+        left(copy, removed.error == EBUSY ? QStringLiteral("変更されている")
+                                          : QStringLiteral("エラー(%1)").arg(removed.code()));
+    }
+
+    void undoDuplicate(const Operation& operation) {
+        const QString source = operation.text("from");
+        const QString keeper = operation.text("keeper");
+        if (entry(source)) return;  // never deleted, or already made again
+        if (const auto aside = setAside(source, operation)) return moveBack(*aside, source);
+        const std::optional<EntryInfo> kept = entry(keeper);
+        if (!kept || kept->kind != EntryKind::File)
+            return left(source, QStringLiteral("同じ内容のファイルが見つからない"));
+        // The keeper must still hold the very bytes: untouched since, or with the checksum
+        // the journal recorded.
+        const bool untouched =
+            kept->modifiedNs == operation.number("keeperMtime") && kept->changedNs == operation.number("keeperCtime");
+        if (kept->length != operation.number("size") ||
+            (!untouched && checksum::GetFileCRC(keeper).value != operation.text("crc")))
+            return left(source, QStringLiteral("同じ内容のファイルが変更されている"));
+        const platform::PlaceResult made = m_files.copyFile(keeper, source, {});
+        if (made.outcome != PlaceOutcome::Placed)
+            return leftAfter(source, made.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : made.status);
+        platform::restoreAttributes(
+            source, static_cast<quint32>(operation.number("mode")), static_cast<quint32>(operation.number("owner")),
+            static_cast<quint32>(operation.number("group")), operation.number("atime"), operation.number("mtime"));
+        restored(source);
+    }
+
+    void undoRemovedFolder(const Operation& operation) {
+        const QString folder = operation.text("path");
+        if (entry(folder)) return;
+        const Status made = m_files.createFolder(folder, {});
+        if (!made.ok()) return leftAfter(folder, made);
+        platform::restoreAttributes(folder, static_cast<quint32>(operation.number("mode")), 0xFFFFFFFFu, 0xFFFFFFFFu, 0,
+                                    0);
+        restored(folder);
+    }
+
+    void undoCreatedFolder(const Operation& operation) {
+        const QString folder = operation.text("path");
+        if (!entry(folder)) return;
+        const Status removed = m_files.removeEmptyFolder(folder);
+        if (removed.ok()) return restored(folder);
+        if (removed.error == ENOTEMPTY || removed.error == EEXIST)
+            return left(folder, QStringLiteral("フォルダが空ではない"));
+        leftAfter(folder, removed);
+    }
+
+    platform::FileServices& m_files;
+    UndoReport& m_report;
+};
+
+}  // namespace
+
+QString UndoLine::text() const {
+    if (restored) return path + QStringLiteral("…元に戻した");
+    return path + QStringLiteral("…戻せない(") + reason + u')';
+}
+
+QList<RunSummary> runHistory(const QString& folder) {
+    QList<RunSummary> runs;
+    for (const QString& name : platform::filesIn(folder)) {
+        const QString path = folder + u'/' + name;
+        if (const std::optional<ReadJournal> journal = readJournal(path)) runs.append(summaryOf(path, *journal));
+    }
+    for (const RunSummary& undo : runs) {
+        if (undo.kind != QLatin1String("undo") || undo.end != QLatin1String("undone")) continue;
+        for (RunSummary& run : runs) {
+            if (run.id == undo.undoOf) run.undone = true;
+        }
+    }
+    return runs;
+}
+
+platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId, const QString& origin) {
+    const QList<RunSummary> runs = runHistory(folder);
+    const auto chosen = std::find_if(runs.rbegin(), runs.rend(), [&](const RunSummary& run) {
+        return runId.isEmpty() ? run.kind == QLatin1String("run") : run.id == runId;
+    });
+    if (chosen == runs.rend()) return {{}, Status{ENOENT}};
+    const std::optional<ReadJournal> journal = readJournal(chosen->path);
+    if (!journal) return {{}, Status{EIO}};
+    JournalHeader header;
+    header.kind = QStringLiteral("undo");
+    header.origin = origin;
+    header.undoOf = chosen->id;
+    header.items = journal->operations.size();
+    platform::Result<std::unique_ptr<Journal>> own = Journal::open(folder, header);
+    if (!own.ok()) return {{}, own.status};
+    UndoReport report;
+    report.run = *chosen;
+    report.journal = own.value->path();
+    const auto disk = platform::diskServices();
+    JournalingServices files(*disk, *own.value);
+    Undoer undoer(files, report);
+    for (auto operation = journal->operations.crbegin(); operation != journal->operations.crend(); ++operation)
+        undoer.undo(*operation);
+    own.value->finish(report.everything ? QStringLiteral("undone") : QStringLiteral("partly undone"));
+    return {std::move(report), {}};
+}
+
+}  // namespace kurumu::transfer

@@ -1,0 +1,217 @@
+// The journal and undo: any run can be taken back, whatever it did, also after a crash;
+// what changed since is left and reported.
+#include "platform/AppendLog.h"
+#include "platform/FileServices.h"
+#include "support/RecordingHost.h"
+#include "support/TestFiles.h"
+#include "transfer/Execute.h"
+#include "transfer/Journal.h"
+#include "transfer/Undo.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace kurumu;
+
+namespace {
+
+// Every entry below a folder: a folder by its mode, a file by its bytes, mode and
+// modification time, a link by its target.
+QMap<QString, QByteArray> snapshot(const QString& folder) {
+    QMap<QString, QByteArray> entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat info {};
+        ::lstat(QFile::encodeName(path).constData(), &info);
+        QByteArray what = QByteArray::number(info.st_mode, 8);
+        if (S_ISLNK(info.st_mode)) {
+            what += " link:" + QFile::encodeName(QFileInfo(path).symLinkTarget());
+        } else if (S_ISREG(info.st_mode)) {
+            what += ' ' + QByteArray::number(static_cast<qint64>(info.st_mtim.tv_sec)) + '.' +
+                    QByteArray::number(static_cast<qint64>(info.st_mtim.tv_nsec)) + ' ' + test::readFile(path);
+        }
+        entries.insert(QDir(folder).relativeFilePath(path), what);
+    }
+    return entries;
+}
+
+// A place for trees and one for journals.
+struct Scene {
+    QTemporaryDir dir;
+    QString root = dir.path() + "/tree/";
+    QString journals = dir.path() + "/runs";
+    test::RecordingHost host;
+
+    Scene() { test::makeFolder(root); }
+
+    QString make(const QString& relative, const QByteArray& data = "data") {
+        return test::makeFileWithFolders(root + relative, data);
+    }
+
+    // One journaled Execute, as the window and the batch mode run it.
+    bool run(const transfer::RunOptions& options, const std::vector<transfer::Group>& groups) {
+        transfer::JournalHeader header;
+        header.origin = "test";
+        header.options = options;
+        auto journal = transfer::Journal::open(journals, header);
+        if (!journal.ok()) qFatal("no journal");
+        const auto disk = platform::diskServices();
+        transfer::JournalingServices files(*disk, *journal.value);
+        transfer::RunVariables variables;
+        const bool finished = transfer::Execute(variables, host, files, options, groups);
+        journal.value->finish(finished ? "finished" : "stopped");
+        return finished;
+    }
+
+    transfer::UndoReport undo(const QString& runId = {}) {
+        const auto report = transfer::undoRun(journals, runId, "test");
+        if (!report.ok()) qFatal("no undo");
+        return report.value;
+    }
+};
+
+}  // namespace
+
+class TestUndo : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Random trees with collisions, identical files, nested folders and links, run in every
+    // family and both structure modes, then undone: the tree is as it was, to the byte,
+    // the mode and the modification time.
+    void randomRunsAreTakenBack() {
+        QRandomGenerator random(7);
+        const QStringList names{"a.txt", "b", "a_000.txt", "c.dat", ".h"};
+        const QList<QByteArray> contents{"", "one", "two", "same", "ones"};
+        const std::array families{transfer::kMove2, transfer::kCopy, transfer::kMove, transfer::kCopy2};
+        for (int round = 0; round < 40; ++round) {
+            Scene s;
+            transfer::RunOptions options;
+            options.family = families[random.bounded(4)];
+            options.keepStructure = random.bounded(2) == 1;
+            options.checkAllNumbers = random.bounded(3) == 0;
+            const QStringList folders{"src/", "src/s/", "src/s/t/", "src/u/", "dst/", "dst/s/"};
+            for (int i = 0; i < 20; ++i) {
+                const QString at = folders[random.bounded(folders.size())] + names[random.bounded(names.size())];
+                if (test::exists(s.root + at)) continue;
+                s.make(at, contents[random.bounded(contents.size())]);
+                QFile::setPermissions(s.root + at, random.bounded(2) ? QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                                     : QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+            }
+            test::makeFolder(s.root + "dst");
+            QFile::link(s.root + "dst", s.root + "src/link");
+            const auto before = snapshot(s.root);
+            s.run(options, {{s.root + "dst", {s.root + "src"}}});
+            const transfer::UndoReport report = s.undo();
+            QStringList lines;
+            for (const transfer::UndoLine& line : report.lines) lines.append(line.text());
+            QVERIFY2(report.everything, qPrintable(QString("round %1: %2").arg(round).arg(lines.join('\n'))));
+            QCOMPARE(snapshot(s.root), before);
+        }
+    }
+
+    // A file changed after the run is reported and kept; everything else goes back.
+    void changedFilesAreLeft() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("a1", "moved");
+        s.make("a2", "moved and changed");
+        const auto before = snapshot(s.root);
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1", s.root + "a2"}}}));
+        test::writeFile(s.root + "G/a2", "changed after the run");
+        const transfer::UndoReport report = s.undo();
+        QVERIFY(!report.everything);
+        QCOMPARE(report.lines.size(), 2);
+        QCOMPARE(report.lines[0].text(), s.root + "G/a2…戻せない(変更されている)");
+        QCOMPARE(report.lines[1].text(), s.root + "a1…元に戻した");
+        QCOMPARE(test::readFile(s.root + "a1"), QByteArray("moved"));
+        QCOMPARE(test::readFile(s.root + "G/a2"), QByteArray("changed after the run"));
+        QVERIFY(!test::exists(s.root + "a2"));
+    }
+
+    // A copy is removed only while it holds its original's bytes; a name taken since the
+    // run keeps its new file.
+    void copiesAndTakenNames() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("c1", "copied");
+        s.make("c2", "copied, then the original changed");
+        s.make("m1", "moved");
+        transfer::RunOptions copy;
+        copy.family = transfer::kCopy2;
+        QVERIFY(s.run(copy, {{s.root + "G", {s.root + "c1", s.root + "c2"}}}));
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "m1"}}}));
+        test::writeFile(s.root + "m1", "a new file under the old name");
+        const transfer::UndoReport moved = s.undo();
+        QCOMPARE(moved.lines.size(), 1);
+        QCOMPARE(moved.lines[0].text(), s.root + "G/m1…戻せない(名前が使われている)");
+        QCOMPARE(test::readFile(s.root + "G/m1"), QByteArray("moved"));
+
+        test::writeFile(s.root + "c2", "the original, changed");
+        const QList<transfer::RunSummary> runs = transfer::runHistory(s.journals);
+        const transfer::UndoReport copied = s.undo(runs.first().id);
+        QCOMPARE(copied.lines.size(), 2);
+        QCOMPARE(copied.lines[0].text(), s.root + "G/c2…戻せない(変更されている)");
+        QCOMPARE(copied.lines[1].text(), s.root + "G/c1…元に戻した");
+        QVERIFY(!test::exists(s.root + "G/c1"));
+        QCOMPARE(test::readFile(s.root + "G/c2"), QByteArray("copied, then the original changed"));
+    }
+
+    // A source deleted as a duplicate comes back with its own mode and times, made from
+    // the file that holds its bytes; an undo repeated finds nothing left to do.
+    void duplicatesComeBack() {
+        Scene s;
+        s.make("G/same.txt", "same bytes");
+        s.make("src/same.txt", "same bytes");
+        QVERIFY(QFile::setPermissions(s.root + "src/same.txt", QFileDevice::ReadOwner));
+        const std::array<struct timespec, 2> times{{{1000000000, 5}, {1100000000, 7}}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(s.root + "src/same.txt").constData(), times.data(), 0), 0);
+        const auto before = snapshot(s.root);
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "src"}}}));
+        QVERIFY(!test::exists(s.root + "src"));
+        const QString runId = transfer::runHistory(s.journals).last().id;
+        QVERIFY(s.undo().everything);
+        QCOMPARE(snapshot(s.root), before);
+        const transfer::UndoReport again = s.undo(runId);
+        QVERIFY(again.everything);
+        QVERIFY(again.lines.isEmpty());
+        QCOMPARE(snapshot(s.root), before);
+        const QList<transfer::RunSummary> runs = transfer::runHistory(s.journals);
+        QCOMPARE(runs.size(), 3);
+        QVERIFY(runs.first().undone);
+        QCOMPARE(runs.last().kind, "undo");
+    }
+
+    // The journal is written before each operation: its lines say what the run did, in
+    // order, and the folder keeps only the most recent journals.
+    void journalFormatAndRetention() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("a", "x");
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "a"}}}));
+        const QString journal = s.journals + '/' + platform::filesIn(s.journals).first();
+        const QList<QByteArray> lines = test::readFile(journal).trimmed().split('\n');
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines[0].startsWith("{\"kurumu\":\"run\""));
+        const QByteArray move = "{\"op\":\"move\",\"from\":\"" + QFile::encodeName(s.root) + "a\",\"to\":\"";
+        QVERIFY(lines[1].startsWith(move));
+        QCOMPARE(lines[2], "{\"done\":1,\"outcome\":\"done\"}");
+        QCOMPARE(lines[3], "{\"end\":\"finished\"}");
+        for (int i = 0; i < transfer::kJournalsKept + 3; ++i) s.run({}, {});
+        QCOMPARE(platform::filesIn(s.journals).size(), transfer::kJournalsKept);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUndo)
+#include "tst_undo.moc"
