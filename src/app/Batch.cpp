@@ -52,33 +52,6 @@ LineStream& err() {
     return stream;
 }
 
-// The run's view of the command line: messages on standard error, every log line on
-// standard output as it happens.
-class BatchRunHost final : public transfer::ExecuteHost {
-public:
-    explicit BatchRunHost(transfer::RunVariables& variables) : m_variables(variables) {}
-
-    void showWarning(const QString& title, const QString& text) override { err().line(title + u": " + text); }
-    void showStatus(const QString& line) override { out().line(line); }
-    // SIGTERM, SIGINT or SIGHUP stop the run as the Stop button does: the file under way
-    // is finished or abandoned whole, and the run ends "処理中止".
-    void processEvents() override {
-        if (!platform::takeCloseRequest()) return;
-        m_variables.intCancel = transfer::kStopRequested;
-        m_variables.strLog += QStringLiteral("\r\n");
-    }
-    void runStarted(const QString&, qint32) override {}
-    void itemStarted(qint32) override {}
-    void runEnded(const transfer::RunEnd& end) override {
-        out().line(end.stopped ? transfer::kRunStopped : transfer::kRunFinished);
-    }
-    void groupReached(std::size_t, const QString&) override {}
-    void groupEnded(std::size_t, qsizetype) override {}
-
-private:
-    transfer::RunVariables& m_variables;
-};
-
 QList<judgement::Line> judgedLines(const BatchOptions& options) {
     QList<judgement::Item> stored;
     for (const QString& path : options.paths) stored.append(judgement::itemForPath(path));
@@ -116,7 +89,11 @@ int runGroups(const BatchOptions& options, const QList<judgement::Line>& judged,
     for (const judgement::Group& group : judgement::groupsOf(lines))
         groups.push_back({group.leaderPath, group.memberPaths});
     transfer::RunVariables variables;
-    BatchRunHost host(variables);
+    // Log lines on standard output, messages on standard error; SIGTERM, SIGINT or SIGHUP
+    // stop the run as the Stop button does.
+    transfer::TextHost host(
+        variables, [](const QString& line) { out().line(line); }, [](const QString& text) { err().line(text); },
+        platform::takeCloseRequest);
     const bool finished =
         transfer::Execute(variables, host, files, transfer::runOptionsOf(options.states), groups, made);
     return finished ? 0 : 1;
@@ -153,7 +130,7 @@ int undo(const BatchOptions& options) {
         transfer::undoRun(transfer::journalFolder(), options.undoRun, QStringLiteral("batch"));
     if (!report.ok()) {
         err().line(report.status.error == ENOENT
-                       ? QStringLiteral("kurumu: no such run: ") + options.undoRun
+                       ? QStringLiteral("kurumu: no such run to take back: ") + options.undoRun
                        : QStringLiteral("kurumu: the undo cannot be journaled (error %1)").arg(report.status.error));
         return report.status.error == ENOENT ? 2 : 1;
     }

@@ -15,7 +15,11 @@ std::array<int, 2> g_pipe{-1, -1};  // Read end, write end; one closer per proce
 
 constexpr std::array kSignals{SIGTERM, SIGINT, SIGHUP};
 
+// Set by the handler, so that asking needs no system call until a signal came.
+volatile std::sig_atomic_t g_caught = 0;
+
 extern "C" void onSignal(int) {
+    g_caught = 1;
     const int saved = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
@@ -34,7 +38,8 @@ void catchCloseSignals() {
 }
 
 bool takeCloseRequest() {
-    if (g_pipe[0] < 0) return false;
+    if (g_caught == 0 || g_pipe[0] < 0) return false;
+    g_caught = 0;
     std::array<char, 64> bytes{};
     if (::read(g_pipe[0], bytes.data(), bytes.size()) <= 0) return false;
     for (const int signal : kSignals) ::signal(signal, SIG_DFL);

@@ -6,6 +6,12 @@
 
 namespace kurumu::transfer {
 
+void TextHost::processEvents() {
+    if (!m_stopAsked || !m_stopAsked()) return;
+    m_variables.intCancel = kStopRequested;
+    m_variables.strLog += QStringLiteral("\r\n");
+}
+
 bool Execute(RunVariables& variables, ExecuteHost& host, platform::FileServices& files, const RunOptions& options,
              const std::vector<Group>& groups, const QSet<platform::Identity>& madeFolders) {
     variables.madeFolders = madeFolders;

@@ -7,7 +7,10 @@
 #include <QDateTime>
 
 #include <unistd.h>
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <charconv>
 
 namespace kurumu::transfer {
 
@@ -17,18 +20,25 @@ using platform::PlaceOutcome;
 using platform::PlaceResult;
 using platform::Status;
 
+bool needsEscape(char byte) {
+    return byte == '"' || byte == '\\' || static_cast<unsigned char>(byte) < 0x20;
+}
+
 void appendEscaped(QByteArray& out, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
     out += '"';
-    for (const char byte : text.toUtf8()) {
-        const auto code = static_cast<unsigned char>(byte);
-        if (byte == '"' || byte == '\\') {
-            out += '\\';
-            out += byte;
-        } else if (code < 0x20) {
-            out += "\\u00";
-            out += "0123456789abcdef"[code >> 4];
-            out += "0123456789abcdef"[code & 15];
-        } else {
+    if (std::none_of(bytes.cbegin(), bytes.cend(), needsEscape)) {
+        out += bytes;  // the usual path: nothing to escape
+    } else {
+        for (const char byte : bytes) {
+            const auto code = static_cast<unsigned char>(byte);
+            if (code < 0x20) {
+                out += "\\u00";
+                out += "0123456789abcdef"[code >> 4];
+                out += "0123456789abcdef"[code & 15];
+                continue;
+            }
+            if (needsEscape(byte)) out += '\\';
             out += byte;
         }
     }
@@ -70,7 +80,9 @@ JournalLine& JournalLine::text(const char* name, const QString& value) {
 
 JournalLine& JournalLine::number(const char* name, qint64 value) {
     key(name);
-    m_bytes += QByteArray::number(value);
+    std::array<char, 24> digits{};
+    const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    m_bytes.append(digits.data(), written.ptr - digits.data());
     return *this;
 }
 

@@ -28,7 +28,13 @@ public:
 
 private:
     void key(const char* name);
-    QByteArray m_bytes = "{";
+    QByteArray m_bytes = initial();
+    static QByteArray initial() {
+        QByteArray bytes;
+        bytes.reserve(512);
+        bytes += '{';
+        return bytes;
+    }
 };
 
 // What the first line tells of a run.

@@ -263,7 +263,7 @@ QList<RunSummary> runHistory(const QString& folder) {
 platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId, const QString& origin) {
     const QList<RunSummary> runs = runHistory(folder);
     const auto chosen = std::find_if(runs.rbegin(), runs.rend(), [&](const RunSummary& run) {
-        return runId.isEmpty() ? run.kind == QLatin1String("run") : run.id == runId;
+        return runId.isEmpty() ? run.kind == QLatin1String("run") && !run.undone : run.id == runId;
     });
     if (chosen == runs.rend()) return {{}, Status{ENOENT}};
     const std::optional<ReadJournal> journal = readJournal(chosen->path);

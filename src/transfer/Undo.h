@@ -42,8 +42,8 @@ struct UndoReport {
     bool everything = true;  // nothing had to be left
 };
 
-// Takes back the run named (the last run that is not itself an undo when the id is
-// empty), through its journal in reverse order, with the same no-replace,
+// Takes back the run named (when the id is empty, the last run that is not itself an undo
+// and was not taken back already; ENOENT when there is none), through its journal in reverse order, with the same no-replace,
 // complete-or-nothing operations as a run, itself journaled. Whatever changed since the
 // run is left as it is and reported by its path; the rest is still done.
 platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId, const QString& origin);

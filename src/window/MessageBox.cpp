@@ -13,6 +13,25 @@ MessageBoxHook& hook() {
     return current;
 }
 
+QuestionHook& questionHook() {
+    static QuestionHook current;
+    return current;
+}
+
+QMessageBox::Icon iconOf(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+        case MessageIcon::None:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
 }  // namespace
 
 void showMessageBox(QWidget* parent, const QString& title, MessageIcon icon, const QString& text) {
@@ -20,13 +39,24 @@ void showMessageBox(QWidget* parent, const QString& title, MessageIcon icon, con
         hook()({title, icon, text});
         return;
     }
-    QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, title, text,
-                    QMessageBox::Ok, parent);
+    QMessageBox box(iconOf(icon), title, text, QMessageBox::Ok, parent);
     box.setWindowModality(Qt::ApplicationModal);
     box.show();
     box.raise();
     box.activateWindow();
     box.exec();
+}
+
+bool askQuestion(QWidget* parent, const QString& title, const QString& text) {
+    if (questionHook()) return questionHook()({title, MessageIcon::Question, text});
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.setWindowModality(Qt::ApplicationModal);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QuestionHook setQuestionHook(QuestionHook replacement) {
+    return std::exchange(questionHook(), std::move(replacement));
 }
 
 MessageBoxHook setMessageBoxHook(MessageBoxHook replacement) {

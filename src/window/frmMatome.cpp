@@ -6,14 +6,19 @@
 #include "platform/FileServices.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "transfer/DryRun.h"
 #include "transfer/Execute.h"
+#include "transfer/Journal.h"
+#include "transfer/Undo.h"
 #include "window/MessageBox.h"
+#include "window/TextDialog.h"
 #include "window/Twips.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -49,6 +54,13 @@ constexpr int kOuterHeight = 3975;
 constexpr int kListWidthMargin = 850;
 constexpr int kListHeightMargin = 2100;
 constexpr int kButtonTopMargin = 1200;
+
+std::vector<transfer::Group> runsOf(const std::vector<judgement::Group>& groups) {
+    std::vector<transfer::Group> runs;
+    runs.reserve(groups.size());
+    for (const judgement::Group& group : groups) runs.push_back({group.leaderPath, group.memberPaths});
+    return runs;
+}
 
 // Each row keeps the item it shows, so that every command acts on the item and never
 // reads a path back from the row's text.
@@ -268,6 +280,10 @@ void frmMatome::createMenus() {
         named(mnuListProcess->addAction(QStringLiteral("まとめ判定結果を反転する")), QStringLiteral("mnuHanten"));
     mnuReMatome =
         named(mnuListProcess->addAction(QStringLiteral("まとめ判定をやりなおす")), QStringLiteral("mnuReMatome"));
+    mnuListProcess->addSeparator();
+    mnuPreview = named(mnuListProcess->addAction(QStringLiteral("実行内容を確認…")), QStringLiteral("mnuPreview"));
+    mnuPreview->setEnabled(false);
+    mnuUndo = named(mnuListProcess->addAction(QStringLiteral("元に戻す…")), QStringLiteral("mnuUndo"));
 
     mnuPopup = named(new QMenu(QStringLiteral("ポップアップ"), this), QStringLiteral("mnuPopup"));
     mnuEB = addOptionItem(mnuPopup, QStringLiteral("mnuEB"), QStringLiteral("実行ボタンを使う"), false);
@@ -297,6 +313,8 @@ void frmMatome::createMenus() {
     connect(mnuDelete, &QAction::triggered, this, &frmMatome::mnuDelete_Click);
     connect(mnuHanten, &QAction::triggered, this, &frmMatome::mnuHanten_Click);
     connect(mnuReMatome, &QAction::triggered, this, &frmMatome::mnuReMatome_Click);
+    connect(mnuPreview, &QAction::triggered, this, &frmMatome::mnuPreview_Click);
+    connect(mnuUndo, &QAction::triggered, this, &frmMatome::mnuUndo_Click);
     connect(mnuFolderName, &QAction::triggered, this, &frmMatome::mnuFolderName_Click);
     for (const judgement::Rule rule : judgement::kAllRules) {
         connect(ruleAction(rule), &QAction::triggered, this, [this, rule] { ruleMenu_Click(rule); });
@@ -497,6 +515,7 @@ void frmMatome::lstFolderlist_OLEDragDrop(const QStringList& paths) {
         showMessageBox(this, kAppTitle, MessageIcon::None, QStringLiteral("送り先フォルダが存在しません"));
         return;
     }
+    m_madeFolders.clear();
     txtPath->setAcceptDrops(false);
     cmdCancel->setEnabled(true);
     cmdCF->setEnabled(true);
@@ -534,7 +553,7 @@ void frmMatome::MatomeHantei() {
 
 void frmMatome::setJudgementControlsEnabled(bool enabled) {
     for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF}) button->setEnabled(enabled);
-    for (QAction* action : {mnuDelete, mnuHanten, mnuReMatome}) action->setEnabled(enabled);
+    for (QAction* action : {mnuDelete, mnuHanten, mnuReMatome, mnuPreview}) action->setEnabled(enabled);
 }
 
 void frmMatome::ruleMenu_Click(judgement::Rule rule) {
@@ -588,8 +607,12 @@ void frmMatome::mnuHanten_Click() {
 
 bool frmMatome::ensureGatheringFolder(const QString& path) {
     if (platform::FolderExists(path)) return true;
-    const platform::Status created = platform::realFileServices().createFolder(path, {});
-    if (created.ok()) return true;
+    platform::FileServices& files = platform::realFileServices();
+    const platform::Status created = files.createFolder(path, {});
+    if (created.ok()) {
+        if (const auto folder = files.probe(path); folder.ok()) m_madeFolders.insert(folder.value.identity);
+        return true;
+    }
     showMessageBox(this, kAppTitle, MessageIcon::Warning,
                    QStringLiteral("フォルダを作成できませんでした(%1)\n%2").arg(created.code()).arg(path));
     return false;
@@ -625,18 +648,35 @@ void frmMatome::removeMemberRows(const judgement::Group& group) {
 void frmMatome::runJudgedGroups() {
     const QList<judgement::Line> lines = linesOf(lstFolderlist);
     if (lines.isEmpty()) return;  // nothing to run, nothing to report
+    // Every run is journaled; without a journal it does not start.
+    transfer::JournalHeader header;
+    header.origin = QStringLiteral("window");
+    for (const judgement::Line& line : lines) header.arguments.append(line.item.path());
+    header.options = transfer::runOptionsOf(optionStates());
+    header.items = lines.size();
+    const platform::Result<std::unique_ptr<transfer::Journal>> journal =
+        transfer::Journal::open(transfer::journalFolder(), header);
+    if (!journal.ok()) {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning,
+                       QStringLiteral("実行の記録を書けないため、何もしませんでした(%1)\n%2")
+                           .arg(journal.status.code())
+                           .arg(transfer::journalFolder()));
+        if (mnuEB->isChecked()) cmdEXEC->setEnabled(true);
+        return;
+    }
     m_runUnderWay = true;
     std::vector<judgement::Group> groups = judgement::groupsOf(lines);
-    std::vector<transfer::Group> runs;
-    for (const judgement::Group& group : groups) runs.push_back({group.leaderPath, group.memberPaths});
+    const std::vector<transfer::Group> runs = runsOf(groups);
     m_runHost->setGroups(std::move(groups));
     m_removedRows = 0;
     txtPath->setText(platform::withTrailingSeparator(runs.front().leader));
     lstFolderlist->hide();
     const bool countRule = mnuMatomeAutoNone->isChecked();
     if (countRule) txtMojisuu->setEnabled(false);
-    transfer::Execute(m_runVariables, *m_runHost, *platform::diskServices(), transfer::runOptionsOf(optionStates()),
-                      runs);
+    const auto disk = platform::diskServices();
+    transfer::JournalingServices files(*disk, *journal.value);
+    const bool finished = transfer::Execute(m_runVariables, *m_runHost, files, header.options, runs, m_madeFolders);
+    journal.value->finish(finished ? QStringLiteral("finished") : QStringLiteral("stopped"));
     if (countRule) txtMojisuu->setEnabled(true);
     lstFolderlist->show();
     setStoredItems(lstHlist, itemsOf(lstFolderlist));
@@ -646,6 +686,67 @@ void frmMatome::runJudgedGroups() {
     cmdCancel->setEnabled(false);
     cmdCF->setEnabled(false);
     m_runUnderWay = false;
+}
+
+void frmMatome::mnuPreview_Click() {
+    if (m_runUnderWay) return;
+    const QList<judgement::Line> lines = linesOf(lstFolderlist);
+    if (lines.isEmpty()) return;
+    // The run as it would go now, on the disk as it is, through services that only remember.
+    QStringList told;
+    transfer::RunVariables variables;
+    transfer::TextHost host(
+        variables, [&told](const QString& line) { told.append(line); },
+        [&told](const QString& message) { told.append(message); });
+    const auto disk = platform::diskServices();
+    transfer::DryRunServices files(*disk);
+    transfer::Execute(variables, host, files, transfer::runOptionsOf(optionStates()),
+                      runsOf(judgement::groupsOf(lines)), m_madeFolders);
+    if (told.isEmpty()) told.append(QStringLiteral("まとめるグループがありません"));
+    auto* preview = new TextDialog(this, QStringLiteral("dlgPreview"), QStringLiteral("実行内容の確認"),
+                                   told.join(u'\n'), false);  // deletes itself when closed
+    preview->show();
+}
+
+void frmMatome::mnuUndo_Click() {
+    if (m_runUnderWay) return;
+    const QList<transfer::RunSummary> runs = transfer::runHistory(transfer::journalFolder());
+    const auto last = std::find_if(runs.rbegin(), runs.rend(), [](const transfer::RunSummary& run) {
+        return run.kind == QLatin1String("run") && !run.undone;
+    });
+    if (last == runs.rend()) {
+        showMessageBox(this, kAppTitle, MessageIcon::Information, QStringLiteral("元に戻せる実行はありません。"));
+        return;
+    }
+    const QString started =
+        QDateTime::fromString(last->start, Qt::ISODateWithMs).toString(QStringLiteral("yyyy-MM-dd H:mm:ss"));
+    const QString question = QStringLiteral("次の実行を元に戻しますか?\n\n開始: %1\n項目: %2 件、操作: %3 件")
+                                 .arg(started)
+                                 .arg(last->items)
+                                 .arg(last->operations);
+    if (!askQuestion(this, kAppTitle, question)) return;
+    const platform::Result<transfer::UndoReport> report =
+        transfer::undoRun(transfer::journalFolder(), last->id, QStringLiteral("window"));
+    if (!report.ok()) {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning,
+                       QStringLiteral("元に戻せませんでした(%1)").arg(report.status.code()));
+        return;
+    }
+    QStringList told;
+    QStringList left;
+    for (const transfer::UndoLine& line : report.value.lines) {
+        told.append(line.text());
+        if (!line.restored) left.append(line.text());
+    }
+    told.append((report.value.everything ? QStringLiteral("元に戻した: ") : QStringLiteral("一部を戻せなかった: ")) +
+                last->id);
+    rtfMatomefile->setPlainText(told.join(QStringLiteral("\r\n")));
+    if (report.value.everything) {
+        showMessageBox(this, kAppTitle, MessageIcon::Information, QStringLiteral("元に戻しました。"));
+    } else {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning,
+                       QStringLiteral("次のものは変更されていたため、そのままにしました:\n") + left.join(u'\n'));
+    }
 }
 
 void frmMatome::cmdCancel_Click() {

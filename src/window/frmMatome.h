@@ -2,9 +2,11 @@
 
 #include "judgement/GroupPlan.h"
 #include "judgement/Rules.h"
+#include "platform/FileServices.h"
 #include "platform/Settings.h"
 #include "transfer/RunVariables.h"
 
+#include <QSet>
 #include <QStringList>
 #include <QWidget>
 
@@ -72,6 +74,8 @@ private:
     void mnuDelete_Click();
     void mnuHanten_Click();
     void mnuReMatome_Click();
+    void mnuPreview_Click();
+    void mnuUndo_Click();
     void ruleMenu_Click(judgement::Rule rule);
     void txtMojisuu_Change();
     void cmdCF_Click();
@@ -112,6 +116,8 @@ private:
     QAction* mnuDelete = nullptr;
     QAction* mnuHanten = nullptr;
     QAction* mnuReMatome = nullptr;
+    QAction* mnuPreview = nullptr;
+    QAction* mnuUndo = nullptr;
     QMenu* mnuPopup = nullptr;
     QAction* mnuEB = nullptr;
     QAction* mnuNumPosition = nullptr;
@@ -130,6 +136,7 @@ private:
     std::unique_ptr<WindowRunHost> m_runHost;
     std::function<void()> m_processEventsHook;
     int m_removedRows = 0;  // member rows taken out so far by the run under way
+    QSet<platform::Identity> m_madeFolders;  // made by folder creation since the last drop: never walked
     bool m_runUnderWay = false;
     bool m_unloaded = false;
 };

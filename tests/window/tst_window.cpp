@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -119,7 +120,11 @@ struct Scene {
 class TestWindow : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_state;  // the journals of the runs these tests make
+
 private Q_SLOTS:
+    void initTestCase() { qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path())); }
+
     void startUpWithoutSettings() {
         Scene s;
         QCOMPARE(s.window->windowTitle(), "くるむ 0.1.3.15");
@@ -206,8 +211,13 @@ private Q_SLOTS:
         QVERIFY(!listMenu->isVisible());
         QTest::mouseClick(s.list()->viewport(), Qt::RightButton);
         QTRY_VERIFY(listMenu->isVisible());
-        QCOMPARE(listMenu->actions().size(), 3);
-        for (QAction* action : listMenu->actions()) QVERIFY(!action->isEnabled());
+        QStringList items;
+        for (QAction* action : listMenu->actions()) {
+            if (!action->isSeparator()) items.append(action->objectName());
+        }
+        QCOMPARE(items, (QStringList{"mnuDelete", "mnuHanten", "mnuReMatome", "mnuPreview", "mnuUndo"}));
+        for (const char* item : {"mnuDelete", "mnuHanten", "mnuReMatome", "mnuPreview"})
+            QVERIFY(!s.action(item)->isEnabled());
         listMenu->hide();
     }
 
@@ -478,6 +488,70 @@ private Q_SLOTS:
         s.click("cmdEXEC");
         QVERIFY(s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText().isEmpty());
         QVERIFY(!s.control("lblComplete")->isVisible());
+    }
+
+    // The preview shows, line by line, what Execute then does, and changes nothing.
+    void previewShowsWhatExecuteDoes() {
+        Scene s;
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("2");
+        const QString leader = s.folder("gaa");
+        s.make("gaa/gab.txt", "there before");
+        s.make("gab.txt", "another file");
+        s.make("gac.txt", "c");
+        s.drop({leader, s.root + "gab.txt", s.root + "gac.txt"});
+        s.action("mnuPreview")->trigger();
+        auto* preview = s.window->findChild<QDialog*>("dlgPreview");
+        QVERIFY(preview != nullptr);
+        const QString shown = preview->findChild<QPlainTextEdit*>("txtText")->toPlainText();
+        QVERIFY(test::exists(s.root + "gab.txt"));
+        QVERIFY(!test::exists(s.root + "gaa/gab_000.txt"));
+        preview->close();
+        s.click("cmdEXEC");
+        QCOMPARE(shown, s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText());
+        QVERIFY(shown.contains(s.root + "gab_000.txt…Rename後Move"));
+    }
+
+    // Undo names the last run and asks first; answered yes, the run is taken back.
+    void undoTakesTheLastRunBack() {
+        Scene s;
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.drop({s.folder("a"), s.make("a1", "1"), s.make("a2", "2")});
+        s.click("cmdEXEC");
+        QVERIFY(test::exists(s.root + "a/a1"));
+        QStringList asked;
+        bool answer = false;
+        window::setQuestionHook([&](const window::MessageRecord& record) {
+            asked.append(record.text);
+            return answer;
+        });
+        s.action("mnuUndo")->trigger();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked[0].contains("項目: 3 件、操作: 2 件"));
+        QVERIFY(test::exists(s.root + "a/a1"));  // answered no: nothing happens
+        answer = true;
+        s.action("mnuUndo")->trigger();
+        window::setQuestionHook({});
+        QCOMPARE(test::readFile(s.root + "a1"), QByteArray("1"));
+        QCOMPARE(test::readFile(s.root + "a2"), QByteArray("2"));
+        QCOMPARE(s.texts().last(), "元に戻しました。");
+        QVERIFY(s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText().contains(s.root + "a1…元に戻した"));
+    }
+
+    // Without a journal that can be written, Execute does nothing and says why.
+    void executeNeedsAJournal() {
+        Scene s;
+        const QByteArray previous = qgetenv("XDG_STATE_HOME");
+        test::writeFile(s.root + "not-a-folder", "");
+        qputenv("XDG_STATE_HOME", QFile::encodeName(s.root + "not-a-folder"));
+        s.drop({s.folder("a"), s.make("a (1)", "1")});
+        s.click("cmdEXEC");
+        qputenv("XDG_STATE_HOME", previous);
+        QVERIFY(test::exists(s.root + "a (1)"));
+        QCOMPARE(s.messages.size(), 1);
+        QVERIFY(s.messages[0].text.startsWith("実行の記録を書けないため"));
+        QVERIFY(s.control("cmdEXEC")->isEnabled());
     }
 
     void savingFailsInAReadOnlyFolder() {
