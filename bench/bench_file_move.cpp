@@ -11,8 +11,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <vector>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
     const double plain = median(ours);
     const double recorded = median(journaled);
     const double moved = median(peer);
-    std::printf("FileMove2 of %d files: %.0f ms   mv: %.0f ms   speed ratio %.2f\n", kFiles, plain, moved, moved / plain);
+    std::printf("FileMove2 of %d files: %.0f ms   mv: %.0f ms   speed ratio %.2f\n", kFiles, plain, moved,
+                moved / plain);
     std::printf("FileMove2 of %d files, journaled: %.0f ms   journal's cost %.1f%%\n", kFiles, recorded,
                 100.0 * (recorded - plain) / plain);
     return 0;

@@ -74,7 +74,8 @@ Status AppendLog::grow(qint64 atLeast) {
     if (map == MAP_FAILED) return detail::lastError();
     // The new pages made writable now, in one call, rather than one fault at a time while
     // the run writes its lines (a hint: kernels without it fault as before).
-    ::madvise(static_cast<char*>(map) + m_capacity, static_cast<std::size_t>(capacity - m_capacity), MADV_POPULATE_WRITE);
+    ::madvise(static_cast<char*>(map) + m_capacity, static_cast<std::size_t>(capacity - m_capacity),
+              MADV_POPULATE_WRITE);
     m_map = static_cast<char*>(map);
     m_capacity = capacity;
     return {};

@@ -5,6 +5,8 @@
 #include "platform/Paths.h"
 
 #include <QFile>
+#include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <array>
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -173,6 +176,53 @@ private:
     std::vector<Entry> m_entries;
 };
 
+// The names of the folders where the run keeps looking for names that are not there (a
+// destination that receives many files): after enough such lookups the folder is listed
+// once, and from then on a name not in the list is answered missing without asking the
+// disk. The run's own operations keep the lists up to date. A name that another program
+// takes meanwhile is met by the no-replace operation itself, which never replaces it.
+class KnownNames {
+public:
+    // Whether the name is known to be free in the folder; nothing when the folder is not known.
+    std::optional<bool> free(const QByteArray& folder, const QByteArray& name) const {
+        const auto names = m_names.constFind(folder);
+        if (names == m_names.constEnd()) return std::nullopt;
+        return !names->contains(name);
+    }
+
+    // A lookup in the folder found nothing; often enough, and the folder is listed.
+    void missed(const QByteArray& folder, int fd) {
+        constexpr int kListAfter = 64;
+        if (++m_misses[folder] != kListAfter) return;
+        const int listing = retry([&] { return os().openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
+        if (listing < 0) return;
+        const FolderStream stream(os().fdopendir(listing));
+        if (!stream) {
+            os().close(listing);
+            return;
+        }
+        QSet<QByteArray> names;
+        errno = 0;
+        while (const struct dirent* entry = os().readdir(stream.get())) names.insert(QByteArray(entry->d_name));
+        if (errno == 0) m_names.insert(folder, std::move(names));
+    }
+
+    void added(const QByteArray& folder, const QByteArray& name) {
+        if (const auto names = m_names.find(folder); names != m_names.end()) names->insert(name);
+    }
+    void removed(const QByteArray& folder, const QByteArray& name) {
+        if (const auto names = m_names.find(folder); names != m_names.end()) names->remove(name);
+    }
+    void forget(const QByteArray& folder) {
+        m_names.remove(folder);
+        m_misses.remove(folder);
+    }
+
+private:
+    QHash<QByteArray, QSet<QByteArray>> m_names;
+    QHash<QByteArray, int> m_misses;
+};
+
 class RealFileServices final : public FileServices {
 public:
     explicit RealFileServices(bool keepFoldersOpen) : m_keepFoldersOpen(keepFoldersOpen) {}
@@ -180,9 +230,14 @@ public:
     Result<EntryInfo> probe(const QString& path) override {
         struct statx info {};
         const detail::Place entry = placeOf(path);
+        const bool relative = entry.folder != AT_FDCWD;
+        if (relative && m_names.free(entry.folderPath, entry.name).value_or(false)) return {};
         if (os().statx(entry.folder, entry.c(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info) == 0)
             return {detail::entryInfoOf(info), {}};
-        if (errno == ENOENT || errno == ENOTDIR) return {};  // nothing at that path
+        if (errno == ENOENT || errno == ENOTDIR) {
+            if (relative && errno == ENOENT) m_names.missed(entry.folderPath, entry.folder);
+            return {};  // nothing at that path
+        }
         return {{}, lastError()};
     }
 
@@ -257,23 +312,35 @@ public:
 
     Status createFolder(const QString& path, const QString& model) override {
         const detail::Place folder = placeOf(path);
+        m_names.added(folder.folderPath, folder.name);  // taken, whether by this call or another program
         if (model.isEmpty()) return detail::statusOf(os().mkdirat(folder.folder, folder.c(), 0777));
         return detail::createFolderLike(folder, placeOf(model));
     }
 
     Status removeEmptyFolder(const QString& path) override {
-        const QByteArray encoded = encodePath(path);
+        const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
         m_folders.forget(encoded);
+        m_names.forget(encoded);
         const detail::Place folder = placeOf(path);
-        return detail::statusOf(os().unlinkat(folder.folder, folder.c(), AT_REMOVEDIR));
+        const Status removed = detail::statusOf(os().unlinkat(folder.folder, folder.c(), AT_REMOVEDIR));
+        if (removed.ok()) m_names.removed(folder.folderPath, folder.name);
+        return removed;
     }
 
     PlaceResult moveFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) override {
-        return detail::moveFileNoReplace(placeOf(source), placeOf(destination), keepGoing);
+        const detail::Place from = placeOf(source);
+        const detail::Place to = placeOf(destination);
+        const PlaceResult placed = detail::moveFileNoReplace(from, to, keepGoing);
+        if (placed.outcome != PlaceOutcome::Failed) m_names.added(to.folderPath, to.name);
+        if (placed.outcome == PlaceOutcome::Placed) m_names.removed(from.folderPath, from.name);
+        return placed;
     }
 
     PlaceResult copyFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) override {
-        return detail::copyFileNoReplace(placeOf(source), placeOf(destination), keepGoing);
+        const detail::Place to = placeOf(destination);
+        const PlaceResult placed = detail::copyFileNoReplace(placeOf(source), to, keepGoing);
+        if (placed.outcome != PlaceOutcome::Failed) m_names.added(to.folderPath, to.name);
+        return placed;
     }
 
     Result<bool> sameContents(const QString& first, const QString& second, const KeepGoing& keepGoing) override {
@@ -281,7 +348,10 @@ public:
     }
 
     Status deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing) override {
-        return detail::deleteDuplicate(placeOf(source), placeOf(keeper), keepGoing);
+        const detail::Place from = placeOf(source);
+        const Status deleted = detail::deleteDuplicate(from, placeOf(keeper), keepGoing);
+        if (deleted.ok()) m_names.removed(from.folderPath, from.name);
+        return deleted;
     }
 
 private:
@@ -299,6 +369,7 @@ private:
 
     bool m_keepFoldersOpen;
     FolderCache m_folders;
+    KnownNames m_names;
 };
 
 }  // namespace

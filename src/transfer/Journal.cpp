@@ -183,9 +183,17 @@ Status JournalingServices::removeEmptyFolder(const QString& path) {
         [&] { return m_disk.removeEmptyFolder(path); });
 }
 
+platform::Result<platform::EntryInfo> JournalingServices::probe(const QString& path) {
+    const platform::Result<platform::EntryInfo> info = m_disk.probe(path);
+    if (info.ok()) m_recent = {m_recent[1], {path, info.value}};
+    return info;
+}
+
 PlaceResult JournalingServices::place(const char* operation, const QString& source, const QString& destination,
                                       const platform::KeepGoing& keepGoing) {
-    const platform::EntryInfo file = m_disk.probe(source).value;
+    const auto recent =
+        std::find_if(m_recent.cbegin(), m_recent.cend(), [&](const auto& entry) { return entry.first == source; });
+    const platform::EntryInfo file = recent != m_recent.cend() ? recent->second : m_disk.probe(source).value;
     const platform::Result<qint64> number = m_journal.begin(JournalLine()
                                                                 .text("op", QString::fromLatin1(operation))
                                                                 .text("from", source)

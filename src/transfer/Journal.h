@@ -8,7 +8,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <memory>
+#include <utility>
 
 // The run journal: one file per run under the state folder's "runs", in JSON Lines. Its
 // first line tells the run (its start, where it came from, its arguments and options);
@@ -84,7 +86,7 @@ class JournalingServices final : public platform::FileServices {
 public:
     JournalingServices(platform::FileServices& disk, Journal& journal) : m_disk(disk), m_journal(journal) {}
 
-    platform::Result<platform::EntryInfo> probe(const QString& path) override { return m_disk.probe(path); }
+    platform::Result<platform::EntryInfo> probe(const QString& path) override;
     platform::Result<QList<platform::Identity>> folderChain(const QString& path) override {
         return m_disk.folderChain(path);
     }
@@ -112,6 +114,9 @@ private:
 
     platform::FileServices& m_disk;
     Journal& m_journal;
+    // The last entries the run asked about: what the journal records of a file the run has
+    // just looked at is taken from here, without asking the disk again.
+    std::array<std::pair<QString, platform::EntryInfo>, 2> m_recent;
 };
 
 }  // namespace kurumu::transfer

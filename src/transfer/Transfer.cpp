@@ -142,7 +142,9 @@ void Transfer::transferItem(const QString& item, const QString& destinationFolde
     const EntryKind kind = info.ok() ? info.value.kind : EntryKind::Missing;
     // The destination is worked on as the folder it names, so that a link on its way,
     // even one that the run itself moves, cannot lead the run elsewhere.
-    const platform::Result<QString> real = m_files.realFolder(destinationFolder);
+    if (destinationFolder != m_destination.given)
+        m_destination = {destinationFolder, m_files.realFolder(destinationFolder)};
+    const platform::Result<QString>& real = m_destination.real;
     const QString into = real.ok() ? real.value : destinationFolder;
     // A group's leader that is a link to a folder stands for that folder.
     const bool leaderLink = kind == EntryKind::Link && destinationFolder == item + platform::kSeparator && real.ok();

@@ -68,6 +68,10 @@ private:
     TransferHost& m_host;
     platform::FileServices& m_files;
     RunOptions m_options;
+    struct Destination {
+        QString given;
+        platform::Result<QString> real;
+    } m_destination;                           // the run's destination, resolved once
     QHash<QString, Chain> m_chains;            // folders' identities by path, while the run changes no folder
     QSet<platform::Identity> m_targetFolders;  // written into by this run: never walked as sources
     int m_depth = 0;

@@ -43,9 +43,9 @@ struct UndoReport {
 };
 
 // Takes back the run named (when the id is empty, the last run that is not itself an undo
-// and was not taken back already; ENOENT when there is none), through its journal in reverse order, with the same no-replace,
-// complete-or-nothing operations as a run, itself journaled. Whatever changed since the
-// run is left as it is and reported by its path; the rest is still done.
+// and was not taken back already; ENOENT when there is none), through its journal in reverse order, with the same
+// no-replace, complete-or-nothing operations as a run, itself journaled. Whatever changed since the run is left as it
+// is and reported by its path; the rest is still done.
 platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId, const QString& origin);
 
 }  // namespace kurumu::transfer

@@ -38,8 +38,8 @@ TextDialog::TextDialog(QWidget* parent, const QString& name, const QString& titl
 }
 
 void TextDialog::save() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("ログを保存"), QStringLiteral("kurumu-log.txt"),
-                                                      QStringLiteral("テキスト (*.txt)"));
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("ログを保存"), QStringLiteral("kurumu-log.txt"), QStringLiteral("テキスト (*.txt)"));
     if (path.isEmpty()) return;
     const QByteArray bytes = m_text->toPlainText().toUtf8() + '\n';
     const platform::Status saved =

@@ -135,7 +135,7 @@ private:
     transfer::RunVariables m_runVariables;
     std::unique_ptr<WindowRunHost> m_runHost;
     std::function<void()> m_processEventsHook;
-    int m_removedRows = 0;  // member rows taken out so far by the run under way
+    int m_removedRows = 0;                   // member rows taken out so far by the run under way
     QSet<platform::Identity> m_madeFolders;  // made by folder creation since the last drop: never walked
     bool m_runUnderWay = false;
     bool m_unloaded = false;
