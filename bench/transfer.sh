@@ -11,6 +11,8 @@ work=${1:-$(mktemp -d /var/tmp/kurumu-bench.XXXXXX)}
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+# Every run writes its journal, as it does for a user; here into the work folder.
+export XDG_STATE_HOME="$work/state"
 
 now() { date +%s%N; }
 best() { sort -n | head -n 1; }

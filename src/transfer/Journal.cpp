@@ -11,6 +11,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 
 namespace kurumu::transfer {
 
@@ -57,6 +58,12 @@ const char* outcomeName(PlaceOutcome outcome) {
             break;
     }
     return "failed";
+}
+
+// The time of day in nanoseconds, as the file system stamps a status change.
+qint64 nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 QString familyName(const Family& family) {
@@ -152,7 +159,7 @@ platform::Result<qint64> Journal::begin(JournalLine operation) {
 
 void Journal::done(qint64 number, const char* outcome, int error) {
     JournalLine line;
-    line.number("done", number).text("outcome", QString::fromLatin1(outcome));
+    line.number("done", number).text("outcome", QString::fromLatin1(outcome)).number("time", nowNs());
     if (error != 0) line.number("error", error);
     (void)m_log.append(line.finished());
 }
@@ -183,24 +190,10 @@ Status JournalingServices::removeEmptyFolder(const QString& path) {
         [&] { return m_disk.removeEmptyFolder(path); });
 }
 
-platform::Result<platform::EntryInfo> JournalingServices::probe(const QString& path) {
-    const platform::Result<platform::EntryInfo> info = m_disk.probe(path);
-    if (info.ok()) m_recent = {m_recent[1], {path, info.value}};
-    return info;
-}
-
 PlaceResult JournalingServices::place(const char* operation, const QString& source, const QString& destination,
                                       const platform::KeepGoing& keepGoing) {
-    const auto recent =
-        std::find_if(m_recent.cbegin(), m_recent.cend(), [&](const auto& entry) { return entry.first == source; });
-    const platform::EntryInfo file = recent != m_recent.cend() ? recent->second : m_disk.probe(source).value;
-    const platform::Result<qint64> number = m_journal.begin(JournalLine()
-                                                                .text("op", QString::fromLatin1(operation))
-                                                                .text("from", source)
-                                                                .text("to", destination)
-                                                                .number("size", file.length)
-                                                                .number("mtime", file.modifiedNs)
-                                                                .number("mode", file.mode));
+    const platform::Result<qint64> number = m_journal.begin(
+        JournalLine().text("op", QString::fromLatin1(operation)).text("from", source).text("to", destination));
     if (!number.ok()) return {PlaceOutcome::Failed, number.status};
     const bool move = operation[0] == 'm';
     const PlaceResult placed =

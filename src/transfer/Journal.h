@@ -8,15 +8,15 @@
 #include <QString>
 #include <QStringList>
 
-#include <array>
 #include <memory>
-#include <utility>
 
 // The run journal: one file per run under the state folder's "runs", in JSON Lines. Its
 // first line tells the run (its start, where it came from, its arguments and options);
 // then every operation has a line written before it is tried and a line once it is done,
-// with what an undo needs to check and restore. A run killed at any moment leaves a
-// journal that says which operations may have happened.
+// with the time it was done: a file whose status changed after that time has been changed
+// since the run, and an undo leaves it. What an undo must restore that the disk no longer
+// holds (a duplicate's own mode and times, a removed folder's mode) is in the first line.
+// A run killed at any moment leaves a journal that says which operations may have happened.
 namespace kurumu::transfer {
 
 // One line of the journal, built field by field.
@@ -86,7 +86,7 @@ class JournalingServices final : public platform::FileServices {
 public:
     JournalingServices(platform::FileServices& disk, Journal& journal) : m_disk(disk), m_journal(journal) {}
 
-    platform::Result<platform::EntryInfo> probe(const QString& path) override;
+    platform::Result<platform::EntryInfo> probe(const QString& path) override { return m_disk.probe(path); }
     platform::Result<QList<platform::Identity>> folderChain(const QString& path) override {
         return m_disk.folderChain(path);
     }
@@ -114,9 +114,6 @@ private:
 
     platform::FileServices& m_disk;
     Journal& m_journal;
-    // The last entries the run asked about: what the journal records of a file the run has
-    // just looked at is taken from here, without asking the disk again.
-    std::array<std::pair<QString, platform::EntryInfo>, 2> m_recent;
 };
 
 }  // namespace kurumu::transfer

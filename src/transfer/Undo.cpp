@@ -31,6 +31,7 @@ constexpr qint64 kJournalLimit = qint64{1} << 31;
 struct Operation {
     QJsonObject line;
     std::optional<QString> outcome;
+    qint64 doneNs = 0;  // when it was done; 0 when the run was killed before it said
 
     QString text(const char* key) const { return line.value(QLatin1String(key)).toString(); }
     qint64 number(const char* key) const { return line.value(QLatin1String(key)).toInteger(); }
@@ -59,8 +60,10 @@ std::optional<ReadJournal> readJournal(const QString& path) {
             journal.operations.append({line, std::nullopt});
         } else if (line.contains(QLatin1String("done"))) {
             const auto found = byNumber.constFind(line.value(QLatin1String("done")).toInteger());
-            if (found != byNumber.constEnd())
+            if (found != byNumber.constEnd()) {
                 journal.operations[*found].outcome = line.value(QLatin1String("outcome")).toString();
+                journal.operations[*found].doneNs = line.value(QLatin1String("time")).toInteger();
+            }
         } else if (line.contains(QLatin1String("end"))) {
             journal.end = line.value(QLatin1String("end")).toString();
         }
@@ -110,8 +113,10 @@ private:
         return info.value;
     }
 
-    static bool sameAsRecorded(const EntryInfo& info, const Operation& operation) {
-        return info.length == operation.number("size") && info.modifiedNs == operation.number("mtime");
+    // Nothing has changed the entry since the operation put it there: any change of its
+    // bytes or its attributes sets its status change time, which no program can set back.
+    static bool unchangedSince(const EntryInfo& info, const Operation& operation) {
+        return operation.doneNs == 0 || info.changedNs <= operation.doneNs;
     }
 
     void restored(const QString& path) { m_report.lines.append({path, true, {}}); }
@@ -125,22 +130,27 @@ private:
     }
 
     // A source set aside by a run killed in the middle of removing it, found by its
-    // hidden name, its length and its time.
-    std::optional<QString> setAside(const QString& path, const Operation& operation) {
+    // hidden name and by holding the bytes of the file the operation put in its place.
+    std::optional<QString> setAside(const QString& path, const QString& placed) {
         const platform::Result<platform::FolderListing> listing =
             m_files.listFolder(platform::GetParentfolderName(path));
         if (!listing.ok()) return std::nullopt;
         for (const QString& candidate : listing.value.files) {
             if (!platform::GetFileName(candidate).startsWith(QLatin1String(".kurumu-aside-"))) continue;
-            const std::optional<EntryInfo> info = entry(candidate);
-            if (info && sameAsRecorded(*info, operation)) return candidate;
+            const platform::Result<bool> same = m_files.sameContents(candidate, placed, {});
+            if (same.ok() && same.value) return candidate;
         }
         return std::nullopt;
     }
 
+    // The file whose bytes the source held: where the operation put them.
+    static QString placedOf(const Operation& operation) {
+        return operation.text("op") == QLatin1String("duplicate") ? operation.text("keeper") : operation.text("to");
+    }
+
     void clearAside(const Operation& operation) {
         const QString source = operation.text("from");
-        while (const std::optional<QString> aside = setAside(source, operation)) {
+        while (const std::optional<QString> aside = setAside(source, placedOf(operation))) {
             if (!entry(source)) {
                 moveBack(*aside, source);
             } else if (!m_files.deleteDuplicate(*aside, source, {}).ok()) {
@@ -163,11 +173,10 @@ private:
         const std::optional<EntryInfo> there = entry(destination);
         const std::optional<EntryInfo> back = entry(source);
         if (!there) {
-            if (back) return;  // never moved, or already back
-            if (const auto aside = setAside(source, operation)) return moveBack(*aside, source);
-            return left(destination, QStringLiteral("見つからない"));
+            if (!back) left(destination, QStringLiteral("見つからない"));
+            return;  // or never moved, or already back
         }
-        if (!sameAsRecorded(*there, operation)) return left(destination, QStringLiteral("変更されている"));
+        if (!unchangedSince(*there, operation)) return left(destination, QStringLiteral("変更されている"));
         if (!back) return moveBack(destination, source);
         // Both there: a run killed between copying across file systems and removing the
         // source. The copy goes once it is proved to hold the source's bytes.
@@ -181,7 +190,7 @@ private:
         const QString copy = operation.text("to");
         const std::optional<EntryInfo> there = entry(copy);
         if (!there) return;
-        if (!sameAsRecorded(*there, operation)) return left(copy, QStringLiteral("変更されている"));
+        if (!unchangedSince(*there, operation)) return left(copy, QStringLiteral("変更されている"));
         if (!entry(source)) return left(copy, QStringLiteral("元のファイルが見つからない"));
         // Removed only when it still holds the bytes of its original, proved byte for byte.
         const Status removed = m_files.deleteDuplicate(copy, source, {});
@@ -194,7 +203,7 @@ private:
         const QString source = operation.text("from");
         const QString keeper = operation.text("keeper");
         if (entry(source)) return;  // never deleted, or already made again
-        if (const auto aside = setAside(source, operation)) return moveBack(*aside, source);
+        if (const auto aside = setAside(source, keeper)) return moveBack(*aside, source);
         const std::optional<EntryInfo> kept = entry(keeper);
         if (!kept || kept->kind != EntryKind::File)
             return left(source, QStringLiteral("同じ内容のファイルが見つからない"));

@@ -204,9 +204,9 @@ private Q_SLOTS:
         const QList<QByteArray> lines = test::readFile(journal).trimmed().split('\n');
         QCOMPARE(lines.size(), 4);
         QVERIFY(lines[0].startsWith("{\"kurumu\":\"run\""));
-        const QByteArray move = "{\"op\":\"move\",\"from\":\"" + QFile::encodeName(s.root) + "a\",\"to\":\"";
-        QVERIFY(lines[1].startsWith(move));
-        QCOMPARE(lines[2], "{\"done\":1,\"outcome\":\"done\"}");
+        QCOMPARE(lines[1], "{\"op\":\"move\",\"from\":\"" + QFile::encodeName(s.root) + "a\",\"to\":\"" +
+                               QFile::encodeName(s.root) + "G/a\",\"n\":1}");
+        QVERIFY(lines[2].startsWith("{\"done\":1,\"outcome\":\"done\",\"time\":"));
         QCOMPARE(lines[3], "{\"end\":\"finished\"}");
         for (int i = 0; i < transfer::kJournalsKept + 3; ++i) s.run({}, {});
         QCOMPARE(platform::filesIn(s.journals).size(), transfer::kJournalsKept);
