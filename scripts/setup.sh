@@ -3,7 +3,7 @@
 # quick when everything is there already.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev fonts-ipafont-gothic xvfb xauth zlib1g-dev util-linux time)
+packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic xvfb xauth zlib1g-dev util-linux time)
 
 missing=()
 for package in "${packages[@]}"; do

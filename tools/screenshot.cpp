@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
     const QTemporaryDir work;
     QDir::setCurrent(work.path());
     QStringList paths;
-    for (const char* name : {"写真（１）.jpg", "写真（２）.jpg", "写真（３）.jpg", "trip (1).mp4", "trip (2).mp4",
-                             "memo.txt"}) {
+    for (const char* name :
+         {"写真（１）.jpg", "写真（２）.jpg", "写真（３）.jpg", "trip (1).mp4", "trip (2).mp4", "memo.txt"}) {
         const QString path = work.filePath(QString::fromUtf8(name));
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly)) return 1;

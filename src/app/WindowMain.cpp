@@ -8,7 +8,10 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +44,11 @@ int runWindow(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("kurumu"));
     QApplication::setApplicationVersion(QStringLiteral("0.1.3.15"));
     platform::SignalCloser closer;
+    // Qt's own texts (dialog buttons, standard menus) in Japanese, as the rest of the window.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
 
     window::frmMatome window;
     QObject::connect(&closer, &platform::SignalCloser::closeRequested, &window, &QWidget::close);

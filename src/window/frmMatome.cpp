@@ -31,11 +31,19 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
+#include <QToolTip>
 #include <QUrl>
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <utility>
+
+// The window's resources live in this static library: they are registered by hand.
+static void initResources() {
+    Q_INIT_RESOURCE(kurumu);
+}
 
 namespace kurumu::window {
 
@@ -54,6 +62,7 @@ constexpr int kOuterHeight = 3975;
 constexpr int kListWidthMargin = 850;
 constexpr int kListHeightMargin = 2100;
 constexpr int kButtonTopMargin = 1200;
+constexpr int kProgressHeight = 255;
 
 std::vector<transfer::Group> runsOf(const std::vector<judgement::Group>& groups) {
     std::vector<transfer::Group> runs;
@@ -62,55 +71,13 @@ std::vector<transfer::Group> runsOf(const std::vector<judgement::Group>& groups)
     return runs;
 }
 
-// Each row keeps the item it shows, so that every command acts on the item and never
-// reads a path back from the row's text.
-constexpr int kNameRole = Qt::UserRole;
-constexpr int kParentRole = Qt::UserRole + 1;
-constexpr int kMarkedRole = Qt::UserRole + 2;
-
-judgement::Line lineAt(const QListWidget* list, int row) {
-    const QListWidgetItem* shown = list->item(row);
-    return {{shown->data(kNameRole).toString(), shown->data(kParentRole).toString()},
-            shown->data(kMarkedRole).toBool()};
-}
-
-void showLine(QListWidgetItem* row, const judgement::Line& line) {
-    row->setText(line.text());
-    row->setData(kNameRole, line.item.name);
-    row->setData(kParentRole, line.item.parent);
-    row->setData(kMarkedRole, line.marked);
-}
-
-QList<judgement::Line> linesOf(const QListWidget* list) {
-    QList<judgement::Line> lines;
-    lines.reserve(list->count());
-    for (int row = 0; row < list->count(); ++row) lines.append(lineAt(list, row));
-    return lines;
-}
-
-QList<judgement::Item> itemsOf(const QListWidget* list) {
-    QList<judgement::Item> items;
-    items.reserve(list->count());
-    for (int row = 0; row < list->count(); ++row) items.append(lineAt(list, row).item);
-    return items;
-}
-
-void setLines(QListWidget* list, const QList<judgement::Line>& lines) {
+// Fills a list with the texts of its lines, in order.
+void showTexts(QListWidget* list, const QList<judgement::Line>& lines) {
+    QStringList texts;
+    texts.reserve(lines.size());
+    for (const judgement::Line& line : lines) texts.append(line.text());
     list->clear();
-    for (const judgement::Line& line : lines) {
-        auto* row = new QListWidgetItem();
-        showLine(row, line);
-        list->addItem(row);  // the list owns its rows
-    }
-}
-
-// Fills the stored list, which keeps itself sorted.
-void setStoredItems(QListWidget* list, QList<judgement::Item> items) {
-    judgement::sortItems(items);
-    QList<judgement::Line> lines;
-    lines.reserve(items.size());
-    for (judgement::Item& item : items) lines.append({std::move(item), false});
-    setLines(list, lines);
+    list->addItems(texts);
 }
 
 QStringList localPaths(const QMimeData* data) {
@@ -164,14 +131,19 @@ public:
         if (!end.stopped) m_window.txtPath->setAcceptDrops(true);
         m_window.rtfMatomefile->setPlainText(end.resultText);
         m_window.setCaptionTimes(end.startTime, end.endTime);
+        m_window.keepLog(end);
     }
     void groupReached(std::size_t group, const QString& destinationFolder) override {
         m_window.txtPath->setText(destinationFolder);
-        // The members leave the list as their group is taken.
-        m_window.removeMemberRows(m_groups[group]);
+        if (!m_groups[group].runs()) return;
         m_window.lstFolderlist->show();
     }
-    void groupEnded(std::size_t, qsizetype) override { m_window.lstFolderlist->hide(); }
+    void groupEnded(std::size_t group, qsizetype membersDone) override {
+        // The lines of the members that went through leave the list; those of the members
+        // that a stop or an error left where they are stay.
+        m_window.removeMemberRows(m_groups[group], membersDone);
+        m_window.lstFolderlist->hide();
+    }
 
     void setGroups(std::vector<judgement::Group> groups) { m_groups = std::move(groups); }
 
@@ -181,6 +153,7 @@ private:
 };
 
 frmMatome::frmMatome(QWidget* parent) : QWidget(parent), m_runHost(std::make_unique<WindowRunHost>(*this)) {
+    initResources();
     setObjectName(QStringLiteral("frmMatome"));
     setWindowIcon(QIcon(QStringLiteral(":/kurumu/kurumu-48.png")));
     setFont(japaneseFont({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")},
@@ -189,7 +162,63 @@ frmMatome::frmMatome(QWidget* parent) : QWidget(parent), m_runHost(std::make_uni
     createControls();
     createMenus();
     setTabOrder();
+    describeControls();
+    createKeys();
     Form_Initialize();
+    keepMinimumSize(sizeFromTwips(kOuterWidth - kClientWidth, kOuterHeight - kClientHeight));
+}
+
+// The window manager is told the smallest outer size, through the client size it leaves
+// with the frame the window has (the built frame until it has one).
+void frmMatome::keepMinimumSize(const QSize& frame) {
+    const QSize smallest = sizeFromTwips(kOuterWidth, kOuterHeight) - frame;
+    if (minimumSize() != smallest) setMinimumSize(smallest);
+    if (width() < smallest.width() || height() < smallest.height()) resize(size().expandedTo(smallest));
+}
+
+// Names and short Japanese hints for whoever reads the window with a screen reader or
+// a mouse pointer resting on a control.
+void frmMatome::describeControls() {
+    const auto describe = [](QWidget* control, const QString& name, const QString& hint) {
+        control->setAccessibleName(name);
+        control->setToolTip(hint);
+    };
+    describe(txtMojisuu, QStringLiteral("一致させる文字数"),
+             QStringLiteral("名前の最初から何文字が一致したらまとめるか(「使用しない」のとき)"));
+    describe(lstFolderlist, QStringLiteral("項目の一覧"),
+             QStringLiteral("ファイルやフォルダをここにドロップします。「└」の行は上のグループに入ります"));
+    describe(cmdEXEC, QStringLiteral("実行"), QStringLiteral("各グループを先頭の項目のフォルダへまとめます"));
+    describe(cmdCancel, QStringLiteral("中止"), QStringLiteral("実行中の処理を止めます"));
+    describe(cmdCF, QStringLiteral("C.F."),
+             QStringLiteral("グループごとに先頭の項目の名前でフォルダを作り、グループをそこへまとめるようにします"));
+    describe(prgbShinkou, QStringLiteral("進み具合"), QStringLiteral("実行中の項目の数"));
+    describe(lblComplete, QStringLiteral("完了"), QStringLiteral("最後の実行の結果"));
+    describe(lblMojisuu1, lblMojisuu1->text(), {});
+    describe(lblMojisuu2, lblMojisuu2->text(), {});
+}
+
+// The keyboard does what the mouse does: the Menu key and Shift+F10 open the popup of the
+// control that has the focus, Delete deletes the selected lines.
+void frmMatome::createKeys() {
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
+        auto* popupKey = new QShortcut(keys, this);  // owned by the window as its Qt child
+        connect(popupKey, &QShortcut::activated, this, &frmMatome::openPopupFromKeyboard);
+    }
+    auto* deleteKey = new QShortcut(QKeySequence::Delete, lstFolderlist, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(deleteKey, &QShortcut::activated, this, [this] {
+        if (mnuDelete->isEnabled()) mnuDelete_Click();
+    });
+}
+
+void frmMatome::openPopupFromKeyboard() {
+    if (lstFolderlist->hasFocus()) {
+        QListWidgetItem* current = lstFolderlist->currentItem();
+        const QRect at = current != nullptr ? lstFolderlist->visualItemRect(current) : QRect();
+        lstFolderlist_MouseDown(Qt::RightButton, lstFolderlist->viewport()->mapToGlobal(at.bottomLeft()));
+        return;
+    }
+    const QWidget* focused = focusWidget() != nullptr ? focusWidget() : this;
+    if (mnuPopup->isEnabled()) mnuPopup->popup(focused->mapToGlobal(focused->rect().bottomLeft()));
 }
 
 frmMatome::~frmMatome() = default;
@@ -212,7 +241,12 @@ void frmMatome::createControls() {
     lstFolderlist = named(new QListWidget(this), QStringLiteral("lstFolderlist"));
     lstFolderlist->setGeometry(rectFromTwips(360, 800, 3375, 2040));
     lstFolderlist->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lstFolderlist->setUniformItemSizes(true);
+    // Long lines scroll sideways, whole: each line is as wide as its text. (Lines of one
+    // height are still laid out in batches, so a drop of 100,000 lines stays quick.)
+    lstFolderlist->setUniformItemSizes(false);
+    lstFolderlist->setLayoutMode(QListView::Batched);
+    lstFolderlist->setTextElideMode(Qt::ElideNone);
+    lstFolderlist->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     lstFolderlist->setFont(japaneseFont(
         {QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans Mono CJK JP")}, 9));
     lstFolderlist->viewport()->setAcceptDrops(true);
@@ -232,7 +266,7 @@ void frmMatome::createControls() {
     rtfMatomefile = named(new QPlainTextEdit(this), QStringLiteral("rtfMatomefile"));
     rtfMatomefile->hide();
     prgbShinkou = named(new QProgressBar(this), QStringLiteral("prgbShinkou"));
-    prgbShinkou->setGeometry(rectFromTwips(0, 3315, 4200, 255));
+    prgbShinkou->setGeometry(rectFromTwips(0, 3315, 4200, kProgressHeight));
     prgbShinkou->setTextVisible(false);
     prgbShinkou->hide();
     txtPath = named(new QLineEdit(this), QStringLiteral("txtPath"));
@@ -252,9 +286,12 @@ void frmMatome::createControls() {
         named(new QLabel(QStringLiteral("ファイル/フォルダ名の最初から"), this), QStringLiteral("lblMojisuu1"));
     lblMojisuu1->setGeometry(rectFromTwips(600, 120, 3255, 255));
 
-    // A press on a label or the progress bar is not a press on the window's background.
+    // A press on a label or the progress bar is not a press on the window's background; no
+    // control opens a menu of its own (the count box's would be Qt's, not this program's).
     for (QWidget* control : std::initializer_list<QWidget*>{lblComplete, lblMojisuu1, lblMojisuu2, prgbShinkou})
         control->setAttribute(Qt::WA_NoMousePropagation);
+    for (QWidget* control : std::initializer_list<QWidget*>{this, txtMojisuu, lstFolderlist})
+        control->setContextMenuPolicy(Qt::NoContextMenu);
 
     connect(cmdCF, &QPushButton::clicked, this, &frmMatome::cmdCF_Click);
     connect(cmdEXEC, &QPushButton::clicked, this, &frmMatome::cmdEXEC_Click);
@@ -284,6 +321,8 @@ void frmMatome::createMenus() {
     mnuPreview = named(mnuListProcess->addAction(QStringLiteral("実行内容を確認…")), QStringLiteral("mnuPreview"));
     mnuPreview->setEnabled(false);
     mnuUndo = named(mnuListProcess->addAction(QStringLiteral("元に戻す…")), QStringLiteral("mnuUndo"));
+    mnuShowLog = named(mnuListProcess->addAction(QStringLiteral("ログを表示…")), QStringLiteral("mnuShowLog"));
+    mnuShowLog->setEnabled(false);
 
     mnuPopup = named(new QMenu(QStringLiteral("ポップアップ"), this), QStringLiteral("mnuPopup"));
     mnuEB = addOptionItem(mnuPopup, QStringLiteral("mnuEB"), QStringLiteral("実行ボタンを使う"), false);
@@ -315,6 +354,7 @@ void frmMatome::createMenus() {
     connect(mnuReMatome, &QAction::triggered, this, &frmMatome::mnuReMatome_Click);
     connect(mnuPreview, &QAction::triggered, this, &frmMatome::mnuPreview_Click);
     connect(mnuUndo, &QAction::triggered, this, &frmMatome::mnuUndo_Click);
+    connect(mnuShowLog, &QAction::triggered, this, &frmMatome::mnuShowLog_Click);
     connect(mnuFolderName, &QAction::triggered, this, &frmMatome::mnuFolderName_Click);
     for (const judgement::Rule rule : judgement::kAllRules) {
         connect(ruleAction(rule), &QAction::triggered, this, [this, rule] { ruleMenu_Click(rule); });
@@ -442,6 +482,7 @@ void frmMatome::Form_Resize() {
     // The outer size counts the frame; before the window has one, the built frame stands in.
     QSize frame = frameGeometry().size() - size();
     if (frame.isEmpty()) frame = sizeFromTwips(kOuterWidth - kClientWidth, kOuterHeight - kClientHeight);
+    keepMinimumSize(frame);
     int outerWidth = toTwips(width() + frame.width());
     int outerHeight = toTwips(height() + frame.height());
     if (outerHeight < kOuterHeight || outerWidth < kOuterWidth) {
@@ -453,6 +494,9 @@ void frmMatome::Form_Resize() {
     lstFolderlist->resize(toPixels(outerWidth - kListWidthMargin), toPixels(outerHeight - kListHeightMargin));
     const int buttonTop = toPixels(outerHeight - kButtonTopMargin);
     for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF, cmdDelete}) button->move(button->x(), buttonTop);
+    // The progress bar runs along the bottom edge, across the whole width.
+    const int barHeight = toPixels(kProgressHeight);
+    prgbShinkou->setGeometry(0, toPixels(outerHeight) - frame.height() - barHeight, width(), barHeight);
 }
 
 void frmMatome::mousePressEvent(QMouseEvent* event) {
@@ -461,6 +505,9 @@ void frmMatome::mousePressEvent(QMouseEvent* event) {
 }
 
 void frmMatome::Form_MouseDown(Qt::MouseButton button, const QPoint& globalPosition) {
+    // A press over a control (a button, the count box, a label, the progress bar, enabled
+    // or not) is not a press on the background: it opens nothing.
+    if (childAt(mapFromGlobal(globalPosition)) != nullptr) return;
     if (button == Qt::RightButton && mnuPopup->isEnabled()) mnuPopup->popup(globalPosition);
 }
 
@@ -476,6 +523,17 @@ bool frmMatome::eventFilter(QObject* watched, QEvent* event) {
             if (press->button() != Qt::RightButton) break;
             lstFolderlist_MouseDown(press->button(), press->globalPosition().toPoint());
             return true;  // a right click keeps the selection that the list command works on
+        }
+        case QEvent::ToolTip: {
+            // A line too long for the list shows whole where the pointer rests on it.
+            const auto* help = static_cast<QHelpEvent*>(event);
+            const QListWidgetItem* item = lstFolderlist->itemAt(help->pos());
+            if (item != nullptr) {
+                QToolTip::showText(help->globalPos(), item->text(), lstFolderlist->viewport());
+            } else {
+                QToolTip::hideText();
+            }
+            return true;
         }
         case QEvent::DragEnter:
         case QEvent::DragMove: {
@@ -524,7 +582,7 @@ void frmMatome::lstFolderlist_OLEDragDrop(const QStringList& paths) {
     QList<judgement::Item> stored;
     stored.reserve(paths.size());
     for (const QString& path : paths) stored.append(judgement::itemForPath(path));
-    setStoredItems(lstHlist, stored);
+    setStoredItems(stored);
     MatomeHantei();
     if (mnuEB->isChecked()) {
         cmdEXEC->setEnabled(true);
@@ -537,17 +595,17 @@ void frmMatome::mnuDelete_Click() {
     if (m_runUnderWay) return;
     // The items of the selected lines leave the stored list, wherever their lines stand
     // (folder creation may have moved them); a folder line that it added has no item there.
-    QList<judgement::Item> stored = itemsOf(lstHlist);
+    QList<judgement::Item> stored = m_storedItems;
     for (const QModelIndex& index : lstFolderlist->selectionModel()->selectedRows())
-        stored.removeOne(lineAt(lstFolderlist, index.row()).item);
-    setStoredItems(lstHlist, stored);
+        stored.removeOne(m_lines[index.row()].item);
+    setStoredItems(stored);
     MatomeHantei();
 }
 
 void frmMatome::MatomeHantei() {
     lblComplete->hide();
-    const QList<judgement::Item> stored = itemsOf(lstHlist);
-    setLines(lstFolderlist, judgement::judgeItems(stored, ruleSet()));
+    const QList<judgement::Item>& stored = m_storedItems;
+    setLines(judgement::judgeItems(stored, ruleSet()));
     setJudgementControlsEnabled(!stored.isEmpty());
 }
 
@@ -558,6 +616,10 @@ void frmMatome::setJudgementControlsEnabled(bool enabled) {
 
 void frmMatome::ruleMenu_Click(judgement::Rule rule) {
     QAction* clicked = ruleAction(rule);
+    if (m_runUnderWay) {
+        clicked->setChecked(!clicked->isChecked());  // a run reads the rules: nothing changes under it
+        return;
+    }
     // The action has already toggled its own mark: it was on before exactly when it is off now.
     const bool wasChecked = !clicked->isChecked();
     if (wasChecked) {
@@ -566,7 +628,6 @@ void frmMatome::ruleMenu_Click(judgement::Rule rule) {
         for (const judgement::Rule other : judgement::kAllRules) ruleAction(other)->setChecked(other == rule);
         txtMojisuu->setEnabled(rule == judgement::Rule::FixedCount);
     }
-    if (m_runUnderWay) return;
     MatomeHantei();
     if (lstFolderlist->count() > 1) {
         cmdEXEC->setEnabled(true);
@@ -592,15 +653,16 @@ void frmMatome::mnuFolderName_Click() {
 
 void frmMatome::mnuHanten_Click() {
     if (m_runUnderWay) return;
-    lstFolderlist->hide();
+    // Painting is held while the lines are rewritten; the list keeps the focus and the selection.
+    lstFolderlist->setUpdatesEnabled(false);
     for (int row = lstFolderlist->count() - 1; row >= 1; --row) {
         QListWidgetItem* item = lstFolderlist->item(row);
         if (!item->isSelected()) continue;
-        judgement::Line line = lineAt(lstFolderlist, row);
+        judgement::Line& line = m_lines[row];
         line.marked = !line.marked;
-        showLine(item, line);
+        item->setText(line.text());
     }
-    lstFolderlist->show();
+    lstFolderlist->setUpdatesEnabled(true);
     lblComplete->hide();
     for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF}) button->setEnabled(true);
 }
@@ -621,12 +683,27 @@ bool frmMatome::ensureGatheringFolder(const QString& path) {
 void frmMatome::cmdCF_Click() {
     if (m_runUnderWay) return;
     cmdCF->setEnabled(false);
-    lstFolderlist->hide();
+    // Painting is held while the lines are rewritten; the lines that were selected (and
+    // the current one) are again, so the focus and the selection stay where they were.
+    lstFolderlist->setUpdatesEnabled(false);
+    QList<judgement::Item> selected;
+    for (const QModelIndex& index : lstFolderlist->selectionModel()->selectedRows())
+        selected.append(m_lines[index.row()].item);
+    const int currentRow = lstFolderlist->currentRow();
+    const std::optional<judgement::Item> current =
+        currentRow >= 0 ? std::optional(m_lines[currentRow].item) : std::nullopt;
     const judgement::GatheredLines gathered = judgement::withGatheringFolders(
-        linesOf(lstFolderlist), judgement::characterCount(txtMojisuu->text()), mnuFolderName->isChecked(),
+        m_lines, judgement::characterCount(txtMojisuu->text()), mnuFolderName->isChecked(),
         [this](const QString& path) { return ensureGatheringFolder(path); });
-    setLines(lstFolderlist, gathered.lines);
-    lstFolderlist->show();
+    setLines(gathered.lines);
+    int newCurrentRow = -1;
+    for (int row = 0; row < lstFolderlist->count(); ++row) {
+        const judgement::Item& item = gathered.lines[row].item;
+        if (current && item == *current) newCurrentRow = row;  // the old leader comes after its folder's line
+        if (selected.contains(item)) lstFolderlist->item(row)->setSelected(true);
+    }
+    if (newCurrentRow >= 0) lstFolderlist->setCurrentRow(newCurrentRow, QItemSelectionModel::NoUpdate);
+    lstFolderlist->setUpdatesEnabled(true);
     if (!gathered.refused.isEmpty())
         showMessageBox(this, kAppTitle, MessageIcon::Warning, judgement::refusedFoldersText(gathered.refused));
 }
@@ -637,16 +714,58 @@ void frmMatome::cmdEXEC_Click() {
     runJudgedGroups();
 }
 
-void frmMatome::removeMemberRows(const judgement::Group& group) {
-    if (group.memberPaths.isEmpty()) return;
+// Every change of the item list goes through here, so that each row keeps the item it
+// shows: commands act on the items and never read a path back from a row's text.
+void frmMatome::setLines(QList<judgement::Line> lines) {
+    m_lines = std::move(lines);
+    showTexts(lstFolderlist, m_lines);
+}
+
+// The stored list keeps itself sorted.
+void frmMatome::setStoredItems(QList<judgement::Item> items) {
+    judgement::sortItems(items);
+    m_storedItems = std::move(items);
+    QList<judgement::Line> lines;
+    lines.reserve(m_storedItems.size());
+    for (const judgement::Item& item : m_storedItems) lines.append({item, false});
+    showTexts(lstHlist, lines);
+}
+
+void frmMatome::removeMemberRows(const judgement::Group& group, qsizetype count) {
+    if (count <= 0) return;
     const int firstMember = static_cast<int>(group.leaderRow) + 1 - m_removedRows;
-    const int memberCount = static_cast<int>(group.memberPaths.size());
-    lstFolderlist->model()->removeRows(firstMember, memberCount);
-    m_removedRows += memberCount;
+    lstFolderlist->model()->removeRows(firstMember, static_cast<int>(count));
+    m_lines.remove(firstMember, count);
+    m_removedRows += static_cast<int>(count);
+}
+
+void frmMatome::keepLog(const transfer::RunEnd& end) {
+    if (!m_executeLog.isEmpty()) m_executeLog += QStringLiteral("\r\n");
+    m_executeLog += end.resultText;
+    m_executeStopped = m_executeStopped || end.stopped;
+}
+
+// "完了" on green only after a run that ended "処理終了"; "中止" on red after "処理中止".
+void frmMatome::showRunEnd() {
+    lblComplete->setText(m_executeStopped ? QStringLiteral("中止") : QStringLiteral("完了"));
+    QPalette colours = lblComplete->palette();
+    colours.setColor(QPalette::Window, m_executeStopped ? QColor(255, 0, 0) : QColor(0, 255, 0));
+    lblComplete->setPalette(colours);
+    lblComplete->setAccessibleName(lblComplete->text());
+    lblComplete->show();
+    m_lastLog = m_executeLog;
+    mnuShowLog->setEnabled(!m_lastLog.isEmpty());
+}
+
+void frmMatome::mnuShowLog_Click() {
+    if (m_lastLog.isEmpty()) return;
+    auto* log = new TextDialog(this, QStringLiteral("dlgLog"), QStringLiteral("ログ"),
+                               QString(m_lastLog).replace(QStringLiteral("\r\n"), QStringLiteral("\n")), true);
+    log->show();  // deletes itself when closed
 }
 
 void frmMatome::runJudgedGroups() {
-    const QList<judgement::Line> lines = linesOf(lstFolderlist);
+    const QList<judgement::Line> lines = m_lines;
     if (lines.isEmpty()) return;  // nothing to run, nothing to report
     // Every run is journaled; without a journal it does not start.
     transfer::JournalHeader header;
@@ -665,22 +784,26 @@ void frmMatome::runJudgedGroups() {
         return;
     }
     m_runUnderWay = true;
+    m_executeLog.clear();
+    m_executeStopped = false;
+    cmdCF->setEnabled(false);  // no folder is made while a run reads the list
     std::vector<judgement::Group> groups = judgement::groupsOf(lines);
     const std::vector<transfer::Group> runs = runsOf(groups);
     m_runHost->setGroups(std::move(groups));
     m_removedRows = 0;
     txtPath->setText(platform::withTrailingSeparator(runs.front().leader));
     lstFolderlist->hide();
-    const bool countRule = mnuMatomeAutoNone->isChecked();
-    if (countRule) txtMojisuu->setEnabled(false);
+    if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(false);
     const auto disk = platform::diskServices();
     transfer::JournalingServices files(*disk, *journal.value);
     const bool finished = transfer::Execute(m_runVariables, *m_runHost, files, header.options, runs, m_madeFolders);
     journal.value->finish(finished ? QStringLiteral("finished") : QStringLiteral("stopped"));
-    if (countRule) txtMojisuu->setEnabled(true);
+    txtMojisuu->setEnabled(mnuMatomeAutoNone->isChecked());  // the rule ticked now decides
     lstFolderlist->show();
-    setStoredItems(lstHlist, itemsOf(lstFolderlist));
-    lblComplete->show();
+    QList<judgement::Item> remaining;
+    for (const judgement::Line& line : m_lines) remaining.append(line.item);
+    setStoredItems(remaining);
+    showRunEnd();
     txtPath->setAcceptDrops(true);
     mnuPopup->setEnabled(true);
     cmdCancel->setEnabled(false);
@@ -690,7 +813,7 @@ void frmMatome::runJudgedGroups() {
 
 void frmMatome::mnuPreview_Click() {
     if (m_runUnderWay) return;
-    const QList<judgement::Line> lines = linesOf(lstFolderlist);
+    const QList<judgement::Line> lines = m_lines;
     if (lines.isEmpty()) return;
     // The run as it would go now, on the disk as it is, through services that only remember.
     QStringList told;

@@ -4,6 +4,7 @@
 #include "judgement/Rules.h"
 #include "platform/FileServices.h"
 #include "platform/Settings.h"
+#include "transfer/RunDriver.h"
 #include "transfer/RunVariables.h"
 
 #include <QSet>
@@ -76,6 +77,13 @@ private:
     void mnuReMatome_Click();
     void mnuPreview_Click();
     void mnuUndo_Click();
+    void mnuShowLog_Click();
+    void describeControls();
+    void createKeys();
+    void openPopupFromKeyboard();
+    void keepMinimumSize(const QSize& frame);
+    void keepLog(const transfer::RunEnd& end);
+    void showRunEnd();
     void ruleMenu_Click(judgement::Rule rule);
     void txtMojisuu_Change();
     void cmdCF_Click();
@@ -89,7 +97,9 @@ private:
     QAction* ruleAction(judgement::Rule rule) const;
     void setJudgementControlsEnabled(bool enabled);
     void runJudgedGroups();
-    void removeMemberRows(const judgement::Group& group);
+    void removeMemberRows(const judgement::Group& group, qsizetype count);
+    void setLines(QList<judgement::Line> lines);
+    void setStoredItems(QList<judgement::Item> items);
     void setCaptionTimes(const QString& startTime, const QString& endTime);
     bool ensureGatheringFolder(const QString& path);
     void processPendingEvents();
@@ -118,6 +128,7 @@ private:
     QAction* mnuReMatome = nullptr;
     QAction* mnuPreview = nullptr;
     QAction* mnuUndo = nullptr;
+    QAction* mnuShowLog = nullptr;
     QMenu* mnuPopup = nullptr;
     QAction* mnuEB = nullptr;
     QAction* mnuNumPosition = nullptr;
@@ -135,7 +146,12 @@ private:
     transfer::RunVariables m_runVariables;
     std::unique_ptr<WindowRunHost> m_runHost;
     std::function<void()> m_processEventsHook;
-    int m_removedRows = 0;                   // member rows taken out so far by the run under way
+    QList<judgement::Line> m_lines;        // the line of each row of the item list
+    QList<judgement::Item> m_storedItems;  // the item of each row of the stored list
+    int m_removedRows = 0;                 // member rows taken out so far by the run under way
+    QString m_executeLog;                  // the logs of the groups of the Execute under way
+    bool m_executeStopped = false;
+    QString m_lastLog;                       // the logs of the last Execute, for the log dialog
     QSet<platform::Identity> m_madeFolders;  // made by folder creation since the last drop: never walked
     bool m_runUnderWay = false;
     bool m_unloaded = false;

@@ -1,3 +1,4 @@
+#include "support/Faults.h"
 #include "support/TestFiles.h"
 #include "window/MessageBox.h"
 #include "window/frmMatome.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -22,6 +24,7 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QUrl>
 
 #include <memory>
@@ -179,7 +182,8 @@ private Q_SLOTS:
         for (const char* button : {"cmdEXEC", "cmdCancel", "cmdCF", "cmdDelete"})
             QCOMPARE(s.control(button)->y(), (grown.height() - 1200) / 15);
         QCOMPARE(s.control("cmdCF")->x(), 1680 / 15);
-        QCOMPARE(s.control("prgbShinkou")->geometry(), progress);
+        // The progress bar runs along the bottom edge, across the width.
+        QCOMPARE(s.control("prgbShinkou")->geometry(), QRect(0, 338 - progress.height(), 400, progress.height()));
         QCOMPARE(s.control("txtMojisuu")->geometry(), QRect(600 / 15, 360 / 15, 735 / 15, 270 / 15));
 
         s.window->showMinimized();
@@ -215,7 +219,7 @@ private Q_SLOTS:
         for (QAction* action : listMenu->actions()) {
             if (!action->isSeparator()) items.append(action->objectName());
         }
-        QCOMPARE(items, (QStringList{"mnuDelete", "mnuHanten", "mnuReMatome", "mnuPreview", "mnuUndo"}));
+        QCOMPARE(items, (QStringList{"mnuDelete", "mnuHanten", "mnuReMatome", "mnuPreview", "mnuUndo", "mnuShowLog"}));
         for (const char* item : {"mnuDelete", "mnuHanten", "mnuReMatome", "mnuPreview"})
             QVERIFY(!s.action(item)->isEnabled());
         listMenu->hide();
@@ -434,8 +438,12 @@ private Q_SLOTS:
         const QString result = s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText();
         QVERIFY(result.endsWith("\n処理中止"));
         QCOMPARE(s.window->runVariables().intCancel, 0);
-        QCOMPARE(s.shown(), (QStringList{"a/" + s.root, "z/" + s.root, "└z1/" + s.root}));
-        QCOMPARE(s.stored(), (QStringList{"a/" + s.root, "z/" + s.root, "z1/" + s.root}));
+        // The lines of the items that were not transferred stay, with their groups.
+        QCOMPARE(s.shown(), (QStringList{"a/" + s.root, "└a1/" + s.root, "└a2/" + s.root, "└a3/" + s.root,
+                                         "└a4/" + s.root, "z/" + s.root, "└z1/" + s.root}));
+        QCOMPARE(s.stored(), (QStringList{"a/" + s.root, "a1/" + s.root, "a2/" + s.root, "a3/" + s.root, "a4/" + s.root,
+                                          "z/" + s.root, "z1/" + s.root}));
+        QCOMPARE(s.control<QLabel>("lblComplete")->text(), "中止");
         QVERIFY(!s.window->runUnderWay());
     }
 
@@ -552,6 +560,147 @@ private Q_SLOTS:
         QCOMPARE(s.messages.size(), 1);
         QVERIFY(s.messages[0].text.startsWith("実行の記録を書けないため"));
         QVERIFY(s.control("cmdEXEC")->isEnabled());
+    }
+
+    // The keyboard alone: Shift+F10 and the Menu key open the popup of the part that has
+    // the focus; after an inversion (chosen with the arrow keys and Enter) the focus stays
+    // on the list, so Delete deletes the selected lines and the count stays as it was.
+    void keyboardOnly() {
+        Scene s;
+        s.control("txtMojisuu")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F10, Qt::ShiftModifier);
+        QTRY_VERIFY(s.control<QMenu>("mnuPopup")->isVisible());
+        QTest::keyClick(s.control<QMenu>("mnuPopup"), Qt::Key_Escape);
+        QVERIFY(!s.control<QMenu>("mnuPopup")->isVisible());
+
+        s.drop({s.make("a (1)"), s.make("a (2)"), s.make("b"), s.make("c")});
+        s.list()->setFocus();
+        s.list()->setCurrentRow(1);
+        s.select({1, 2});
+        QTest::keyClick(s.list(), Qt::Key_Menu);
+        auto* listMenu = s.control<QMenu>("mnuListProcess");
+        QTRY_VERIFY(listMenu->isVisible());
+        QTest::keyClick(listMenu, Qt::Key_Down);  // リストから削除する, then まとめ判定結果を反転する
+        QTest::keyClick(listMenu, Qt::Key_Down);
+        QCOMPARE(listMenu->activeAction(), s.action("mnuHanten"));
+        QTest::keyClick(listMenu, Qt::Key_Return);
+        QTRY_VERIFY(!listMenu->isVisible());
+        QCOMPARE(s.shown(), (QStringList{"a (1)/" + s.root, "a (2)/" + s.root, "└b/" + s.root, "c/" + s.root}));
+        QCOMPARE(QApplication::focusWidget(), s.list());
+        QTest::keyClick(s.list(), Qt::Key_Delete);
+        QCOMPARE(s.stored(), (QStringList{"a (1)/" + s.root, "c/" + s.root}));
+        QCOMPARE(s.control<QLineEdit>("txtMojisuu")->text(), "30");
+
+        QTest::keyClick(s.list(), Qt::Key_F10, Qt::ShiftModifier);
+        QTRY_VERIFY(listMenu->isVisible());
+        listMenu->hide();
+    }
+
+    // A press on a control, enabled or not, is not a press on the window's background.
+    void rightClicksOnControlsOpenNothing() {
+        Scene s;
+        s.drop({s.folder("g"), s.make("g (1)")});
+        s.control<QMenu>("mnuPopup")->setEnabled(true);
+        s.control("cmdCancel")->setEnabled(false);
+        for (const char* name : {"cmdEXEC", "cmdCancel", "cmdCF", "txtMojisuu", "lblMojisuu1", "lblMojisuu2"}) {
+            s.control(name)->setEnabled(QString(name) != "txtMojisuu");  // the count box disabled
+            QTest::mouseClick(s.control(name), Qt::RightButton);
+            QVERIFY2(!s.control<QMenu>("mnuPopup")->isVisible(), name);
+        }
+        QTest::mouseClick(s.window.get(), Qt::RightButton, {}, QPoint(5, 150));
+        QTRY_VERIFY(s.control<QMenu>("mnuPopup")->isVisible());
+        s.control<QMenu>("mnuPopup")->hide();
+    }
+
+    // Every visible control says what it is, and the window carries its own icon and tells
+    // the window manager its smallest size.
+    void namesIconAndMinimumSize() {
+        Scene s;
+        for (QWidget* control : s.window->findChildren<QWidget*>()) {
+            if (control->isVisible() && control->parent() == s.window.get())
+                QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
+        }
+        QVERIFY(!s.control("cmdCF")->toolTip().isEmpty());
+        QVERIFY(!s.window->windowIcon().isNull());
+        QVERIFY(s.window->windowIcon().availableSizes().contains(QSize(48, 48)));
+        QSize frame = s.window->frameGeometry().size() - s.window->size();
+        if (frame.isEmpty()) frame = QSize(8, 27);
+        QCOMPARE(s.window->minimumSize() + frame, QSize(4320 / 15, 3975 / 15));
+    }
+
+    // Stop pressed in the middle of a long copy (slowed through the system-call seam) acts
+    // within half a second: the copy is abandoned whole, the source untouched, the run
+    // ends "処理中止", the label says so, and the log dialog shows the log.
+    void injectedSlowCopyStopsAtOnce() {
+        Scene s;
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.drop({s.folder("g"), s.make("g1.bin", QByteArray(64 * 1024 * 1024, 'c'))});
+        s.control<QComboBox>("cmbMorC")->setCurrentText("コピー");
+        test::InjectedFaults faults;
+        faults.copyFileRange = [](int, int) -> std::optional<int> {
+            QThread::msleep(60);  // a slow disk: eight chunks take half a second
+            return std::nullopt;
+        };
+        QElapsedTimer sinceStop;
+        int calls = 0;
+        s.window->setProcessEventsHook([&] {
+            if (++calls == 5) {  // the leader, the file, then three times during its copy
+                sinceStop.start();
+                s.click("cmdCancel");
+            }
+        });
+        s.click("cmdEXEC");
+        QVERIFY(sinceStop.isValid());
+        QVERIFY2(sinceStop.elapsed() < 500, qPrintable(QString::number(sinceStop.elapsed())));
+        QVERIFY(QDir(s.root + "g").isEmpty());
+        QCOMPARE(QFileInfo(s.root + "g1.bin").size(), 64 * 1024 * 1024);
+        const QString log = s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText();
+        QVERIFY(log.contains(s.root + "g1.bin…Copy"));
+        QVERIFY(log.endsWith("処理中止"));
+        QCOMPARE(s.control<QLabel>("lblComplete")->text(), "中止");
+        QVERIFY(s.texts().isEmpty());
+        s.action("mnuShowLog")->trigger();
+        auto* dialog = s.window->findChild<QDialog*>("dlgLog");
+        QVERIFY(dialog != nullptr);
+        QCOMPARE(dialog->findChild<QPlainTextEdit*>("txtText")->toPlainText(), log);
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QTRY_VERIFY(s.window->findChild<QDialog*>("dlgLog") == nullptr);
+    }
+
+    // A full volume is a failure, not a success: the label says "中止".
+    void fullVolumeSaysStopped() {
+        KURUMU_REQUIRE_ROOT();
+        Scene s;
+        test::Tmpfs tmpfs(s.root + "g", "64k");
+        if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.drop({s.root + "g", s.make("g1.bin", QByteArray(200 * 1024, 'f'))});
+        s.click("cmdEXEC");
+        QCOMPARE(s.texts(), QStringList{"書き込み先の容量不足。"});
+        QCOMPARE(s.control<QLabel>("lblComplete")->text(), "中止");
+        QCOMPARE(s.shown().size(), 2);  // the file that stayed keeps its line
+    }
+
+    // While a run is under way the rules change nothing and C.F. is off; afterwards the
+    // count box follows the rule ticked then.
+    void rulesAndFoldersDuringARun() {
+        Scene s;
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.drop({s.folder("a"), s.make("a1"), s.make("a2")});
+        bool createFoldersEnabled = true;
+        s.window->setProcessEventsHook([&] {
+            createFoldersEnabled = createFoldersEnabled && s.control("cmdCF")->isEnabled();
+            s.action("mnuMatomeAuto3")->trigger();
+        });
+        s.click("cmdEXEC");
+        QVERIFY(!createFoldersEnabled);
+        QVERIFY(s.action("mnuMatomeAutoNone")->isChecked());
+        QVERIFY(!s.action("mnuMatomeAuto3")->isChecked());
+        QVERIFY(s.control("txtMojisuu")->isEnabled());
+        QCOMPARE(s.control<QLabel>("lblComplete")->text(), "完了");
     }
 
     void savingFailsInAReadOnlyFolder() {
