@@ -148,15 +148,19 @@ private:
         return operation.text("op") == QLatin1String("duplicate") ? operation.text("keeper") : operation.text("to");
     }
 
+    // Once the source is back under its name, a copy of it still aside is a duplicate of it;
+    // while it is not, the copy aside is what goes back.
     void clearAside(const Operation& operation) {
         const QString source = operation.text("from");
-        while (const std::optional<QString> aside = setAside(source, placedOf(operation))) {
-            if (!entry(source)) {
+        for (int turn = 0; turn < 8; ++turn) {
+            const bool back = entry(source).has_value();
+            const std::optional<QString> aside = setAside(source, back ? source : placedOf(operation));
+            if (!aside) return;
+            if (!back) {
                 moveBack(*aside, source);
             } else if (!m_files.deleteDuplicate(*aside, source, {}).ok()) {
                 return left(*aside, QStringLiteral("名前が使われている"));
             }
-            if (entry(*aside)) return;
         }
     }
 

@@ -193,6 +193,39 @@ private Q_SLOTS:
         QCOMPARE(runs.last().kind, "undo");
     }
 
+    // A run killed in the middle of a move across file systems, at each moment where a
+    // file may be in two places: the copy published beside the source, or the source
+    // already set aside under a hidden name. The undo puts everything right.
+    void killedMovesArePutRight_data() {
+        QTest::addColumn<bool>("sourceAside");
+        QTest::newRow("copy published, source still there") << false;
+        QTest::newRow("copy published, source set aside") << true;
+    }
+
+    void killedMovesArePutRight() {
+        QFETCH(bool, sourceAside);
+        Scene s;
+        s.make("G/.keep", "");
+        const QString source = s.make("a.txt", "the bytes");
+        const auto before = snapshot(s.root);
+        {
+            auto journal = transfer::Journal::open(s.journals, {});
+            QVERIFY(journal.ok());
+            QVERIFY(journal.value->begin(transfer::JournalLine()
+                                             .text("op", "move")
+                                             .text("from", source)
+                                             .text("to", s.root + "G/a.txt"))
+                        .ok());
+            // Killed here: the line of the operation is written, its end never is.
+        }
+        QVERIFY(QFile::copy(source, s.root + "G/a.txt"));
+        if (sourceAside) QVERIFY(QFile::rename(source, s.root + ".kurumu-aside-1-1"));
+        const transfer::UndoReport report = s.undo();
+        QVERIFY(report.everything);
+        QCOMPARE(snapshot(s.root).keys(), before.keys());
+        QCOMPARE(test::readFile(source), QByteArray("the bytes"));
+    }
+
     // The journal is written before each operation: its lines say what the run did, in
     // order, and the folder keeps only the most recent journals.
     void journalFormatAndRetention() {
