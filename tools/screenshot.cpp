@@ -1,57 +1,102 @@
-// Draws the window offscreen, with a judged sample list, into docs/: once plain and once
-// with the options popup open over it.
+// Draws the window offscreen into docs/: the judged list, the options popup, the list
+// popup opened from the keyboard over a selection, the log dialog after a run, and the
+// label of a run that stopped.
 #include "window/MessageBox.h"
 #include "window/frmMatome.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPainter>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// The window with popups or dialogs drawn over it where they stand.
+QPixmap composed(QWidget& window, const QList<QWidget*>& over) {
+    const QPixmap plain = window.grab();
+    QRect area(QPoint(0, 0), plain.size());
+    for (const QWidget* widget : over) area |= QRect(window.mapFromGlobal(widget->pos()), widget->size());
+    QPixmap picture(area.size());
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    painter.drawPixmap(-area.topLeft(), plain);
+    for (QWidget* widget : over) painter.drawPixmap(window.mapFromGlobal(widget->pos()) - area.topLeft(), widget->grab());
+    return picture;
+}
+
+QString makeFile(const QTemporaryDir& work, const char* name) {
+    const QString path = work.filePath(QString::fromUtf8(name));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) std::abort();
+    file.write(name);
+    return path;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     const QApplication application(argc, argv);
-    const QString docs = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
-    const QString output = QDir(docs).absolutePath();
-
+    const QString output = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs")).absolutePath();
     const QTemporaryDir work;
+    const QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     QDir::setCurrent(work.path());
-    QStringList paths;
-    for (const char* name :
-         {"写真（１）.jpg", "写真（２）.jpg", "写真（３）.jpg", "trip (1).mp4", "trip (2).mp4", "memo.txt"}) {
-        const QString path = work.filePath(QString::fromUtf8(name));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly)) return 1;
-        paths.append(path);
-    }
+    kurumu::window::setMessageBoxHook([](const kurumu::window::MessageRecord&) {});
 
+    QStringList paths;
+    for (const char* name : {"写真（１）.jpg", "写真（２）.jpg", "写真（３）.jpg", "trip (1).mp4", "trip (2).mp4", "memo.txt"})
+        paths.append(makeFile(work, name));
     kurumu::window::frmMatome window;
     window.show();
     window.dropPaths(paths);
     QApplication::processEvents();
-    const QPixmap plain = window.grab();
-    if (!plain.save(output + QStringLiteral("/window.png"))) return 1;
+    bool saved = window.grab().save(output + QStringLiteral("/window.png"));
 
     auto* popup = window.findChild<QMenu*>(QStringLiteral("mnuPopup"));
     popup->setEnabled(true);
     popup->popup(window.mapToGlobal(QPoint(20, 60)));
     auto* rules = window.findChild<QMenu*>(QStringLiteral("mnuMatomeAuto"));
-    const QPoint submenuAt = popup->mapToGlobal(popup->actionGeometry(rules->menuAction()).topRight());
-    rules->popup(submenuAt);
+    rules->popup(popup->mapToGlobal(popup->actionGeometry(rules->menuAction()).topRight()));
     QApplication::processEvents();
-    const QPixmap menu = popup->grab();
-    const QPixmap submenu = rules->grab();
-    const QPoint menuAt = window.mapFromGlobal(popup->pos());
-    const QPoint subAt = window.mapFromGlobal(rules->pos());
-    QPixmap composed(std::max(plain.width(), subAt.x() + submenu.width()),
-                     std::max(plain.height(), std::max(menuAt.y() + menu.height(), subAt.y() + submenu.height())));
-    composed.fill(Qt::white);
-    QPainter painter(&composed);
-    painter.drawPixmap(0, 0, plain);
-    painter.drawPixmap(menuAt, menu);
-    painter.drawPixmap(subAt, submenu);
-    painter.end();
-    return composed.save(output + QStringLiteral("/window-options-popup.png")) ? 0 : 1;
+    saved = composed(window, {popup, rules}).save(output + QStringLiteral("/window-options-popup.png")) && saved;
+    rules->hide();
+    popup->hide();
+
+    // The list popup opened from the keyboard, at the current line.
+    auto* list = window.findChild<QListWidget*>(QStringLiteral("lstFolderlist"));
+    list->setFocus();
+    list->setCurrentRow(3);
+    QTest::keyClick(list, Qt::Key_Menu);
+    auto* listMenu = window.findChild<QMenu*>(QStringLiteral("mnuListProcess"));
+    QTest::keyClick(listMenu, Qt::Key_Down);
+    QApplication::processEvents();
+    saved = composed(window, {listMenu}).save(output + QStringLiteral("/window-keyboard-popup.png")) && saved;
+    listMenu->hide();
+
+    // A run, and its log.
+    window.findChild<QPushButton*>(QStringLiteral("cmdCF"))->click();
+    window.findChild<QPushButton*>(QStringLiteral("cmdEXEC"))->click();
+    window.findChild<QAction*>(QStringLiteral("mnuShowLog"))->trigger();
+    auto* log = window.findChild<QDialog*>(QStringLiteral("dlgLog"));
+    log->resize(560, 260);
+    log->move(window.mapToGlobal(QPoint(30, 40)));
+    QApplication::processEvents();
+    saved = composed(window, {log}).save(output + QStringLiteral("/window-log.png")) && saved;
+    log->close();
+
+    // A run that stops: the leader is a file.
+    window.dropPaths({makeFile(work, "note (1).txt"), makeFile(work, "note (2).txt")});
+    window.findChild<QPushButton*>(QStringLiteral("cmdEXEC"))->click();
+    QApplication::processEvents();
+    saved = window.grab().save(output + QStringLiteral("/window-stopped.png")) && saved;
+    return saved ? 0 : 1;
 }
