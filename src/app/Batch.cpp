@@ -8,6 +8,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/SignalCloser.h"
+#include "platform/Version.h"
 #include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
@@ -187,7 +188,7 @@ int runBatch(int argc, char** argv) {
     platform::catchCloseSignals();
     const QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kurumu"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("0.1.3.15"));
+    QCoreApplication::setApplicationVersion(platform::programVersion());
     if (const std::optional<QString> refused = unfaithfulArgument(argc, argv)) {
         err().line(QStringLiteral("kurumu: a path that is not valid UTF-8 cannot be taken exactly: ") + *refused);
         return 2;

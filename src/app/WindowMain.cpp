@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/SignalCloser.h"
+#include "platform/Version.h"
 #include "window/MessageBox.h"
 #include "window/frmMatome.h"
 
@@ -42,7 +43,7 @@ int runWindow(int argc, char** argv) {
     platform::catchCloseSignals();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kurumu"));
-    QApplication::setApplicationVersion(QStringLiteral("0.1.3.15"));
+    QApplication::setApplicationVersion(platform::programVersion());
     platform::SignalCloser closer;
     // Qt's own texts (dialog buttons, standard menus) in Japanese, as the rest of the window.
     QTranslator qtTexts;

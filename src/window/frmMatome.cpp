@@ -6,6 +6,7 @@
 #include "platform/FileServices.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/Version.h"
 #include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
@@ -51,7 +52,7 @@ using platform::OptionStates;
 
 namespace {
 
-const QString kCaption = QStringLiteral("くるむ 0.1.3.15");
+const QString kCaption = QStringLiteral("くるむ ") + platform::programVersion();
 const QString kAppTitle = QStringLiteral("kurumu");
 
 // Built sizes, in twips.

@@ -1,0 +1,5 @@
+#include "app/WindowMain.h"
+
+int main(int argc, char** argv) {
+    return kurumu::app::runWindow(argc, argv);
+}
