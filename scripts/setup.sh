@@ -3,7 +3,8 @@
 # quick when everything is there already.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic xvfb xauth zlib1g-dev util-linux time)
+packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic xvfb xauth zlib1g-dev util-linux time
+          desktop-file-utils appstream man-db dpkg-dev clang-format clang-tidy)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -28,7 +28,8 @@ QPixmap composed(QWidget& window, const QList<QWidget*>& over) {
     picture.fill(Qt::white);
     QPainter painter(&picture);
     painter.drawPixmap(-area.topLeft(), plain);
-    for (QWidget* widget : over) painter.drawPixmap(window.mapFromGlobal(widget->pos()) - area.topLeft(), widget->grab());
+    for (QWidget* widget : over)
+        painter.drawPixmap(window.mapFromGlobal(widget->pos()) - area.topLeft(), widget->grab());
     return picture;
 }
 
@@ -53,7 +54,8 @@ int main(int argc, char** argv) {
     kurumu::window::setMessageBoxHook([](const kurumu::window::MessageRecord&) {});
 
     QStringList paths;
-    for (const char* name : {"写真（１）.jpg", "写真（２）.jpg", "写真（３）.jpg", "trip (1).mp4", "trip (2).mp4", "memo.txt"})
+    for (const char* name :
+         {"写真（１）.jpg", "写真（２）.jpg", "写真（３）.jpg", "trip (1).mp4", "trip (2).mp4", "memo.txt"})
         paths.append(makeFile(work, name));
     kurumu::window::frmMatome window;
     window.show();

@@ -16,9 +16,9 @@ using sys::os;
 using sys::retry;
 
 // The first and last blocks decide most comparisons of different files at once.
-constexpr off_t kEdgeBlock = 64 * 1024;
+constexpr off_t kEdgeBlock = off_t{64} * 1024;
 // Two buffers of this size stay in the processor's cache between read and compare.
-constexpr off_t kCompareBlock = 256 * 1024;
+constexpr off_t kCompareBlock = off_t{256} * 1024;
 
 qint64 nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())

@@ -22,7 +22,7 @@ using sys::retry;
 
 // Large enough to keep the kernel busy, small enough to answer Stop within a blink.
 constexpr std::size_t kCopyChunk = 8 << 20;
-constexpr std::size_t kBufferSize = 256 * 1024;
+constexpr std::size_t kBufferSize = std::size_t{256} * 1024;
 
 PlaceResult placed() {
     return {PlaceOutcome::Placed, {}};

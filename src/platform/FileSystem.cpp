@@ -74,7 +74,7 @@ Status readFileBlocks(const QString& path, const std::function<void(const std::b
     if (!S_ISREG(info.st_mode)) return Status{EINVAL};  // a fifo or device is never read
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     // A block that stays in the processor cache between the read and its consumer.
-    constexpr std::size_t kBlock = 128 * 1024;
+    constexpr std::size_t kBlock = std::size_t{128} * 1024;
     std::vector<std::byte> buffer(kBlock);
     for (;;) {
         const ssize_t got = retry([&] { return os().read(fd.get(), buffer.data(), buffer.size()); });

@@ -65,7 +65,7 @@ QString workingFolder() {
 
 QString absolutePath(const QString& path, const QString& base) {
     if (QDir::isRelativePath(path) && base.isEmpty()) return {};
-    const QString joined = QDir(base).absoluteFilePath(path);
+    QString joined = QDir(base).absoluteFilePath(path);
     if (!joined.split(kSeparator).contains(QStringLiteral(".."))) return QDir::cleanPath(joined);
     // The folder part resolved on the disk; the last component stays the entry named,
     // never what a link there points to.

@@ -204,7 +204,7 @@ public:
         QSet<QByteArray> names;
         errno = 0;
         while (const struct dirent* entry = os().readdir(stream.get())) names.insert(QByteArray(entry->d_name));
-        if (errno == 0) m_names.insert(folder, std::move(names));
+        if (errno == 0) m_names.insert(folder, names);
     }
 
     void added(const QByteArray& folder, const QByteArray& name) {

@@ -137,7 +137,7 @@ QList<QByteArray> defaultSettingsLines() {
 namespace {
 
 // Enough for thirteen lines of any sensible length; a larger file is read no further.
-constexpr qint64 kReadLimit = 64 * 1024;
+constexpr qint64 kReadLimit = qint64{64} * 1024;
 
 QByteArray fileOf(const QList<QByteArray>& lines) {
     QByteArray bytes;

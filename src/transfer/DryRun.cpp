@@ -128,11 +128,11 @@ Result<platform::FolderListing> DryRunServices::listFolder(const QString& path) 
     return listing;
 }
 
-void DryRunServices::remember(const QString& path, Remembered what) {
+void DryRunServices::remember(const QString& path, const Remembered& what) {
     const QString key = keyOf(path);
     QStringList& siblings = m_children[parentOf(key)];
     if (!siblings.contains(key)) siblings.append(key);
-    m_paths.insert(key, std::move(what));
+    m_paths.insert(key, what);
 }
 
 Status DryRunServices::createFolder(const QString& path, const QString&) {

@@ -45,7 +45,7 @@ private:
     // The nearest remembered folder above the path, or a remembered "gone" above it.
     const Remembered* rememberedAbove(const QString& path) const;
     QString bytesOf(const QString& path) const;
-    void remember(const QString& path, Remembered what);
+    void remember(const QString& path, const Remembered& what);
     quint64 deviceOf(const QString& folder);
     platform::PlaceResult place(const QString& source, const QString& destination, bool move);
     platform::Identity newIdentity();

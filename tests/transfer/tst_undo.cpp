@@ -211,11 +211,11 @@ private Q_SLOTS:
         {
             auto journal = transfer::Journal::open(s.journals, {});
             QVERIFY(journal.ok());
-            QVERIFY(journal.value->begin(transfer::JournalLine()
-                                             .text("op", "move")
-                                             .text("from", source)
-                                             .text("to", s.root + "G/a.txt"))
-                        .ok());
+            QVERIFY(
+                journal.value
+                    ->begin(
+                        transfer::JournalLine().text("op", "move").text("from", source).text("to", s.root + "G/a.txt"))
+                    .ok());
             // Killed here: the line of the operation is written, its end never is.
         }
         QVERIFY(QFile::copy(source, s.root + "G/a.txt"));

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Checks the style: the format of every C++ file against the root .clang-format, and the
+# product code against the root .clang-tidy, which turns every warning into an error.
+# scripts/style.sh [BUILD FOLDER, holding compile_commands.json; default build]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+mapfile -t files < <(git ls-files '*.cpp' '*.h')
+if ! clang-format --dry-run --Werror "${files[@]}"; then
+  echo "style: the files above differ from what clang-format makes of them (clang-format -i FILE...)" >&2
+  exit 1
+fi
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! run-clang-tidy -p "$build" -quiet "$PWD/src/.*\.cpp" > "$log" 2>&1; then
+  sed 's/\x1b\[[0-9;]*m//g' "$log" | grep -E -A3 '(warning|error):' >&2
+  echo "style: clang-tidy finds the above" >&2
+  exit 1
+fi
+echo "style: ok"
