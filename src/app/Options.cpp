@@ -138,8 +138,11 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
         if (absolute.isEmpty())
             return failure(QStringLiteral("the working folder's name is not valid UTF-8; give absolute paths: ") +
                            path);
-        if (!platform::PathExists(absolute)) return failure(QStringLiteral("no such file or folder: ") + path);
         options.paths.append(absolute);
+    }
+    const QList<bool> there = platform::pathsExist(options.paths);
+    for (qsizetype i = 0; i < there.size(); ++i) {
+        if (!there[i]) return failure(QStringLiteral("no such file or folder: ") + parser.positionalArguments()[i]);
     }
     return {std::move(options), {}, 0};
 }

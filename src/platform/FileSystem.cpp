@@ -2,8 +2,11 @@
 
 #include "platform/FileDescriptor.h"
 #include "platform/FileOperations.h"
+#include "platform/Paths.h"
 
 #include <QFile>
+#include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <array>
@@ -39,6 +42,23 @@ Status writeAll(int fd, const QByteArray& bytes) {
     return {};
 }
 
+// The names in a folder, as bytes; false when it cannot be listed.
+bool listNames(const QString& folder, QSet<QByteArray>& names) {
+    const int fd = retry(
+        [&] { return os().openat(AT_FDCWD, encodePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
+    if (fd < 0) return false;
+    DIR* stream = os().fdopendir(fd);
+    if (stream == nullptr) {
+        os().close(fd);
+        return false;
+    }
+    errno = 0;
+    while (const struct dirent* entry = os().readdir(stream)) names.insert(QByteArray(entry->d_name));
+    const bool complete = errno == 0;
+    os().closedir(stream);
+    return complete;
+}
+
 }  // namespace
 
 QByteArray encodePath(const QString& path) {
@@ -57,6 +77,24 @@ bool FileExists(const QString& path) {
 bool PathExists(const QString& path) {
     struct stat info {};
     return lstatPath(path, info);
+}
+
+QList<bool> pathsExist(const QStringList& paths) {
+    constexpr qsizetype kListFrom = 32;  // below that many, looking each up costs less
+    QHash<QString, QList<qsizetype>> byFolder;
+    for (qsizetype i = 0; i < paths.size(); ++i) byFolder[GetParentfolderName(paths[i])].append(i);
+    QList<bool> there(paths.size(), false);
+    for (auto folder = byFolder.cbegin(); folder != byFolder.cend(); ++folder) {
+        QSet<QByteArray> names;
+        const bool listed = folder->size() >= kListFrom && listNames(folder.key(), names);
+        for (const qsizetype i : *folder) {
+            const QString& path = paths[i];
+            const bool plainName =
+                !path.endsWith(kSeparator) && GetFileName(path) != u"." && GetFileName(path) != u"..";
+            there[i] = listed && plainName ? names.contains(encodePath(GetFileName(path))) : PathExists(path);
+        }
+    }
+    return there;
 }
 
 bool FolderExists(const QString& path) {

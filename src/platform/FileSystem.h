@@ -3,7 +3,9 @@
 #include "platform/Errors.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <functional>
@@ -23,6 +25,9 @@ bool isFaithfulPath(const QByteArray& bytes);
 bool FileExists(const QString& path);
 // True when anything (a link included) exists at the path.
 bool PathExists(const QString& path);
+// Whether anything exists at each path, as PathExists tells; many paths in one folder are
+// looked up in one listing of it rather than one by one.
+QList<bool> pathsExist(const QStringList& paths);
 // True when a folder (not a link to one) exists at the path.
 bool FolderExists(const QString& path);
 

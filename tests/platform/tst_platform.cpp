@@ -104,6 +104,28 @@ private Q_SLOTS:
         QCOMPARE(listing.value.subfolders, QStringList{folder});
     }
 
+    // Many paths in one folder are answered from one listing; the answers must be the ones
+    // looked up singly: a dangling link exists, a missing name does not, "." and a name
+    // with a trailing separator are looked up on disk.
+    void manyPathsExistAsSinglePathsDo() {
+        QTemporaryDir dir;
+        QStringList paths;
+        for (int i = 0; i < 40; ++i) {
+            paths.append(dir.filePath(QStringLiteral("f%1").arg(i)));
+            test::writeFile(paths.last(), "x");
+        }
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("nowhere")), dir.filePath(QStringLiteral("dangling"))));
+        test::makeFolder(dir.filePath(QStringLiteral("d")));
+        paths << dir.filePath(QStringLiteral("dangling")) << dir.filePath(QStringLiteral("missing"))
+              << dir.filePath(QStringLiteral(".")) << dir.filePath(QStringLiteral("d/"))
+              << dir.filePath(QStringLiteral("f0/")) << dir.filePath(QStringLiteral("elsewhere/f1"));
+        const QList<bool> there = platform::pathsExist(paths);
+        QCOMPARE(there.size(), paths.size());
+        for (qsizetype i = 0; i < paths.size(); ++i) QCOMPARE(there[i], platform::PathExists(paths[i]));
+        QVERIFY(there[40]);
+        QVERIFY(!there[41]);
+    }
+
     void undecodableNamesAreKeptApart() {
         QTemporaryDir dir;
         const QByteArray bad = QFile::encodeName(dir.path()) + "/bad\xff\xfe";
