@@ -223,6 +223,25 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir.filePath("g")).entryList(QDir::Files).size(), 5000);
     }
 
+    // Output into a file is buffered, yet a message on the error stream still follows
+    // the log lines written before it when both go into one file.
+    void outputIntoOneFileKeepsItsOrder() {
+        QTemporaryDir dir;
+        test::makeFolder(dir.filePath("a"));
+        for (const char* name : {"a1", "a2", "bfile", "bfile2"}) test::writeFile(dir.filePath(name), name);
+        QProcess shell;
+        shell.setWorkingDirectory(dir.path());
+        shell.start("bash", {"-c", "\"$0\" --run --rule count --count 1 a a1 a2 bfile bfile2 > log 2>&1",
+                             qEnvironmentVariable("KURUMU_BINARY")});
+        QVERIFY(shell.waitForFinished(20000));
+        QCOMPARE(shell.exitCode(), 1);
+        const QStringList log = QString::fromUtf8(test::readFile(dir.filePath("log"))).split('\n');
+        const qsizetype moved = log.indexOf(dir.filePath("bfile") + "…Move");
+        QVERIFY2(moved > 0, qPrintable(log.join('\n')));
+        QVERIFY(log.value(moved + 1).endsWith("指定されたパスが見つからない。"));
+        QCOMPARE(log.value(moved + 2), QStringLiteral("処理中止"));
+    }
+
     // The settings file is read through a link, and a fifo in its place reads as a file
     // that cannot be opened, at once.
     void settingsFileThroughALinkOrAFifo() {
