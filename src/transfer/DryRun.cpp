@@ -107,21 +107,17 @@ Result<platform::FolderListing> DryRunServices::listFolder(const QString& path) 
         if (!listing.ok()) return listing;
     }
     platform::FolderListing& entries = listing.value;
-    // What is on the disk, less what the run would have taken away...
-    const auto gone = [this](const QString& entry) {
-        const Remembered* was = remembered(entry);
-        return was != nullptr && was->kind == Remembered::Kind::Gone;
-    };
-    entries.files.removeIf(gone);
-    entries.subfolders.removeIf(gone);
-    // ...and with what it would have put there.
+    // What is on the disk, less what the run would have changed...
+    const auto changed = [this](const QString& entry) { return remembered(entry) != nullptr; };
+    entries.files.removeIf(changed);
+    entries.subfolders.removeIf(changed);
+    // ...and with what the run would have there now.
     const QString prefix = platform::withTrailingSeparator(key);
     for (const QString& child : m_children.value(key)) {
         const Remembered* now = remembered(child);
         if (now == nullptr || now->kind == Remembered::Kind::Gone) continue;
-        QStringList& list = now->kind == Remembered::Kind::Folder ? entries.subfolders : entries.files;
         const QString full = prefix + platform::GetFileName(child);
-        if (!list.contains(full)) list.append(full);
+        (now->kind == Remembered::Kind::Folder ? entries.subfolders : entries.files).append(full);
     }
     sortByName(entries.files);
     sortByName(entries.subfolders);
@@ -130,8 +126,7 @@ Result<platform::FolderListing> DryRunServices::listFolder(const QString& path) 
 
 void DryRunServices::remember(const QString& path, const Remembered& what) {
     const QString key = keyOf(path);
-    QStringList& siblings = m_children[parentOf(key)];
-    if (!siblings.contains(key)) siblings.append(key);
+    m_children[parentOf(key)].insert(key);
     m_paths.insert(key, what);
 }
 

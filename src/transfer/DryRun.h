@@ -3,6 +3,7 @@
 #include "platform/FileServices.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -51,8 +52,8 @@ private:
     platform::Identity newIdentity();
 
     platform::FileServices& m_disk;
-    QHash<QString, Remembered> m_paths;      // by path without a trailing "/"
-    QHash<QString, QStringList> m_children;  // the remembered paths in each folder
+    QHash<QString, Remembered> m_paths;        // by path without a trailing "/"
+    QHash<QString, QSet<QString>> m_children;  // the remembered paths in each folder
     quint64 m_lastInode = 0;
 };
 
