@@ -7,7 +7,6 @@
 #include "platform/FileServices.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
-#include "platform/Process.h"
 #include "platform/SignalCloser.h"
 #include "platform/Version.h"
 #include "transfer/DryRun.h"
@@ -28,46 +27,29 @@ namespace {
 // One stream of lines, each written and flushed at once, so that a crash loses no line
 // already reported. Once the reader has gone (a closed pipe), the stream stays silent and
 // the work goes on: the exit status still tells how it ended.
-// Lines of output. A terminal, a pipe or a socket gets every line at once, as progress;
-// output into a file is buffered, since it is read afterwards and the journal is the
-// record of a run. The error stream empties the output stream first, so that both keep
-// their order when they go into one file.
 class LineStream {
 public:
-    LineStream(std::FILE* stream, LineStream* before)
-        : m_stream(stream), m_before(before), m_flushEachLine(platform::isWatchedStream(fileno(stream))) {
-        if (!m_flushEachLine) std::setvbuf(stream, nullptr, _IOFBF, kBufferSize);
-    }
+    explicit LineStream(std::FILE* stream) : m_stream(stream) {}
 
     void line(const QString& text) {
         if (m_closed) return;
-        if (m_before != nullptr) m_before->flush();
         const QByteArray bytes = text.toUtf8() + '\n';
         const std::size_t written = std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), m_stream);
-        m_closed = written != static_cast<std::size_t>(bytes.size());
-        if (m_flushEachLine) flush();
-    }
-
-    void flush() {
-        if (!m_closed) m_closed = std::fflush(m_stream) != 0;
+        m_closed = written != static_cast<std::size_t>(bytes.size()) || std::fflush(m_stream) != 0;
     }
 
 private:
-    static constexpr std::size_t kBufferSize = 64 * 1024;
-
     std::FILE* m_stream;
-    LineStream* m_before;
-    bool m_flushEachLine;
     bool m_closed = false;
 };
 
 LineStream& out() {
-    static LineStream stream(stdout, nullptr);
+    static LineStream stream(stdout);
     return stream;
 }
 
 LineStream& err() {
-    static LineStream stream(stderr, &out());
+    static LineStream stream(stderr);
     return stream;
 }
 

@@ -4,7 +4,6 @@
 #include <climits>
 #include <string>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kurumu::platform {
@@ -16,12 +15,6 @@ void replaceBySibling(const char* relativePath, char** argv) {
     std::string program(self.data(), static_cast<std::size_t>(length));
     program = program.substr(0, program.rfind('/') + 1) + relativePath;
     ::execv(program.c_str(), argv);
-}
-
-bool isWatchedStream(int fd) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) return true;
-    return S_ISCHR(info.st_mode) ? ::isatty(fd) == 1 : !S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode);
 }
 
 }  // namespace kurumu::platform

@@ -223,8 +223,8 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir.filePath("g")).entryList(QDir::Files).size(), 5000);
     }
 
-    // Output into a file is buffered, yet a message on the error stream still follows
-    // the log lines written before it when both go into one file.
+    // Every log line is written out as it happens, also into a file: a message on the
+    // error stream follows the log lines before it when both go into one file.
     void outputIntoOneFileKeepsItsOrder() {
         QTemporaryDir dir;
         test::makeFolder(dir.filePath("a"));
