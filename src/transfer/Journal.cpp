@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 
-#include <unistd.h>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -118,12 +117,13 @@ platform::Result<std::unique_ptr<Journal>> Journal::open(const QString& folder, 
     QStringList older = platform::filesIn(folder);
     while (older.size() >= kJournalsKept) platform::removeFile(folder + u'/' + older.takeFirst());
     const QDateTime now = QDateTime::currentDateTime();
-    QString id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' + QString::number(::getpid());
+    QString id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' +
+                 QString::number(QCoreApplication::applicationPid());
     platform::Result<platform::AppendLog> log = platform::AppendLog::create(folder + u'/' + id + u".jsonl");
     // Two runs within one millisecond of one process: the second takes the next name.
     for (int next = 2; !log.ok() && log.status.error == EEXIST; ++next) {
-        id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' + QString::number(::getpid()) + u'-' +
-             QString::number(next);
+        id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' +
+             QString::number(QCoreApplication::applicationPid()) + u'-' + QString::number(next);
         log = platform::AppendLog::create(folder + u'/' + id + u".jsonl");
     }
     if (!log.ok()) return {nullptr, log.status};
