@@ -318,9 +318,14 @@ PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination,
     const Status removed = removeCheckedAside(source, [&copied](const struct stat& aside) {
         return sameState(aside, copied.state) ? Status{} : Status{EBUSY};
     });
-    // Gone meanwhile (another program took it): the copy may be the only one left. Another
-    // file under the source's name: both stay.
+    // Gone meanwhile (another program took it): the copy may be the only one left.
     if (removed.ok() || removed.error == ENOENT) return placed();
+    // Still under its name, as copied (its folder refuses the removal, or it is a mount
+    // point): the copy goes again, so that a failed move leaves the file in one place.
+    // Another file under the source's name: both stay.
+    struct stat stayed {};
+    if (os().fstatat(source.folder, source.c(), &stayed, AT_SYMLINK_NOFOLLOW) == 0 && sameState(stayed, copied.state))
+        withdrawCopy(destination, published);
     return failed(removed);
 }
 

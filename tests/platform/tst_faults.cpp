@@ -225,6 +225,26 @@ private Q_SLOTS:
         QCOMPARE(namesIn(dir.path()).filter(".kurumu").size(), 0);  // nothing left aside
     }
 
+    // The source's folder refuses its removal once the copy is published: the copy goes
+    // again, so that the failed move leaves the file in one place, under its own name.
+    void injectedSourceThatCannotBeRemoved() {
+        QTemporaryDir dir;
+        const QString source = test::makeFileWithFolders(dir.filePath("s"), "original");
+        test::makeFolder(dir.filePath("out"));
+        test::InjectedFaults faults;
+        pretendAnotherFileSystem(faults, "d");
+        faults.renameat2 = [](const char*, const char* to, unsigned) -> std::optional<int> {
+            if (names(to, "d")) return EXDEV;
+            if (QByteArray(to).contains(".kurumu-aside")) return EACCES;
+            return std::nullopt;
+        };
+        const auto result = files().moveFile(source, dir.filePath("out/d"), {});
+        QCOMPARE(result.outcome, PlaceOutcome::Failed);
+        QCOMPARE(result.status.error, EACCES);
+        QCOMPARE(test::readFile(source), QByteArray("original"));
+        QCOMPARE(namesIn(dir.filePath("out")), QStringList{});
+    }
+
     // The source is cut short in the middle of a copy: the torn copy is never published.
     void injectedSourceTruncatedDuringACopy() {
         QTemporaryDir dir;
