@@ -1,6 +1,5 @@
 #include "transfer/Journal.h"
 
-#include "checksum/GetCRC.h"
 #include "platform/Paths.h"
 
 #include <QCoreApplication>
@@ -116,7 +115,9 @@ QString journalFolder() {
 platform::Result<std::unique_ptr<Journal>> Journal::open(const QString& folder, const JournalHeader& header) {
     QStringList older = platform::filesIn(folder);
     while (older.size() >= kJournalsKept) platform::removeFile(folder + u'/' + older.takeFirst());
-    const QDateTime now = QDateTime::currentDateTime();
+    // Named by the time in UTC, so that the names sort as the runs happened, whatever the
+    // time zone or a clock put back for daylight saving time.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     QString id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' +
                  QString::number(QCoreApplication::applicationPid());
     platform::Result<platform::AppendLog> log = platform::AppendLog::create(folder + u'/' + id + u".jsonl");
@@ -131,7 +132,7 @@ platform::Result<std::unique_ptr<Journal>> Journal::open(const QString& folder, 
     JournalLine first;
     first.text("kurumu", header.kind)
         .text("id", id)
-        .text("start", now.toString(Qt::ISODateWithMs))
+        .text("start", now.toOffsetFromUtc(now.toLocalTime().offsetFromUtc()).toString(Qt::ISODateWithMs))
         .text("version", QCoreApplication::applicationVersion())
         .text("origin", header.origin)
         .list("arguments", header.arguments)
@@ -164,6 +165,10 @@ void Journal::done(qint64 number, const char* outcome, int error) {
     (void)m_log.append(line.finished());
 }
 
+void Journal::note(JournalLine line) {
+    (void)m_log.append(line.finished());
+}
+
 void Journal::finish(const QString& end) {
     m_finished = true;
     (void)m_log.append(JournalLine().text("end", end).finished());
@@ -178,6 +183,18 @@ Status JournalingServices::recorded(JournalLine operation, const std::function<S
     return status;
 }
 
+// A folder's times as they were before the run took anything out of it, for an undo
+// that has to make it again.
+platform::Result<platform::FolderListing> JournalingServices::listFolder(const QString& path) {
+    if (const platform::Result<platform::EntryInfo> folder = m_disk.probe(path); folder.ok() && folder.value.exists()) {
+        m_journal.note(JournalLine()
+                           .text("folder", path)
+                           .number("atime", folder.value.accessedNs)
+                           .number("mtime", folder.value.modifiedNs));
+    }
+    return m_disk.listFolder(path);
+}
+
 Status JournalingServices::createFolder(const QString& path, const QString& model) {
     return recorded(JournalLine().text("op", QStringLiteral("mkdir")).text("path", path),
                     [&] { return m_disk.createFolder(path, model); });
@@ -185,9 +202,15 @@ Status JournalingServices::createFolder(const QString& path, const QString& mode
 
 Status JournalingServices::removeEmptyFolder(const QString& path) {
     const platform::Result<platform::EntryInfo> folder = m_disk.probe(path);
-    return recorded(
-        JournalLine().text("op", QStringLiteral("rmdir")).text("path", path).number("mode", folder.value.mode),
-        [&] { return m_disk.removeEmptyFolder(path); });
+    return recorded(JournalLine()
+                        .text("op", QStringLiteral("rmdir"))
+                        .text("path", path)
+                        .number("mode", folder.value.mode)
+                        .number("owner", folder.value.owner)
+                        .number("group", folder.value.group)
+                        .number("atime", folder.value.accessedNs)
+                        .number("mtime", folder.value.modifiedNs),
+                    [&] { return m_disk.removeEmptyFolder(path); });
 }
 
 PlaceResult JournalingServices::place(const char* operation, const QString& source, const QString& destination,
@@ -215,10 +238,10 @@ PlaceResult JournalingServices::copyFile(const QString& source, const QString& d
 Status JournalingServices::deleteDuplicate(const QString& source, const QString& keeper,
                                            const platform::KeepGoing& keepGoing) {
     // What it takes to make the source again from the keeper: the source's own mode,
-    // owner and times, and the keeper as it is now, with the checksum of its bytes.
+    // owner and times, and the keeper as it is now, whose status change time tells later
+    // whether it still holds the very bytes.
     const platform::EntryInfo file = m_disk.probe(source).value;
     const platform::EntryInfo kept = m_disk.probe(keeper).value;
-    const platform::Result<QString> crc = checksum::GetFileCRC(keeper);
     return recorded(JournalLine()
                         .text("op", QStringLiteral("duplicate"))
                         .text("from", source)
@@ -230,8 +253,7 @@ Status JournalingServices::deleteDuplicate(const QString& source, const QString&
                         .number("owner", file.owner)
                         .number("group", file.group)
                         .number("keeperMtime", kept.modifiedNs)
-                        .number("keeperCtime", kept.changedNs)
-                        .text("crc", crc.value),
+                        .number("keeperCtime", kept.changedNs),
                     [&] { return m_disk.deleteDuplicate(source, keeper, keepGoing); });
 }
 

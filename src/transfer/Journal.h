@@ -65,6 +65,8 @@ public:
     // kept it from being written (then the operation must not be tried).
     platform::Result<qint64> begin(JournalLine operation);
     void done(qint64 number, const char* outcome, int error = 0);
+    // A line that is no operation, such as what a folder was like before the run changed it.
+    void note(JournalLine line);
     // The last line: how the run ended.
     void finish(const QString& end);
 
@@ -91,9 +93,7 @@ public:
         return m_disk.folderChain(path);
     }
     platform::Result<QString> realFolder(const QString& path) override { return m_disk.realFolder(path); }
-    platform::Result<platform::FolderListing> listFolder(const QString& path) override {
-        return m_disk.listFolder(path);
-    }
+    platform::Result<platform::FolderListing> listFolder(const QString& path) override;
     platform::Result<bool> sameContents(const QString& first, const QString& second,
                                         const platform::KeepGoing& keepGoing) override {
         return m_disk.sameContents(first, second, keepGoing);

@@ -1,6 +1,5 @@
 #include "transfer/Undo.h"
 
-#include "checksum/GetCRC.h"
 #include "platform/AppendLog.h"
 #include "platform/FileServices.h"
 #include "platform/FileSystem.h"
@@ -10,10 +9,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <utility>
 
 namespace kurumu::transfer {
 
@@ -41,18 +42,27 @@ struct ReadJournal {
     QJsonObject header;
     QList<Operation> operations;
     QString end;
+    qsizetype damaged = 0;                     // whole lines that do not read as what the program wrote
+    QHash<QString, QJsonObject> folderBefore;  // each folder's times when the run first listed it
 };
 
-// Reads a journal line by line up to its end, or to where a killed run left off.
+// Reads a journal line by line up to its end, or to where a killed run left off: a line
+// that a kill cut short has no line end. A whole line that does not read is counted as
+// damaged and passed over.
 std::optional<ReadJournal> readJournal(const QString& path) {
     const platform::Result<QByteArray> bytes = platform::readFileStart(path, kJournalLimit);
     if (!bytes.ok()) return std::nullopt;
     ReadJournal journal;
     QHash<qint64, qsizetype> byNumber;
-    for (const QByteArray& text : bytes.value.split('\n')) {
-        if (text.isEmpty() || text.front() == '\0') break;
+    const qsizetype zeros = bytes.value.indexOf('\0');  // the unwritten end of a killed run's journal
+    QList<QByteArray> texts = (zeros < 0 ? bytes.value : bytes.value.first(zeros)).split('\n');
+    texts.removeLast();  // empty after the last line end, or a line cut short
+    for (const QByteArray& text : texts) {
         const QJsonObject line = QJsonDocument::fromJson(text).object();
-        if (line.isEmpty()) break;
+        if (line.isEmpty()) {
+            ++journal.damaged;
+            continue;
+        }
         if (journal.header.isEmpty()) {
             journal.header = line;
         } else if (line.contains(QLatin1String("op"))) {
@@ -64,6 +74,9 @@ std::optional<ReadJournal> readJournal(const QString& path) {
                 journal.operations[*found].outcome = line.value(QLatin1String("outcome")).toString();
                 journal.operations[*found].doneNs = line.value(QLatin1String("time")).toInteger();
             }
+        } else if (line.contains(QLatin1String("folder"))) {
+            const QString folder = line.value(QLatin1String("folder")).toString();
+            if (!journal.folderBefore.contains(folder)) journal.folderBefore.insert(folder, line);
         } else if (line.contains(QLatin1String("end"))) {
             journal.end = line.value(QLatin1String("end")).toString();
         }
@@ -89,7 +102,10 @@ RunSummary summaryOf(const QString& path, const ReadJournal& journal) {
 // Works through one journal backwards, leaving what changed since the run.
 class Undoer {
 public:
-    Undoer(platform::FileServices& files, UndoReport& report) : m_files(files), m_report(report) {}
+    // The names that an earlier undo of the same run already gave their files back.
+    Undoer(platform::FileServices& files, UndoReport& report, QSet<QString> givenBack,
+           const QHash<QString, QJsonObject>& folderBefore)
+        : m_files(files), m_report(report), m_givenBack(std::move(givenBack)), m_folderBefore(folderBefore) {}
 
     void undo(const Operation& operation) {
         // An operation the run found refused, or gave up, changed nothing.
@@ -177,8 +193,11 @@ private:
         const std::optional<EntryInfo> there = entry(destination);
         const std::optional<EntryInfo> back = entry(source);
         if (!there) {
-            if (!back) left(destination, QStringLiteral("見つからない"));
-            return;  // or never moved, or already back
+            // Never moved by a killed run, or given back by an earlier undo; otherwise the
+            // file is gone, and whatever holds its old name now is another file.
+            if (!back || (operation.outcome && !m_givenBack.contains(source)))
+                left(destination, QStringLiteral("見つからない"));
+            return;
         }
         if (!unchangedSince(*there, operation)) return left(destination, QStringLiteral("変更されている"));
         if (!back) return moveBack(destination, source);
@@ -206,17 +225,20 @@ private:
     void undoDuplicate(const Operation& operation) {
         const QString source = operation.text("from");
         const QString keeper = operation.text("keeper");
-        if (entry(source)) return;  // never deleted, or already made again
+        if (entry(source)) {
+            // Never deleted by a killed run, or made again by an earlier undo; otherwise
+            // another file took the name.
+            if (operation.outcome && !m_givenBack.contains(source)) left(source, QStringLiteral("名前が使われている"));
+            return;
+        }
         if (const auto aside = setAside(source, keeper)) return moveBack(*aside, source);
         const std::optional<EntryInfo> kept = entry(keeper);
         if (!kept || kept->kind != EntryKind::File)
             return left(source, QStringLiteral("同じ内容のファイルが見つからない"));
-        // The keeper must still hold the very bytes: untouched since, or with the checksum
-        // the journal recorded.
-        const bool untouched =
-            kept->modifiedNs == operation.number("keeperMtime") && kept->changedNs == operation.number("keeperCtime");
-        if (kept->length != operation.number("size") ||
-            (!untouched && checksum::GetFileCRC(keeper).value != operation.text("crc")))
+        // The keeper holds the very bytes that were compared only while nothing has changed
+        // it since: no change of its bytes or attributes leaves its status change time.
+        if (kept->length != operation.number("size") || kept->modifiedNs != operation.number("keeperMtime") ||
+            kept->changedNs != operation.number("keeperCtime"))
             return left(source, QStringLiteral("同じ内容のファイルが変更されている"));
         const platform::PlaceResult made = m_files.copyFile(keeper, source, {});
         if (made.outcome != PlaceOutcome::Placed)
@@ -227,16 +249,37 @@ private:
         restored(source);
     }
 
+    // A removed folder is made again with its mode, owner and group; its times are set
+    // once everything has returned into it (see restoreFolderTimes).
     void undoRemovedFolder(const Operation& operation) {
         const QString folder = operation.text("path");
         if (entry(folder)) return;
         const Status made = m_files.createFolder(folder, {});
         if (!made.ok()) return leftAfter(folder, made);
-        platform::restoreAttributes(folder, static_cast<quint32>(operation.number("mode")), 0xFFFFFFFFu, 0xFFFFFFFFu, 0,
-                                    0);
+        const auto idOf = [&](const char* key) {
+            return operation.line.contains(QLatin1String(key)) ? static_cast<quint32>(operation.number(key))
+                                                               : 0xFFFFFFFFu;
+        };
+        platform::restoreAttributes(folder, static_cast<quint32>(operation.number("mode")), idOf("owner"),
+                                    idOf("group"), 0, 0);
+        m_madeAgain.append(&operation);
         restored(folder);
     }
 
+public:
+    // The times a folder had before the run listed it (those of its removal where the
+    // journal does not have them), set once its files are back.
+    void restoreFolderTimes() {
+        for (const Operation* operation : std::as_const(m_madeAgain)) {
+            const QString folder = operation->text("path");
+            const QJsonObject before = m_folderBefore.value(folder, operation->line);
+            platform::restoreAttributes(folder, static_cast<quint32>(operation->number("mode")), 0xFFFFFFFFu,
+                                        0xFFFFFFFFu, before.value(QLatin1String("atime")).toInteger(),
+                                        before.value(QLatin1String("mtime")).toInteger());
+        }
+    }
+
+private:
     void undoCreatedFolder(const Operation& operation) {
         const QString folder = operation.text("path");
         if (!entry(folder)) return;
@@ -249,6 +292,9 @@ private:
 
     platform::FileServices& m_files;
     UndoReport& m_report;
+    const QSet<QString> m_givenBack;
+    const QHash<QString, QJsonObject>& m_folderBefore;
+    QList<const Operation*> m_madeAgain;  // removed folders made again, to get their times back
 };
 
 }  // namespace
@@ -273,6 +319,27 @@ QList<RunSummary> runHistory(const QString& folder) {
     return runs;
 }
 
+namespace {
+
+// The names that earlier undos of a run gave files back to.
+QSet<QString> givenBackBefore(const QList<RunSummary>& runs, const QString& runId) {
+    QSet<QString> names;
+    for (const RunSummary& run : runs) {
+        if (run.kind != QLatin1String("undo") || run.undoOf != runId) continue;
+        const std::optional<ReadJournal> undo = readJournal(run.path);
+        if (!undo) continue;
+        for (const Operation& operation : undo->operations) {
+            const QString kind = operation.text("op");
+            if (operation.outcome == QLatin1String("done") &&
+                (kind == QLatin1String("move") || kind == QLatin1String("copy")))
+                names.insert(operation.text("to"));
+        }
+    }
+    return names;
+}
+
+}  // namespace
+
 platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId, const QString& origin) {
     const QList<RunSummary> runs = runHistory(folder);
     const auto chosen = std::find_if(runs.rbegin(), runs.rend(), [&](const RunSummary& run) {
@@ -291,11 +358,17 @@ platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId
     UndoReport report;
     report.run = *chosen;
     report.journal = own.value->path();
+    // What damaged lines said cannot be known: the undo does the rest and says so.
+    if (journal->damaged > 0) {
+        report.lines.append({chosen->path, false, QStringLiteral("記録が%1行壊れている").arg(journal->damaged)});
+        report.everything = false;
+    }
     const auto disk = platform::diskServices();
     JournalingServices files(*disk, *own.value);
-    Undoer undoer(files, report);
+    Undoer undoer(files, report, givenBackBefore(runs, chosen->id), journal->folderBefore);
     for (auto operation = journal->operations.crbegin(); operation != journal->operations.crend(); ++operation)
         undoer.undo(*operation);
+    undoer.restoreFolderTimes();
     own.value->finish(report.everything ? QStringLiteral("undone") : QStringLiteral("partly undone"));
     return {std::move(report), {}};
 }

@@ -394,6 +394,32 @@ private Q_SLOTS:
         }
     }
 
+    // The last run is the last one made, whatever the time zone each run was started in.
+    void lastRunAcrossTimeZones() {
+        QTemporaryDir dir;
+        QTemporaryDir state;
+        const QString root = dir.path() + '/';
+        for (const char* folder : {"a", "b"}) test::makeFolder(root + folder);
+        test::writeFile(root + "a1", "a");
+        test::writeFile(root + "b1", "b");
+        const auto runIn = [&](const char* zone, const QStringList& arguments) {
+            QProcess process;
+            process.setWorkingDirectory(dir.path());
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("TZ", zone);
+            environment.insert("XDG_STATE_HOME", state.path());
+            process.setProcessEnvironment(environment);
+            process.start(qEnvironmentVariable("KURUMU_BINARY"), arguments);
+            process.waitForFinished(20000);
+            return process.exitCode();
+        };
+        QCOMPARE(runIn("Asia/Tokyo", {"--run", "--rule", "count", "--count", "1", "a", "a1"}), 0);
+        QCOMPARE(runIn("America/New_York", {"--run", "--rule", "count", "--count", "1", "b", "b1"}), 0);
+        QCOMPARE(runIn("Asia/Tokyo", {"--undo"}), 0);
+        QCOMPARE(test::readFile(root + "b1"), QByteArray("b"));
+        QCOMPARE(test::readFile(root + "a/a1"), QByteArray("a"));
+    }
+
     // A run across file systems killed at random moments, then undone: the tree is as it
     // was, whatever the moment.
     void killedRunsAreUndone() {

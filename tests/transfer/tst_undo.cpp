@@ -19,6 +19,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kurumu;
 
@@ -191,6 +192,80 @@ private Q_SLOTS:
         QCOMPARE(runs.size(), 3);
         QVERIFY(runs.first().undone);
         QCOMPARE(runs.last().kind, "undo");
+    }
+
+    // Whatever cannot come back is reported and the undo does not say it finished: a name
+    // that another file took, a moved file that is gone, and a keeper that was written to
+    // since (even with the same bytes: only the untouched keeper is proof of them).
+    void whatCannotComeBackIsReported() {
+        Scene s;
+        s.make("G/d1", "same");
+        s.make("G/d2", "same too");
+        s.make("d1", "same");
+        s.make("d2", "same too");
+        s.make("m1", "moved");
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "d1", s.root + "d2", s.root + "m1"}}}));
+        test::writeFile(s.root + "d1", "another file under the name");
+        QVERIFY(QFile::remove(s.root + "G/m1"));
+        test::writeFile(s.root + "m1", "another file again");
+        test::writeFile(s.root + "G/d2", "same too");  // rewritten: the bytes are no longer proved
+        const transfer::UndoReport report = s.undo();
+        QVERIFY(!report.everything);
+        QStringList lines;
+        for (const transfer::UndoLine& line : report.lines) lines.append(line.text());
+        QCOMPARE(lines, (QStringList{s.root + "G/m1…戻せない(見つからない)",
+                                     s.root + "d2…戻せない(同じ内容のファイルが変更されている)",
+                                     s.root + "d1…戻せない(名前が使われている)"}));
+        QCOMPARE(test::readFile(s.root + "d1"), QByteArray("another file under the name"));
+        QCOMPARE(test::readFile(s.root + "m1"), QByteArray("another file again"));
+        QVERIFY(!test::exists(s.root + "d2"));
+        QVERIFY(!transfer::runHistory(s.journals).first().undone);
+    }
+
+    // A whole line of the journal that does not read is reported; the lines after it are
+    // still undone, and the run is not taken for undone.
+    void damagedJournalLinesAreReported() {
+        Scene s;
+        s.make("G/.keep", "");
+        for (const char* name : {"a1", "a2", "a3"}) s.make(name, name);
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1", s.root + "a2", s.root + "a3"}}}));
+        const QString journal = s.journals + '/' + platform::filesIn(s.journals).first();
+        QList<QByteArray> lines = test::readFile(journal).split('\n');
+        const auto a2 = std::find_if(lines.begin(), lines.end(),
+                                     [](const QByteArray& line) { return line.startsWith("{\"done\":2,"); });
+        QVERIFY(a2 != lines.end());
+        a2->replace("\"outcome\"", "\"outcome");  // the done line of a2's move
+        QVERIFY(QFile::remove(journal));
+        test::writeFile(journal, lines.join('\n'));
+        const transfer::UndoReport report = s.undo();
+        QVERIFY(!report.everything);
+        QCOMPARE(report.lines.first().text(), journal + "…戻せない(記録が1行壊れている)");
+        for (const char* name : {"a1", "a2", "a3"}) QCOMPARE(test::readFile(s.root + name), QByteArray(name));
+        QVERIFY(!transfer::runHistory(s.journals).first().undone);
+    }
+
+    // A source folder removed by the run comes back with its mode, owner, group and times,
+    // the times set after its files have returned.
+    void removedFoldersComeBackWhole() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("gx/gy/f", "f");
+        const bool root = ::geteuid() == 0;
+        if (root) QCOMPARE(::chown(QFile::encodeName(s.root + "gx/gy").constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(QFile::encodeName(s.root + "gx/gy").constData(), 0750), 0);
+        const std::array<struct timespec, 2> times{{{1000000000, 0}, {1100000000, 0}}};
+        for (const char* folder : {"gx", "gx/gy"})
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(s.root + folder).constData(), times.data(), 0), 0);
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "gx"}}}));
+        QVERIFY(!test::exists(s.root + "gx"));
+        QVERIFY(s.undo().everything);
+        QCOMPARE(test::readFile(s.root + "gx/gy/f"), QByteArray("f"));
+        for (const char* folder : {"gx", "gx/gy"}) {
+            struct stat info {};
+            QCOMPARE(::stat(QFile::encodeName(s.root + folder).constData(), &info), 0);
+            QCOMPARE(static_cast<qint64>(info.st_mtim.tv_sec), qint64{1100000000});
+            if (root && QByteArray(folder) == "gx/gy") QCOMPARE(info.st_uid, 65534u);
+        }
     }
 
     // A run killed in the middle of a move across file systems, at each moment where a
