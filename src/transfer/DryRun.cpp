@@ -23,10 +23,6 @@ using platform::Status;
 // Folders that exist only in the dry run's memory live on a device no disk has.
 constexpr quint64 kRememberedDevice = ~quint64{0};
 
-QString keyOf(const QString& path) {
-    return platform::withoutTrailingSeparator(path);
-}
-
 QString parentOf(const QString& key) {
     return platform::GetParentfolderName(key);
 }
@@ -43,6 +39,24 @@ void sortByName(QStringList& paths) {
 }
 
 }  // namespace
+
+// A path is remembered under the real path of its folder, so that one file named through a
+// link, "." or "//" is one entry, as it is on the disk.
+QString DryRunServices::keyOf(const QString& path) const {
+    const QString plain = platform::withoutTrailingSeparator(path);
+    const QString folder = parentOf(plain);
+    if (folder.isEmpty() || folder == plain) return plain;
+    return platform::withTrailingSeparator(realFolderOf(folder)) + platform::GetFileName(plain);
+}
+
+// The real path of a folder as far as the disk knows it; below that, as it is spelled.
+QString DryRunServices::realFolderOf(const QString& folder) const {
+    if (const auto known = m_realFolders.constFind(folder); known != m_realFolders.constEnd()) return *known;
+    const Result<QString> real = m_disk.realFolder(folder);
+    const QString key = real.ok() ? platform::withoutTrailingSeparator(real.value) : keyOf(folder);
+    m_realFolders.insert(folder, key);
+    return key;
+}
 
 const DryRunServices::Remembered* DryRunServices::remembered(const QString& path) const {
     const auto found = m_paths.constFind(keyOf(path));
@@ -112,8 +126,9 @@ Result<platform::FolderListing> DryRunServices::listFolder(const QString& path) 
     entries.files.removeIf(changed);
     entries.subfolders.removeIf(changed);
     // ...and with what the run would have there now.
-    const QString prefix = platform::withTrailingSeparator(key);
-    for (const QString& child : m_children.value(key)) {
+    const QString spelled = platform::withoutTrailingSeparator(path);
+    const QString prefix = platform::withTrailingSeparator(spelled);
+    for (const QString& child : m_children.value(realFolderOf(spelled))) {
         const Remembered* now = remembered(child);
         if (now == nullptr || now->kind == Remembered::Kind::Gone) continue;
         const QString full = prefix + platform::GetFileName(child);
@@ -170,6 +185,7 @@ PlaceResult DryRunServices::place(const QString& source, const QString& destinat
     if (!from.ok()) return {PlaceOutcome::Failed, from.status};
     if (!from.value.exists()) return failed(ENOENT);
     if (from.value.kind == EntryKind::Folder) return failed(EISDIR);
+    if (move && from.value.mountRoot) return failed(EBUSY);  // a mount point stays where it is
     const Result<EntryInfo> to = probe(destination);
     if (!to.ok()) return {PlaceOutcome::Failed, to.status};
     if (to.value.exists()) return {PlaceOutcome::Occupied, {}};
@@ -178,6 +194,10 @@ PlaceResult DryRunServices::place(const QString& source, const QString& destinat
     if (!into.ok()) return {PlaceOutcome::Failed, into.status};
     if (!into.value.exists()) return failed(ENOENT);
     if (into.value.kind != EntryKind::Folder && into.value.kind != EntryKind::Link) return failed(ENOTDIR);
+    if (into.value.kind == EntryKind::Link) {  // only a link to a folder holds files
+        const Result<QString> real = realFolder(folder);
+        if (!real.ok()) return {PlaceOutcome::Failed, real.status};
+    }
     const bool sameDevice = deviceOf(folder) == from.value.identity.device;
     // A fifo, socket or device is never read: it can only be renamed where it is.
     if (from.value.kind == EntryKind::Special && (!move || !sameDevice)) return failed(EINVAL);
@@ -212,6 +232,7 @@ Status DryRunServices::deleteDuplicate(const QString& source, const QString& kee
     const Result<bool> same = sameContents(source, keeper, keepGoing);
     if (!same.ok()) return same.status;
     if (!same.value) return Status{EBUSY};
+    if (probe(source).value.mountRoot) return Status{EBUSY};  // a mount point cannot be set aside
     remember(source, {});
     return {};
 }

@@ -42,6 +42,8 @@ private:
         platform::EntryInfo info;
     };
 
+    QString keyOf(const QString& path) const;
+    QString realFolderOf(const QString& folder) const;
     const Remembered* remembered(const QString& path) const;
     // The nearest remembered folder above the path, or a remembered "gone" above it.
     const Remembered* rememberedAbove(const QString& path) const;
@@ -52,8 +54,9 @@ private:
     platform::Identity newIdentity();
 
     platform::FileServices& m_disk;
-    QHash<QString, Remembered> m_paths;        // by path without a trailing "/"
-    QHash<QString, QSet<QString>> m_children;  // the remembered paths in each folder
+    QHash<QString, Remembered> m_paths;             // by path without a trailing "/"
+    QHash<QString, QSet<QString>> m_children;       // the remembered paths in each folder
+    mutable QHash<QString, QString> m_realFolders;  // spelled folder -> its real path
     quint64 m_lastInode = 0;
 };
 

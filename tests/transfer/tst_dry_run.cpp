@@ -146,6 +146,39 @@ private Q_SLOTS:
 
     // Random trees with name collisions, identical files, both structure modes, both
     // numbering places, move and copy: the dry run says what the run then does.
+    // One file named twice (through a link to its folder), and group leaders that are a
+    // dangling link or a link to a file: the dry run meets them as the run does.
+    void namesThatAreNotWhatTheySeem() {
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        test::makeFolder(root + "g");
+        test::writeFile(root + "g1", "a");
+        test::writeFile(root + "g2", "b");
+        QVERIFY(QFile::link(".", root + "lnk"));
+        compareDryAndReal(root, {}, {{root + "g", {root + "g1", root + "lnk/g1", root + "g2"}}});
+        for (const char* target : {"nowhere", "g2"}) {
+            QVERIFY(QFile::link(target, root + "h"));
+            test::writeFile(root + "h1", "c");
+            compareDryAndReal(root, {}, {{root + "h", {root + "h1"}}});
+            QVERIFY(QFile::remove(root + "h"));
+        }
+    }
+
+    // A file that is a bind mount cannot be moved away, nor set aside as a duplicate; the
+    // dry run says so as the run does.
+    void fileThatIsAMountPoint() {
+        KURUMU_REQUIRE_ROOT();
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        test::makeFolder(root + "g");
+        test::writeFile(root + "elsewhere", "mounted");
+        test::makeFileWithFolders(root + "gf/ga", "a");
+        test::writeFile(root + "gf/gb", "");
+        const test::Mount bound({"--bind", root + "elsewhere", root + "gf/gb"});
+        QVERIFY(bound.mounted());
+        compareDryAndReal(root, {}, {{root + "g", {root + "gf"}}});
+    }
+
     void randomTrees() {
         QRandomGenerator random(1207);
         const QStringList names{"a.txt", "b", "a_000.txt", "c.dat", "d", ".h"};
