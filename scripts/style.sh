@@ -5,7 +5,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-mapfile -t files < <(git ls-files '*.cpp' '*.h')
+if git rev-parse --is-inside-work-tree > /dev/null 2>&1; then
+  mapfile -t files < <(git ls-files '*.cpp' '*.h')
+else  # a copy without git: the folders that hold the code
+  mapfile -t files < <(find src tests bench tools -name '*.cpp' -o -name '*.h' | sort)
+fi
+if [ ${#files[@]} -eq 0 ]; then
+  echo "style: no C++ files found" >&2
+  exit 1
+fi
 if ! clang-format --dry-run --Werror "${files[@]}"; then
   echo "style: the files above differ from what clang-format makes of them (clang-format -i FILE...)" >&2
   exit 1

@@ -43,7 +43,7 @@ void sortByName(QStringList& paths) {
 // A path is remembered under the real path of its folder, so that one file named through a
 // link, "." or "//" is one entry, as it is on the disk.
 QString DryRunServices::keyOf(const QString& path) const {
-    const QString plain = platform::withoutTrailingSeparator(path);
+    QString plain = platform::withoutTrailingSeparator(path);
     const QString folder = parentOf(plain);
     if (folder.isEmpty() || folder == plain) return plain;
     return platform::withTrailingSeparator(realFolderOf(folder)) + platform::GetFileName(plain);
@@ -53,7 +53,7 @@ QString DryRunServices::keyOf(const QString& path) const {
 QString DryRunServices::realFolderOf(const QString& folder) const {
     if (const auto known = m_realFolders.constFind(folder); known != m_realFolders.constEnd()) return *known;
     const Result<QString> real = m_disk.realFolder(folder);
-    const QString key = real.ok() ? platform::withoutTrailingSeparator(real.value) : keyOf(folder);
+    QString key = real.ok() ? platform::withoutTrailingSeparator(real.value) : keyOf(folder);
     m_realFolders.insert(folder, key);
     return key;
 }

@@ -165,7 +165,7 @@ void Journal::done(qint64 number, const char* outcome, int error) {
     (void)m_log.append(line.finished());
 }
 
-void Journal::note(JournalLine line) {
+void Journal::note(const JournalLine& line) {
     (void)m_log.append(line.finished());
 }
 

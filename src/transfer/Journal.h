@@ -66,7 +66,7 @@ public:
     platform::Result<qint64> begin(JournalLine operation);
     void done(qint64 number, const char* outcome, int error = 0);
     // A line that is no operation, such as what a folder was like before the run changed it.
-    void note(JournalLine line);
+    void note(const JournalLine& line);
     // The last line: how the run ended.
     void finish(const QString& end);
 
