@@ -130,10 +130,12 @@ int undo(const BatchOptions& options) {
     const platform::Result<transfer::UndoReport> report =
         transfer::undoRun(transfer::journalFolder(), options.undoRun, QStringLiteral("batch"));
     if (!report.ok()) {
-        err().line(report.status.error == ENOENT
-                       ? QStringLiteral("kurumu: no such run to take back: ") + options.undoRun
-                       : QStringLiteral("kurumu: the undo cannot be journaled (error %1)").arg(report.status.error));
-        return report.status.error == ENOENT ? 2 : 1;
+        const int error = report.status.error;
+        if (error == ENOENT) err().line(QStringLiteral("kurumu: no such run to take back: ") + options.undoRun);
+        if (error == EINVAL) err().line(QStringLiteral("kurumu: an undo is not taken back: ") + options.undoRun);
+        if (error != ENOENT && error != EINVAL)
+            err().line(QStringLiteral("kurumu: the undo cannot be journaled (error %1)").arg(error));
+        return error == ENOENT || error == EINVAL ? 2 : 1;
     }
     for (const transfer::UndoLine& line : report.value.lines) out().line(line.text());
     out().line(report.value.everything ? QStringLiteral("元に戻した: ") + report.value.run.id

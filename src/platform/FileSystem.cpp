@@ -181,21 +181,28 @@ Status replaceFile(const QString& path, const QByteArray& bytes) {
     return status;
 }
 
-Status restoreAttributes(const QString& path, quint32 mode, quint32 owner, quint32 group, qint64 accessedNs,
-                         qint64 modifiedNs) {
-    const QByteArray encoded = encodePath(path);
+Status restoreAttributes(const QString& path, const Identity& expected, const Attributes& attributes) {
+    // Held by an O_PATH descriptor, the entry cannot be swapped for another while it is
+    // changed; a link is held as itself and refused.
+    const FileDescriptor held(
+        retry([&] { return os().openat(AT_FDCWD, encodePath(path).constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0); }));
+    if (!held.valid()) return lastError();
     struct stat info {};
-    if (os().fstatat(AT_FDCWD, encoded.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
-    if (S_ISLNK(info.st_mode)) return Status{EINVAL};  // a link's own bits mean nothing
-    if (os().fchownat(AT_FDCWD, encoded.constData(), owner, group, AT_SYMLINK_NOFOLLOW) != 0)
+    if (os().fstat(held.get(), &info) != 0) return lastError();
+    if (S_ISLNK(info.st_mode)) return Status{EINVAL};
+    if (!(Identity{info.st_dev, info.st_ino} == expected)) return Status{EBUSY};
+    quint32 mode = attributes.mode;
+    if (os().fchownat(held.get(), "", attributes.owner, attributes.group, AT_EMPTY_PATH) != 0)
         mode &= ~static_cast<quint32>(S_ISUID | S_ISGID);
-    if (::fchmodat(AT_FDCWD, encoded.constData(), mode, 0) != 0) return lastError();
+    // The descriptor's own name in /proc reaches the held inode itself.
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(held.get());
+    if (::fchmodat(AT_FDCWD, self.constData(), mode, 0) != 0) return lastError();
     const auto timeOf = [](qint64 ns) {
         if (ns == 0) return timespec{0, UTIME_OMIT};
         return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
     };
-    const std::array<struct timespec, 2> times{timeOf(accessedNs), timeOf(modifiedNs)};
-    return detail::statusOf(os().utimensat(AT_FDCWD, encoded.constData(), times.data(), AT_SYMLINK_NOFOLLOW));
+    const std::array<struct timespec, 2> times{timeOf(attributes.accessedNs), timeOf(attributes.modifiedNs)};
+    return detail::statusOf(os().utimensat(AT_FDCWD, self.constData(), times.data(), 0));
 }
 
 }  // namespace kurumu::platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Errors.h"
+#include "platform/FileServices.h"
 
 #include <QByteArray>
 #include <QList>
@@ -49,9 +50,21 @@ Status createFileWith(const QString& path, const QByteArray& bytes);
 // read-only file; ENOENT when there is no file.
 Status replaceFile(const QString& path, const QByteArray& bytes);
 
-// Gives a file back the owner and group (where the process may), permission bits and
-// times it had; a time of 0 is left as it is.
-Status restoreAttributes(const QString& path, quint32 mode, quint32 owner, quint32 group, qint64 accessedNs,
-                         qint64 modifiedNs);
+// What a file or folder had, to give back: permission bits, owner and group (kKeepId
+// leaves them), times (0 leaves them).
+struct Attributes {
+    static constexpr quint32 kKeepId = 0xFFFFFFFFu;
+    quint32 mode = 0;
+    quint32 owner = kKeepId;
+    quint32 group = kKeepId;
+    qint64 accessedNs = 0;
+    qint64 modifiedNs = 0;
+};
+
+// Gives the entry at a path its attributes back (the owner and group where the process
+// may; set-user-ID and set-group-ID dropped where it may not), but only when the entry is
+// still the file or folder expected: never through a link, never to another entry put
+// under the name meanwhile (EBUSY).
+Status restoreAttributes(const QString& path, const Identity& expected, const Attributes& attributes);
 
 }  // namespace kurumu::platform

@@ -42,7 +42,8 @@ struct ReadJournal {
     QJsonObject header;
     QList<Operation> operations;
     QString end;
-    qsizetype damaged = 0;                     // whole lines that do not read as what the program wrote
+    qsizetype damaged = 0;                     // lines that do not read as what the program wrote
+    bool headerDamaged = false;                // the first line among them
     QHash<QString, QJsonObject> folderBefore;  // each folder's times when the run first listed it
 };
 
@@ -56,16 +57,26 @@ std::optional<ReadJournal> readJournal(const QString& path) {
     QHash<qint64, qsizetype> byNumber;
     const qsizetype zeros = bytes.value.indexOf('\0');  // the unwritten end of a killed run's journal
     QList<QByteArray> texts = (zeros < 0 ? bytes.value : bytes.value.first(zeros)).split('\n');
-    texts.removeLast();  // empty after the last line end, or a line cut short
-    for (const QByteArray& text : texts) {
-        const QJsonObject line = QJsonDocument::fromJson(text).object();
+    // After the last line end: nothing, or a line that a kill cut short (the zeros follow
+    // it); a file that ends in the middle of a line without them was cut by other means.
+    if (!texts.takeLast().isEmpty() && zeros < 0) ++journal.damaged;
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        const QJsonObject line = QJsonDocument::fromJson(texts[i]).object();
+        if (i == 0) {
+            // The first line says what the journal is; without it, it is taken for a run's,
+            // named by its file.
+            journal.headerDamaged = !line.contains(QLatin1String("kurumu"));
+            journal.header = journal.headerDamaged ? QJsonObject{{QStringLiteral("kurumu"), QStringLiteral("run")},
+                                                                 {QStringLiteral("id"), platform::GetBaseName(path)}}
+                                                   : line;
+            if (journal.headerDamaged) ++journal.damaged;
+            continue;
+        }
         if (line.isEmpty()) {
             ++journal.damaged;
             continue;
         }
-        if (journal.header.isEmpty()) {
-            journal.header = line;
-        } else if (line.contains(QLatin1String("op"))) {
+        if (line.contains(QLatin1String("op"))) {
             byNumber.insert(line.value(QLatin1String("n")).toInteger(), journal.operations.size());
             journal.operations.append({line, std::nullopt});
         } else if (line.contains(QLatin1String("done"))) {
@@ -96,6 +107,7 @@ RunSummary summaryOf(const QString& path, const ReadJournal& journal) {
     run.items = journal.header.value(QLatin1String("items")).toInteger();
     run.operations = journal.operations.size();
     run.end = journal.end;
+    run.damaged = journal.headerDamaged;
     return run;
 }
 
@@ -103,7 +115,7 @@ RunSummary summaryOf(const QString& path, const ReadJournal& journal) {
 class Undoer {
 public:
     // The names that an earlier undo of the same run already gave their files back.
-    Undoer(platform::FileServices& files, UndoReport& report, QSet<QString> givenBack,
+    Undoer(platform::FileServices& files, UndoReport& report, QHash<QString, bool> givenBack,
            const QHash<QString, QJsonObject>& folderBefore)
         : m_files(files), m_report(report), m_givenBack(std::move(givenBack)), m_folderBefore(folderBefore) {}
 
@@ -222,13 +234,34 @@ private:
                                           : QStringLiteral("エラー(%1)").arg(removed.code()));
     }
 
+    static platform::Attributes duplicateAttributes(const Operation& operation) {
+        return {static_cast<quint32>(operation.number("mode")), static_cast<quint32>(operation.number("owner")),
+                static_cast<quint32>(operation.number("group")), operation.number("atime"), operation.number("mtime")};
+    }
+
+    // Gives an entry this undo (or an earlier one of the same run) made its attributes.
+    bool giveAttributes(const QString& path, const platform::Attributes& attributes) {
+        const std::optional<EntryInfo> made = entry(path);
+        const Status given = made ? platform::restoreAttributes(path, made->identity, attributes) : Status{ENOENT};
+        if (!given.ok()) left(path, QStringLiteral("属性を戻せない(%1)").arg(given.code()));
+        return given.ok();
+    }
+
     void undoDuplicate(const Operation& operation) {
         const QString source = operation.text("from");
         const QString keeper = operation.text("keeper");
-        if (entry(source)) {
-            // Never deleted by a killed run, or made again by an earlier undo; otherwise
-            // another file took the name.
-            if (operation.outcome && !m_givenBack.contains(source)) left(source, QStringLiteral("名前が使われている"));
+        if (const std::optional<EntryInfo> there = entry(source)) {
+            const platform::Result<bool> same = m_files.sameContents(source, keeper, {});
+            const bool sameBytes = there->kind == EntryKind::File && same.ok() && same.value;
+            // Made again by an earlier undo; one killed may not have set its attributes.
+            if (sameBytes && m_givenBack.contains(source)) {
+                if (m_givenBack.value(source) && giveAttributes(source, duplicateAttributes(operation)))
+                    restored(source);
+                return;
+            }
+            // Never deleted by a killed run, or back with its bytes; otherwise another file
+            // took the name.
+            if (operation.outcome && !sameBytes) left(source, QStringLiteral("名前が使われている"));
             return;
         }
         if (const auto aside = setAside(source, keeper)) return moveBack(*aside, source);
@@ -243,39 +276,45 @@ private:
         const platform::PlaceResult made = m_files.copyFile(keeper, source, {});
         if (made.outcome != PlaceOutcome::Placed)
             return leftAfter(source, made.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : made.status);
-        platform::restoreAttributes(
-            source, static_cast<quint32>(operation.number("mode")), static_cast<quint32>(operation.number("owner")),
-            static_cast<quint32>(operation.number("group")), operation.number("atime"), operation.number("mtime"));
-        restored(source);
+        if (giveAttributes(source, duplicateAttributes(operation))) restored(source);
     }
 
-    // A removed folder is made again with its mode, owner and group; its times are set
-    // once everything has returned into it (see restoreFolderTimes).
+    // A removed folder is made again with its owner and group, open to its owner until its
+    // files are back; its mode and times follow at the end (see finishFolders).
     void undoRemovedFolder(const Operation& operation) {
         const QString folder = operation.text("path");
-        if (entry(folder)) return;
+        if (const std::optional<EntryInfo> there = entry(folder)) {
+            if (there->kind != EntryKind::Folder) return left(folder, QStringLiteral("名前が使われている"));
+            // Made again by an earlier undo that was killed before it could finish it.
+            if (m_givenBack.value(folder) && openFolder(operation)) m_madeAgain.append(&operation);
+            return;
+        }
         const Status made = m_files.createFolder(folder, {});
         if (!made.ok()) return leftAfter(folder, made);
-        const auto idOf = [&](const char* key) {
-            return operation.line.contains(QLatin1String(key)) ? static_cast<quint32>(operation.number(key))
-                                                               : 0xFFFFFFFFu;
-        };
-        platform::restoreAttributes(folder, static_cast<quint32>(operation.number("mode")), idOf("owner"),
-                                    idOf("group"), 0, 0);
+        if (!openFolder(operation)) return;
         m_madeAgain.append(&operation);
         restored(folder);
     }
 
+    bool openFolder(const Operation& operation) {
+        const auto id = [&](const char* key) {
+            return operation.line.contains(QLatin1String(key)) ? static_cast<quint32>(operation.number(key))
+                                                               : platform::Attributes::kKeepId;
+        };
+        return giveAttributes(operation.text("path"),
+                              {static_cast<quint32>(operation.number("mode")) | 0700u, id("owner"), id("group")});
+    }
+
 public:
-    // The times a folder had before the run listed it (those of its removal where the
-    // journal does not have them), set once its files are back.
-    void restoreFolderTimes() {
+    // The mode and times a folder made again had before the run listed it (those of its
+    // removal where the journal does not have them), set once its files are back.
+    void finishFolders() {
         for (const Operation* operation : std::as_const(m_madeAgain)) {
             const QString folder = operation->text("path");
             const QJsonObject before = m_folderBefore.value(folder, operation->line);
-            platform::restoreAttributes(folder, static_cast<quint32>(operation->number("mode")), 0xFFFFFFFFu,
-                                        0xFFFFFFFFu, before.value(QLatin1String("atime")).toInteger(),
-                                        before.value(QLatin1String("mtime")).toInteger());
+            giveAttributes(folder, {static_cast<quint32>(operation->number("mode")), platform::Attributes::kKeepId,
+                                    platform::Attributes::kKeepId, before.value(QLatin1String("atime")).toInteger(),
+                                    before.value(QLatin1String("mtime")).toInteger()});
         }
     }
 
@@ -292,7 +331,7 @@ private:
 
     platform::FileServices& m_files;
     UndoReport& m_report;
-    const QSet<QString> m_givenBack;
+    const QHash<QString, bool> m_givenBack;  // name -> the undo that gave it back was killed
     const QHash<QString, QJsonObject>& m_folderBefore;
     QList<const Operation*> m_madeAgain;  // removed folders made again, to get their times back
 };
@@ -321,31 +360,52 @@ QList<RunSummary> runHistory(const QString& folder) {
 
 namespace {
 
-// The names that earlier undos of a run gave files back to.
-QSet<QString> givenBackBefore(const QList<RunSummary>& runs, const QString& runId) {
-    QSet<QString> names;
+// What earlier undos of a run may have given back (whether they said so or were killed
+// first): the names of files moved back or made again, and of folders made again, each
+// with whether that undo was killed before it finished; and their journals with damaged
+// lines.
+struct EarlierUndos {
+    QHash<QString, bool> givenBack;
+    QList<std::pair<QString, qsizetype>> damaged;
+};
+
+EarlierUndos earlierUndos(const QList<RunSummary>& runs, const QString& runId) {
+    EarlierUndos earlier;
     for (const RunSummary& run : runs) {
         if (run.kind != QLatin1String("undo") || run.undoOf != runId) continue;
         const std::optional<ReadJournal> undo = readJournal(run.path);
         if (!undo) continue;
+        if (undo->damaged > 0) earlier.damaged.append({run.path, undo->damaged});
         for (const Operation& operation : undo->operations) {
+            if (operation.outcome && *operation.outcome != QLatin1String("done")) continue;
             const QString kind = operation.text("op");
-            if (operation.outcome == QLatin1String("done") &&
-                (kind == QLatin1String("move") || kind == QLatin1String("copy")))
-                names.insert(operation.text("to"));
+            const bool killed = undo->end.isEmpty();
+            if (kind == QLatin1String("move") || kind == QLatin1String("copy"))
+                earlier.givenBack.insert(operation.text("to"), killed);
+            if (kind == QLatin1String("mkdir")) earlier.givenBack.insert(operation.text("path"), killed);
         }
     }
-    return names;
+    return earlier;
 }
 
 }  // namespace
 
 platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId, const QString& origin) {
     const QList<RunSummary> runs = runHistory(folder);
+    // The last run not taken back yet; a journal that does not say what it was stops the
+    // search, as it may be that run.
     const auto chosen = std::find_if(runs.rbegin(), runs.rend(), [&](const RunSummary& run) {
-        return runId.isEmpty() ? run.kind == QLatin1String("run") && !run.undone : run.id == runId;
+        return runId.isEmpty() ? run.damaged || (run.kind == QLatin1String("run") && !run.undone) : run.id == runId;
     });
     if (chosen == runs.rend()) return {{}, Status{ENOENT}};
+    if (chosen->kind == QLatin1String("undo")) return {{}, Status{EINVAL}};  // an undo is not taken back
+    UndoReport report;
+    report.run = *chosen;
+    if (runId.isEmpty() && chosen->damaged) {
+        report.lines.append({chosen->path, false, QStringLiteral("記録の先頭が壊れている。実行を指定すること")});
+        report.everything = false;
+        return {std::move(report), {}};
+    }
     const std::optional<ReadJournal> journal = readJournal(chosen->path);
     if (!journal) return {{}, Status{EIO}};
     JournalHeader header;
@@ -355,20 +415,20 @@ platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId
     header.items = journal->operations.size();
     platform::Result<std::unique_ptr<Journal>> own = Journal::open(folder, header);
     if (!own.ok()) return {{}, own.status};
-    UndoReport report;
-    report.run = *chosen;
     report.journal = own.value->path();
     // What damaged lines said cannot be known: the undo does the rest and says so.
-    if (journal->damaged > 0) {
-        report.lines.append({chosen->path, false, QStringLiteral("記録が%1行壊れている").arg(journal->damaged)});
+    EarlierUndos earlier = earlierUndos(runs, chosen->id);
+    if (journal->damaged > 0) earlier.damaged.prepend({chosen->path, journal->damaged});
+    for (const auto& [path, lines] : std::as_const(earlier.damaged)) {
+        report.lines.append({path, false, QStringLiteral("記録が%1行壊れている").arg(lines)});
         report.everything = false;
     }
     const auto disk = platform::diskServices();
     JournalingServices files(*disk, *own.value);
-    Undoer undoer(files, report, givenBackBefore(runs, chosen->id), journal->folderBefore);
+    Undoer undoer(files, report, std::move(earlier.givenBack), journal->folderBefore);
     for (auto operation = journal->operations.crbegin(); operation != journal->operations.crend(); ++operation)
         undoer.undo(*operation);
-    undoer.restoreFolderTimes();
+    undoer.finishFolders();
     own.value->finish(report.everything ? QStringLiteral("undone") : QStringLiteral("partly undone"));
     return {std::move(report), {}};
 }

@@ -126,6 +126,28 @@ private Q_SLOTS:
         QVERIFY(!there[41]);
     }
 
+    // Attributes are given only to the entry expected: never through a link put under its
+    // name, never to another file that took the name.
+    void attributesOnlyForTheEntryExpected() {
+        QTemporaryDir dir;
+        const QString victim = dir.filePath(QStringLiteral("victim"));
+        const QString name = dir.filePath(QStringLiteral("made"));
+        test::writeFile(victim, "secret");
+        QVERIFY(QFile::setPermissions(victim, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        test::writeFile(name, "made");
+        const platform::Identity made = files().probe(name).value.identity;
+        const platform::Attributes open{0666};
+        QVERIFY(platform::restoreAttributes(name, made, open).ok());
+        QCOMPARE(QFileInfo(name).permissions() & QFileDevice::WriteOther, QFileDevice::WriteOther);
+        QVERIFY(QFile::remove(name));
+        QVERIFY(QFile::link(victim, name));
+        QCOMPARE(platform::restoreAttributes(name, made, open).error, EINVAL);
+        QVERIFY(QFile::remove(name));
+        QVERIFY(QFile::rename(victim, name));
+        QCOMPARE(platform::restoreAttributes(name, made, open).error, EBUSY);
+        QCOMPARE(QFileInfo(name).permissions() & QFileDevice::WriteOther, QFileDevice::Permissions{});
+    }
+
     void undecodableNamesAreKeptApart() {
         QTemporaryDir dir;
         const QByteArray bad = QFile::encodeName(dir.path()) + "/bad\xff\xfe";

@@ -268,6 +268,88 @@ private Q_SLOTS:
         }
     }
 
+    // An undo killed after it made a deleted duplicate again, before it set its attributes,
+    // is finished by the next undo: the file gets its own mode and times, and nothing is
+    // reported as taken.
+    void killedUndoIsFinished() {
+        Scene s;
+        s.make("G/d", "same");
+        s.make("d", "same");
+        QVERIFY(QFile::setPermissions(s.root + "d", QFileDevice::ReadOwner));
+        const auto before = snapshot(s.root);
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "d"}}}));
+        const QString runId = transfer::runHistory(s.journals).last().id;
+        {
+            transfer::JournalHeader header;
+            header.kind = "undo";
+            header.undoOf = runId;
+            auto killed = transfer::Journal::open(s.journals, header);
+            QVERIFY(killed.ok());
+            QVERIFY(killed.value
+                        ->begin(transfer::JournalLine()
+                                    .text("op", "copy")
+                                    .text("from", s.root + "G/d")
+                                    .text("to", s.root + "d"))
+                        .ok());
+        }
+        QVERIFY(QFile::copy(s.root + "G/d", s.root + "d"));          // made, its attributes never set
+        for (const QString& name : platform::filesIn(s.journals)) {  // killed: no last line
+            const QString path = s.journals + '/' + name;
+            QByteArray bytes = test::readFile(path);
+            if (!bytes.contains("\"undoOf\"")) continue;
+            bytes.truncate(bytes.lastIndexOf("{\"end\""));
+            QVERIFY(QFile::remove(path));
+            test::writeFile(path, bytes);
+        }
+        const transfer::UndoReport report = s.undo();
+        QVERIFY(report.everything);
+        QCOMPARE(snapshot(s.root), before);
+    }
+
+    // Journals that do not read as written: a first line that does not say what the
+    // journal is stops a bare undo (it may be the last run) and is named; by its name, the
+    // run is undone and the damage reported. A file cut in the middle of a line without
+    // the zeros of a kill is damaged too. An undo itself is never taken back.
+    void damagedJournalsAreNamed() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("a1", "a1");
+        s.make("a2", "a2");
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1"}}}));
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "a2"}}}));
+        const QString last = s.journals + '/' + platform::filesIn(s.journals).last();
+        QByteArray bytes = test::readFile(last);
+        bytes.replace("\"kurumu\":\"run\"", "\"kurumu\":\"run");
+        bytes.chop(3);  // and cut in the middle of its last line
+        QVERIFY(QFile::remove(last));
+        test::writeFile(last, bytes);
+        const transfer::UndoReport stopped = s.undo();
+        QVERIFY(!stopped.everything);
+        QCOMPARE(stopped.lines.size(), 1);
+        QCOMPARE(stopped.lines[0].path, last);
+        QCOMPARE(test::readFile(s.root + "G/a1"), QByteArray("a1"));  // the older run is left alone
+        const transfer::UndoReport named = s.undo(QFileInfo(last).completeBaseName());
+        QVERIFY(!named.everything);
+        QCOMPARE(named.lines.first().text(), last + "…戻せない(記録が2行壊れている)");
+        QCOMPARE(test::readFile(s.root + "a2"), QByteArray("a2"));
+        const QString undoId = transfer::runHistory(s.journals).last().id;
+        QCOMPARE(transfer::undoRun(s.journals, undoId, "test").status.error, EINVAL);
+    }
+
+    // A removed folder whose name a file took is named as taken; the files that were in
+    // it stay where the run put them.
+    void folderNameTakenByAFile() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("gx/g1", "1");
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "gx"}}}));
+        test::writeFile(s.root + "gx", "a file now");
+        const transfer::UndoReport report = s.undo();
+        QVERIFY(!report.everything);
+        QCOMPARE(report.lines.first().text(), s.root + "gx…戻せない(名前が使われている)");
+        QCOMPARE(test::readFile(s.root + "G/g1"), QByteArray("1"));
+    }
+
     // A run killed in the middle of a move across file systems, at each moment where a
     // file may be in two places: the copy published beside the source, or the source
     // already set aside under a hidden name. The undo puts everything right.
