@@ -117,14 +117,18 @@ platform::Result<std::unique_ptr<Journal>> Journal::open(const QString& folder, 
     while (older.size() >= kJournalsKept) platform::removeFile(folder + u'/' + older.takeFirst());
     // Named by the time in UTC, so that the names sort as the runs happened, whatever the
     // time zone or a clock put back for daylight saving time.
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    QString id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' +
-                 QString::number(QCoreApplication::applicationPid());
+    QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto nameAt = [](const QDateTime& time) -> QString {
+        return time.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' +
+               QString::number(QCoreApplication::applicationPid());
+    };
+    QString id = nameAt(now);
     platform::Result<platform::AppendLog> log = platform::AppendLog::create(folder + u'/' + id + u".jsonl");
-    // Two runs within one millisecond of one process: the second takes the next name.
-    for (int next = 2; !log.ok() && log.status.error == EEXIST; ++next) {
-        id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' +
-             QString::number(QCoreApplication::applicationPid()) + u'-' + QString::number(next);
+    // Two runs of one process within one millisecond: the second is named a millisecond
+    // later, so that it still sorts after the first (a suffix would sort before it).
+    while (!log.ok() && log.status.error == EEXIST) {
+        now = now.addMSecs(1);
+        id = nameAt(now);
         log = platform::AppendLog::create(folder + u'/' + id + u".jsonl");
     }
     if (!log.ok()) return {nullptr, log.status};

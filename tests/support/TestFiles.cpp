@@ -3,10 +3,12 @@
 #include "checksum/GetCRC.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kurumu::test {
@@ -35,6 +37,36 @@ QString makeFileWithFolders(const QString& path, const QByteArray& contents) {
     QDir().mkpath(QFileInfo(path).path());
     writeFile(path, contents);
     return path;
+}
+
+namespace {
+
+QByteArray describe(const QString& path, const struct stat& status, Snapshot detail) {
+    QByteArray what;
+    if (detail == Snapshot::Everything) what = QByteArray::number(status.st_mode, 8) + ' ';
+    if (S_ISLNK(status.st_mode)) return what + "link:" + QFile::encodeName(QFileInfo(path).symLinkTarget());
+    if (!S_ISREG(status.st_mode)) return what + (S_ISDIR(status.st_mode) ? "<folder>" : "<special>");
+    if (detail == Snapshot::Everything) {
+        what += QByteArray::number(static_cast<qint64>(status.st_mtim.tv_sec)) + '.' +
+                QByteArray::number(static_cast<qint64>(status.st_mtim.tv_nsec)) + ' ';
+    }
+    return what + readFile(path);
+}
+
+}  // namespace
+
+QMap<QString, QByteArray> snapshot(const QString& folder, Snapshot detail) {
+    QMap<QString, QByteArray> entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat status {};
+        if (::lstat(QFile::encodeName(path).constData(), &status) != 0) continue;  // gone while listed
+        if (S_ISDIR(status.st_mode) && detail == Snapshot::Files) continue;
+        entries.insert(QDir(folder).relativeFilePath(path), describe(path, status, detail));
+    }
+    return entries;
 }
 
 QByteArray crcForgingSuffix(const QByteArray& data, const QString& targetCrc) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -15,6 +16,15 @@ bool exists(const QString& path);
 void makeFolder(const QString& path);
 // Writes a file, creating the folders above it first; returns its path.
 QString makeFileWithFolders(const QString& path, const QByteArray& contents);
+
+// What a snapshot of a folder records of each entry below it. Links are never followed
+// and nothing but a regular file is ever opened (a fifo would hang the test).
+enum class Snapshot {
+    Files,       // every entry that is not a folder: a file by its bytes, a link by its target
+    Everything,  // also the folders, and every entry's mode; a file also by its modification time
+};
+// Every entry below a folder, by path relative to it.
+QMap<QString, QByteArray> snapshot(const QString& folder, Snapshot detail = Snapshot::Files);
 
 // Four bytes that, appended to the data, give the CRC-32 of the target text (eight
 // hexadecimal digits): another file with the same length and checksum as a given one.

@@ -6,12 +6,8 @@
 #include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,29 +17,6 @@
 using namespace kurumu;
 
 namespace {
-
-// Every entry below a folder: folders, files by their bytes, links by their targets.
-QMap<QString, QByteArray> snapshot(const QString& folder) {
-    QMap<QString, QByteArray> entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info(path);
-        QByteArray what = "<folder>";
-        if (info.isSymLink()) {
-            what = "link:" + QFile::encodeName(info.symLinkTarget());
-        } else if (!info.isDir()) {
-            struct stat status {};
-            ::lstat(QFile::encodeName(path).constData(), &status);
-            what = S_ISREG(status.st_mode)
-                       ? QCryptographicHash::hash(test::readFile(path), QCryptographicHash::Sha1).toHex()
-                       : QByteArray("<special>");  // a fifo is never opened, not even by a test
-        }
-        entries.insert(QDir(folder).relativeFilePath(path), what);
-    }
-    return entries;
-}
 
 struct Outcome {
     bool finished = false;
@@ -69,11 +42,11 @@ Outcome execute(platform::FileServices& files, const transfer::RunOptions& optio
 // Runs the groups dry, checks that nothing changed, then for real, and compares.
 void compareDryAndReal(const QString& root, const transfer::RunOptions& options,
                        const std::vector<transfer::Group>& groups, const QStringList& foldersFirst = {}) {
-    const auto before = snapshot(root);
+    const auto before = test::snapshot(root, test::Snapshot::Everything);
     const auto disk = platform::diskServices();
     transfer::DryRunServices dry(*disk);
     const Outcome preview = execute(dry, options, groups, foldersFirst);
-    QCOMPARE(snapshot(root), before);
+    QCOMPARE(test::snapshot(root, test::Snapshot::Everything), before);
     const Outcome real = execute(*platform::diskServices(), options, groups, foldersFirst);
     QCOMPARE(preview.log, real.log);
     QCOMPARE(preview.warnings, real.warnings);

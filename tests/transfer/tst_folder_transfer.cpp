@@ -3,8 +3,6 @@
 #include "transfer/RunDriver.h"
 #include "transfer/Transfer.h"
 
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
@@ -38,17 +36,6 @@ struct Scene {
     QStringList logLines() const { return vars.strLog.split("\r\n", Qt::SkipEmptyParts); }
 };
 
-// Every file below a folder, by path relative to it, with its contents.
-QMap<QString, QByteArray> snapshot(const QString& folder) {
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(QDir(folder).relativeFilePath(path), test::readFile(path));
-    }
-    return files;
-}
-
 }  // namespace
 
 class TestFolderTransfer : public QObject {
@@ -61,7 +48,7 @@ private Q_SLOTS:
         s.make("A/B/y.txt", "y");
         s.folder("G");
         s.transfer().FolderMove2(s.root + "A", s.root + "G/");
-        QCOMPARE(snapshot(s.root + "G"), (QMap<QString, QByteArray>{{"x.txt", "x"}, {"y.txt", "y"}}));
+        QCOMPARE(test::snapshot(s.root + "G"), (QMap<QString, QByteArray>{{"x.txt", "x"}, {"y.txt", "y"}}));
         QVERIFY(!test::exists(s.root + "A"));
         QCOMPARE(s.logLines(), (QStringList{s.root + "A/x.txt…Move", s.root + "A/B/y.txt…Move"}));
     }
@@ -73,7 +60,7 @@ private Q_SLOTS:
         s.make("A/B/y.txt", "y");
         s.folder("G");
         s.transfer().FolderMove(s.root + "A", s.root + "G/");
-        QCOMPARE(snapshot(s.root + "G"), (QMap<QString, QByteArray>{{"A/x.txt", "x"}, {"A/B/y.txt", "y"}}));
+        QCOMPARE(test::snapshot(s.root + "G"), (QMap<QString, QByteArray>{{"A/x.txt", "x"}, {"A/B/y.txt", "y"}}));
         QVERIFY(!test::exists(s.root + "A"));
     }
 
@@ -105,10 +92,10 @@ private Q_SLOTS:
             s.make("A/x.txt", "x");
             s.make("A/B/y.txt", "y");
             s.folder("G");
-            const auto before = snapshot(s.root + "A");
+            const auto before = test::snapshot(s.root + "A");
             s.transfer().FolderCopy2(s.root + "A", s.root + "G/");
-            QCOMPARE(snapshot(s.root + "A"), before);
-            QCOMPARE(snapshot(s.root + "G").size(), 2);
+            QCOMPARE(test::snapshot(s.root + "A"), before);
+            QCOMPARE(test::snapshot(s.root + "G").size(), 2);
         }
     }
 
@@ -130,7 +117,7 @@ private Q_SLOTS:
         s.make("A/x", "x");
         s.folder("A/B");
         s.transfer().FolderMove2(s.root + "A", s.root + "A/B/");
-        QCOMPARE(snapshot(s.root + "A"), (QMap<QString, QByteArray>{{"B/x", "x"}}));
+        QCOMPARE(test::snapshot(s.root + "A"), (QMap<QString, QByteArray>{{"B/x", "x"}}));
         QCOMPARE(s.logLines(), (QStringList{s.root + "A/x…Move", s.root + "A/B…移動元と移動先が同じ"}));
     }
 
@@ -190,8 +177,8 @@ private Q_SLOTS:
             if (s.host.eventsProcessed == 3) s.vars.intCancel = 1;  // the folder, then file 1, then file 2
         };
         s.transfer().FolderMove2(s.root + "A", s.root + "G/");
-        QCOMPARE(snapshot(s.root + "G").size(), 1);
-        QCOMPARE(snapshot(s.root + "A").size(), 5);
+        QCOMPARE(test::snapshot(s.root + "G").size(), 1);
+        QCOMPARE(test::snapshot(s.root + "A").size(), 5);
         QVERIFY(test::exists(s.root + "A/sub/g"));
     }
 
@@ -239,13 +226,13 @@ private Q_SLOTS:
                 if (!test::exists(s.root + "dst/" + at)) s.make("dst/" + at, contents[random.bounded(contents.size())]);
             }
             s.make("outside/sentinel", "untouched");
-            const auto source = snapshot(s.root + "src");
-            const auto destination = snapshot(s.root + "dst");
+            const auto source = test::snapshot(s.root + "src");
+            const auto destination = test::snapshot(s.root + "dst");
             s.transfer().FolderMove2(s.root + "src", s.root + "dst/");
 
             QVERIFY(s.host.warnings.isEmpty());
-            const auto afterSource = snapshot(s.root + "src");
-            const auto afterDestination = snapshot(s.root + "dst");
+            const auto afterSource = test::snapshot(s.root + "src");
+            const auto afterDestination = test::snapshot(s.root + "dst");
             for (auto it = destination.begin(); it != destination.end(); ++it)
                 QCOMPARE(afterDestination.value(it.key()), it.value());
             const QList<QByteArray> arrived = afterDestination.values();
@@ -254,7 +241,7 @@ private Q_SLOTS:
                 QVERIFY2(stayed || arrived.contains(it.value()), qPrintable(it.key()));
             }
             QVERIFY(afterSource.isEmpty());  // every file moved or was a duplicate
-            QCOMPARE(snapshot(s.root + "outside"), (QMap<QString, QByteArray>{{"sentinel", "untouched"}}));
+            QCOMPARE(test::snapshot(s.root + "outside"), (QMap<QString, QByteArray>{{"sentinel", "untouched"}}));
         }
     }
 
@@ -270,7 +257,7 @@ private Q_SLOTS:
         QVERIFY(!end.stopped);
         QCOMPARE(end.resultText, "処理開始\r\n" + leader + "…移動元と移動先が同じ\r\n" + s.root + "a…Move\r\n" +
                                      s.root + "b…Move\r\n" + s.root + "c…Move\r\n処理終了");
-        QCOMPARE(snapshot(leader).size(), 3);
+        QCOMPARE(test::snapshot(leader).size(), 3);
         QCOMPARE(s.host.statuses.first(), "処理開始");
     }
 
@@ -291,7 +278,7 @@ private Q_SLOTS:
         QCOMPARE(s.host.ends.size(), 1);
         QVERIFY(s.host.ends[0].stopped);
         QVERIFY(s.host.ends[0].resultText.endsWith("\r\n処理中止"));
-        QCOMPARE(snapshot(leader).size(), 0);
+        QCOMPARE(test::snapshot(leader).size(), 0);
         for (int i = 0; i < 4; ++i) QVERIFY(test::exists(s.root + QString("f%1").arg(i)));
 
         // A stop requested before the run: nothing but "処理中止".

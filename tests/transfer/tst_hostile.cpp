@@ -5,9 +5,7 @@
 #include "transfer/Execute.h"
 #include "transfer/Transfer.h"
 
-#include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
@@ -43,25 +41,6 @@ struct Scene {
     }
     QStringList logLines() const { return vars.strLog.split("\r\n", Qt::SkipEmptyParts); }
 };
-
-// Every entry below a folder that is not a folder, by path relative to it: a file by its
-// bytes' hash, a link by its target. Links are never followed.
-QMap<QString, QByteArray> snapshot(const QString& folder) {
-    QMap<QString, QByteArray> entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info(path);
-        const QString relative = QDir(folder).relativeFilePath(path);
-        if (info.isSymLink()) {
-            entries.insert(relative, "link:" + QFile::encodeName(info.symLinkTarget()));
-        } else if (!info.isDir()) {
-            entries.insert(relative, QCryptographicHash::hash(test::readFile(path), QCryptographicHash::Sha1).toHex());
-        }
-    }
-    return entries;
-}
 
 // The services, but one folder is told to be its file system's root.
 class PretendRoot final : public platform::FileServices {
@@ -125,7 +104,7 @@ private Q_SLOTS:
             QCOMPARE(s.logLines(), QStringList{s.root + "G…移動元と移動先が同じ"});
             transfer.FileMove2(s.root + "G/x", s.root + spelling);
             QCOMPARE(s.logLines().last(), s.root + "G/x…移動元と移動先が同じ");
-            QCOMPARE(snapshot(s.root + "G").keys(), QStringList{"x"});
+            QCOMPARE(test::snapshot(s.root + "G").keys(), QStringList{"x"});
         }
     }
 
@@ -153,10 +132,8 @@ private Q_SLOTS:
         const QString leader = s.link(s.root + "target", "gather");
         QVERIFY(s.run(leader, {s.make("gather1.txt", "1"), s.make("gather2.txt", "2")}));
         QCOMPARE(s.logLines()[1], leader + "…移動元と移動先が同じ");
-        QCOMPARE(snapshot(s.root + "target"),
-                 (QMap<QString, QByteArray>{{"old", snapshot(s.root + "target")["old"]},
-                                            {"gather1.txt", snapshot(s.root + "target")["gather1.txt"]},
-                                            {"gather2.txt", snapshot(s.root + "target")["gather2.txt"]}}));
+        QCOMPARE(test::snapshot(s.root + "target"),
+                 (QMap<QString, QByteArray>{{"old", "old"}, {"gather1.txt", "1"}, {"gather2.txt", "2"}}));
         QVERIFY(QFileInfo(leader).isSymLink());
 
         Scene d;
@@ -177,7 +154,8 @@ private Q_SLOTS:
         s.make("A/B/C/D/d", "d");
         s.make("A/B/other/o", "o");
         QVERIFY(s.run(s.root + "A/B/C/D", {s.root + "A"}));
-        QCOMPARE(snapshot(s.root + "A").keys(), (QStringList{"B/C/D/a", "B/C/D/b", "B/C/D/c", "B/C/D/d", "B/C/D/o"}));
+        QCOMPARE(test::snapshot(s.root + "A").keys(),
+                 (QStringList{"B/C/D/a", "B/C/D/b", "B/C/D/c", "B/C/D/d", "B/C/D/o"}));
         QVERIFY(s.logLines().contains(s.root + "A/B/C/D…移動元と移動先が同じ"));
         QVERIFY(!test::exists(s.root + "A/B/other"));  // emptied and removed
         QVERIFY(s.host.warnings.isEmpty());
@@ -195,7 +173,7 @@ private Q_SLOTS:
             s.make("A/B/C/c", "c");
             s.make("A/B/C/D/d", "d");
             QVERIFY(s.run(s.root + "A/B/C/D", {s.root + "A"}));
-            const auto after = snapshot(s.root + "A");
+            const auto after = test::snapshot(s.root + "A");
             QVERIFY(after.contains("B/C/D/A/a"));
             QVERIFY(after.contains("B/C/D/A/B/b"));
             QVERIFY(after.contains("B/C/D/A/B/C/c"));
@@ -216,7 +194,7 @@ private Q_SLOTS:
         s.make("A/B/b", "b");
         s.link(s.root + "A/B", "A/zlink");
         s.run(s.root + "A/zlink", {s.root + "A"});
-        const auto after = snapshot(s.root + "A");
+        const auto after = test::snapshot(s.root + "A");
         QVERIFY(after.contains("B/A/a"));
         QVERIFY(after.size() < 10);
         for (const QString& path : after.keys()) QVERIFY2(path.count('/') < 6, qPrintable(path));
@@ -312,15 +290,15 @@ private Q_SLOTS:
             const QString leaderRelative = folders[random.bounded(folders.size())];
             const QString leader = s.root + leaderRelative;
             QStringList members;
-            const QStringList candidates = snapshot(s.root + "work").keys() + folders.mid(1);
+            const QStringList candidates = test::snapshot(s.root + "work").keys() + folders.mid(1);
             for (int i = 0; i < 3 && !candidates.isEmpty(); ++i) {
                 QString member = candidates[random.bounded(candidates.size())];
                 if (!member.startsWith("work/")) member = "work/" + member;
                 if (!members.contains(s.root + member)) members.append(s.root + member);
             }
-            const auto before = snapshot(s.root);
+            const auto before = test::snapshot(s.root);
             s.run(leader, members);
-            const auto after = snapshot(s.root);
+            const auto after = test::snapshot(s.root);
             const QString context =
                 QString("round %1, leader %2, members %3").arg(round).arg(leaderRelative, members.join(' '));
             const auto inside = [&](const QString& relative) {

@@ -8,11 +8,8 @@
 #include "transfer/Journal.h"
 #include "transfer/Undo.h"
 
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,28 +21,6 @@
 using namespace kurumu;
 
 namespace {
-
-// Every entry below a folder: a folder by its mode, a file by its bytes, mode and
-// modification time, a link by its target.
-QMap<QString, QByteArray> snapshot(const QString& folder) {
-    QMap<QString, QByteArray> entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        struct stat info {};
-        ::lstat(QFile::encodeName(path).constData(), &info);
-        QByteArray what = QByteArray::number(info.st_mode, 8);
-        if (S_ISLNK(info.st_mode)) {
-            what += " link:" + QFile::encodeName(QFileInfo(path).symLinkTarget());
-        } else if (S_ISREG(info.st_mode)) {
-            what += ' ' + QByteArray::number(static_cast<qint64>(info.st_mtim.tv_sec)) + '.' +
-                    QByteArray::number(static_cast<qint64>(info.st_mtim.tv_nsec)) + ' ' + test::readFile(path);
-        }
-        entries.insert(QDir(folder).relativeFilePath(path), what);
-    }
-    return entries;
-}
 
 // A place for trees and one for journals.
 struct Scene {
@@ -112,13 +87,13 @@ private Q_SLOTS:
             }
             test::makeFolder(s.root + "dst");
             QFile::link(s.root + "dst", s.root + "src/link");
-            const auto before = snapshot(s.root);
+            const auto before = test::snapshot(s.root, test::Snapshot::Everything);
             s.run(options, {{s.root + "dst", {s.root + "src"}}});
             const transfer::UndoReport report = s.undo();
             QStringList lines;
             for (const transfer::UndoLine& line : report.lines) lines.append(line.text());
             QVERIFY2(report.everything, qPrintable(QString("round %1: %2").arg(round).arg(lines.join('\n'))));
-            QCOMPARE(snapshot(s.root), before);
+            QCOMPARE(test::snapshot(s.root, test::Snapshot::Everything), before);
         }
     }
 
@@ -128,7 +103,7 @@ private Q_SLOTS:
         s.make("G/.keep", "");
         s.make("a1", "moved");
         s.make("a2", "moved and changed");
-        const auto before = snapshot(s.root);
+        const auto before = test::snapshot(s.root, test::Snapshot::Everything);
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1", s.root + "a2"}}}));
         test::writeFile(s.root + "G/a2", "changed after the run");
         const transfer::UndoReport report = s.undo();
@@ -178,16 +153,16 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(s.root + "src/same.txt", QFileDevice::ReadOwner));
         const std::array<struct timespec, 2> times{{{1000000000, 5}, {1100000000, 7}}};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(s.root + "src/same.txt").constData(), times.data(), 0), 0);
-        const auto before = snapshot(s.root);
+        const auto before = test::snapshot(s.root, test::Snapshot::Everything);
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "src"}}}));
         QVERIFY(!test::exists(s.root + "src"));
         const QString runId = transfer::runHistory(s.journals).last().id;
         QVERIFY(s.undo().everything);
-        QCOMPARE(snapshot(s.root), before);
+        QCOMPARE(test::snapshot(s.root, test::Snapshot::Everything), before);
         const transfer::UndoReport again = s.undo(runId);
         QVERIFY(again.everything);
         QVERIFY(again.lines.isEmpty());
-        QCOMPARE(snapshot(s.root), before);
+        QCOMPARE(test::snapshot(s.root, test::Snapshot::Everything), before);
         const QList<transfer::RunSummary> runs = transfer::runHistory(s.journals);
         QCOMPARE(runs.size(), 3);
         QVERIFY(runs.first().undone);
@@ -276,7 +251,7 @@ private Q_SLOTS:
         s.make("G/d", "same");
         s.make("d", "same");
         QVERIFY(QFile::setPermissions(s.root + "d", QFileDevice::ReadOwner));
-        const auto before = snapshot(s.root);
+        const auto before = test::snapshot(s.root, test::Snapshot::Everything);
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "d"}}}));
         const QString runId = transfer::runHistory(s.journals).last().id;
         {
@@ -303,7 +278,7 @@ private Q_SLOTS:
         }
         const transfer::UndoReport report = s.undo();
         QVERIFY(report.everything);
-        QCOMPARE(snapshot(s.root), before);
+        QCOMPARE(test::snapshot(s.root, test::Snapshot::Everything), before);
     }
 
     // Journals that do not read as written: a first line that does not say what the
@@ -364,7 +339,7 @@ private Q_SLOTS:
         Scene s;
         s.make("G/.keep", "");
         const QString source = s.make("a.txt", "the bytes");
-        const auto before = snapshot(s.root);
+        const auto before = test::snapshot(s.root, test::Snapshot::Everything);
         {
             auto journal = transfer::Journal::open(s.journals, {});
             QVERIFY(journal.ok());
@@ -379,7 +354,7 @@ private Q_SLOTS:
         if (sourceAside) QVERIFY(QFile::rename(source, s.root + ".kurumu-aside-1-1"));
         const transfer::UndoReport report = s.undo();
         QVERIFY(report.everything);
-        QCOMPARE(snapshot(s.root).keys(), before.keys());
+        QCOMPARE(test::snapshot(s.root, test::Snapshot::Everything).keys(), before.keys());
         QCOMPARE(test::readFile(source), QByteArray("the bytes"));
     }
 
@@ -400,6 +375,19 @@ private Q_SLOTS:
         QCOMPARE(lines[3], "{\"end\":\"finished\"}");
         for (int i = 0; i < transfer::kJournalsKept + 3; ++i) s.run({}, {});
         QCOMPARE(platform::filesIn(s.journals).size(), transfer::kJournalsKept);
+    }
+
+    // Journals opened one after another, many within one millisecond, sort in the order
+    // they were opened: the last one is the last run.
+    void journalsSortAsTheyWereOpened() {
+        const QTemporaryDir dir;
+        QStringList opened;
+        for (int i = 0; i < 40; ++i) {
+            auto journal = transfer::Journal::open(dir.path(), {});
+            QVERIFY(journal.ok());
+            opened.append(journal.value->id() + ".jsonl");
+        }
+        QCOMPARE(platform::filesIn(dir.path()), opened);
     }
 };
 
