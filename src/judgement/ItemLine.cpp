@@ -3,6 +3,7 @@
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <numeric>
 #include <vector>
 
 namespace kurumu::judgement {
@@ -19,17 +20,21 @@ Item itemForPath(const QString& path) {
 }
 
 void sortItems(QList<Item>& items) {
-    struct Keyed {
-        QString line;
-        Item item;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(static_cast<std::size_t>(items.size()));
-    for (Item& item : items) keyed.push_back({item.storedLine(), std::move(item)});
-    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        return QString::compare(a.line, b.line, Qt::CaseInsensitive) < 0;
+    // Sorted as positions, each compared by its line made once: the sort moves numbers,
+    // not three strings an item.
+    std::vector<QString> lines;
+    lines.reserve(static_cast<std::size_t>(items.size()));
+    for (const Item& item : items) lines.push_back(item.storedLine());
+    std::vector<qsizetype> order(lines.size());
+    std::iota(order.begin(), order.end(), qsizetype{0});
+    std::stable_sort(order.begin(), order.end(), [&lines](qsizetype a, qsizetype b) {
+        return QString::compare(lines[static_cast<std::size_t>(a)], lines[static_cast<std::size_t>(b)],
+                                Qt::CaseInsensitive) < 0;
     });
-    for (qsizetype i = 0; i < items.size(); ++i) items[i] = std::move(keyed[static_cast<std::size_t>(i)].item);
+    QList<Item> sorted;
+    sorted.reserve(items.size());
+    for (const qsizetype position : order) sorted.append(std::move(items[position]));
+    items = std::move(sorted);
 }
 
 }  // namespace kurumu::judgement
