@@ -108,13 +108,24 @@ JournalLine& JournalLine::list(const char* name, const QStringList& values) {
     return *this;
 }
 
+QString identityText(const platform::Identity& identity) {
+    return QString::number(identity.device) + u':' + QString::number(identity.inode);
+}
+
+QString folderOf(const QString& path) {
+    return platform::withoutTrailingSeparator(platform::GetParentfolderName(platform::withoutTrailingSeparator(path)));
+}
+
 QString journalFolder() {
     return platform::stateFolder() + QStringLiteral("/runs");
 }
 
 platform::Result<std::unique_ptr<Journal>> Journal::open(const QString& folder, const JournalHeader& header) {
     QStringList older = platform::filesIn(folder);
-    while (older.size() >= kJournalsKept) platform::removeFile(folder + u'/' + older.takeFirst());
+    // The journal of the run an undo takes back stays, however old: it is being read, and
+    // an undo killed on the way is finished from it.
+    const bool keptAside = !header.undoOf.isEmpty() && older.removeOne(header.undoOf + u".jsonl");
+    while (older.size() + (keptAside ? 1 : 0) >= kJournalsKept) platform::removeFile(folder + u'/' + older.takeFirst());
     // Named by the time in UTC, so that the names sort as the runs happened, whatever the
     // time zone or a clock put back for daylight saving time.
     QDateTime now = QDateTime::currentDateTimeUtc();
@@ -199,12 +210,23 @@ platform::Result<platform::FolderListing> JournalingServices::listFolder(const Q
     return m_disk.listFolder(path);
 }
 
+void JournalingServices::noteFolderOf(const QString& path) {
+    const QString folder = folderOf(path);
+    if (m_notedFolders.contains(folder)) return;
+    const platform::Result<platform::EntryInfo> info = m_disk.probe(folder);
+    if (!info.ok() || info.value.kind != platform::EntryKind::Folder) return;
+    m_journal.note(JournalLine().text("seen", folder).text("id", identityText(info.value.identity)));
+    m_notedFolders.insert(folder);
+}
+
 Status JournalingServices::createFolder(const QString& path, const QString& model) {
+    m_notedFolders.remove(platform::withoutTrailingSeparator(path));
     return recorded(JournalLine().text("op", QStringLiteral("mkdir")).text("path", path),
                     [&] { return m_disk.createFolder(path, model); });
 }
 
 Status JournalingServices::removeEmptyFolder(const QString& path) {
+    m_notedFolders.remove(platform::withoutTrailingSeparator(path));
     const platform::Result<platform::EntryInfo> folder = m_disk.probe(path);
     return recorded(JournalLine()
                         .text("op", QStringLiteral("rmdir"))
@@ -219,6 +241,8 @@ Status JournalingServices::removeEmptyFolder(const QString& path) {
 
 PlaceResult JournalingServices::place(const char* operation, const QString& source, const QString& destination,
                                       const platform::KeepGoing& keepGoing) {
+    noteFolderOf(source);
+    noteFolderOf(destination);
     const platform::Result<qint64> number = m_journal.begin(
         JournalLine().text("op", QString::fromLatin1(operation)).text("from", source).text("to", destination));
     if (!number.ok()) return {PlaceOutcome::Failed, number.status};
@@ -246,6 +270,7 @@ Status JournalingServices::deleteDuplicate(const QString& source, const QString&
     // whether it still holds the very bytes.
     const platform::EntryInfo file = m_disk.probe(source).value;
     const platform::EntryInfo kept = m_disk.probe(keeper).value;
+    noteFolderOf(source);
     return recorded(JournalLine()
                         .text("op", QStringLiteral("duplicate"))
                         .text("from", source)

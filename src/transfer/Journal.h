@@ -5,6 +5,7 @@
 #include "transfer/RunOptions.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -83,6 +84,11 @@ inline constexpr int kJournalsKept = 50;
 // The folder of the journals: the state folder's "runs".
 QString journalFolder();
 
+// A file's or folder's identity as a journal writes it: "device:inode".
+QString identityText(const platform::Identity& identity);
+// The folder that holds a path, without a trailing separator.
+QString folderOf(const QString& path);
+
 // The real file services with every change recorded in the journal first.
 class JournalingServices final : public platform::FileServices {
 public:
@@ -111,9 +117,13 @@ private:
     platform::PlaceResult place(const char* operation, const QString& source, const QString& destination,
                                 const platform::KeepGoing& keepGoing);
     platform::Status recorded(JournalLine operation, const std::function<platform::Status()>& act);
+    // Notes the identity of the folder that holds a path, the first time the run uses it,
+    // so that an undo can tell it from another folder or a link put under its name since.
+    void noteFolderOf(const QString& path);
 
     platform::FileServices& m_disk;
     Journal& m_journal;
+    QSet<QString> m_notedFolders;  // forgotten when the run makes or removes the folder
 };
 
 }  // namespace kurumu::transfer

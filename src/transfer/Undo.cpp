@@ -47,6 +47,18 @@ struct ReadJournal {
     QHash<QString, QJsonObject> folderBefore;  // each folder's times when the run first listed it
 };
 
+// An operation with the identities of the folders of its paths, as the run saw them
+// when it was tried.
+QJsonObject withFolders(QJsonObject line, const QHash<QString, QString>& seen) {
+    const auto add = [&](const char* path, const char* key) {
+        const QString folder = seen.value(folderOf(line.value(QLatin1String(path)).toString()));
+        if (!folder.isEmpty()) line.insert(QLatin1String(key), folder);
+    };
+    add("from", "fromFolder");
+    add("to", "toFolder");
+    return line;
+}
+
 // Reads a journal line by line up to its end, or to where a killed run left off: a line
 // that a kill cut short has no line end. A whole line that does not read is counted as
 // damaged and passed over.
@@ -55,6 +67,7 @@ std::optional<ReadJournal> readJournal(const QString& path) {
     if (!bytes.ok()) return std::nullopt;
     ReadJournal journal;
     QHash<qint64, qsizetype> byNumber;
+    QHash<QString, QString> seen;                       // each folder's identity as the run last noted it
     const qsizetype zeros = bytes.value.indexOf('\0');  // the unwritten end of a killed run's journal
     QList<QByteArray> texts = (zeros < 0 ? bytes.value : bytes.value.first(zeros)).split('\n');
     // After the last line end: nothing, or a line that a kill cut short (the zeros follow
@@ -78,7 +91,7 @@ std::optional<ReadJournal> readJournal(const QString& path) {
         }
         if (line.contains(QLatin1String("op"))) {
             byNumber.insert(line.value(QLatin1String("n")).toInteger(), journal.operations.size());
-            journal.operations.append({line, std::nullopt});
+            journal.operations.append({withFolders(line, seen), std::nullopt});
         } else if (line.contains(QLatin1String("done"))) {
             const auto found = byNumber.constFind(line.value(QLatin1String("done")).toInteger());
             if (found != byNumber.constEnd()) {
@@ -88,6 +101,8 @@ std::optional<ReadJournal> readJournal(const QString& path) {
         } else if (line.contains(QLatin1String("folder"))) {
             const QString folder = line.value(QLatin1String("folder")).toString();
             if (!journal.folderBefore.contains(folder)) journal.folderBefore.insert(folder, line);
+        } else if (line.contains(QLatin1String("seen"))) {
+            seen.insert(line.value(QLatin1String("seen")).toString(), line.value(QLatin1String("id")).toString());
         } else if (line.contains(QLatin1String("end"))) {
             journal.end = line.value(QLatin1String("end")).toString();
         }
@@ -111,13 +126,23 @@ RunSummary summaryOf(const QString& path, const ReadJournal& journal) {
     return run;
 }
 
+// What an undo knows besides the journal it takes back.
+struct UndoContext {
+    QHash<QString, bool> givenBack;        // names earlier undos of the run gave back -> that undo was killed
+    QSet<QString> beingRemoved;            // files earlier undos were removing when they were killed
+    QHash<QString, QString> keptByOthers;  // files other runs kept as the same as one they deleted -> the run
+};
+
 // Works through one journal backwards, leaving what changed since the run.
 class Undoer {
 public:
-    // The names that an earlier undo of the same run already gave their files back.
-    Undoer(platform::FileServices& files, UndoReport& report, QHash<QString, bool> givenBack,
-           const QHash<QString, QJsonObject>& folderBefore)
-        : m_files(files), m_report(report), m_givenBack(std::move(givenBack)), m_folderBefore(folderBefore) {}
+    Undoer(platform::FileServices& files, UndoReport& report, UndoContext context, const ReadJournal& journal)
+        : m_files(files), m_report(report), m_context(std::move(context)), m_folderBefore(journal.folderBefore) {
+        for (const Operation& operation : journal.operations) {
+            if (operation.text("op") == QLatin1String("rmdir"))
+                m_removedFolders.insert(platform::withoutTrailingSeparator(operation.text("path")));
+        }
+    }
 
     void undo(const Operation& operation) {
         // An operation the run found refused, or gave up, changed nothing.
@@ -171,6 +196,38 @@ private:
         return std::nullopt;
     }
 
+    // The folder that holds a path is the one the run saw there, or one made again in place of
+    // a folder the run removed; never another folder or a link put under its name since.
+    bool inRunsFolder(const Operation& operation, const char* key, const QString& path) {
+        const QString recorded = operation.text(key);
+        if (recorded.isEmpty()) return true;  // a journal that does not say
+        const QString folder = folderOf(path);
+        const std::optional<EntryInfo> now = entry(folder);
+        if (!now || now->kind != EntryKind::Folder) return false;
+        return identityText(now->identity) == recorded || m_removedFolders.contains(folder);
+    }
+
+    // A file that another run, not taken back, deleted a file as the same as: it stays,
+    // or that run could not make its file again.
+    bool keptByAnother(const QString& path) {
+        const auto other = m_context.keptByOthers.constFind(path);
+        if (other == m_context.keptByOthers.constEnd()) return false;
+        left(path, QStringLiteral("実行 %1 が同じ内容のファイルとして残している").arg(*other));
+        return true;
+    }
+
+    // An earlier undo killed while it removed a file (a copy, or a moved file's second
+    // copy) left it aside under a hidden name beside it: it goes once it is proved to hold
+    // the bytes of the file it was a copy of.
+    void clearUndosAside(const QString& path, const QString& original) {
+        if (!m_context.beingRemoved.contains(path)) return;
+        const std::optional<QString> aside = setAside(path, original);
+        if (!aside) return;
+        const Status removed = m_files.deleteDuplicate(*aside, original, {});
+        if (removed.ok()) return restored(path);
+        leftAfter(*aside, removed);
+    }
+
     // The file whose bytes the source held: where the operation put them.
     static QString placedOf(const Operation& operation) {
         return operation.text("op") == QLatin1String("duplicate") ? operation.text("keeper") : operation.text("to");
@@ -180,6 +237,7 @@ private:
     // while it is not, the copy aside is what goes back.
     void clearAside(const Operation& operation) {
         const QString source = operation.text("from");
+        if (!inRunsFolder(operation, "fromFolder", source)) return left(source, kFolderReplaced);
         for (int turn = 0; turn < 8; ++turn) {
             const bool back = entry(source).has_value();
             const std::optional<QString> aside = setAside(source, back ? source : placedOf(operation));
@@ -207,12 +265,18 @@ private:
         if (!there) {
             // Never moved by a killed run, or given back by an earlier undo; otherwise the
             // file is gone, and whatever holds its old name now is another file.
-            if (!back || (operation.outcome && !m_givenBack.contains(source)))
+            if (!back || (operation.outcome && !m_context.givenBack.contains(source)))
                 left(destination, QStringLiteral("見つからない"));
+            if (back) clearUndosAside(destination, source);
             return;
         }
+        if (!inRunsFolder(operation, "toFolder", destination)) return left(destination, kFolderReplaced);
         if (!unchangedSince(*there, operation)) return left(destination, QStringLiteral("変更されている"));
-        if (!back) return moveBack(destination, source);
+        if (keptByAnother(destination)) return;
+        if (!back) {
+            if (!inRunsFolder(operation, "fromFolder", source)) return left(destination, kFolderReplaced);
+            return moveBack(destination, source);
+        }
         // Both there: a run killed between copying across file systems and removing the
         // source. The copy goes once it is proved to hold the source's bytes.
         const Status removed = m_files.deleteDuplicate(destination, source, {});
@@ -224,8 +288,10 @@ private:
         const QString source = operation.text("from");
         const QString copy = operation.text("to");
         const std::optional<EntryInfo> there = entry(copy);
-        if (!there) return;
+        if (!there) return clearUndosAside(copy, source);
+        if (!inRunsFolder(operation, "toFolder", copy)) return left(copy, kFolderReplaced);
         if (!unchangedSince(*there, operation)) return left(copy, QStringLiteral("変更されている"));
+        if (keptByAnother(copy)) return;
         if (!entry(source)) return left(copy, QStringLiteral("元のファイルが見つからない"));
         // Removed only when it still holds the bytes of its original, proved byte for byte.
         const Status removed = m_files.deleteDuplicate(copy, source, {});
@@ -254,8 +320,8 @@ private:
             const platform::Result<bool> same = m_files.sameContents(source, keeper, {});
             const bool sameBytes = there->kind == EntryKind::File && same.ok() && same.value;
             // Made again by an earlier undo; one killed may not have set its attributes.
-            if (sameBytes && m_givenBack.contains(source)) {
-                if (m_givenBack.value(source) && giveAttributes(source, duplicateAttributes(operation)))
+            if (sameBytes && m_context.givenBack.contains(source)) {
+                if (m_context.givenBack.value(source) && giveAttributes(source, duplicateAttributes(operation)))
                     restored(source);
                 return;
             }
@@ -264,6 +330,7 @@ private:
             if (operation.outcome && !sameBytes) left(source, QStringLiteral("名前が使われている"));
             return;
         }
+        if (!inRunsFolder(operation, "fromFolder", source)) return left(source, kFolderReplaced);
         if (const auto aside = setAside(source, keeper)) return moveBack(*aside, source);
         const std::optional<EntryInfo> kept = entry(keeper);
         if (!kept || kept->kind != EntryKind::File)
@@ -286,7 +353,7 @@ private:
         if (const std::optional<EntryInfo> there = entry(folder)) {
             if (there->kind != EntryKind::Folder) return left(folder, QStringLiteral("名前が使われている"));
             // Made again by an earlier undo that was killed before it could finish it.
-            if (m_givenBack.value(folder) && openFolder(operation)) m_madeAgain.append(&operation);
+            if (m_context.givenBack.value(folder) && openFolder(operation)) m_madeAgain.append(&operation);
             return;
         }
         const Status made = m_files.createFolder(folder, {});
@@ -329,10 +396,13 @@ private:
         leftAfter(folder, removed);
     }
 
+    static inline const QString kFolderReplaced = QStringLiteral("フォルダが置き換えられている");
+
     platform::FileServices& m_files;
     UndoReport& m_report;
-    const QHash<QString, bool> m_givenBack;  // name -> the undo that gave it back was killed
+    const UndoContext m_context;
     const QHash<QString, QJsonObject>& m_folderBefore;
+    QSet<QString> m_removedFolders;       // folders the run removed: made again, they are others
     QList<const Operation*> m_madeAgain;  // removed folders made again, to get their times back
 };
 
@@ -350,9 +420,11 @@ QList<RunSummary> runHistory(const QString& folder) {
         if (const std::optional<ReadJournal> journal = readJournal(path)) runs.append(summaryOf(path, *journal));
     }
     for (const RunSummary& undo : runs) {
-        if (undo.kind != QLatin1String("undo") || undo.end != QLatin1String("undone")) continue;
+        if (undo.kind != QLatin1String("undo") || undo.end.isEmpty()) continue;
         for (RunSummary& run : runs) {
-            if (run.id == undo.undoOf) run.undone = true;
+            if (run.id != undo.undoOf) continue;
+            run.undoFinished = true;
+            run.undone = run.undone || undo.end == QLatin1String("undone");
         }
     }
     return runs;
@@ -365,7 +437,7 @@ namespace {
 // with whether that undo was killed before it finished; and their journals with damaged
 // lines.
 struct EarlierUndos {
-    QHash<QString, bool> givenBack;
+    UndoContext context;
     QList<std::pair<QString, qsizetype>> damaged;
 };
 
@@ -377,15 +449,34 @@ EarlierUndos earlierUndos(const QList<RunSummary>& runs, const QString& runId) {
         if (!undo) continue;
         if (undo->damaged > 0) earlier.damaged.append({run.path, undo->damaged});
         for (const Operation& operation : undo->operations) {
-            if (operation.outcome && *operation.outcome != QLatin1String("done")) continue;
             const QString kind = operation.text("op");
+            if (!operation.outcome && kind == QLatin1String("duplicate"))
+                earlier.context.beingRemoved.insert(operation.text("from"));
+            if (operation.outcome && *operation.outcome != QLatin1String("done")) continue;
             const bool killed = undo->end.isEmpty();
             if (kind == QLatin1String("move") || kind == QLatin1String("copy"))
-                earlier.givenBack.insert(operation.text("to"), killed);
-            if (kind == QLatin1String("mkdir")) earlier.givenBack.insert(operation.text("path"), killed);
+                earlier.context.givenBack.insert(operation.text("to"), killed);
+            if (kind == QLatin1String("mkdir")) earlier.context.givenBack.insert(operation.text("path"), killed);
         }
     }
     return earlier;
+}
+
+// The files that other runs, not taken back, kept as the same as a file they deleted: an
+// undo of one of them made the file again from it.
+QHash<QString, QString> keptByOtherRuns(const QList<RunSummary>& runs, const QString& runId) {
+    QHash<QString, QString> kept;
+    for (const RunSummary& run : runs) {
+        if (run.kind != QLatin1String("run") || run.undone || run.id == runId) continue;
+        const std::optional<ReadJournal> other = readJournal(run.path);
+        if (!other) continue;
+        for (const Operation& operation : other->operations) {
+            const bool mayHaveDeleted = !operation.outcome || *operation.outcome == QLatin1String("done");
+            if (operation.text("op") == QLatin1String("duplicate") && mayHaveDeleted)
+                kept.insert(operation.text("keeper"), run.id);
+        }
+    }
+    return kept;
 }
 
 }  // namespace
@@ -395,7 +486,10 @@ platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId
     // The last run not taken back yet; a journal that does not say what it was stops the
     // search, as it may be that run.
     const auto chosen = std::find_if(runs.rbegin(), runs.rend(), [&](const RunSummary& run) {
-        return runId.isEmpty() ? run.damaged || (run.kind == QLatin1String("run") && !run.undone) : run.id == runId;
+        if (!runId.isEmpty()) return run.id == runId;
+        // Once an undo named it and went to its end, it no longer stops the search.
+        if (run.damaged) return !run.undoFinished;
+        return run.kind == QLatin1String("run") && !run.undone;
     });
     if (chosen == runs.rend()) return {{}, Status{ENOENT}};
     if (chosen->kind == QLatin1String("undo")) return {{}, Status{EINVAL}};  // an undo is not taken back
@@ -418,6 +512,7 @@ platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId
     report.journal = own.value->path();
     // What damaged lines said cannot be known: the undo does the rest and says so.
     EarlierUndos earlier = earlierUndos(runs, chosen->id);
+    earlier.context.keptByOthers = keptByOtherRuns(runs, chosen->id);
     if (journal->damaged > 0) earlier.damaged.prepend({chosen->path, journal->damaged});
     for (const auto& [path, lines] : std::as_const(earlier.damaged)) {
         report.lines.append({path, false, QStringLiteral("記録が%1行壊れている").arg(lines)});
@@ -425,7 +520,7 @@ platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId
     }
     const auto disk = platform::diskServices();
     JournalingServices files(*disk, *own.value);
-    Undoer undoer(files, report, std::move(earlier.givenBack), journal->folderBefore);
+    Undoer undoer(files, report, std::move(earlier.context), *journal);
     for (auto operation = journal->operations.crbegin(); operation != journal->operations.crend(); ++operation)
         undoer.undo(*operation);
     undoer.finishFolders();

@@ -20,8 +20,9 @@ struct RunSummary {
     QString end;  // "finished", "stopped", "undone", ...; empty when the run was killed
     qsizetype items = 0;
     qsizetype operations = 0;
-    bool undone = false;   // an undo of it took everything back
-    bool damaged = false;  // its first line does not read: what it was is not known
+    bool undone = false;        // an undo of it took everything back
+    bool undoFinished = false;  // an undo of it went to its end, whether it took everything back or not
+    bool damaged = false;       // its first line does not read: what it was is not known
 };
 
 // Every journal in the folder, oldest first.

@@ -8,8 +8,10 @@
 #include "transfer/Journal.h"
 #include "transfer/Undo.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,12 +52,37 @@ struct Scene {
         return finished;
     }
 
+    // Runs the groups through a journal opened before, as a second run at once would.
+    static bool runInto(transfer::Journal& journal, const std::vector<transfer::Group>& groups) {
+        const auto disk = platform::diskServices();
+        transfer::JournalingServices files(*disk, journal);
+        transfer::RunVariables variables;
+        test::RecordingHost quiet;
+        const bool finished = transfer::Execute(variables, quiet, files, {}, groups);
+        journal.finish(finished ? "finished" : "stopped");
+        return finished;
+    }
+
     transfer::UndoReport undo(const QString& runId = {}) {
         const auto report = transfer::undoRun(journals, runId, "test");
         if (!report.ok()) qFatal("no undo");
         return report.value;
     }
 };
+
+// A folder's identity as the journal writes it.
+QByteArray folderIdentity(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return {};
+    return QByteArray::number(static_cast<quint64>(info.st_dev)) + ':' +
+           QByteArray::number(static_cast<quint64>(info.st_ino));
+}
+
+QStringList texts(const transfer::UndoReport& report) {
+    QStringList lines;
+    for (const transfer::UndoLine& line : report.lines) lines.append(line.text());
+    return lines;
+}
 
 }  // namespace
 
@@ -309,6 +336,108 @@ private Q_SLOTS:
         QCOMPARE(test::readFile(s.root + "a2"), QByteArray("a2"));
         const QString undoId = transfer::runHistory(s.journals).last().id;
         QCOMPARE(transfer::undoRun(s.journals, undoId, "test").status.error, EINVAL);
+        // Taken back by its name, it no longer stops a bare undo: the older run comes next.
+        QVERIFY(s.undo().everything);
+        QCOMPARE(test::readFile(s.root + "a1"), QByteArray("a1"));
+    }
+
+    // A folder of the run that another folder or a link has taken the place of since is
+    // never reached through: its files stay where the run put them, and what is in the
+    // other folder is not taken for them.
+    void replacedFoldersAreNotFollowed() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("gx/f1", "f1");
+        s.make("gx/f2", "f2");
+        test::makeFolder(s.root + "elsewhere");
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "gx"}}}));
+        QVERIFY(QFile::link(s.root + "elsewhere", s.root + "gx"));
+        const transfer::UndoReport linked = s.undo();
+        QVERIFY(!linked.everything);
+        QVERIFY(texts(linked).contains(s.root + "G/f1…戻せない(フォルダが置き換えられている)"));
+        QCOMPARE(test::readFile(s.root + "G/f1"), QByteArray("f1"));
+        QCOMPARE(test::readFile(s.root + "G/f2"), QByteArray("f2"));
+        QVERIFY(QDir(s.root + "elsewhere").isEmpty());
+
+        Scene t;
+        t.make("G/.keep", "");
+        t.make("a1", "the run's");
+        QVERIFY(t.run({}, {{t.root + "G", {t.root + "a1"}}}));
+        QVERIFY(QDir(t.root).rename("G", "archived"));
+        t.make("G/a1", "another folder's");
+        const transfer::UndoReport swapped = t.undo();
+        QVERIFY(!swapped.everything);
+        QCOMPARE(texts(swapped), QStringList{t.root + "G/a1…戻せない(フォルダが置き換えられている)"});
+        QVERIFY(!test::exists(t.root + "a1"));
+        QCOMPARE(test::readFile(t.root + "G/a1"), QByteArray("another folder's"));
+        QCOMPARE(test::readFile(t.root + "archived/a1"), QByteArray("the run's"));
+    }
+
+    // An undo killed while it removed a copy left the copy aside under a hidden name; the
+    // next undo removes it, proved equal to its original, and leaves nothing behind.
+    void killedUndoLeavesNothingAside() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("c1", "copied");
+        transfer::RunOptions copy;
+        copy.family = transfer::kCopy2;
+        QVERIFY(s.run(copy, {{s.root + "G", {s.root + "c1"}}}));
+        const QString runId = transfer::runHistory(s.journals).last().id;
+        {
+            transfer::JournalHeader header;
+            header.kind = "undo";
+            header.undoOf = runId;
+            auto killed = transfer::Journal::open(s.journals, header);
+            QVERIFY(killed.ok());
+            QVERIFY(killed.value
+                        ->begin(transfer::JournalLine()
+                                    .text("op", "duplicate")
+                                    .text("from", s.root + "G/c1")
+                                    .text("keeper", s.root + "c1"))
+                        .ok());
+        }
+        QVERIFY(QDir(s.root + "G").rename("c1", ".kurumu-aside-1-1"));
+        const transfer::UndoReport report = s.undo();
+        QVERIFY(report.everything);
+        QCOMPARE(test::snapshot(s.root), (QMap<QString, QByteArray>{{"G/.keep", ""}, {"c1", "copied"}}));
+    }
+
+    // Two runs at once: the run whose journal is named first deleted a file as the same as
+    // one that the other run put in place. Taking the other run back first leaves that
+    // file, naming the run that relies on it, so that both can be taken back in turn.
+    void anotherRunsKeeperStays() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("x/g1", "same bytes");
+        s.make("y/g1", "same bytes");
+        auto first = transfer::Journal::open(s.journals, {});
+        auto second = transfer::Journal::open(s.journals, {});
+        QVERIFY(first.ok() && second.ok());
+        QVERIFY(Scene::runInto(*second.value, {{s.root + "G", {s.root + "y/g1"}}}));
+        QVERIFY(Scene::runInto(*first.value, {{s.root + "G", {s.root + "x/g1"}}}));
+        QVERIFY(!test::exists(s.root + "x/g1"));  // deleted as the same as G/g1
+        const transfer::UndoReport blocked = s.undo();
+        QCOMPARE(texts(blocked), QStringList{s.root + "G/g1…戻せない(実行 " + first.value->id() +
+                                             " が同じ内容のファイルとして残している)"});
+        QVERIFY(s.undo(first.value->id()).everything);
+        QVERIFY(s.undo().everything);
+        QCOMPARE(test::snapshot(s.root),
+                 (QMap<QString, QByteArray>{{"G/.keep", ""}, {"x/g1", "same bytes"}, {"y/g1", "same bytes"}}));
+    }
+
+    // The journal of the run an undo takes back is never the one that makes room for the
+    // undo's own, however old it is.
+    void theRunTakenBackKeepsItsJournal() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("a", "a");
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "a"}}}));
+        const QString oldest = transfer::runHistory(s.journals).first().id;
+        for (int i = 1; i < transfer::kJournalsKept; ++i) s.run({}, {});
+        QVERIFY(s.undo(oldest).everything);
+        QVERIFY(platform::filesIn(s.journals).contains(oldest + ".jsonl"));
+        QCOMPARE(platform::filesIn(s.journals).size(), transfer::kJournalsKept);
+        QCOMPARE(test::readFile(s.root + "a"), QByteArray("a"));
     }
 
     // A removed folder whose name a file took is named as taken; the files that were in
@@ -367,12 +496,15 @@ private Q_SLOTS:
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "a"}}}));
         const QString journal = s.journals + '/' + platform::filesIn(s.journals).first();
         const QList<QByteArray> lines = test::readFile(journal).trimmed().split('\n');
-        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.size(), 6);
         QVERIFY(lines[0].startsWith("{\"kurumu\":\"run\""));
-        QCOMPARE(lines[1], "{\"op\":\"move\",\"from\":\"" + QFile::encodeName(s.root) + "a\",\"to\":\"" +
-                               QFile::encodeName(s.root) + "G/a\",\"n\":1}");
-        QVERIFY(lines[2].startsWith("{\"done\":1,\"outcome\":\"done\",\"time\":"));
-        QCOMPARE(lines[3], "{\"end\":\"finished\"}");
+        const QByteArray root = QFile::encodeName(s.root);
+        // The folders are noted once, before the first operation that uses them.
+        QCOMPARE(lines[1], "{\"seen\":\"" + root.chopped(1) + "\",\"id\":\"" + folderIdentity(s.root) + "\"}");
+        QCOMPARE(lines[2], "{\"seen\":\"" + root + "G\",\"id\":\"" + folderIdentity(s.root + "G") + "\"}");
+        QCOMPARE(lines[3], "{\"op\":\"move\",\"from\":\"" + root + "a\",\"to\":\"" + root + "G/a\",\"n\":1}");
+        QVERIFY(lines[4].startsWith("{\"done\":1,\"outcome\":\"done\",\"time\":"));
+        QCOMPARE(lines[5], "{\"end\":\"finished\"}");
         for (int i = 0; i < transfer::kJournalsKept + 3; ++i) s.run({}, {});
         QCOMPARE(platform::filesIn(s.journals).size(), transfer::kJournalsKept);
     }
