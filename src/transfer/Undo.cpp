@@ -128,9 +128,10 @@ RunSummary summaryOf(const QString& path, const ReadJournal& journal) {
 
 // What an undo knows besides the journal it takes back.
 struct UndoContext {
-    QHash<QString, bool> givenBack;        // names earlier undos of the run gave back -> that undo was killed
-    QSet<QString> beingRemoved;            // files earlier undos were removing when they were killed
-    QHash<QString, QString> keptByOthers;  // files other runs kept as the same as one they deleted -> the run
+    QHash<QString, bool> givenBack;  // names earlier undos of the run gave back -> that undo was killed
+    QSet<QString> beingRemoved;      // files earlier undos were removing when they were killed
+    // Files that other runs kept as the same as one they deleted -> the run and its deletion.
+    QHash<QString, std::pair<QString, Operation>> keptByOthers;
 };
 
 // Works through one journal backwards, leaving what changed since the run.
@@ -207,12 +208,22 @@ private:
         return identityText(now->identity) == recorded || m_removedFolders.contains(folder);
     }
 
-    // A file that another run, not taken back, deleted a file as the same as: it stays,
-    // or that run could not make its file again.
-    bool keptByAnother(const QString& path) {
+    // The keeper of a deleted duplicate holds the very bytes that were compared only while
+    // nothing has changed it since: no change of its bytes or attributes leaves its status
+    // change time.
+    static bool keeperUntouched(const EntryInfo& kept, const Operation& duplicate) {
+        return kept.kind == EntryKind::File && kept.length == duplicate.number("size") &&
+               kept.modifiedNs == duplicate.number("keeperMtime") && kept.changedNs == duplicate.number("keeperCtime");
+    }
+
+    // A file that another run, not taken back, deleted a file as the same as: it stays
+    // while that run's file is not back and could still be made again from it.
+    bool keptByAnother(const QString& path, const EntryInfo& there) {
         const auto other = m_context.keptByOthers.constFind(path);
         if (other == m_context.keptByOthers.constEnd()) return false;
-        left(path, QStringLiteral("実行 %1 が同じ内容のファイルとして残している").arg(*other));
+        const auto& [run, duplicate] = *other;
+        if (entry(duplicate.text("from")) || !keeperUntouched(there, duplicate)) return false;
+        left(path, QStringLiteral("実行 %1 が同じ内容のファイルとして残している").arg(run));
         return true;
     }
 
@@ -272,7 +283,7 @@ private:
         }
         if (!inRunsFolder(operation, "toFolder", destination)) return left(destination, kFolderReplaced);
         if (!unchangedSince(*there, operation)) return left(destination, QStringLiteral("変更されている"));
-        if (keptByAnother(destination)) return;
+        if (keptByAnother(destination, *there)) return;
         if (!back) {
             if (!inRunsFolder(operation, "fromFolder", source)) return left(destination, kFolderReplaced);
             return moveBack(destination, source);
@@ -291,7 +302,7 @@ private:
         if (!there) return clearUndosAside(copy, source);
         if (!inRunsFolder(operation, "toFolder", copy)) return left(copy, kFolderReplaced);
         if (!unchangedSince(*there, operation)) return left(copy, QStringLiteral("変更されている"));
-        if (keptByAnother(copy)) return;
+        if (keptByAnother(copy, *there)) return;
         if (!entry(source)) return left(copy, QStringLiteral("元のファイルが見つからない"));
         // Removed only when it still holds the bytes of its original, proved byte for byte.
         const Status removed = m_files.deleteDuplicate(copy, source, {});
@@ -335,10 +346,7 @@ private:
         const std::optional<EntryInfo> kept = entry(keeper);
         if (!kept || kept->kind != EntryKind::File)
             return left(source, QStringLiteral("同じ内容のファイルが見つからない"));
-        // The keeper holds the very bytes that were compared only while nothing has changed
-        // it since: no change of its bytes or attributes leaves its status change time.
-        if (kept->length != operation.number("size") || kept->modifiedNs != operation.number("keeperMtime") ||
-            kept->changedNs != operation.number("keeperCtime"))
+        if (!keeperUntouched(*kept, operation))
             return left(source, QStringLiteral("同じ内容のファイルが変更されている"));
         const platform::PlaceResult made = m_files.copyFile(keeper, source, {});
         if (made.outcome != PlaceOutcome::Placed)
@@ -464,8 +472,8 @@ EarlierUndos earlierUndos(const QList<RunSummary>& runs, const QString& runId) {
 
 // The files that other runs, not taken back, kept as the same as a file they deleted: an
 // undo of one of them made the file again from it.
-QHash<QString, QString> keptByOtherRuns(const QList<RunSummary>& runs, const QString& runId) {
-    QHash<QString, QString> kept;
+QHash<QString, std::pair<QString, Operation>> keptByOtherRuns(const QList<RunSummary>& runs, const QString& runId) {
+    QHash<QString, std::pair<QString, Operation>> kept;
     for (const RunSummary& run : runs) {
         if (run.kind != QLatin1String("run") || run.undone || run.id == runId) continue;
         const std::optional<ReadJournal> other = readJournal(run.path);
@@ -473,7 +481,7 @@ QHash<QString, QString> keptByOtherRuns(const QList<RunSummary>& runs, const QSt
         for (const Operation& operation : other->operations) {
             const bool mayHaveDeleted = !operation.outcome || *operation.outcome == QLatin1String("done");
             if (operation.text("op") == QLatin1String("duplicate") && mayHaveDeleted)
-                kept.insert(operation.text("keeper"), run.id);
+                kept.insert(operation.text("keeper"), {run.id, operation});
         }
     }
     return kept;

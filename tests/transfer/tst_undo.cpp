@@ -423,6 +423,17 @@ private Q_SLOTS:
         QVERIFY(s.undo().everything);
         QCOMPARE(test::snapshot(s.root),
                  (QMap<QString, QByteArray>{{"G/.keep", ""}, {"x/g1", "same bytes"}, {"y/g1", "same bytes"}}));
+
+        // A file put under a keeper's name after the keeper was gone is no keeper.
+        Scene t;
+        t.make("G/g1", "kept");
+        t.make("x/g1", "kept");
+        QVERIFY(t.run({}, {{t.root + "G", {t.root + "x/g1"}}}));
+        QVERIFY(QFile::remove(t.root + "G/g1"));
+        t.make("z/g1", "another");
+        QVERIFY(t.run({}, {{t.root + "G", {t.root + "z/g1"}}}));
+        QVERIFY(t.undo().everything);
+        QCOMPARE(test::readFile(t.root + "z/g1"), QByteArray("another"));
     }
 
     // The journal of the run an undo takes back is never the one that makes room for the
