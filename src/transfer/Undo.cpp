@@ -471,7 +471,7 @@ EarlierUndos earlierUndos(const QList<RunSummary>& runs, const QString& runId) {
 }
 
 // The files that other runs, not taken back, kept as the same as a file they deleted: an
-// undo of one of them made the file again from it.
+// undo of such a run makes its file again from them.
 QHash<QString, std::pair<QString, Operation>> keptByOtherRuns(const QList<RunSummary>& runs, const QString& runId) {
     QHash<QString, std::pair<QString, Operation>> kept;
     for (const RunSummary& run : runs) {
