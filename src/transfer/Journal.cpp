@@ -122,10 +122,11 @@ QString journalFolder() {
 
 platform::Result<std::unique_ptr<Journal>> Journal::open(const QString& folder, const JournalHeader& header) {
     QStringList older = platform::filesIn(folder);
-    // The journal of the run an undo takes back stays, however old: it is being read, and
-    // an undo killed on the way is finished from it.
-    const bool keptAside = !header.undoOf.isEmpty() && older.removeOne(header.undoOf + u".jsonl");
-    while (older.size() + (keptAside ? 1 : 0) >= kJournalsKept) platform::removeFile(folder + u'/' + older.takeFirst());
+    // The journals an undo reads stay, however old: an undo killed on the way is finished
+    // from them.
+    qsizetype keptAside = 0;
+    for (const QString& id : header.keptJournals) keptAside += older.removeOne(id + u".jsonl") ? 1 : 0;
+    while (older.size() + keptAside >= kJournalsKept) platform::removeFile(folder + u'/' + older.takeFirst());
     // Named by the time in UTC, so that the names sort as the runs happened, whatever the
     // time zone or a clock put back for daylight saving time.
     QDateTime now = QDateTime::currentDateTimeUtc();
@@ -213,7 +214,10 @@ platform::Result<platform::FolderListing> JournalingServices::listFolder(const Q
 void JournalingServices::noteFolderOf(const QString& path) {
     const QString folder = folderOf(path);
     if (m_notedFolders.contains(folder)) return;
-    const platform::Result<platform::EntryInfo> info = m_disk.probe(folder);
+    // The folder itself, also where its name is a link to it.
+    const platform::Result<QString> real = m_disk.realFolder(folder);
+    if (!real.ok()) return;
+    const platform::Result<platform::EntryInfo> info = m_disk.probe(real.value);
     if (!info.ok() || info.value.kind != platform::EntryKind::Folder) return;
     m_journal.note(JournalLine().text("seen", folder).text("id", identityText(info.value.identity)));
     m_notedFolders.insert(folder);
@@ -281,6 +285,7 @@ Status JournalingServices::deleteDuplicate(const QString& source, const QString&
                         .number("mode", file.mode)
                         .number("owner", file.owner)
                         .number("group", file.group)
+                        .text("keeperId", identityText(kept.identity))
                         .number("keeperMtime", kept.modifiedNs)
                         .number("keeperCtime", kept.changedNs),
                     [&] { return m_disk.deleteDuplicate(source, keeper, keepGoing); });

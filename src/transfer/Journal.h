@@ -48,6 +48,7 @@ struct JournalHeader {
     RunOptions options;
     qsizetype items = 0;
     QString undoOf;
+    QStringList keptJournals;  // not removed to make room: an undo's run and its earlier undos (not written)
 };
 
 class Journal {

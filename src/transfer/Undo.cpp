@@ -131,7 +131,7 @@ struct UndoContext {
     QHash<QString, bool> givenBack;  // names earlier undos of the run gave back -> that undo was killed
     QSet<QString> beingRemoved;      // files earlier undos were removing when they were killed
     // Files that other runs kept as the same as one they deleted -> the run and its deletion.
-    QHash<QString, std::pair<QString, Operation>> keptByOthers;
+    QMultiHash<QString, std::pair<QString, Operation>> keptByOthers;
 };
 
 // Works through one journal backwards, leaving what changed since the run.
@@ -203,15 +203,21 @@ private:
         const QString recorded = operation.text(key);
         if (recorded.isEmpty()) return true;  // a journal that does not say
         const QString folder = folderOf(path);
-        const std::optional<EntryInfo> now = entry(folder);
-        if (!now || now->kind != EntryKind::Folder) return false;
-        return identityText(now->identity) == recorded || m_removedFolders.contains(folder);
+        const std::optional<EntryInfo> named = entry(folder);
+        if (!named) return false;
+        if (m_removedFolders.contains(folder)) return named->kind == EntryKind::Folder && !named->mountRoot;
+        // The folder itself, also where its name is a link to it, as the run noted it.
+        const platform::Result<QString> real = m_files.realFolder(folder);
+        const std::optional<EntryInfo> now = real.ok() ? entry(real.value) : std::nullopt;
+        return now && now->kind == EntryKind::Folder && identityText(now->identity) == recorded;
     }
 
     // The keeper of a deleted duplicate holds the very bytes that were compared only while
     // nothing has changed it since: no change of its bytes or attributes leaves its status
     // change time.
     static bool keeperUntouched(const EntryInfo& kept, const Operation& duplicate) {
+        const QString identity = duplicate.text("keeperId");
+        if (!identity.isEmpty() && identity != identityText(kept.identity)) return false;
         return kept.kind == EntryKind::File && kept.length == duplicate.number("size") &&
                kept.modifiedNs == duplicate.number("keeperMtime") && kept.changedNs == duplicate.number("keeperCtime");
     }
@@ -219,12 +225,14 @@ private:
     // A file that another run, not taken back, deleted a file as the same as: it stays
     // while that run's file is not back and could still be made again from it.
     bool keptByAnother(const QString& path, const EntryInfo& there) {
-        const auto other = m_context.keptByOthers.constFind(path);
-        if (other == m_context.keptByOthers.constEnd()) return false;
-        const auto& [run, duplicate] = *other;
-        if (entry(duplicate.text("from")) || !keeperUntouched(there, duplicate)) return false;
-        left(path, QStringLiteral("実行 %1 が同じ内容のファイルとして残している").arg(run));
-        return true;
+        for (auto other = m_context.keptByOthers.constFind(path);
+             other != m_context.keptByOthers.constEnd() && other.key() == path; ++other) {
+            const auto& [run, duplicate] = *other;
+            if (entry(duplicate.text("from")) || !keeperUntouched(there, duplicate)) continue;
+            left(path, QStringLiteral("実行 %1 が同じ内容のファイルとして残している").arg(run));
+            return true;
+        }
+        return false;
     }
 
     // An earlier undo killed while it removed a file (a copy, or a moved file's second
@@ -233,10 +241,23 @@ private:
     void clearUndosAside(const QString& path, const QString& original) {
         if (!m_context.beingRemoved.contains(path)) return;
         const std::optional<QString> aside = setAside(path, original);
-        if (!aside) return;
+        if (!aside) return reportHidden(folderOf(path));
         const Status removed = m_files.deleteDuplicate(*aside, original, {});
         if (removed.ok()) return restored(path);
         leftAfter(*aside, removed);
+    }
+
+    // Files under a hidden name that no longer hold their original's bytes are left, and
+    // named, once each.
+    void reportHidden(const QString& folder) {
+        const platform::Result<platform::FolderListing> listing = m_files.listFolder(folder);
+        if (!listing.ok()) return;
+        for (const QString& candidate : listing.value.files) {
+            if (!platform::GetFileName(candidate).startsWith(QLatin1String(".kurumu-aside-"))) continue;
+            if (m_reportedHidden.contains(candidate)) continue;
+            m_reportedHidden.insert(candidate);
+            left(candidate, QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)"));
+        }
     }
 
     // The file whose bytes the source held: where the operation put them.
@@ -330,8 +351,9 @@ private:
         if (const std::optional<EntryInfo> there = entry(source)) {
             const platform::Result<bool> same = m_files.sameContents(source, keeper, {});
             const bool sameBytes = there->kind == EntryKind::File && same.ok() && same.value;
-            // Made again by an earlier undo; one killed may not have set its attributes.
-            if (sameBytes && m_context.givenBack.contains(source)) {
+            // Made again by an earlier undo (whose keeper may be back under its own name since);
+            // one killed may not have set its attributes.
+            if (there->kind == EntryKind::File && m_context.givenBack.contains(source)) {
                 if (m_context.givenBack.value(source) && giveAttributes(source, duplicateAttributes(operation)))
                     restored(source);
                 return;
@@ -359,7 +381,8 @@ private:
     void undoRemovedFolder(const Operation& operation) {
         const QString folder = operation.text("path");
         if (const std::optional<EntryInfo> there = entry(folder)) {
-            if (there->kind != EntryKind::Folder) return left(folder, QStringLiteral("名前が使われている"));
+            if (there->kind != EntryKind::Folder || there->mountRoot)
+                return left(folder, QStringLiteral("名前が使われている"));
             // Made again by an earlier undo that was killed before it could finish it.
             if (m_context.givenBack.value(folder) && openFolder(operation)) m_madeAgain.append(&operation);
             return;
@@ -396,7 +419,13 @@ public:
 private:
     void undoCreatedFolder(const Operation& operation) {
         const QString folder = operation.text("path");
-        if (!entry(folder)) return;
+        const std::optional<EntryInfo> there = entry(folder);
+        if (!there) return;
+        // Not a folder: the run was killed before it made one, or another entry took the name.
+        if (there->kind != EntryKind::Folder) {
+            if (operation.outcome) left(folder, QStringLiteral("名前が使われている"));
+            return;
+        }
         const Status removed = m_files.removeEmptyFolder(folder);
         if (removed.ok()) return restored(folder);
         if (removed.error == ENOTEMPTY || removed.error == EEXIST)
@@ -411,6 +440,7 @@ private:
     const UndoContext m_context;
     const QHash<QString, QJsonObject>& m_folderBefore;
     QSet<QString> m_removedFolders;       // folders the run removed: made again, they are others
+    QSet<QString> m_reportedHidden;       // files left under a hidden name, named once
     QList<const Operation*> m_madeAgain;  // removed folders made again, to get their times back
 };
 
@@ -472,8 +502,9 @@ EarlierUndos earlierUndos(const QList<RunSummary>& runs, const QString& runId) {
 
 // The files that other runs, not taken back, kept as the same as a file they deleted: an
 // undo of such a run makes its file again from them.
-QHash<QString, std::pair<QString, Operation>> keptByOtherRuns(const QList<RunSummary>& runs, const QString& runId) {
-    QHash<QString, std::pair<QString, Operation>> kept;
+QMultiHash<QString, std::pair<QString, Operation>> keptByOtherRuns(const QList<RunSummary>& runs,
+                                                                   const QString& runId) {
+    QMultiHash<QString, std::pair<QString, Operation>> kept;
     for (const RunSummary& run : runs) {
         if (run.kind != QLatin1String("run") || run.undone || run.id == runId) continue;
         const std::optional<ReadJournal> other = readJournal(run.path);
@@ -514,6 +545,10 @@ platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId
     header.kind = QStringLiteral("undo");
     header.origin = origin;
     header.undoOf = chosen->id;
+    header.keptJournals.append(chosen->id);
+    for (const RunSummary& run : runs) {
+        if (run.undoOf == chosen->id) header.keptJournals.append(run.id);
+    }
     header.items = journal->operations.size();
     platform::Result<std::unique_ptr<Journal>> own = Journal::open(folder, header);
     if (!own.ok()) return {{}, own.status};

@@ -373,6 +373,45 @@ private Q_SLOTS:
         QCOMPARE(test::readFile(t.root + "archived/a1"), QByteArray("the run's"));
     }
 
+    // The same through a link the run went through, a keeper's folder, and a mount put
+    // where a removed folder was.
+    void replacedFoldersAreNotFollowedEither() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("real/a1", "a1");
+        test::makeFolder(s.root + "other");
+        QVERIFY(QFile::link(s.root + "real", s.root + "lnk"));
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "lnk/a1"}}}));
+        QVERIFY(QFile::remove(s.root + "lnk"));
+        QVERIFY(QFile::link(s.root + "other", s.root + "lnk"));
+        QCOMPARE(texts(s.undo()), QStringList{s.root + "G/a1…戻せない(フォルダが置き換えられている)"});
+        QVERIFY(QDir(s.root + "other").isEmpty());
+
+        Scene k;
+        k.make("K/d", "ORIGINAL");
+        k.make("decoy/d", "IMPOSTOR");
+        k.make("d", "ORIGINAL");
+        QVERIFY(k.run({}, {{k.root + "K", {k.root + "d"}}}));
+        QVERIFY(!test::exists(k.root + "d"));  // deleted as the same as K/d
+        QVERIFY(QDir(k.root).rename("K", "K.old"));
+        QVERIFY(QDir(k.root).rename("decoy", "K"));
+        QVERIFY(!k.undo().everything);
+        QVERIFY(test::readFile(k.root + "d") != "IMPOSTOR");
+
+        KURUMU_REQUIRE_ROOT();
+        Scene m;
+        m.make("G/.keep", "");
+        m.make("gx/f1", "f1");
+        test::makeFolder(m.root + "elsewhere");
+        QVERIFY(m.run({}, {{m.root + "G", {m.root + "gx"}}}));
+        test::makeFolder(m.root + "gx");
+        const test::Mount bound({"--bind", m.root + "elsewhere", m.root + "gx"});
+        QVERIFY(bound.mounted());
+        QVERIFY(!m.undo().everything);
+        QVERIFY(QDir(m.root + "elsewhere").isEmpty());
+        QCOMPARE(test::readFile(m.root + "G/f1"), QByteArray("f1"));
+    }
+
     // An undo killed while it removed a copy left the copy aside under a hidden name; the
     // next undo removes it, proved equal to its original, and leaves nothing behind.
     void killedUndoLeavesNothingAside() {
@@ -397,9 +436,49 @@ private Q_SLOTS:
                         .ok());
         }
         QVERIFY(QDir(s.root + "G").rename("c1", ".kurumu-aside-1-1"));
+        test::writeFile(s.root + "c1", "changed since");
+        const transfer::UndoReport changed = s.undo();
+        QVERIFY(!changed.everything);
+        QCOMPARE(
+            texts(changed),
+            QStringList{s.root + "G/.kurumu-aside-1-1…戻せない(隠し名のまま残した(元のファイルと同じ内容ではない))"});
+        test::writeFile(s.root + "c1", "copied");
         const transfer::UndoReport report = s.undo();
         QVERIFY(report.everything);
         QCOMPARE(test::snapshot(s.root), (QMap<QString, QByteArray>{{"G/.keep", ""}, {"c1", "copied"}}));
+    }
+
+    // An undo repeated after one that went to its end, and an undo of a run killed before
+    // it made a folder whose name another entry holds: nothing is left, nothing reported.
+    void repeatedUndosFindNothingWrong() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("a1", "one");
+        s.make("sub/a1", "one");
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1", s.root + "sub"}}}));
+        const QString runId = transfer::runHistory(s.journals).last().id;
+        const auto before = test::snapshot(s.root, test::Snapshot::Everything);
+        QVERIFY(s.undo().everything);
+        const transfer::UndoReport again = s.undo(runId);
+        QVERIFY(again.everything);
+        QCOMPARE(texts(again), QStringList{});
+
+        Scene k;
+        {
+            auto killed = transfer::Journal::open(k.journals, {});
+            QVERIFY(killed.ok());
+            QVERIFY(killed.value->begin(transfer::JournalLine().text("op", "mkdir").text("path", k.root + "a1")).ok());
+        }
+        for (const QString& name : platform::filesIn(k.journals)) {  // killed: no last line
+            const QString path = k.journals + '/' + name;
+            QByteArray bytes = test::readFile(path);
+            bytes.truncate(bytes.lastIndexOf("{\"end\""));
+            QVERIFY(QFile::remove(path));
+            test::writeFile(path, bytes);
+        }
+        k.make("a1", "the user's own file");
+        QVERIFY(k.undo().everything);
+        QCOMPARE(test::readFile(k.root + "a1"), QByteArray("the user's own file"));
     }
 
     // Two runs at once: the run whose journal is named first deleted a file as the same as
