@@ -63,6 +63,28 @@ struct Scene {
         return finished;
     }
 
+    // A journal as a kill leaves it: one operation begun and never done, no last line.
+    void leaveKilledJournal(const transfer::JournalHeader& header, const transfer::JournalLine& operation) const {
+        QString path;
+        {
+            auto killed = transfer::Journal::open(journals, header);
+            if (!killed.ok() || !killed.value->begin(operation).ok()) qFatal("no journal");
+            path = killed.value->path();
+        }
+        QByteArray bytes = test::readFile(path);
+        bytes.truncate(bytes.lastIndexOf("{\"end\""));
+        QFile::remove(path);
+        test::writeFile(path, bytes);
+    }
+
+    // An undo of the run killed in the middle of one operation.
+    void leaveKilledUndo(const QString& runId, const transfer::JournalLine& operation) const {
+        transfer::JournalHeader header;
+        header.kind = "undo";
+        header.undoOf = runId;
+        leaveKilledJournal(header, operation);
+    }
+
     transfer::UndoReport undo(const QString& runId = {}) {
         const auto report = transfer::undoRun(journals, runId, "test");
         if (!report.ok()) qFatal("no undo");
@@ -281,28 +303,9 @@ private Q_SLOTS:
         const auto before = test::snapshot(s.root, test::Snapshot::Everything);
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "d"}}}));
         const QString runId = transfer::runHistory(s.journals).last().id;
-        {
-            transfer::JournalHeader header;
-            header.kind = "undo";
-            header.undoOf = runId;
-            auto killed = transfer::Journal::open(s.journals, header);
-            QVERIFY(killed.ok());
-            QVERIFY(killed.value
-                        ->begin(transfer::JournalLine()
-                                    .text("op", "copy")
-                                    .text("from", s.root + "G/d")
-                                    .text("to", s.root + "d"))
-                        .ok());
-        }
-        QVERIFY(QFile::copy(s.root + "G/d", s.root + "d"));          // made, its attributes never set
-        for (const QString& name : platform::filesIn(s.journals)) {  // killed: no last line
-            const QString path = s.journals + '/' + name;
-            QByteArray bytes = test::readFile(path);
-            if (!bytes.contains("\"undoOf\"")) continue;
-            bytes.truncate(bytes.lastIndexOf("{\"end\""));
-            QVERIFY(QFile::remove(path));
-            test::writeFile(path, bytes);
-        }
+        s.leaveKilledUndo(
+            runId, transfer::JournalLine().text("op", "copy").text("from", s.root + "G/d").text("to", s.root + "d"));
+        QVERIFY(QFile::copy(s.root + "G/d", s.root + "d"));  // made, its attributes never set
         const transfer::UndoReport report = s.undo();
         QVERIFY(report.everything);
         QCOMPARE(test::snapshot(s.root, test::Snapshot::Everything), before);
@@ -421,20 +424,10 @@ private Q_SLOTS:
         transfer::RunOptions copy;
         copy.family = transfer::kCopy2;
         QVERIFY(s.run(copy, {{s.root + "G", {s.root + "c1"}}}));
-        const QString runId = transfer::runHistory(s.journals).last().id;
-        {
-            transfer::JournalHeader header;
-            header.kind = "undo";
-            header.undoOf = runId;
-            auto killed = transfer::Journal::open(s.journals, header);
-            QVERIFY(killed.ok());
-            QVERIFY(killed.value
-                        ->begin(transfer::JournalLine()
-                                    .text("op", "duplicate")
-                                    .text("from", s.root + "G/c1")
-                                    .text("keeper", s.root + "c1"))
-                        .ok());
-        }
+        s.leaveKilledUndo(transfer::runHistory(s.journals).last().id, transfer::JournalLine()
+                                                                          .text("op", "duplicate")
+                                                                          .text("from", s.root + "G/c1")
+                                                                          .text("keeper", s.root + "c1"));
         QVERIFY(QDir(s.root + "G").rename("c1", ".kurumu-aside-1-1"));
         test::writeFile(s.root + "c1", "changed since");
         const transfer::UndoReport changed = s.undo();
@@ -464,18 +457,7 @@ private Q_SLOTS:
         QCOMPARE(texts(again), QStringList{});
 
         Scene k;
-        {
-            auto killed = transfer::Journal::open(k.journals, {});
-            QVERIFY(killed.ok());
-            QVERIFY(killed.value->begin(transfer::JournalLine().text("op", "mkdir").text("path", k.root + "a1")).ok());
-        }
-        for (const QString& name : platform::filesIn(k.journals)) {  // killed: no last line
-            const QString path = k.journals + '/' + name;
-            QByteArray bytes = test::readFile(path);
-            bytes.truncate(bytes.lastIndexOf("{\"end\""));
-            QVERIFY(QFile::remove(path));
-            test::writeFile(path, bytes);
-        }
+        k.leaveKilledJournal({}, transfer::JournalLine().text("op", "mkdir").text("path", k.root + "a1"));
         k.make("a1", "the user's own file");
         QVERIFY(k.undo().everything);
         QCOMPARE(test::readFile(k.root + "a1"), QByteArray("the user's own file"));
