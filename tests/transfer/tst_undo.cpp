@@ -485,6 +485,25 @@ private Q_SLOTS:
         QCOMPARE(test::snapshot(s.root),
                  (QMap<QString, QByteArray>{{"G/.keep", ""}, {"x/g1", "same bytes"}, {"y/g1", "same bytes"}}));
 
+        // Two runs kept the same file: it stays while either of them still needs it.
+        Scene both;
+        both.make("G/.keep", "");
+        both.make("a1", "same");
+        both.make("d1/a1", "same");
+        both.make("d2/a1", "same");
+        both.make("d2/b1", "moved, then changed");
+        const auto lastId = [&] { return transfer::runHistory(both.journals).last().id; };
+        QVERIFY(both.run({}, {{both.root + "G", {both.root + "a1"}}}));
+        const QString placing = lastId();
+        QVERIFY(both.run({}, {{both.root + "G", {both.root + "d1/a1"}}}));
+        const QString firstKeeping = lastId();
+        QVERIFY(both.run({}, {{both.root + "G", {both.root + "d2/a1", both.root + "d2/b1"}}}));
+        test::writeFile(both.root + "G/b1", "changed");
+        QVERIFY(!both.undo(lastId()).everything);  // its file is back, the run only partly taken back
+        QCOMPARE(test::readFile(both.root + "d2/a1"), QByteArray("same"));
+        QCOMPARE(texts(both.undo(placing)), QStringList{both.root + "G/a1…戻せない(実行 " + firstKeeping +
+                                                        " が同じ内容のファイルとして残している)"});
+
         // A file put under a keeper's name after the keeper was gone is no keeper.
         Scene t;
         t.make("G/g1", "kept");
