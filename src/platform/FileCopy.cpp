@@ -63,11 +63,10 @@ bool untouched(const struct stat& before, const struct stat& now) {
     return sameState(before, now) && sameTime(before.st_ctim, now.st_ctim);
 }
 
-// A name in the folder that no user file is expected to have: ".kurumu-<tag>-<pid>-<n>".
-Place hiddenSibling(const Place& place, const char* tag) {
+// A name in the folder that no user file is expected to have: "<prefix><pid>-<n>".
+Place hiddenSibling(const Place& place, const char* prefix) {
     static unsigned counter = 0;
-    return place.sibling(".kurumu-" + QByteArray(tag) + '-' + QByteArray::number(::getpid()) + '-' +
-                         QByteArray::number(++counter));
+    return place.sibling(prefix + QByteArray::number(::getpid()) + '-' + QByteArray::number(++counter));
 }
 
 Status writeAll(int fd, const char* data, std::size_t size) {
@@ -158,7 +157,7 @@ public:
         int fd = retry([&] { return openFolderOf(destination, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); });
         if (fd >= 0) return {PendingCopy(fd, destination, {}), {}};
         if (!unsupported(errno) && errno != EISDIR) return {PendingCopy(-1, destination, {}), lastError()};
-        Place temporary = hiddenSibling(destination, "part");
+        Place temporary = hiddenSibling(destination, ".kurumu-part-");
         fd = retry([&] {
             return os().openat(temporary.folder, temporary.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         });
@@ -395,7 +394,7 @@ Status deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing
 }
 
 Status removeCheckedAside(const Place& path, const AsideCheck& check) {
-    const Place aside = hiddenSibling(path, "aside");
+    const Place aside = hiddenSibling(path, kSetAsidePrefix);
     if (const Status renamed = renameNoReplace(path, aside); !renamed.ok()) return renamed;
     struct stat info {};
     Status verdict = os().fstatat(aside.folder, aside.c(), &info, AT_SYMLINK_NOFOLLOW) == 0 ? check(info) : lastError();

@@ -26,6 +26,10 @@ inline size_t qHash(const Identity& identity, size_t seed = 0) {
     return qHashMulti(seed, identity.device, identity.inode);
 }
 
+// The beginning of the hidden name a file is set aside under before it is deleted; a kill
+// at that moment leaves it there, for an undo to find.
+inline constexpr char kSetAsidePrefix[] = ".kurumu-aside-";
+
 enum class EntryKind {
     Missing,  // nothing of that name
     File,     // a regular file
@@ -102,8 +106,8 @@ public:
     // True when both are regular files of equal length whose bytes are equal.
     virtual Result<bool> sameContents(const QString& first, const QString& second, const KeepGoing& keepGoing) = 0;
     // Deletes the source as a duplicate of the keeper: only once the source is out of the
-    // way and the keeper is proved, still there, to hold the same bytes. On any doubt it
-    // fails and the source stays.
+    // way (renamed in its folder to a name beginning with kSetAsidePrefix) and the keeper is
+    // proved, still there, to hold the same bytes. On any doubt it fails and the source stays.
     virtual Status deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing) = 0;
 };
 

@@ -183,14 +183,21 @@ private:
                                           : QStringLiteral("エラー(%1)").arg(status.code()));
     }
 
+    // The files in a folder under the hidden name of a file set aside.
+    QStringList filesSetAsideIn(const QString& folder) {
+        const platform::Result<platform::FolderListing> listing = m_files.listFolder(folder);
+        if (!listing.ok()) return {};
+        QStringList aside = listing.value.files;
+        aside.removeIf([](const QString& file) {
+            return !platform::GetFileName(file).startsWith(QLatin1String(platform::kSetAsidePrefix));
+        });
+        return aside;
+    }
+
     // A source set aside by a run killed in the middle of removing it, found by its
     // hidden name and by holding the bytes of the file the operation put in its place.
     std::optional<QString> setAside(const QString& path, const QString& placed) {
-        const platform::Result<platform::FolderListing> listing =
-            m_files.listFolder(platform::GetParentfolderName(path));
-        if (!listing.ok()) return std::nullopt;
-        for (const QString& candidate : listing.value.files) {
-            if (!platform::GetFileName(candidate).startsWith(QLatin1String(".kurumu-aside-"))) continue;
+        for (const QString& candidate : filesSetAsideIn(folderOf(path))) {
             const platform::Result<bool> same = m_files.sameContents(candidate, placed, {});
             if (same.ok() && same.value) return candidate;
         }
@@ -250,10 +257,7 @@ private:
     // Files under a hidden name that no longer hold their original's bytes are left, and
     // named, once each.
     void reportHidden(const QString& folder) {
-        const platform::Result<platform::FolderListing> listing = m_files.listFolder(folder);
-        if (!listing.ok()) return;
-        for (const QString& candidate : listing.value.files) {
-            if (!platform::GetFileName(candidate).startsWith(QLatin1String(".kurumu-aside-"))) continue;
+        for (const QString& candidate : filesSetAsideIn(folder)) {
             if (m_reportedHidden.contains(candidate)) continue;
             m_reportedHidden.insert(candidate);
             left(candidate, QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)"));
