@@ -12,6 +12,7 @@
 #include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
+#include "transfer/JournaledRun.h"
 #include "transfer/Undo.h"
 
 #include <QCoreApplication>
@@ -60,70 +61,77 @@ QList<judgement::Line> judgedLines(const BatchOptions& options) {
     return judgement::judgeItems(stored, options.rules);
 }
 
-// Makes the gathering folders for --create-folders through the run's services, so that
-// a dry run only remembers them and a real run records them; they are never walked.
+// Makes the gathering folders for --create-folders through the services given, so that a
+// dry run only remembers them and a real run records them; they are never walked.
 QList<judgement::Line> withGatheringFolders(const BatchOptions& options, const QList<judgement::Line>& lines,
                                             platform::FileServices& files, QSet<platform::Identity>& made) {
     const judgement::GatheredLines gathered = judgement::withGatheringFolders(
         lines, options.rules.count, options.states.folderNameByCount, [&](const QString& path) {
-            const platform::Result<platform::EntryInfo> existing = files.probe(path);
-            if (existing.ok() && existing.value.kind == platform::EntryKind::Folder) return true;
-            const platform::Status created = files.createFolder(path, {});
-            if (!created.ok()) {
+            const platform::Status created = transfer::ensureFolder(files, path, made);
+            if (!created.ok())
                 err().line(
                     QStringLiteral("kurumu: フォルダを作成できませんでした(%1) %2").arg(created.code()).arg(path));
-                return false;
-            }
-            if (const auto folder = files.probe(path); folder.ok()) made.insert(folder.value.identity);
-            return true;
+            return created.ok();
         });
     if (!gathered.refused.isEmpty())
         err().line(QStringLiteral("kurumu: ") + judgement::refusedFoldersText(gathered.refused));
     return gathered.lines;
 }
 
-int runGroups(const BatchOptions& options, const QList<judgement::Line>& judged, platform::FileServices& files) {
-    QSet<platform::Identity> made;
-    const QList<judgement::Line> lines =
-        options.createFolders ? withGatheringFolders(options, judged, files, made) : judged;
+std::vector<transfer::Group> groupsToRun(const QList<judgement::Line>& lines) {
     std::vector<transfer::Group> groups;
     for (const judgement::Group& group : judgement::groupsOf(lines))
         groups.push_back({group.leaderPath, group.memberPaths});
+    return groups;
+}
+
+transfer::JournalHeader headerOf(const BatchOptions& options) {
+    transfer::JournalHeader header;
+    header.origin = QStringLiteral("batch");
+    header.arguments = QCoreApplication::arguments();
+    header.paths = options.paths;
+    header.options = transfer::runOptionsOf(options.states);
+    header.items = options.paths.size();
+    return header;
+}
+
+// The run: with --create-folders, the folders first (a dry run only remembers them; a
+// real run makes them under a journal of their own, which the run's names), then Execute.
+int run(const BatchOptions& options, const QList<judgement::Line>& judged) {
+    transfer::JournalHeader header = headerOf(options);
+    QSet<platform::Identity> made;
+    QList<judgement::Line> lines = judged;
+    const auto disk = platform::diskServices();
+    transfer::DryRunServices dryFiles(*disk);
+    if (options.createFolders && options.dryRun) lines = withGatheringFolders(options, judged, dryFiles, made);
+    if (options.createFolders && !options.dryRun) {
+        transfer::JournalHeader folders = header;
+        folders.items = 0;
+        const platform::Result<transfer::JournaledOutcome> created =
+            transfer::runJournaled(folders, [&](platform::FileServices& files) {
+                lines = withGatheringFolders(options, judged, files, made);
+                return true;
+            });
+        if (!created.ok()) {
+            err().line(QStringLiteral("kurumu: ") + transfer::journalUnwritableText(created.status, false));
+            return 1;
+        }
+        header.after.append(created.value.id);
+    }
     transfer::RunVariables variables;
     // Log lines on standard output, messages on standard error; SIGTERM, SIGINT or SIGHUP
     // stop the run as the Stop button does.
     transfer::TextHost host(
         variables, [](const QString& line) { out().line(line); }, [](const QString& text) { err().line(text); },
         platform::takeCloseRequest);
-    const bool finished =
-        transfer::Execute(variables, host, files, transfer::runOptionsOf(options.states), groups, made);
-    return finished ? 0 : 1;
-}
-
-// A real run is journaled: without a journal it does not start. A dry run touches nothing.
-int run(const BatchOptions& options, const QList<judgement::Line>& lines) {
-    const auto disk = platform::diskServices();
-    if (options.dryRun) {
-        transfer::DryRunServices files(*disk);
-        return runGroups(options, lines, files);
-    }
-    transfer::JournalHeader header;
-    header.origin = QStringLiteral("batch");
-    header.arguments = QCoreApplication::arguments();
-    header.options = transfer::runOptionsOf(options.states);
-    header.items = options.paths.size();
-    const platform::Result<std::unique_ptr<transfer::Journal>> journal =
-        transfer::Journal::open(transfer::journalFolder(), header);
-    if (!journal.ok()) {
-        err().line(QStringLiteral("kurumu: the run journal cannot be written in %1 (error %2): nothing was done")
-                       .arg(transfer::journalFolder())
-                       .arg(journal.status.error));
+    const std::vector<transfer::Group> groups = groupsToRun(lines);
+    const platform::Result<bool> finished =
+        transfer::executeRun(variables, host, header, groups, made, options.dryRun ? &dryFiles : nullptr);
+    if (!finished.ok()) {
+        err().line(QStringLiteral("kurumu: ") + transfer::journalUnwritableText(finished.status, false));
         return 1;
     }
-    transfer::JournalingServices files(*disk, *journal.value);
-    const int status = runGroups(options, lines, files);
-    journal.value->finish(status == 0 ? QStringLiteral("finished") : QStringLiteral("stopped"));
-    return status;
+    return finished.value ? 0 : 1;
 }
 
 int undo(const BatchOptions& options) {
@@ -131,13 +139,31 @@ int undo(const BatchOptions& options) {
         transfer::undoRun(transfer::journalFolder(), options.undoRun, QStringLiteral("batch"));
     if (!report.ok()) {
         const int error = report.status.error;
-        if (error == ENOENT) err().line(QStringLiteral("kurumu: no such run to take back: ") + options.undoRun);
-        if (error == EINVAL) err().line(QStringLiteral("kurumu: an undo is not taken back: ") + options.undoRun);
-        if (error != ENOENT && error != EINVAL)
-            err().line(QStringLiteral("kurumu: the undo cannot be journaled (error %1)").arg(error));
-        return error == ENOENT || error == EINVAL ? 2 : 1;
+        const QString named = options.undoRun.isEmpty() ? report.value.run.id : options.undoRun;
+        switch (error) {
+            case ENOENT:
+                err().line(QStringLiteral("kurumu: no such run to take back: ") + options.undoRun);
+                return 2;
+            case EINVAL:
+                err().line(QStringLiteral("kurumu: an undo is not taken back: ") + options.undoRun);
+                return 2;
+            case EBUSY:
+                err().line(QStringLiteral("kurumu: run %1 is still going (or being taken back): it cannot be "
+                                          "taken back now")
+                               .arg(named));
+                return 1;
+            case EPERM:
+                err().line(QStringLiteral("kurumu: the journals in %1 are not this user's own (or others may write "
+                                          "them): they are not trusted")
+                               .arg(transfer::journalFolder()));
+                return 1;
+            default:
+                err().line(QStringLiteral("kurumu: the undo cannot be journaled (error %1)").arg(error));
+                return 1;
+        }
     }
     for (const transfer::UndoLine& line : report.value.lines) out().line(line.text());
+    for (const transfer::UndoLine& line : report.value.notes) out().line(line.text());
     out().line(report.value.everything ? QStringLiteral("元に戻した: ") + report.value.run.id
                                        : QStringLiteral("一部を戻せなかった: ") + report.value.run.id);
     return report.value.everything ? 0 : 1;
@@ -147,11 +173,15 @@ int history() {
     for (const transfer::RunSummary& run : transfer::runHistory(transfer::journalFolder())) {
         QString state = run.undone ? QStringLiteral("undone") : QStringLiteral("not undone");
         if (run.kind == QLatin1String("undo")) state = QStringLiteral("undo of ") + run.undoOf;
+        QString end = run.end;
+        if (end.isEmpty()) end = run.running ? QStringLiteral("running") : QStringLiteral("killed");
+        // Journals from before identities were recorded are taken back with the checks of their time.
+        if (run.format < transfer::journal::kFormat && !run.damaged) state += QStringLiteral("  (old journal)");
         out().line(QStringLiteral("%1  %2  %3  items %4  operations %5  %6  %7")
                        .arg(run.id, run.start, run.origin)
                        .arg(run.items)
                        .arg(run.operations)
-                       .arg(run.end.isEmpty() ? QStringLiteral("killed") : run.end, state));
+                       .arg(end, state));
     }
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -34,6 +35,9 @@ Result<AppendLog> AppendLog::create(const QString& path) {
                            0600);
     });
     if (log.value.m_fd < 0) return {{}, detail::lastError()};
+    // Held while the file is written: a reader tells a live writer's file from one whose
+    // writer is gone (a kill releases the lock with the process).
+    if (retry([&] { return os().flock(log.value.m_fd, LOCK_EX | LOCK_NB); }) != 0) return {{}, detail::lastError()};
     log.value.m_path = path;
     log.status = log.value.grow(kGrowth);
     return log;
@@ -66,7 +70,7 @@ Status AppendLog::grow(qint64 atLeast) {
     const qint64 capacity = std::max(atLeast, m_capacity + kGrowth);
     // The file gets its blocks now, so that a full volume shows here and not as a fault
     // when the mapping is written to.
-    if (const int error = ::posix_fallocate(m_fd, 0, capacity); error != 0) return Status{error};
+    if (const int error = os().posix_fallocate(m_fd, 0, capacity); error != 0) return Status{error};
     void* map =
         m_map == nullptr
             ? ::mmap(nullptr, static_cast<std::size_t>(capacity), PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0)
@@ -95,10 +99,18 @@ Status AppendLog::close() {
     if (m_fd < 0) return {};
     if (m_map != nullptr) ::munmap(m_map, static_cast<std::size_t>(m_capacity));
     m_map = nullptr;
-    Status status = ::ftruncate(m_fd, m_length) == 0 ? Status{} : detail::lastError();
+    Status status = os().ftruncate(m_fd, m_length) == 0 ? Status{} : detail::lastError();
     if (status.ok() && retry([&] { return os().fsync(m_fd); }) != 0) status = detail::lastError();
     FileDescriptor(std::exchange(m_fd, -1)).close();
     return status;
+}
+
+bool AppendLog::heldByWriter(const QString& path) {
+    const FileDescriptor fd(retry(
+        [&] { return os().openat(AT_FDCWD, encodePath(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0); }));
+    if (!fd.valid()) return false;
+    if (retry([&] { return os().flock(fd.get(), LOCK_SH | LOCK_NB); }) == 0) return false;
+    return errno == EWOULDBLOCK;
 }
 
 QString stateFolder() {

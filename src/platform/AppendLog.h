@@ -11,7 +11,8 @@
 // A file written only at its end, through a shared mapping: every appended byte is in the
 // system's cache the moment it is appended, without a system call, so that a process
 // killed at any moment leaves every record it had written. After a kill the file may end
-// in zero bytes, which a reader stops at.
+// in zero bytes, which a reader stops at. The writer holds a lock on the file (flock) from
+// its creation until it is closed or its process ends, however it ends.
 namespace kurumu::platform {
 
 class AppendLog {
@@ -29,6 +30,9 @@ public:
     // Cuts the file to what was written and makes it durable.
     Status close();
     const QString& path() const { return m_path; }
+
+    // True while a writer, in this process or another, has the file open.
+    static bool heldByWriter(const QString& path);
 
 private:
     Status grow(qint64 atLeast);

@@ -63,7 +63,8 @@ bool untouched(const struct stat& before, const struct stat& now) {
     return sameState(before, now) && sameTime(before.st_ctim, now.st_ctim);
 }
 
-// A name in the folder that no user file is expected to have: "<prefix><pid>-<n>".
+// A name in the folder that no user file is expected to have: "<prefix><pid>-<n>", so that
+// an undo knows which process left it.
 Place hiddenSibling(const Place& place, const char* prefix) {
     static unsigned counter = 0;
     return place.sibling(prefix + QByteArray::number(::getpid()) + '-' + QByteArray::number(++counter));
@@ -157,7 +158,7 @@ public:
         int fd = retry([&] { return openFolderOf(destination, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); });
         if (fd >= 0) return {PendingCopy(fd, destination, {}), {}};
         if (!unsupported(errno) && errno != EISDIR) return {PendingCopy(-1, destination, {}), lastError()};
-        Place temporary = hiddenSibling(destination, ".kurumu-part-");
+        Place temporary = hiddenSibling(destination, kUnpublishedPrefix);
         fd = retry([&] {
             return os().openat(temporary.folder, temporary.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         });
@@ -226,7 +227,11 @@ PlaceResult copySymlink(const Place& source, const Place& destination, const str
     os().fchownat(destination.folder, destination.c(), link.st_uid, link.st_gid, AT_SYMLINK_NOFOLLOW);
     const std::array<struct timespec, 2> times{link.st_atim, link.st_mtim};
     os().utimensat(destination.folder, destination.c(), times.data(), AT_SYMLINK_NOFOLLOW);
-    return placed();
+    PlaceResult result = placed();
+    struct stat made {};
+    if (os().fstatat(destination.folder, destination.c(), &made, AT_SYMLINK_NOFOLLOW) == 0)
+        result.placed = entryInfoOf(made);
+    return result;
 }
 
 // The source of a copy as it was copied, held open so that its inode cannot be freed and
@@ -273,7 +278,11 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
         if (os().fstat(copy.value.fd(), &written) != 0) return failedWithErrno();
         if (written.st_size != state.st_size) return failed(EIO);
     }
-    return copy.value.publish();
+    struct stat made {};
+    if (os().fstat(copy.value.fd(), &made) != 0) return failedWithErrno();
+    PlaceResult published = copy.value.publish();
+    if (published.outcome == PlaceOutcome::Placed) published.placed = entryInfoOf(made);
+    return published;
 }
 
 Status syncFolderOf(const Place& entry) {
@@ -305,7 +314,7 @@ PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination,
     struct stat now {};
     if (os().fstat(copied.pin.get(), &now) != 0) return failedWithErrno();
     // Deleted by another program meanwhile: the copy holds the only bytes left.
-    if (now.st_nlink == 0) return placed();
+    if (now.st_nlink == 0) return copy;
     // Written to since it was copied (the inode held open is still that file): the source
     // holds the newer bytes and stays, the stale copy goes.
     if (!sameState(copied.state, now)) {
@@ -318,7 +327,7 @@ PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination,
         return sameState(aside, copied.state) ? Status{} : Status{EBUSY};
     });
     // Gone meanwhile (another program took it): the copy may be the only one left.
-    if (removed.ok() || removed.error == ENOENT) return placed();
+    if (removed.ok() || removed.error == ENOENT) return copy;
     // Still under its name, as copied (its folder refuses the removal, or it is a mount
     // point): the copy goes again, so that a failed move leaves the file in one place.
     // Another file under the source's name: both stay.
@@ -359,6 +368,29 @@ Status createFolderLike(const Place& path, const Place& model) {
         copyExtendedAttributes(from.get(), made.get());
     }
     return statusOf(os().fchmod(made.get(), mode));
+}
+
+Status restoreAttributesOf(int held, const Identity& expected, const Attributes& attributes) {
+    struct stat info {};
+    if (os().fstat(held, &info) != 0) return lastError();
+    if (S_ISLNK(info.st_mode)) return Status{EINVAL};
+    if (!(identityOf(info) == expected)) return Status{EBUSY};
+    const qint64 modifiedNs = static_cast<qint64>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    if (attributes.notModifiedAfterNs != 0 && modifiedNs > attributes.notModifiedAfterNs) return Status{EBUSY};
+    // The descriptor's own name in /proc reaches the held inode itself.
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(held);
+    if (!attributes.keepMode) {
+        quint32 mode = attributes.mode;
+        if (os().fchownat(held, "", attributes.owner, attributes.group, AT_EMPTY_PATH) != 0)
+            mode &= ~static_cast<quint32>(S_ISUID | S_ISGID);
+        if (::fchmodat(AT_FDCWD, self.constData(), mode, 0) != 0) return lastError();
+    }
+    const auto timeOf = [](qint64 ns) {
+        if (ns == 0) return timespec{0, UTIME_OMIT};
+        return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    };
+    const std::array<struct timespec, 2> times{timeOf(attributes.accessedNs), timeOf(attributes.modifiedNs)};
+    return statusOf(os().utimensat(AT_FDCWD, self.constData(), times.data(), 0));
 }
 
 // An overlay may show a file whose bytes are read from another file system's file, and

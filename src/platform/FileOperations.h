@@ -58,6 +58,9 @@ Status deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing
 // its extended attributes, and its permission bits with the owner's always on.
 Status createFolderLike(const Place& path, const Place& model);
 
+// Gives the entry held by an O_PATH descriptor its attributes, while it is the one expected.
+Status restoreAttributesOf(int held, const Identity& expected, const Attributes& attributes);
+
 PlaceResult moveFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing);
 PlaceResult copyFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing);
 

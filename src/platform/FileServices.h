@@ -3,11 +3,13 @@
 #include "platform/Errors.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QHashFunctions>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <cerrno>
 #include <functional>
 #include <memory>
 
@@ -29,6 +31,9 @@ inline size_t qHash(const Identity& identity, size_t seed = 0) {
 // The beginning of the hidden name a file is set aside under before it is deleted; a kill
 // at that moment leaves it there, for an undo to find.
 inline constexpr char kSetAsidePrefix[] = ".kurumu-aside-";
+// The beginning of the hidden name a copy is written under where the file system has no
+// unnamed files; it is given its own name only once complete.
+inline constexpr char kUnpublishedPrefix[] = ".kurumu-part-";
 
 enum class EntryKind {
     Missing,  // nothing of that name
@@ -71,9 +76,37 @@ enum class PlaceOutcome {
     Abandoned,  // asked to stop during a long copy: nothing changed
 };
 struct PlaceResult {
-    PlaceOutcome outcome = PlaceOutcome::Failed;
+    PlaceResult(PlaceOutcome outcome_ = PlaceOutcome::Failed, Status status_ = {}, EntryInfo placed_ = {})
+        : outcome(outcome_), status(status_), placed(placed_) {}
+    PlaceOutcome outcome;
     Status status;
+    // What holds the destination name when the services made a new file there (a copy, or
+    // a move between file systems), as it was published; nothing (Missing) when the
+    // source itself was renamed there.
+    EntryInfo placed;
 };
+
+// What a file or folder had, to give back: permission bits, owner and group (kKeepId
+// leaves them), times (0 leaves them).
+struct Attributes {
+    static constexpr quint32 kKeepId = 0xFFFFFFFFu;
+    Attributes(quint32 mode_ = 0, quint32 owner_ = kKeepId, quint32 group_ = kKeepId, qint64 accessedNs_ = 0,
+               qint64 modifiedNs_ = 0)
+        : mode(mode_), owner(owner_), group(group_), accessedNs(accessedNs_), modifiedNs(modifiedNs_) {}
+    quint32 mode;
+    quint32 owner;
+    quint32 group;
+    qint64 accessedNs;
+    qint64 modifiedNs;
+    // With a time, the attributes are given only while the entry's modification time is
+    // not later (a folder whose entries someone changed since keeps its own: EBUSY).
+    qint64 notModifiedAfterNs = 0;
+    bool keepMode = false;  // the permission bits stay as they are
+};
+
+// The error of a path that leads through a folder that is no longer the one recorded for
+// it: another folder, a link or a mount under its name.
+inline constexpr int kFolderReplaced = ESTALE;
 
 // Asked now and then during a long copy or comparison; false abandons it.
 using KeepGoing = std::function<bool()>;
@@ -92,6 +125,8 @@ public:
     virtual Result<QList<Identity>> folderChain(const QString& path) = 0;
     // The folder's path with every link, "." and ".." resolved, ending in "/".
     virtual Result<QString> realFolder(const QString& path) = 0;
+    // The folder that the services reach at the path, as they hold it for their work in it.
+    virtual Result<EntryInfo> heldFolder(const QString& path) = 0;
     virtual Result<FolderListing> listFolder(const QString& path) = 0;
     // Creates one folder whose parent exists. Given a model folder, the new one takes its
     // owner and group (where the process may set them), its extended attributes and its
@@ -109,13 +144,28 @@ public:
     // way (renamed in its folder to a name beginning with kSetAsidePrefix) and the keeper is
     // proved, still there, to hold the same bytes. On any doubt it fails and the source stays.
     virtual Status deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing) = 0;
+    // Gives the entry its attributes back (the owner and group where the process may;
+    // set-user-ID and set-group-ID dropped where it may not), but only while it is still
+    // the file or folder expected: never through a link, never to another entry put under
+    // the name meanwhile (EBUSY).
+    virtual Status restoreAttributes(const QString& path, const Identity& expected, const Attributes& attributes) = 0;
 };
 
-// The services acting on the real disk for one run: the folders it works in are kept open
-// from their first use to the end of the run, so that each call names its entry relative
-// to an open folder (no path is walked again), and a folder renamed or replaced by a link
-// meanwhile does not send the run elsewhere.
+// The services acting on the real disk for one run: each folder it works in is opened by
+// its path (links followed, as the user gave them) on first use and held from then on, so
+// that each call names its entry relative to a held folder (no path is walked again); a
+// folder the run listed or made is held as it was opened, never through a link, and used
+// only while it is the same folder (kFolderReplaced otherwise).
 std::unique_ptr<FileServices> diskServices();
+
+// The services for going back over a recorded run: only the folders recorded (a path and
+// the identity it had) are opened by their paths, links followed, and used only while they
+// have that identity; every other folder is reached from the nearest recorded folder above
+// it, one name at a time, never through a link or into another mount (kFolderReplaced);
+// a path below no recorded folder is refused. With followUnrecorded, such a path is opened
+// as a run opens it (for records that did not note their folders).
+std::unique_ptr<FileServices> recordedFolderServices(const QHash<QString, Identity>& recorded,
+                                                     bool followUnrecorded = false);
 // The services acting on the real disk, for single questions outside a run.
 FileServices& realFileServices();
 

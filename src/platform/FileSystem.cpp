@@ -155,6 +155,12 @@ Status createFileWith(const QString& path, const QByteArray& bytes) {
     return fd.close();
 }
 
+bool privateToUser(const QString& path) {
+    struct stat info {};
+    return lstatPath(path, info) && !S_ISLNK(info.st_mode) && info.st_uid == ::geteuid() &&
+           (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 Status replaceFile(const QString& path, const QByteArray& bytes) {
     std::array<char, PATH_MAX> resolved{};
     if (::realpath(encodePath(path).constData(), resolved.data()) == nullptr) return lastError();
@@ -179,30 +185,6 @@ Status replaceFile(const QString& path, const QByteArray& bytes) {
         status = detail::statusOf(os().renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), 0));
     if (!status.ok()) os().unlinkat(AT_FDCWD, temporary.constData(), 0);
     return status;
-}
-
-Status restoreAttributes(const QString& path, const Identity& expected, const Attributes& attributes) {
-    // Held by an O_PATH descriptor, the entry cannot be swapped for another while it is
-    // changed; a link is held as itself and refused.
-    const FileDescriptor held(
-        retry([&] { return os().openat(AT_FDCWD, encodePath(path).constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0); }));
-    if (!held.valid()) return lastError();
-    struct stat info {};
-    if (os().fstat(held.get(), &info) != 0) return lastError();
-    if (S_ISLNK(info.st_mode)) return Status{EINVAL};
-    if (!(Identity{info.st_dev, info.st_ino} == expected)) return Status{EBUSY};
-    quint32 mode = attributes.mode;
-    if (os().fchownat(held.get(), "", attributes.owner, attributes.group, AT_EMPTY_PATH) != 0)
-        mode &= ~static_cast<quint32>(S_ISUID | S_ISGID);
-    // The descriptor's own name in /proc reaches the held inode itself.
-    const QByteArray self = "/proc/self/fd/" + QByteArray::number(held.get());
-    if (::fchmodat(AT_FDCWD, self.constData(), mode, 0) != 0) return lastError();
-    const auto timeOf = [](qint64 ns) {
-        if (ns == 0) return timespec{0, UTIME_OMIT};
-        return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-    };
-    const std::array<struct timespec, 2> times{timeOf(attributes.accessedNs), timeOf(attributes.modifiedNs)};
-    return detail::statusOf(os().utimensat(AT_FDCWD, self.constData(), times.data(), 0));
 }
 
 }  // namespace kurumu::platform

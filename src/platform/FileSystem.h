@@ -50,21 +50,8 @@ Status createFileWith(const QString& path, const QByteArray& bytes);
 // read-only file; ENOENT when there is no file.
 Status replaceFile(const QString& path, const QByteArray& bytes);
 
-// What a file or folder had, to give back: permission bits, owner and group (kKeepId
-// leaves them), times (0 leaves them).
-struct Attributes {
-    static constexpr quint32 kKeepId = 0xFFFFFFFFu;
-    quint32 mode = 0;
-    quint32 owner = kKeepId;
-    quint32 group = kKeepId;
-    qint64 accessedNs = 0;
-    qint64 modifiedNs = 0;
-};
-
-// Gives the entry at a path its attributes back (the owner and group where the process
-// may; set-user-ID and set-group-ID dropped where it may not), but only when the entry is
-// still the file or folder expected: never through a link, never to another entry put
-// under the name meanwhile (EBUSY).
-Status restoreAttributes(const QString& path, const Identity& expected, const Attributes& attributes);
+// True when the entry at the path (never followed if a link) belongs to the user the
+// process acts as and no one else may write to it: what such a user may trust.
+bool privateToUser(const QString& path);
 
 }  // namespace kurumu::platform

@@ -2,6 +2,7 @@
 #include "platform/FileDescriptor.h"
 #include "platform/FileOperations.h"
 #include "platform/FileSystem.h"
+#include "platform/HeldFolders.h"
 #include "platform/Paths.h"
 
 #include <QFile>
@@ -134,48 +135,6 @@ bool isFolderEntry(int folder, const struct dirent& entry) {
     return os().fstatat(folder, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
 }
 
-// The folders a run is working in, kept open from their first use, so that each call
-// names its entry relative to an open folder instead of walking the whole path again.
-class FolderCache {
-public:
-    int descriptor(const QByteArray& folder) {
-        for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-            if (it->path != folder) continue;
-            std::rotate(it, it + 1, m_entries.end());  // the most recent last
-            return m_entries.back().fd.get();
-        }
-        FileDescriptor fd(
-            retry([&] { return os().openat(AT_FDCWD, folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0); }));
-        if (!fd.valid()) return -1;
-        if (m_entries.size() == kCapacity) m_entries.erase(m_entries.begin());
-        m_entries.push_back({folder, std::move(fd)});
-        return m_entries.back().fd.get();
-    }
-
-    // Keeps a folder the run has opened itself, in place of any opened by its path.
-    void adopt(const QByteArray& folder, FileDescriptor fd) {
-        std::erase_if(m_entries, [&](const Entry& entry) { return entry.path == folder; });
-        if (m_entries.size() == kCapacity) m_entries.erase(m_entries.begin());
-        m_entries.push_back({folder, std::move(fd)});
-    }
-
-    // The folder and every folder below it, once removed, are opened anew when next named.
-    void forget(const QByteArray& folder) {
-        const QByteArray below = folder + '/';
-        std::erase_if(m_entries,
-                      [&](const Entry& entry) { return entry.path == folder || entry.path.startsWith(below); });
-    }
-
-private:
-    static constexpr std::size_t kCapacity = 64;
-    struct Entry {
-        QByteArray path;
-        FileDescriptor fd;
-    };
-
-    std::vector<Entry> m_entries;
-};
-
 // The names of the folders where the run keeps looking for names that are not there (a
 // destination that receives many files): after enough such lookups the folder is listed
 // once, and from then on a name not in the list is answered missing without asking the
@@ -225,20 +184,20 @@ private:
 
 class RealFileServices final : public FileServices {
 public:
-    explicit RealFileServices(bool keepFoldersOpen) : m_keepFoldersOpen(keepFoldersOpen) {}
+    // Without held folders, every call walks its whole path.
+    explicit RealFileServices(std::unique_ptr<detail::HeldFolders> folders = {}) : m_folders(std::move(folders)) {}
 
     Result<EntryInfo> probe(const QString& path) override {
+        const Result<detail::Place> entry = placeOf(path);
+        if (!entry.ok()) return missingOr(entry.status);
+        const detail::Place& place = entry.value;
+        const bool relative = place.folder != AT_FDCWD;
+        if (relative && m_names.free(place.folderPath, place.name).value_or(false)) return {};
         struct statx info {};
-        const detail::Place entry = placeOf(path);
-        const bool relative = entry.folder != AT_FDCWD;
-        if (relative && m_names.free(entry.folderPath, entry.name).value_or(false)) return {};
-        if (os().statx(entry.folder, entry.c(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info) == 0)
+        if (os().statx(place.folder, place.c(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info) == 0)
             return {detail::entryInfoOf(info), {}};
-        if (errno == ENOENT || errno == ENOTDIR) {
-            if (relative && errno == ENOENT) m_names.missed(entry.folderPath, entry.folder);
-            return {};  // nothing at that path
-        }
-        return {{}, lastError()};
+        if (relative && errno == ENOENT) m_names.missed(place.folderPath, place.folder);
+        return missingOr(lastError());
     }
 
     Result<QList<Identity>> folderChain(const QString& path) override {
@@ -269,19 +228,146 @@ public:
         return {withTrailingSeparator(QFile::decodeName(bytes)), {}};
     }
 
+    Result<EntryInfo> heldFolder(const QString& path) override {
+        const QByteArray folder = encodePath(withoutTrailingSeparator(path));
+        struct statx info {};
+        if (!m_folders) {
+            if (os().statx(AT_FDCWD, folder.constData(), 0, STATX_BASIC_STATS, &info) != 0) return {{}, lastError()};
+            return {detail::entryInfoOf(info), {}};
+        }
+        const Result<int> fd = m_folders->descriptor(folder);
+        if (!fd.ok()) return {{}, fd.status};
+        if (os().statx(fd.value, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &info) != 0) return {{}, lastError()};
+        return {detail::entryInfoOf(info), {}};
+    }
+
     Result<FolderListing> listFolder(const QString& path) override {
-        // Opened relative to its parent as the run already holds it, never through a link:
-        // a folder on the way turned into a link meanwhile cannot lead the walk elsewhere.
-        // The folder stays open for the files the run then takes out of it.
-        const detail::Place place = placeOf(withoutTrailingSeparator(path));
-        FileDescriptor opened(retry(
-            [&] { return os().openat(place.folder, place.c(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0); }));
+        // Opened in its folder as the services hold it, never through a link: a folder on
+        // the way turned into a link meanwhile cannot lead the walk elsewhere. The folder
+        // is then held for the files the run takes out of it.
+        const QString plain = withoutTrailingSeparator(path);
+        const QByteArray encoded = encodePath(plain);
+        // A folder held already is listed through the descriptor that holds it.
+        if (m_folders && m_folders->isRecorded(encoded)) {
+            const Result<int> held = m_folders->descriptor(encoded);
+            if (!held.ok()) return {{}, held.status};
+            const int fd = retry([&] { return os().openat(held.value, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
+            if (fd < 0) return {{}, lastError()};
+            return listingOf(fd, withTrailingSeparator(path));
+        }
+        const Result<detail::Place> place = placeOf(plain);
+        if (!place.ok()) return {{}, place.status};
+        FileDescriptor opened(retry([&] {
+            return os().openat(place.value.folder, place.value.c(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+        }));
         struct stat info {};
         if (!opened.valid() || os().fstat(opened.get(), &info) != 0) return {{}, lastError()};
         if (!S_ISDIR(info.st_mode)) return {{}, Status{ENOTDIR}};
         const int fd = retry([&] { return os().openat(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
         if (fd < 0) return {{}, lastError()};
-        if (m_keepFoldersOpen) m_folders.adopt(encodePath(withoutTrailingSeparator(path)), std::move(opened));
+        if (m_folders) m_folders->adopt(encoded, std::move(opened));
+        return listingOf(fd, withTrailingSeparator(path));
+    }
+
+    Status createFolder(const QString& path, const QString& model) override {
+        const Result<detail::Place> place = placeOf(path);
+        if (!place.ok()) return place.status;
+        const detail::Place& folder = place.value;
+        m_names.added(folder.folderPath, folder.name);  // taken, whether by this call or another program
+        Status made;
+        if (model.isEmpty()) {
+            made = detail::statusOf(os().mkdirat(folder.folder, folder.c(), 0777));
+        } else {
+            const Result<detail::Place> like = placeOf(model);
+            made = like.ok() ? detail::createFolderLike(folder, like.value) : like.status;
+        }
+        if (!made.ok() || !m_folders) return made;
+        // Held as made, so that nothing put under its name later is taken for it.
+        FileDescriptor fd(retry(
+            [&] { return os().openat(folder.folder, folder.c(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0); }));
+        if (fd.valid()) m_folders->adopt(encodePath(withoutTrailingSeparator(path)), std::move(fd));
+        return made;
+    }
+
+    Status removeEmptyFolder(const QString& path) override {
+        const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
+        const Result<detail::Place> place = placeOf(path);
+        if (!place.ok()) return place.status;
+        const detail::Place& folder = place.value;
+        // Only the very folder recorded under the name: rmdir takes whatever folder is there.
+        if (const Identity* expected = m_folders ? m_folders->recorded(encoded) : nullptr) {
+            struct stat info {};
+            if (os().fstatat(folder.folder, folder.c(), &info, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+            if (!S_ISDIR(info.st_mode) || !(*expected == detail::identityOf(info))) return Status{kFolderReplaced};
+        }
+        if (m_folders) m_folders->forget(encoded);
+        m_names.forget(encoded);
+        const Status removed = detail::statusOf(os().unlinkat(folder.folder, folder.c(), AT_REMOVEDIR));
+        if (removed.ok()) m_names.removed(folder.folderPath, folder.name);
+        return removed;
+    }
+
+    PlaceResult moveFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) override {
+        const Result<detail::Place> from = placeOf(source);
+        const Result<detail::Place> to = placeOf(destination);
+        if (!from.ok() || !to.ok()) return {PlaceOutcome::Failed, from.ok() ? to.status : from.status, {}};
+        const PlaceResult placed = detail::moveFileNoReplace(from.value, to.value, keepGoing);
+        if (placed.outcome != PlaceOutcome::Failed) m_names.added(to.value.folderPath, to.value.name);
+        if (placed.outcome == PlaceOutcome::Placed) m_names.removed(from.value.folderPath, from.value.name);
+        return placed;
+    }
+
+    PlaceResult copyFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) override {
+        const Result<detail::Place> from = placeOf(source);
+        const Result<detail::Place> to = placeOf(destination);
+        if (!from.ok() || !to.ok()) return {PlaceOutcome::Failed, from.ok() ? to.status : from.status, {}};
+        const PlaceResult placed = detail::copyFileNoReplace(from.value, to.value, keepGoing);
+        if (placed.outcome != PlaceOutcome::Failed) m_names.added(to.value.folderPath, to.value.name);
+        return placed;
+    }
+
+    Result<bool> sameContents(const QString& first, const QString& second, const KeepGoing& keepGoing) override {
+        const Result<detail::Place> a = placeOf(first);
+        const Result<detail::Place> b = placeOf(second);
+        if (!a.ok() || !b.ok()) return {false, a.ok() ? b.status : a.status};
+        return detail::compareContents(a.value, b.value, keepGoing);
+    }
+
+    Status deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing) override {
+        const Result<detail::Place> from = placeOf(source);
+        const Result<detail::Place> kept = placeOf(keeper);
+        if (!from.ok() || !kept.ok()) return from.ok() ? kept.status : from.status;
+        const Status deleted = detail::deleteDuplicate(from.value, kept.value, keepGoing);
+        if (deleted.ok()) m_names.removed(from.value.folderPath, from.value.name);
+        return deleted;
+    }
+
+    Status restoreAttributes(const QString& path, const Identity& expected, const Attributes& attributes) override {
+        // A folder held as such is given its attributes through the descriptor that holds it.
+        const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
+        if (m_folders && m_folders->isRecorded(encoded)) {
+            const Result<int> folder = m_folders->descriptor(encoded);
+            if (!folder.ok()) return folder.status;
+            return detail::restoreAttributesOf(folder.value, expected, attributes);
+        }
+        const Result<detail::Place> place = placeOf(path);
+        if (!place.ok()) return place.status;
+        // Held by an O_PATH descriptor, the entry cannot be swapped for another while it is
+        // changed; a link is held as itself and refused.
+        const FileDescriptor held(retry(
+            [&] { return os().openat(place.value.folder, place.value.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0); }));
+        if (!held.valid()) return lastError();
+        return detail::restoreAttributesOf(held.get(), expected, attributes);
+    }
+
+private:
+    // A path that cannot be reached because a folder on its way is missing names nothing.
+    static Result<EntryInfo> missingOr(const Status& status) {
+        if (status.error == ENOENT || status.error == ENOTDIR) return {};
+        return {{}, status};
+    }
+
+    Result<FolderListing> listingOf(int fd, const QString& folder) {
         const FolderStream stream(os().fdopendir(fd));
         if (!stream) {
             const Status failure = lastError();
@@ -299,7 +385,6 @@ public:
         if (errno != 0) return {{}, lastError()};
         std::sort(entries.begin(), entries.end());
         Result<FolderListing> result;
-        const QString folder = withTrailingSeparator(path);
         for (const auto& [name, isFolder] : entries) {
             if (!isRepresentable(name)) {
                 result.value.undecodableNames.append(name);
@@ -310,76 +395,38 @@ public:
         return result;
     }
 
-    Status createFolder(const QString& path, const QString& model) override {
-        const detail::Place folder = placeOf(path);
-        m_names.added(folder.folderPath, folder.name);  // taken, whether by this call or another program
-        if (model.isEmpty()) return detail::statusOf(os().mkdirat(folder.folder, folder.c(), 0777));
-        return detail::createFolderLike(folder, placeOf(model));
-    }
-
-    Status removeEmptyFolder(const QString& path) override {
+    // The entry named relative to its held folder; by its full path where no folders are held.
+    Result<detail::Place> placeOf(const QString& path) {
         const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
-        m_folders.forget(encoded);
-        m_names.forget(encoded);
-        const detail::Place folder = placeOf(path);
-        const Status removed = detail::statusOf(os().unlinkat(folder.folder, folder.c(), AT_REMOVEDIR));
-        if (removed.ok()) m_names.removed(folder.folderPath, folder.name);
-        return removed;
-    }
-
-    PlaceResult moveFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) override {
-        const detail::Place from = placeOf(source);
-        const detail::Place to = placeOf(destination);
-        const PlaceResult placed = detail::moveFileNoReplace(from, to, keepGoing);
-        if (placed.outcome != PlaceOutcome::Failed) m_names.added(to.folderPath, to.name);
-        if (placed.outcome == PlaceOutcome::Placed) m_names.removed(from.folderPath, from.name);
-        return placed;
-    }
-
-    PlaceResult copyFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) override {
-        const detail::Place to = placeOf(destination);
-        const PlaceResult placed = detail::copyFileNoReplace(placeOf(source), to, keepGoing);
-        if (placed.outcome != PlaceOutcome::Failed) m_names.added(to.folderPath, to.name);
-        return placed;
-    }
-
-    Result<bool> sameContents(const QString& first, const QString& second, const KeepGoing& keepGoing) override {
-        return detail::compareContents(placeOf(first), placeOf(second), keepGoing);
-    }
-
-    Status deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing) override {
-        const detail::Place from = placeOf(source);
-        const Status deleted = detail::deleteDuplicate(from, placeOf(keeper), keepGoing);
-        if (deleted.ok()) m_names.removed(from.folderPath, from.name);
-        return deleted;
-    }
-
-private:
-    // The entry named relative to its open folder; by its full path where the folder
-    // cannot be opened, so that the call itself reports what is wrong.
-    detail::Place placeOf(const QString& path) {
-        const QByteArray encoded = encodePath(path);
         const qsizetype slash = encoded.lastIndexOf('/');
-        if (!m_keepFoldersOpen || slash < 0 || slash == encoded.size() - 1) return detail::Place::ofPath(encoded);
+        if (!m_folders || slash < 0 || encoded == "/") return {detail::Place::ofPath(encoded), {}};
         const QByteArray folder = slash == 0 ? QByteArrayLiteral("/") : encoded.left(slash);
-        const int fd = m_folders.descriptor(folder);
-        if (fd < 0) return detail::Place::ofPath(encoded);
-        return {fd, encoded.mid(slash + 1), folder};
+        const Result<int> fd = m_folders->descriptor(folder);
+        if (!fd.ok()) return {{}, fd.status};
+        return {{fd.value, encoded.mid(slash + 1), folder}, {}};
     }
 
-    bool m_keepFoldersOpen;
-    FolderCache m_folders;
+    std::unique_ptr<detail::HeldFolders> m_folders;
     KnownNames m_names;
 };
 
 }  // namespace
 
 std::unique_ptr<FileServices> diskServices() {
-    return std::make_unique<RealFileServices>(true);
+    return std::make_unique<RealFileServices>(
+        std::make_unique<detail::HeldFolders>(detail::HeldFolders::Unrecorded::ByPath));
+}
+
+std::unique_ptr<FileServices> recordedFolderServices(const QHash<QString, Identity>& recorded, bool followUnrecorded) {
+    auto folders = std::make_unique<detail::HeldFolders>(
+        followUnrecorded ? detail::HeldFolders::Unrecorded::ByPath : detail::HeldFolders::Unrecorded::FromRecorded);
+    for (auto folder = recorded.cbegin(); folder != recorded.cend(); ++folder)
+        folders->record(encodePath(withoutTrailingSeparator(folder.key())), folder.value());
+    return std::make_unique<RealFileServices>(std::move(folders));
 }
 
 FileServices& realFileServices() {
-    static RealFileServices services(false);
+    static RealFileServices services;
     return services;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <sys/file.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -13,8 +15,13 @@ int openAt(int folder, const char* path, int flags, mode_t mode) {
     return ::openat(folder, path, flags, mode);
 }
 
+int openAt2(int folder, const char* path, const struct open_how* how, size_t size) {
+    return static_cast<int>(::syscall(SYS_openat2, folder, path, how, size));
+}
+
 const Calls kSystemCalls{
     .openat = openAt,
+    .openat2 = openAt2,
     .close = ::close,
     .read = ::read,
     .pread = ::pread,
@@ -42,6 +49,9 @@ const Calls kSystemCalls{
     .fdopendir = ::fdopendir,
     .readdir = ::readdir,
     .closedir = ::closedir,
+    .flock = ::flock,
+    .posix_fallocate = ::posix_fallocate,
+    .ftruncate = ::ftruncate,
 };
 
 const Calls* g_inForce = &kSystemCalls;

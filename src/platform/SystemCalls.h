@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -15,6 +16,8 @@ namespace kurumu::platform::sys {
 
 struct Calls {
     int (*openat)(int folder, const char* path, int flags, mode_t mode);
+    // openat2(2), which the C library does not wrap; ENOSYS on kernels without it.
+    int (*openat2)(int folder, const char* path, const struct open_how* how, size_t size);
     int (*close)(int fd);
     ssize_t (*read)(int fd, void* buffer, size_t size);
     ssize_t (*pread)(int fd, void* buffer, size_t size, off_t offset);
@@ -42,6 +45,9 @@ struct Calls {
     DIR* (*fdopendir)(int fd);
     struct dirent* (*readdir)(DIR* folder);
     int (*closedir)(DIR* folder);
+    int (*flock)(int fd, int operation);
+    int (*posix_fallocate)(int fd, off_t offset, off_t length);  // returns the error, not -1
+    int (*ftruncate)(int fd, off_t length);
 };
 
 // The calls in force: the system's own unless a test has replaced some.

@@ -109,6 +109,13 @@ Result<QString> DryRunServices::realFolder(const QString& path) {
     return {platform::withTrailingSeparator(keyOf(path)), {}};
 }
 
+Result<EntryInfo> DryRunServices::heldFolder(const QString& path) {
+    const Remembered* known = remembered(path);
+    if (known == nullptr && rememberedAbove(path) == nullptr) return m_disk.heldFolder(path);
+    if (known == nullptr || known->kind != Remembered::Kind::Folder) return {{}, Status{ENOENT}};
+    return {known->info, {}};
+}
+
 Result<platform::FolderListing> DryRunServices::listFolder(const QString& path) {
     const QString key = keyOf(path);
     const Remembered* known = remembered(key);
@@ -202,10 +209,11 @@ PlaceResult DryRunServices::place(const QString& source, const QString& destinat
     // A fifo, socket or device is never read: it can only be renamed where it is.
     if (from.value.kind == EntryKind::Special && (!move || !sameDevice)) return failed(EINVAL);
     EntryInfo arrived = from.value;
-    if (!move || !sameDevice) arrived.identity = newIdentity();
+    const bool newFile = !move || !sameDevice;
+    if (newFile) arrived.identity = newIdentity();
     remember(destination, {Remembered::Kind::File, bytesOf(source), arrived});
     if (move) remember(source, {});
-    return {PlaceOutcome::Placed, {}};
+    return {PlaceOutcome::Placed, {}, newFile ? arrived : EntryInfo{}};
 }
 
 PlaceResult DryRunServices::moveFile(const QString& source, const QString& destination, const platform::KeepGoing&) {

@@ -22,6 +22,7 @@ public:
     platform::Result<platform::EntryInfo> probe(const QString& path) override;
     platform::Result<QList<platform::Identity>> folderChain(const QString& path) override;
     platform::Result<QString> realFolder(const QString& path) override;
+    platform::Result<platform::EntryInfo> heldFolder(const QString& path) override;
     platform::Result<platform::FolderListing> listFolder(const QString& path) override;
     platform::Status createFolder(const QString& path, const QString& model) override;
     platform::Status removeEmptyFolder(const QString& path) override;
@@ -33,6 +34,11 @@ public:
                                         const platform::KeepGoing& keepGoing) override;
     platform::Status deleteDuplicate(const QString& source, const QString& keeper,
                                      const platform::KeepGoing& keepGoing) override;
+    // Only an undo gives attributes back, and an undo is never dry.
+    platform::Status restoreAttributes(const QString&, const platform::Identity&,
+                                       const platform::Attributes&) override {
+        return {};
+    }
 
 private:
     // What the run would have made of a path.

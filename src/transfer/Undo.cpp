@@ -5,10 +5,9 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "transfer/Journal.h"
+#include "transfer/JournalFormat.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QCoreApplication>
 #include <QSet>
 
 #include <algorithm>
@@ -20,503 +19,605 @@ namespace kurumu::transfer {
 
 namespace {
 
+using journal::Kind;
+using journal::ObjectState;
+using journal::Operation;
 using platform::EntryInfo;
 using platform::EntryKind;
+using platform::Identity;
 using platform::PlaceOutcome;
 using platform::Status;
 
-constexpr qint64 kJournalLimit = qint64{1} << 31;
+const QString kFolderReplaced = QStringLiteral("フォルダが置き換えられている");
+const QString kNameTaken = QStringLiteral("名前が使われている");
+const QString kChanged = QStringLiteral("変更されている");
+const QString kAnotherFile = QStringLiteral("記録とは別のファイル");
 
-// One operation of a journal, with the outcome its second line gave (none when the run
-// was killed before it).
-struct Operation {
-    QJsonObject line;
-    std::optional<QString> outcome;
-    qint64 doneNs = 0;  // when it was done; 0 when the run was killed before it said
-
-    QString text(const char* key) const { return line.value(QLatin1String(key)).toString(); }
-    qint64 number(const char* key) const { return line.value(QLatin1String(key)).toInteger(); }
-};
-
-struct ReadJournal {
-    QJsonObject header;
-    QList<Operation> operations;
-    QString end;
-    qsizetype damaged = 0;                     // lines that do not read as what the program wrote
-    bool headerDamaged = false;                // the first line among them
-    QHash<QString, QJsonObject> folderBefore;  // each folder's times when the run first listed it
-};
-
-// An operation with the identities of the folders of its paths, as the run saw them
-// when it was tried.
-QJsonObject withFolders(QJsonObject line, const QHash<QString, QString>& seen) {
-    const auto add = [&](const char* path, const char* key) {
-        const QString folder = seen.value(folderOf(line.value(QLatin1String(path)).toString()));
-        if (!folder.isEmpty()) line.insert(QLatin1String(key), folder);
-    };
-    add("from", "fromFolder");
-    add("to", "toFolder");
-    return line;
+// The process that left a hidden name ("<prefix><pid>-<n>"), if it is one of ours.
+std::optional<qint64> hiddenNameOwner(const QString& name) {
+    for (const char* prefix : {platform::kSetAsidePrefix, platform::kUnpublishedPrefix}) {
+        const QLatin1String start(prefix);
+        if (!name.startsWith(start)) continue;
+        const QString rest = name.mid(start.size());
+        bool ok = false;
+        const qint64 pid = rest.left(rest.indexOf(u'-')).toLongLong(&ok);
+        if (ok) return pid;
+    }
+    return std::nullopt;
 }
 
-// Reads a journal line by line up to its end, or to where a killed run left off: a line
-// that a kill cut short has no line end. A whole line that does not read is counted as
-// damaged and passed over.
-std::optional<ReadJournal> readJournal(const QString& path) {
-    const platform::Result<QByteArray> bytes = platform::readFileStart(path, kJournalLimit);
-    if (!bytes.ok()) return std::nullopt;
-    ReadJournal journal;
-    QHash<qint64, qsizetype> byNumber;
-    QHash<QString, QString> seen;                       // each folder's identity as the run last noted it
-    const qsizetype zeros = bytes.value.indexOf('\0');  // the unwritten end of a killed run's journal
-    QList<QByteArray> texts = (zeros < 0 ? bytes.value : bytes.value.first(zeros)).split('\n');
-    // After the last line end: nothing, or a line that a kill cut short (the zeros follow
-    // it); a file that ends in the middle of a line without them was cut by other means.
-    if (!texts.takeLast().isEmpty() && zeros < 0) ++journal.damaged;
-    for (qsizetype i = 0; i < texts.size(); ++i) {
-        const QJsonObject line = QJsonDocument::fromJson(texts[i]).object();
-        if (i == 0) {
-            // The first line says what the journal is; without it, it is taken for a run's,
-            // named by its file.
-            journal.headerDamaged = !line.contains(QLatin1String("kurumu"));
-            journal.header = journal.headerDamaged ? QJsonObject{{QStringLiteral("kurumu"), QStringLiteral("run")},
-                                                                 {QStringLiteral("id"), platform::GetBaseName(path)}}
-                                                   : line;
-            if (journal.headerDamaged) ++journal.damaged;
-            continue;
-        }
-        if (line.isEmpty()) {
-            ++journal.damaged;
-            continue;
-        }
-        if (line.contains(QLatin1String("op"))) {
-            byNumber.insert(line.value(QLatin1String("n")).toInteger(), journal.operations.size());
-            journal.operations.append({withFolders(line, seen), std::nullopt});
-        } else if (line.contains(QLatin1String("done"))) {
-            const auto found = byNumber.constFind(line.value(QLatin1String("done")).toInteger());
-            if (found != byNumber.constEnd()) {
-                journal.operations[*found].outcome = line.value(QLatin1String("outcome")).toString();
-                journal.operations[*found].doneNs = line.value(QLatin1String("time")).toInteger();
-            }
-        } else if (line.contains(QLatin1String("folder"))) {
-            const QString folder = line.value(QLatin1String("folder")).toString();
-            if (!journal.folderBefore.contains(folder)) journal.folderBefore.insert(folder, line);
-        } else if (line.contains(QLatin1String("seen"))) {
-            seen.insert(line.value(QLatin1String("seen")).toString(), line.value(QLatin1String("id")).toString());
-        } else if (line.contains(QLatin1String("end"))) {
-            journal.end = line.value(QLatin1String("end")).toString();
+// The latest time a run or an undo acted on something, and whether an operation on it
+// may have happened without saying when (a kill): then no time can tell a later change.
+struct LastTouch {
+    qint64 ns = 0;
+    bool unknown = false;
+
+    void add(const Operation& operation) {
+        if (operation.outcome) {
+            ns = std::max(ns, operation.doneNs);
+        } else {
+            unknown = true;
         }
     }
-    if (journal.header.isEmpty()) return std::nullopt;
-    return journal;
-}
+    void add(qint64 time) { ns = std::max(ns, time); }
+};
 
-RunSummary summaryOf(const QString& path, const ReadJournal& journal) {
-    RunSummary run;
-    run.path = path;
-    run.id = journal.header.value(QLatin1String("id")).toString();
-    run.start = journal.header.value(QLatin1String("start")).toString();
-    run.origin = journal.header.value(QLatin1String("origin")).toString();
-    run.kind = journal.header.value(QLatin1String("kurumu")).toString();
-    run.undoOf = journal.header.value(QLatin1String("undoOf")).toString();
-    run.items = journal.header.value(QLatin1String("items")).toInteger();
-    run.operations = journal.operations.size();
-    run.end = journal.end;
-    run.damaged = journal.headerDamaged;
-    return run;
-}
+// What an earlier undo of the run put under a name.
+struct GivenBack {
+    ObjectState state;  // unknown when that undo was killed before it said
+    bool killed = false;
+};
 
-// What an undo knows besides the journal it takes back.
-struct UndoContext {
-    QHash<QString, bool> givenBack;  // names earlier undos of the run gave back -> that undo was killed
-    QSet<QString> beingRemoved;      // files earlier undos were removing when they were killed
-    // Files that other runs kept as the same as one they deleted -> the run and its deletion.
-    QMultiHash<QString, std::pair<QString, Operation>> keptByOthers;
+// A file that may stand aside under a hidden name, and where it belongs.
+struct AsideWish {
+    QString backTo;  // its own name, where it goes back
+    QString keeper;  // or a file with its bytes, once it is a copy that goes
+};
+
+// A file another run, not taken back, kept as the same as one it deleted.
+struct KeptByOther {
+    QString run;
+    Operation duplicate;
+    int format = journal::kFormat;
+};
+
+// Everything the journals of a run and of its earlier undos say, for this undo.
+struct History {
+    QHash<Identity, LastTouch> objects;  // the latest operation of the run or an undo on each object
+    QHash<QString, LastTouch> folders;   // the latest operation that added or removed a name in each folder
+    QMultiHash<QString, GivenBack> givenBack;
+    QHash<Identity, AsideWish> asides;
+    QMultiHash<QString, KeptByOther> keptByOthers;
+    QSet<qint64> processes;                    // those whose hidden names are the run's or its undos'
+    QHash<QString, Identity> recordedFolders;  // each folder's identity after the run and its undos
+    QList<journal::Seen> seen;                 // the folders the run used, each first as it was then
+    QHash<QString, EntryInfo> folderTimes;     // source folders' times before the run listed them
+    int format = journal::kFormat;
+
+    void touch(const Operation& operation) {
+        for (const ObjectState* state : {&operation.object, &operation.placed, &operation.keeperState}) {
+            if (state->known) objects[state->id].add(operation);
+        }
+        if (operation.kind != Kind::Copy && operation.kind != Kind::Unknown)
+            folders[folderOf(operation.from)].add(operation);
+        if (!operation.to.isEmpty()) folders[folderOf(operation.to)].add(operation);
+    }
+
+    // The run's journal (or a folder creation's it builds on): what it did, in order.
+    void addRun(const journal::Journal& run) {
+        processes.insert(run.header.pid);
+        format = std::min(format, run.header.format);
+        for (const journal::Seen& folder : run.seen) {
+            recordedFolders.insert(folder.path, folder.id);
+            const bool known = std::any_of(seen.cbegin(), seen.cend(),
+                                           [&](const journal::Seen& earlier) { return earlier.path == folder.path; });
+            if (!known) seen.append(folder);
+        }
+        for (auto times = run.folderTimes.cbegin(); times != run.folderTimes.cend(); ++times) {
+            if (!folderTimes.contains(times.key())) folderTimes.insert(times.key(), times.value());
+        }
+        for (const Operation& operation : run.operations) {
+            touch(operation);
+            followFolders(operation);
+            if ((operation.kind == Kind::Move || operation.kind == Kind::Duplicate) && operation.object.known)
+                asides.insert(operation.object.id, {operation.from, {}});
+        }
+    }
+
+    // An earlier undo: what it gave back, and what it may have left aside.
+    void addUndo(const journal::Journal& undo) {
+        processes.insert(undo.header.pid);
+        for (const journal::Seen& folder : undo.seen) recordedFolders.insert(folder.path, folder.id);
+        const bool killed = undo.end.isEmpty();
+        for (const Operation& operation : undo.operations) {
+            touch(operation);
+            followFolders(operation);
+            if (!operation.mayHaveHappened()) continue;
+            if (operation.kind == Kind::Move || operation.kind == Kind::Copy)
+                givenBack.insert(operation.to, {operation.done() ? operation.result() : ObjectState{}, killed});
+            if (operation.kind == Kind::MakeFolder) givenBack.insert(operation.from, {operation.placed, killed});
+            // A copy it was removing (set aside first), or the source of a move back.
+            if (!operation.object.known) continue;
+            if (operation.kind == Kind::Duplicate) asides.insert(operation.object.id, {{}, operation.keeper});
+            if (operation.kind == Kind::Move) asides.insert(operation.object.id, {{}, operation.to});
+        }
+    }
+
+    // Folders made or removed: the identity a name holds after the operation. Where the
+    // run removed a folder, nothing is to be reached through the name (an empty identity)
+    // until the undo makes the folder again.
+    void followFolders(const Operation& operation) {
+        if (!operation.done()) return;
+        if (operation.kind == Kind::MakeFolder && operation.placed.known)
+            recordedFolders.insert(operation.from, operation.placed.id);
+        if (operation.kind == Kind::MakeFolder && !operation.placed.known) recordedFolders.remove(operation.from);
+        if (operation.kind == Kind::RemoveFolder) recordedFolders.insert(operation.from, Identity{});
+    }
+};
+
+// What is at a path, as the undo's services reach it.
+struct Look {
+    std::optional<EntryInfo> entry;
+    Status status;
+
+    bool replaced() const { return status.error == platform::kFolderReplaced; }
 };
 
 // Works through one journal backwards, leaving what changed since the run.
 class Undoer {
 public:
-    Undoer(platform::FileServices& files, UndoReport& report, UndoContext context, const ReadJournal& journal)
-        : m_files(files), m_report(report), m_context(std::move(context)), m_folderBefore(journal.folderBefore) {
-        for (const Operation& operation : journal.operations) {
-            if (operation.text("op") == QLatin1String("rmdir"))
-                m_removedFolders.insert(platform::withoutTrailingSeparator(operation.text("path")));
-        }
+    Undoer(platform::FileServices& files, UndoReport& report, History history)
+        : m_files(files), m_report(report), m_history(std::move(history)) {}
+
+    void takeBack(const journal::Journal& journal) {
+        m_format = journal.header.format;
+        for (auto operation = journal.operations.crbegin(); operation != journal.operations.crend(); ++operation)
+            undo(*operation);
     }
 
-    void undo(const Operation& operation) {
-        // An operation the run found refused, or gave up, changed nothing.
-        if (operation.outcome && *operation.outcome != QLatin1String("done")) return;
-        const QString kind = operation.text("op");
-        if (kind == QLatin1String("move")) undoMove(operation);
-        if (kind == QLatin1String("copy")) undoCopy(operation);
-        if (kind == QLatin1String("duplicate")) undoDuplicate(operation);
-        if (kind == QLatin1String("rmdir")) undoRemovedFolder(operation);
-        if (kind == QLatin1String("mkdir")) undoCreatedFolder(operation);
-        // A run killed while a source stood aside under a hidden name leaves it there: it
-        // goes back under its name, or goes once its name holds the same bytes again.
-        if (!operation.outcome && (kind == QLatin1String("move") || kind == QLatin1String("duplicate")))
-            clearAside(operation);
+    // What is left once every operation is taken back: folders made again get their mode
+    // and times, files left aside are put right, and folders get their times back.
+    void finish() {
+        finishFolders();
+        clearHiddenNames();
+        restoreFolderTimes();
     }
 
 private:
-    std::optional<EntryInfo> entry(const QString& path) {
+    void undo(const Operation& operation) {
+        // An operation the run found refused, or gave up, changed nothing.
+        if (!operation.mayHaveHappened()) return;
+        switch (operation.kind) {
+            case Kind::Move:
+                return undoMove(operation);
+            case Kind::Copy:
+                return undoCopy(operation);
+            case Kind::Duplicate:
+                return undoDuplicate(operation);
+            case Kind::RemoveFolder:
+                return undoRemovedFolder(operation);
+            case Kind::MakeFolder:
+                return undoCreatedFolder(operation);
+            case Kind::Unknown:
+                return;
+        }
+    }
+
+    bool recordsIdentities() const { return m_format >= journal::kFormat; }
+
+    Look look(const QString& path) {
         const platform::Result<EntryInfo> info = m_files.probe(path);
-        if (!info.ok() || !info.value.exists()) return std::nullopt;
-        return info.value;
+        if (!info.ok()) return {std::nullopt, info.status};
+        if (!info.value.exists()) return {};
+        return {info.value, {}};
     }
 
-    // Nothing has changed the entry since the operation put it there: any change of its
-    // bytes or its attributes sets its status change time, which no program can set back.
-    static bool unchangedSince(const EntryInfo& info, const Operation& operation) {
-        return operation.doneNs == 0 || info.changedNs <= operation.doneNs;
+    // Says why a path could not be looked at; false when it could.
+    bool unreachable(const QString& path, const Look& at) {
+        if (at.status.ok()) return false;
+        left(path, at.replaced() ? kFolderReplaced : QStringLiteral("エラー(%1)").arg(at.status.code()));
+        return true;
     }
 
-    void restored(const QString& path) { m_report.lines.append({path, true, {}}); }
+    void restored(const QString& path) { m_report.lines.append({path, UndoLine::Kind::Restored, {}}); }
     void left(const QString& path, const QString& reason) {
-        m_report.lines.append({path, false, reason});
+        m_report.lines.append({path, UndoLine::Kind::Left, reason});
         m_report.everything = false;
     }
+    void note(const QString& path, const QString& reason) {
+        m_report.notes.append({path, UndoLine::Kind::Note, reason});
+    }
     void leftAfter(const QString& path, const Status& status) {
-        left(path, status.error == EEXIST ? QStringLiteral("名前が使われている")
-                                          : QStringLiteral("エラー(%1)").arg(status.code()));
+        if (status.error == EEXIST) return left(path, kNameTaken);
+        if (status.error == platform::kFolderReplaced) return left(path, kFolderReplaced);
+        left(path, QStringLiteral("エラー(%1)").arg(status.code()));
     }
 
-    // The files in a folder under the hidden name of a file set aside.
-    QStringList filesSetAsideIn(const QString& folder) {
-        const platform::Result<platform::FolderListing> listing = m_files.listFolder(folder);
-        if (!listing.ok()) return {};
-        QStringList aside = listing.value.files;
-        aside.removeIf([](const QString& file) {
-            return !platform::GetFileName(file).startsWith(QLatin1String(platform::kSetAsidePrefix));
-        });
-        return aside;
+    // This undo acted on an object in a folder just now.
+    void touched(const QString& path, const std::optional<Identity>& object = std::nullopt) {
+        const qint64 now = nowNs();
+        m_history.folders[folderOf(path)].add(now);
+        if (object) m_history.objects[*object].add(now);
     }
 
-    // A source set aside by a run killed in the middle of removing it, found by its
-    // hidden name and by holding the bytes of the file the operation put in its place.
-    std::optional<QString> setAside(const QString& path, const QString& placed) {
-        for (const QString& candidate : filesSetAsideIn(folderOf(path))) {
-            const platform::Result<bool> same = m_files.sameContents(candidate, placed, {});
-            if (same.ok() && same.value) return candidate;
-        }
-        return std::nullopt;
+    // The very object recorded: its identity (format 1 journals did not record one).
+    bool isObject(const std::optional<EntryInfo>& entry, const ObjectState& state) const {
+        if (!entry) return false;
+        if (!recordsIdentities() || !state.known) return true;
+        return entry->kind != EntryKind::Folder && entry->identity == state.id;
     }
 
-    // The folder that holds a path is the one the run saw there, or one made again in place of
-    // a folder the run removed; never another folder or a link put under its name since.
-    bool inRunsFolder(const Operation& operation, const char* key, const QString& path) {
-        const QString recorded = operation.text(key);
-        if (recorded.isEmpty()) return true;  // a journal that does not say
-        const QString folder = folderOf(path);
-        const std::optional<EntryInfo> named = entry(folder);
-        if (!named) return false;
-        if (m_removedFolders.contains(folder)) return named->kind == EntryKind::Folder && !named->mountRoot;
-        // The folder itself, also where its name is a link to it, as the run noted it.
-        const platform::Result<QString> real = m_files.realFolder(folder);
-        const std::optional<EntryInfo> now = real.ok() ? entry(real.value) : std::nullopt;
-        return now && now->kind == EntryKind::Folder && identityText(now->identity) == recorded;
+    // The object the operation left, unchanged since: its identity and state as recorded,
+    // and no status change later than the last operation of the run or an undo on it
+    // (format 1: than the operation itself).
+    bool unchanged(const EntryInfo& now, const Operation& operation, const ObjectState& state) const {
+        if (!recordsIdentities()) return operation.doneNs == 0 || now.changedNs <= operation.doneNs;
+        if (!state.matches(now)) return false;
+        const LastTouch touch = m_history.objects.value(now.identity);
+        return touch.unknown || now.changedNs <= touch.ns;
     }
 
     // The keeper of a deleted duplicate holds the very bytes that were compared only while
-    // nothing has changed it since: no change of its bytes or attributes leaves its status
-    // change time.
-    static bool keeperUntouched(const EntryInfo& kept, const Operation& duplicate) {
-        const QString identity = duplicate.text("keeperId");
-        if (!identity.isEmpty() && identity != identityText(kept.identity)) return false;
-        return kept.kind == EntryKind::File && kept.length == duplicate.number("size") &&
-               kept.modifiedNs == duplicate.number("keeperMtime") && kept.changedNs == duplicate.number("keeperCtime");
+    // nothing has changed it since.
+    // (Another run's keeper is known by its identity and state alone: this undo does not
+    // know the times of that run.)
+    bool keeperUnchanged(const EntryInfo& kept, const Operation& duplicate, int format, bool ours = true) const {
+        if (format >= journal::kFormat) {
+            if (!duplicate.keeperState.matches(kept)) return false;
+            if (!ours) return true;
+            const LastTouch touch = m_history.objects.value(kept.identity);
+            return touch.unknown || kept.changedNs <= touch.ns;
+        }
+        if (duplicate.keeperState.known && !(duplicate.keeperState.id == kept.identity)) return false;
+        return kept.kind == EntryKind::File && kept.length == duplicate.object.size &&
+               kept.modifiedNs == duplicate.keeperState.mtime && kept.changedNs == duplicate.keeperCtimeNs;
     }
 
-    // A file that another run, not taken back, deleted a file as the same as: it stays
+    // An earlier undo put this very object under the name (or, killed before it said what,
+    // a file with the bytes it was to have).
+    const GivenBack* givenBackAt(const QString& path, const EntryInfo& there, const QString& bytesOf = {}) {
+        const GivenBack* found = nullptr;
+        for (auto back = m_history.givenBack.constFind(path);
+             back != m_history.givenBack.constEnd() && back.key() == path; ++back) {
+            if (back->state.known ? back->state.id == there.identity
+                                  : (!recordsIdentities() || sameBytes(path, bytesOf)))
+                found = &*back;
+        }
+        return found;
+    }
+
+    bool sameBytes(const QString& first, const QString& second) {
+        if (second.isEmpty()) return false;
+        const platform::Result<bool> same = m_files.sameContents(first, second, {});
+        return same.ok() && same.value;
+    }
+
+    // A file another run, not taken back, kept as the same as one it deleted: it stays
     // while that run's file is not back and could still be made again from it.
     bool keptByAnother(const QString& path, const EntryInfo& there) {
-        for (auto other = m_context.keptByOthers.constFind(path);
-             other != m_context.keptByOthers.constEnd() && other.key() == path; ++other) {
-            const auto& [run, duplicate] = *other;
-            if (entry(duplicate.text("from")) || !keeperUntouched(there, duplicate)) continue;
-            left(path, QStringLiteral("実行 %1 が同じ内容のファイルとして残している").arg(run));
+        for (auto other = m_history.keptByOthers.constFind(path);
+             other != m_history.keptByOthers.constEnd() && other.key() == path; ++other) {
+            if (look(other->duplicate.from).entry || !keeperUnchanged(there, other->duplicate, other->format, false))
+                continue;
+            left(path, QStringLiteral("実行 %1 が同じ内容のファイルとして残している").arg(other->run));
             return true;
         }
         return false;
     }
 
-    // An earlier undo killed while it removed a file (a copy, or a moved file's second
-    // copy) left it aside under a hidden name beside it: it goes once it is proved to hold
-    // the bytes of the file it was a copy of.
-    void clearUndosAside(const QString& path, const QString& original) {
-        if (!m_context.beingRemoved.contains(path)) return;
-        const std::optional<QString> aside = setAside(path, original);
-        if (!aside) return reportHidden(folderOf(path));
-        const Status removed = m_files.deleteDuplicate(*aside, original, {});
-        if (removed.ok()) return restored(path);
-        leftAfter(*aside, removed);
-    }
-
-    // Files under a hidden name that no longer hold their original's bytes are left, and
-    // named, once each.
-    void reportHidden(const QString& folder) {
-        for (const QString& candidate : filesSetAsideIn(folder)) {
-            if (m_reportedHidden.contains(candidate)) continue;
-            m_reportedHidden.insert(candidate);
-            left(candidate, QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)"));
+    // The hidden names of the run and its undos in a folder.
+    QStringList hiddenNamesIn(const QString& folder) {
+        const platform::Result<platform::FolderListing> listing = m_files.listFolder(folder);
+        if (!listing.ok()) return {};
+        QStringList hidden;
+        for (const QString& file : listing.value.files) {
+            const std::optional<qint64> owner = hiddenNameOwner(platform::GetFileName(file));
+            if (owner && m_history.processes.contains(*owner)) hidden.append(file);
         }
+        return hidden;
     }
 
-    // The file whose bytes the source held: where the operation put them.
-    static QString placedOf(const Operation& operation) {
-        return operation.text("op") == QLatin1String("duplicate") ? operation.text("keeper") : operation.text("to");
-    }
-
-    // Once the source is back under its name, a copy of it still aside is a duplicate of it;
-    // while it is not, the copy aside is what goes back.
-    void clearAside(const Operation& operation) {
-        const QString source = operation.text("from");
-        if (!inRunsFolder(operation, "fromFolder", source)) return left(source, kFolderReplaced);
-        for (int turn = 0; turn < 8; ++turn) {
-            const bool back = entry(source).has_value();
-            const std::optional<QString> aside = setAside(source, back ? source : placedOf(operation));
-            if (!aside) return;
-            if (!back) {
-                moveBack(*aside, source);
-            } else if (!m_files.deleteDuplicate(*aside, source, {}).ok()) {
-                return left(*aside, QStringLiteral("名前が使われている"));
-            }
+    // The object a killed run or undo left under a hidden name in the folder of a path:
+    // found by its identity, or (format 1) by holding the bytes of the file given.
+    std::optional<QString> setAside(const QString& path, const ObjectState& object, const QString& bytesOf) {
+        for (const QString& candidate : hiddenNamesIn(folderOf(path))) {
+            if (!platform::GetFileName(candidate).startsWith(QLatin1String(platform::kSetAsidePrefix))) continue;
+            const Look at = look(candidate);
+            const bool found = recordsIdentities() && object.known ? isObject(at.entry, object)
+                                                                   : at.entry && sameBytes(candidate, bytesOf);
+            if (found) return candidate;
         }
+        return std::nullopt;
     }
 
     // Puts a file back under its name, from where it is now.
-    void moveBack(const QString& from, const QString& to) {
+    void moveBack(const QString& from, const QString& to, const std::optional<Identity>& object) {
         const platform::PlaceResult placed = m_files.moveFile(from, to, {});
-        if (placed.outcome == PlaceOutcome::Placed) return restored(to);
-        leftAfter(from, placed.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : placed.status);
+        if (placed.outcome != PlaceOutcome::Placed)
+            return leftAfter(from, placed.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : placed.status);
+        touched(from, object);
+        touched(to, placed.placed.exists() ? std::optional(placed.placed.identity) : object);
+        restored(to);
+    }
+
+    // A killed run left its source aside under a hidden name: it goes back under its name.
+    bool bringBackAside(const Operation& operation, const QString& bytesOf) {
+        const std::optional<QString> aside = setAside(operation.from, operation.object, bytesOf);
+        if (!aside) return false;
+        moveBack(*aside, operation.from, operation.object.known ? std::optional(operation.object.id) : std::nullopt);
+        return true;
+    }
+
+    // A run killed between publishing a copy across file systems and removing its source:
+    // the copy goes once it is proved to hold the source's bytes.
+    void removeSecondCopy(const QString& copy, const QString& source, bool say = true) {
+        const Status removed = m_files.deleteDuplicate(copy, source, {});
+        if (!removed.ok()) return left(copy, kNameTaken);
+        touched(copy);
+        if (say) restored(source);
     }
 
     void undoMove(const Operation& operation) {
-        const QString source = operation.text("from");
-        const QString destination = operation.text("to");
-        const std::optional<EntryInfo> there = entry(destination);
-        const std::optional<EntryInfo> back = entry(source);
-        if (!there) {
+        const QString& source = operation.from;
+        const QString& destination = operation.to;
+        const Look there = look(destination);
+        if (unreachable(destination, there)) return;
+        const Look back = look(source);
+        if (unreachable(destination, back)) return;  // the file stays where the run put it
+        const ObjectState& moved = operation.result();
+        if (!there.entry) {
             // Never moved by a killed run, or given back by an earlier undo; otherwise the
             // file is gone, and whatever holds its old name now is another file.
-            if (!back || (operation.outcome && !m_context.givenBack.contains(source)))
-                left(destination, QStringLiteral("見つからない"));
-            if (back) clearUndosAside(destination, source);
-            return;
+            if (back.entry) {
+                const bool itself = recordsIdentities() ? isObject(back.entry, operation.object) : !operation.outcome;
+                if (itself || givenBackAt(source, *back.entry, destination)) return;
+                if (operation.outcome) left(destination, QStringLiteral("見つからない"));
+                return;
+            }
+            if (!operation.outcome && bringBackAside(operation, destination)) return;
+            return left(destination, QStringLiteral("見つからない"));
         }
-        if (!inRunsFolder(operation, "toFolder", destination)) return left(destination, kFolderReplaced);
-        if (!unchangedSince(*there, operation)) return left(destination, QStringLiteral("変更されている"));
-        if (keptByAnother(destination, *there)) return;
-        if (!back) {
-            if (!inRunsFolder(operation, "fromFolder", source)) return left(destination, kFolderReplaced);
-            return moveBack(destination, source);
+        if (!isObject(there.entry, moved)) {
+            // A killed move across file systems: its copy, under a name unknown to the journal.
+            if (!operation.outcome) {
+                const bool broughtBack = !back.entry && bringBackAside(operation, destination);
+                if (isObject(look(source).entry, operation.object)) removeSecondCopy(destination, source, !broughtBack);
+                return;
+            }
+            return left(destination, kAnotherFile);
         }
-        // Both there: a run killed between copying across file systems and removing the
-        // source. The copy goes once it is proved to hold the source's bytes.
-        const Status removed = m_files.deleteDuplicate(destination, source, {});
-        if (removed.ok()) return restored(source);
-        left(destination, QStringLiteral("名前が使われている"));
+        if (!unchanged(*there.entry, operation, moved)) return left(destination, kChanged);
+        if (keptByAnother(destination, *there.entry)) return;
+        if (!back.entry) return moveBack(destination, source, there.entry->identity);
+        // Both there in a journal without identities: the copy of a killed move.
+        if (!operation.outcome && !recordsIdentities()) return removeSecondCopy(destination, source);
+        left(destination, kNameTaken);
     }
 
     void undoCopy(const Operation& operation) {
-        const QString source = operation.text("from");
-        const QString copy = operation.text("to");
-        const std::optional<EntryInfo> there = entry(copy);
-        if (!there) return clearUndosAside(copy, source);
-        if (!inRunsFolder(operation, "toFolder", copy)) return left(copy, kFolderReplaced);
-        if (!unchangedSince(*there, operation)) return left(copy, QStringLiteral("変更されている"));
-        if (keptByAnother(copy, *there)) return;
-        if (!entry(source)) return left(copy, QStringLiteral("元のファイルが見つからない"));
+        const QString& source = operation.from;
+        const QString& copy = operation.to;
+        const Look there = look(copy);
+        if (unreachable(copy, there) || !there.entry) return;
+        const bool killed = !operation.outcome;
+        if (!killed && !isObject(there.entry, operation.placed)) return left(copy, kAnotherFile);
+        if (!killed && !unchanged(*there.entry, operation, operation.placed)) return left(copy, kChanged);
+        if (keptByAnother(copy, *there.entry)) return;
+        if (!look(source).entry) return left(copy, QStringLiteral("元のファイルが見つからない"));
         // Removed only when it still holds the bytes of its original, proved byte for byte.
         const Status removed = m_files.deleteDuplicate(copy, source, {});
-        if (removed.ok()) return restored(copy);
-        left(copy, removed.error == EBUSY ? QStringLiteral("変更されている")
-                                          : QStringLiteral("エラー(%1)").arg(removed.code()));
-    }
-
-    static platform::Attributes duplicateAttributes(const Operation& operation) {
-        return {static_cast<quint32>(operation.number("mode")), static_cast<quint32>(operation.number("owner")),
-                static_cast<quint32>(operation.number("group")), operation.number("atime"), operation.number("mtime")};
+        if (removed.ok()) {
+            touched(copy);
+            return restored(copy);
+        }
+        if (killed && removed.error == EBUSY) return;  // not the killed run's copy: another file took the name
+        left(copy, removed.error == EBUSY ? kChanged : QStringLiteral("エラー(%1)").arg(removed.code()));
     }
 
     // Gives an entry this undo (or an earlier one of the same run) made its attributes.
-    bool giveAttributes(const QString& path, const platform::Attributes& attributes) {
-        const std::optional<EntryInfo> made = entry(path);
-        const Status given = made ? platform::restoreAttributes(path, made->identity, attributes) : Status{ENOENT};
+    bool giveAttributes(const QString& path, const Identity& made, const platform::Attributes& attributes) {
+        const Status given = m_files.restoreAttributes(path, made, attributes);
         if (!given.ok()) left(path, QStringLiteral("属性を戻せない(%1)").arg(given.code()));
         return given.ok();
     }
 
     void undoDuplicate(const Operation& operation) {
-        const QString source = operation.text("from");
-        const QString keeper = operation.text("keeper");
-        if (const std::optional<EntryInfo> there = entry(source)) {
-            const platform::Result<bool> same = m_files.sameContents(source, keeper, {});
-            const bool sameBytes = there->kind == EntryKind::File && same.ok() && same.value;
-            // Made again by an earlier undo (whose keeper may be back under its own name since);
-            // one killed may not have set its attributes.
-            if (there->kind == EntryKind::File && m_context.givenBack.contains(source)) {
-                if (m_context.givenBack.value(source) && giveAttributes(source, duplicateAttributes(operation)))
+        const QString& source = operation.from;
+        const QString& keeper = operation.keeper;
+        const Look there = look(source);
+        if (unreachable(source, there)) return;
+        if (there.entry) {
+            // Made again by an earlier undo; one killed may not have set its attributes.
+            if (const GivenBack* back = givenBackAt(source, *there.entry, keeper)) {
+                if (back->killed && giveAttributes(source, there.entry->identity, operation.object.attributes()))
                     restored(source);
                 return;
             }
-            // Never deleted by a killed run, or back with its bytes; otherwise another file
-            // took the name.
-            if (operation.outcome && !sameBytes) left(source, QStringLiteral("名前が使われている"));
+            // Never deleted by a killed run; otherwise another file took the name.
+            if (!operation.outcome && isObject(there.entry, operation.object)) return;
+            if (operation.outcome && !(!recordsIdentities() && sameBytes(source, keeper))) left(source, kNameTaken);
             return;
         }
-        if (!inRunsFolder(operation, "fromFolder", source)) return left(source, kFolderReplaced);
-        if (const auto aside = setAside(source, keeper)) return moveBack(*aside, source);
-        const std::optional<EntryInfo> kept = entry(keeper);
-        if (!kept || kept->kind != EntryKind::File)
+        if (bringBackAside(operation, keeper)) return;
+        const Look kept = look(keeper);
+        if (unreachable(keeper, kept)) return;
+        if (!kept.entry || kept.entry->kind != EntryKind::File)
             return left(source, QStringLiteral("同じ内容のファイルが見つからない"));
-        if (!keeperUntouched(*kept, operation))
+        if (!keeperUnchanged(*kept.entry, operation, m_format))
             return left(source, QStringLiteral("同じ内容のファイルが変更されている"));
         const platform::PlaceResult made = m_files.copyFile(keeper, source, {});
         if (made.outcome != PlaceOutcome::Placed)
             return leftAfter(source, made.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : made.status);
-        if (giveAttributes(source, duplicateAttributes(operation))) restored(source);
+        touched(source, made.placed.identity);
+        if (giveAttributes(source, made.placed.identity, operation.object.attributes())) restored(source);
     }
 
     // A removed folder is made again with its owner and group, open to its owner until its
     // files are back; its mode and times follow at the end (see finishFolders).
     void undoRemovedFolder(const Operation& operation) {
-        const QString folder = operation.text("path");
-        if (const std::optional<EntryInfo> there = entry(folder)) {
-            if (there->kind != EntryKind::Folder || there->mountRoot)
-                return left(folder, QStringLiteral("名前が使われている"));
+        const QString& folder = operation.from;
+        const Look there = look(folder);
+        if (unreachable(folder, there)) return;
+        if (there.entry) {
+            const bool aFolder = there.entry->kind == EntryKind::Folder && !there.entry->mountRoot;
             // Made again by an earlier undo that was killed before it could finish it.
-            if (m_context.givenBack.value(folder) && openFolder(operation)) m_madeAgain.append(&operation);
-            return;
+            if (const GivenBack* back = aFolder ? givenBackAt(folder, *there.entry) : nullptr) {
+                if (back->killed && openFolder(operation, there.entry->identity))
+                    m_madeAgain.append({&operation, there.entry->identity});
+                return;
+            }
+            // Never removed by a killed run (format 1: any folder is taken for it).
+            const bool itself = !recordsIdentities() || there.entry->identity == operation.object.id;
+            if (aFolder && itself && (!operation.outcome || !recordsIdentities())) return;
+            return left(folder, kNameTaken);
         }
-        const Status made = m_files.createFolder(folder, {});
-        if (!made.ok()) return leftAfter(folder, made);
-        if (!openFolder(operation)) return;
-        m_madeAgain.append(&operation);
+        if (const Status made = m_files.createFolder(folder, {}); !made.ok()) return leftAfter(folder, made);
+        touched(folder);
+        const platform::Result<EntryInfo> held = m_files.heldFolder(folder);
+        if (!held.ok() || !openFolder(operation, held.value.identity)) return;
+        m_madeAgain.append({&operation, held.value.identity});
         restored(folder);
     }
 
-    bool openFolder(const Operation& operation) {
-        const auto id = [&](const char* key) {
-            return operation.line.contains(QLatin1String(key)) ? static_cast<quint32>(operation.number(key))
-                                                               : platform::Attributes::kKeepId;
-        };
-        return giveAttributes(operation.text("path"),
-                              {static_cast<quint32>(operation.number("mode")) | 0700u, id("owner"), id("group")});
+    bool openFolder(const Operation& operation, const Identity& made) {
+        return giveAttributes(operation.from, made,
+                              {operation.object.mode | 0700u, operation.object.owner, operation.object.group});
     }
 
-public:
     // The mode and times a folder made again had before the run listed it (those of its
     // removal where the journal does not have them), set once its files are back.
     void finishFolders() {
-        for (const Operation* operation : std::as_const(m_madeAgain)) {
-            const QString folder = operation->text("path");
-            const QJsonObject before = m_folderBefore.value(folder, operation->line);
-            giveAttributes(folder, {static_cast<quint32>(operation->number("mode")), platform::Attributes::kKeepId,
-                                    platform::Attributes::kKeepId, before.value(QLatin1String("atime")).toInteger(),
-                                    before.value(QLatin1String("mtime")).toInteger()});
+        for (const auto& [operation, made] : std::as_const(m_madeAgain)) {
+            const QString& folder = operation->from;
+            platform::Attributes attributes = operation->object.attributes();
+            attributes.owner = attributes.group = platform::Attributes::kKeepId;
+            if (const auto before = m_history.folderTimes.constFind(folder); before != m_history.folderTimes.cend()) {
+                attributes.accessedNs = before->accessedNs;
+                attributes.modifiedNs = before->modifiedNs;
+            }
+            giveAttributes(folder, made, attributes);
         }
     }
 
-private:
     void undoCreatedFolder(const Operation& operation) {
-        const QString folder = operation.text("path");
-        const std::optional<EntryInfo> there = entry(folder);
-        if (!there) return;
-        // Not a folder: the run was killed before it made one, or another entry took the name.
-        if (there->kind != EntryKind::Folder) {
-            if (operation.outcome) left(folder, QStringLiteral("名前が使われている"));
+        const QString& folder = operation.from;
+        const Look there = look(folder);
+        if (unreachable(folder, there) || !there.entry) return;
+        // Not the folder it made: the run was killed before it made one, or another entry
+        // took the name.
+        const bool itself = there.entry->kind == EntryKind::Folder &&
+                            (!operation.placed.known || there.entry->identity == operation.placed.id);
+        if (!itself) {
+            if (operation.outcome) left(folder, kNameTaken);
             return;
         }
         const Status removed = m_files.removeEmptyFolder(folder);
-        if (removed.ok()) return restored(folder);
+        if (removed.ok()) {
+            touched(folder);
+            return restored(folder);
+        }
         if (removed.error == ENOTEMPTY || removed.error == EEXIST)
             return left(folder, QStringLiteral("フォルダが空ではない"));
         leftAfter(folder, removed);
     }
 
-    static inline const QString kFolderReplaced = QStringLiteral("フォルダが置き換えられている");
+    // Every hidden name of the run or its undos left in the folders they used goes back
+    // under its own name, or goes once it is proved to be a copy; what cannot be proved
+    // is named.
+    void clearHiddenNames() {
+        QStringList folders;
+        for (const journal::Seen& folder : std::as_const(m_history.seen)) folders.append(folder.path);
+        for (const auto& [operation, made] : std::as_const(m_madeAgain)) folders.append(operation->from);
+        folders.removeDuplicates();
+        for (const QString& folder : std::as_const(folders)) {
+            for (const QString& hidden : hiddenNamesIn(folder)) clearHiddenName(hidden);
+        }
+    }
+
+    void clearHiddenName(const QString& hidden) {
+        const Look at = look(hidden);
+        if (!at.entry) return;
+        const auto wish = m_history.asides.constFind(at.entry->identity);
+        if (!platform::GetFileName(hidden).startsWith(QLatin1String(platform::kSetAsidePrefix)) ||
+            wish == m_history.asides.constEnd() || at.entry->kind != EntryKind::File)
+            return left(hidden, QStringLiteral("隠し名のまま残した(記録にないファイル)"));
+        if (!wish->backTo.isEmpty() && !look(wish->backTo).entry)
+            return moveBack(hidden, wish->backTo, at.entry->identity);
+        // Its name holds it again, or it was a copy that was going: it goes once its bytes
+        // are proved to be there.
+        const QString& twin = wish->backTo.isEmpty() ? wish->keeper : wish->backTo;
+        if (m_files.deleteDuplicate(hidden, twin, {}).ok()) return touched(hidden);
+        left(hidden, QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)"));
+    }
+
+    // Every folder the run changed gets its modification time back, where the process may
+    // and only while no one else has added or removed a name in it since the last
+    // operation of the run or an undo there.
+    void restoreFolderTimes() {
+        for (const journal::Seen& folder : std::as_const(m_history.seen)) {
+            const platform::Result<EntryInfo> now = m_files.heldFolder(folder.path);
+            if (!now.ok() || now.value.modifiedNs == folder.mtime) continue;
+            const LastTouch touch = m_history.folders.value(folder.path);
+            if (touch.ns == 0) continue;
+            platform::Attributes attributes;
+            attributes.keepMode = true;
+            attributes.modifiedNs = folder.mtime;
+            attributes.notModifiedAfterNs = touch.ns;
+            const Status given = m_files.restoreAttributes(folder.path, now.value.identity, attributes);
+            if (given.error == EBUSY) note(folder.path, QStringLiteral("時刻を戻さない(その後に中身が変わった)"));
+            if (given.errorClass() == platform::ErrorClass::PermissionDenied)
+                note(folder.path, QStringLiteral("時刻を戻せない(権限がない)"));
+        }
+    }
 
     platform::FileServices& m_files;
     UndoReport& m_report;
-    const UndoContext m_context;
-    const QHash<QString, QJsonObject>& m_folderBefore;
-    QSet<QString> m_removedFolders;       // folders the run removed: made again, they are others
-    QSet<QString> m_reportedHidden;       // files left under a hidden name, named once
-    QList<const Operation*> m_madeAgain;  // removed folders made again, to get their times back
+    History m_history;
+    int m_format = journal::kFormat;
+    QList<std::pair<const Operation*, Identity>> m_madeAgain;  // removed folders made again
 };
 
-}  // namespace
-
-QString UndoLine::text() const {
-    if (restored) return path + QStringLiteral("…元に戻した");
-    return path + QStringLiteral("…戻せない(") + reason + u')';
+RunSummary summaryOf(const QString& path, const journal::Journal& journal) {
+    RunSummary run;
+    run.path = path;
+    run.id = journal.header.id;
+    run.start = journal.header.start;
+    run.origin = journal.header.origin;
+    run.kind = journal.headerDamaged ? QStringLiteral("run") : journal.header.kind;
+    run.undoOf = journal.header.undoOf;
+    run.after = journal.header.after;
+    run.paths = journal.header.paths;
+    run.items = journal.header.items;
+    run.format = journal.header.format;
+    run.operations = journal.operations.size();
+    run.end = journal.end;
+    run.damaged = journal.headerDamaged;
+    run.running = journal.end.isEmpty() && platform::AppendLog::heldByWriter(path);
+    return run;
 }
 
-QList<RunSummary> runHistory(const QString& folder) {
-    QList<RunSummary> runs;
-    for (const QString& name : platform::filesIn(folder)) {
-        const QString path = folder + u'/' + name;
-        if (const std::optional<ReadJournal> journal = readJournal(path)) runs.append(summaryOf(path, *journal));
-    }
-    for (const RunSummary& undo : runs) {
-        if (undo.kind != QLatin1String("undo") || undo.end.isEmpty()) continue;
-        for (RunSummary& run : runs) {
-            if (run.id != undo.undoOf) continue;
-            run.undoFinished = true;
-            run.undone = run.undone || undo.end == QLatin1String("undone");
-        }
-    }
-    return runs;
+// The runs an undo of this one also takes back, and itself.
+QStringList takenBackTogether(const RunSummary& run) {
+    return QStringList{run.id} + run.after;
 }
 
-namespace {
-
-// What earlier undos of a run may have given back (whether they said so or were killed
-// first): the names of files moved back or made again, and of folders made again, each
-// with whether that undo was killed before it finished; and their journals with damaged
-// lines.
-struct EarlierUndos {
-    UndoContext context;
-    QList<std::pair<QString, qsizetype>> damaged;
-};
-
-EarlierUndos earlierUndos(const QList<RunSummary>& runs, const QString& runId) {
-    EarlierUndos earlier;
-    for (const RunSummary& run : runs) {
-        if (run.kind != QLatin1String("undo") || run.undoOf != runId) continue;
-        const std::optional<ReadJournal> undo = readJournal(run.path);
-        if (!undo) continue;
-        if (undo->damaged > 0) earlier.damaged.append({run.path, undo->damaged});
-        for (const Operation& operation : undo->operations) {
-            const QString kind = operation.text("op");
-            if (!operation.outcome && kind == QLatin1String("duplicate"))
-                earlier.context.beingRemoved.insert(operation.text("from"));
-            if (operation.outcome && *operation.outcome != QLatin1String("done")) continue;
-            const bool killed = undo->end.isEmpty();
-            if (kind == QLatin1String("move") || kind == QLatin1String("copy"))
-                earlier.context.givenBack.insert(operation.text("to"), killed);
-            if (kind == QLatin1String("mkdir")) earlier.context.givenBack.insert(operation.text("path"), killed);
-        }
-    }
-    return earlier;
+bool isUndoOf(const RunSummary& undo, const QStringList& ids) {
+    if (undo.kind != QLatin1String("undo")) return false;
+    return ids.contains(undo.undoOf) ||
+           std::any_of(undo.after.cbegin(), undo.after.cend(), [&](const QString& id) { return ids.contains(id); });
 }
 
 // The files that other runs, not taken back, kept as the same as a file they deleted: an
 // undo of such a run makes its file again from them.
-QMultiHash<QString, std::pair<QString, Operation>> keptByOtherRuns(const QList<RunSummary>& runs,
-                                                                   const QString& runId) {
-    QMultiHash<QString, std::pair<QString, Operation>> kept;
+QMultiHash<QString, KeptByOther> keptByOtherRuns(const QList<RunSummary>& runs, const QStringList& ids) {
+    QMultiHash<QString, KeptByOther> kept;
     for (const RunSummary& run : runs) {
-        if (run.kind != QLatin1String("run") || run.undone || run.id == runId) continue;
-        const std::optional<ReadJournal> other = readJournal(run.path);
+        if (run.kind != QLatin1String("run") || run.undone || ids.contains(run.id)) continue;
+        const std::optional<journal::Journal> other = journal::read(run.path);
         if (!other) continue;
         for (const Operation& operation : other->operations) {
-            const bool mayHaveDeleted = !operation.outcome || *operation.outcome == QLatin1String("done");
-            if (operation.text("op") == QLatin1String("duplicate") && mayHaveDeleted)
-                kept.insert(operation.text("keeper"), {run.id, operation});
+            if (operation.kind == Kind::Duplicate && operation.mayHaveHappened())
+                kept.insert(operation.keeper, {run.id, operation, other->header.format});
         }
     }
     return kept;
@@ -524,53 +625,121 @@ QMultiHash<QString, std::pair<QString, Operation>> keptByOtherRuns(const QList<R
 
 }  // namespace
 
-platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId, const QString& origin) {
-    const QList<RunSummary> runs = runHistory(folder);
+QString UndoLine::text() const {
+    switch (kind) {
+        case Kind::Restored:
+            return path + QStringLiteral("…元に戻した");
+        case Kind::Note:
+            return path + QStringLiteral("…") + reason;
+        case Kind::Left:
+            break;
+    }
+    return path + QStringLiteral("…戻せない(") + reason + u')';
+}
+
+QList<RunSummary> runHistory(const QString& folder) {
+    QList<RunSummary> runs;
+    for (const QString& name : platform::filesIn(folder)) {
+        const QString path = folder + u'/' + name;
+        if (const std::optional<journal::Journal> journal = journal::read(path)) runs.append(summaryOf(path, *journal));
+    }
+    for (const RunSummary& undo : std::as_const(runs)) {
+        if (undo.kind != QLatin1String("undo") || undo.end.isEmpty()) continue;
+        for (RunSummary& run : runs) {
+            if (run.id != undo.undoOf && !undo.after.contains(run.id)) continue;
+            run.undoFinished = true;
+            run.undone = run.undone || undo.end == QLatin1String("undone");
+        }
+    }
+    return runs;
+}
+
+platform::Result<RunSummary> runToUndo(const QList<RunSummary>& runs, const QString& runId) {
     // The last run not taken back yet; a journal that does not say what it was stops the
-    // search, as it may be that run.
+    // search, as it may be that run; so does a run still going.
     const auto chosen = std::find_if(runs.rbegin(), runs.rend(), [&](const RunSummary& run) {
         if (!runId.isEmpty()) return run.id == runId;
+        if (run.running && run.kind == QLatin1String("run")) return true;
         // Once an undo named it and went to its end, it no longer stops the search.
         if (run.damaged) return !run.undoFinished;
         return run.kind == QLatin1String("run") && !run.undone;
     });
     if (chosen == runs.rend()) return {{}, Status{ENOENT}};
-    if (chosen->kind == QLatin1String("undo")) return {{}, Status{EINVAL}};  // an undo is not taken back
+    if (chosen->kind == QLatin1String("undo")) return {*chosen, Status{EINVAL}};  // an undo is not taken back
+    const QStringList together = takenBackTogether(*chosen);
+    const bool busy = std::any_of(runs.cbegin(), runs.cend(), [&](const RunSummary& run) {
+        return run.running && (together.contains(run.id) || isUndoOf(run, together));
+    });
+    if (busy) return {*chosen, Status{EBUSY}};
+    return {*chosen, {}};
+}
+
+platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId, const QString& origin) {
+    const QList<RunSummary> runs = runHistory(folder);
+    const platform::Result<RunSummary> chosen = runToUndo(runs, runId);
+    if (!chosen.ok()) return {{}, chosen.status};
     UndoReport report;
-    report.run = *chosen;
-    if (runId.isEmpty() && chosen->damaged) {
-        report.lines.append({chosen->path, false, QStringLiteral("記録の先頭が壊れている。実行を指定すること")});
+    report.run = chosen.value;
+    if (runId.isEmpty() && chosen.value.damaged) {
+        report.lines.append(
+            {chosen.value.path, UndoLine::Kind::Left, QStringLiteral("記録の先頭が壊れている。実行を指定すること")});
         report.everything = false;
         return {std::move(report), {}};
     }
-    const std::optional<ReadJournal> journal = readJournal(chosen->path);
-    if (!journal) return {{}, Status{EIO}};
+    // The journals say what to act on: only the user's own are trusted.
+    if (!platform::privateToUser(folder)) return {{}, Status{EPERM}};
+    const std::optional<journal::Journal> run = journal::read(chosen.value.path);
+    if (!run) return {{}, Status{EIO}};
+    QList<journal::Journal> folderRuns;  // the folder creations it builds on
+    for (const QString& id : chosen.value.after) {
+        const std::optional<journal::Journal> made = journal::read(folder + u'/' + id + u".jsonl");
+        if (made && made->header.kind == QLatin1String("run")) folderRuns.append(*made);
+    }
+    const QStringList together = takenBackTogether(chosen.value);
+    QList<std::pair<QString, journal::Journal>> undos;
+    for (const RunSummary& earlier : runs) {
+        if (!isUndoOf(earlier, together)) continue;
+        if (std::optional<journal::Journal> undo = journal::read(earlier.path)) undos.append({earlier.path, *undo});
+    }
+    const bool untrusted =
+        run->untrusted ||
+        std::any_of(folderRuns.cbegin(), folderRuns.cend(), [](const auto& j) { return j.untrusted; }) ||
+        std::any_of(undos.cbegin(), undos.cend(), [](const auto& u) { return u.second.untrusted; });
+    if (untrusted) return {{}, Status{EPERM}};
+
+    History history;
+    for (const journal::Journal& made : std::as_const(folderRuns)) history.addRun(made);  // made before the run
+    history.addRun(*run);
+    for (const auto& [path, undo] : std::as_const(undos)) history.addUndo(undo);
+    history.keptByOthers = keptByOtherRuns(runs, together);
+    history.processes.insert(QCoreApplication::applicationPid());
+
     JournalHeader header;
     header.kind = QStringLiteral("undo");
     header.origin = origin;
-    header.undoOf = chosen->id;
-    header.keptJournals.append(chosen->id);
-    for (const RunSummary& run : runs) {
-        if (run.undoOf == chosen->id) header.keptJournals.append(run.id);
-    }
-    header.items = journal->operations.size();
-    platform::Result<std::unique_ptr<Journal>> own = Journal::open(folder, header);
+    header.undoOf = chosen.value.id;
+    header.after = chosen.value.after;
+    header.items = run->operations.size();
+    QStringList keep = together;
+    for (const auto& [path, undo] : std::as_const(undos)) keep.append(undo.header.id);
+    platform::Result<std::unique_ptr<Journal>> own = Journal::open(folder, header, keep);
     if (!own.ok()) return {{}, own.status};
     report.journal = own.value->path();
     // What damaged lines said cannot be known: the undo does the rest and says so.
-    EarlierUndos earlier = earlierUndos(runs, chosen->id);
-    earlier.context.keptByOthers = keptByOtherRuns(runs, chosen->id);
-    if (journal->damaged > 0) earlier.damaged.prepend({chosen->path, journal->damaged});
-    for (const auto& [path, lines] : std::as_const(earlier.damaged)) {
-        report.lines.append({path, false, QStringLiteral("記録が%1行壊れている").arg(lines)});
+    const auto reportDamage = [&](const QString& path, const journal::Journal& journal) {
+        if (journal.damaged == 0) return;
+        report.lines.append({path, UndoLine::Kind::Left, QStringLiteral("記録が%1行壊れている").arg(journal.damaged)});
         report.everything = false;
-    }
-    const auto disk = platform::diskServices();
+    };
+    reportDamage(chosen.value.path, *run);
+    for (const auto& [path, undo] : std::as_const(undos)) reportDamage(path, undo);
+
+    const auto disk = platform::recordedFolderServices(history.recordedFolders, history.format < journal::kFormat);
     JournalingServices files(*disk, *own.value);
-    Undoer undoer(files, report, std::move(earlier.context), *journal);
-    for (auto operation = journal->operations.crbegin(); operation != journal->operations.crend(); ++operation)
-        undoer.undo(*operation);
-    undoer.finishFolders();
+    Undoer undoer(files, report, std::move(history));
+    undoer.takeBack(*run);
+    for (auto made = folderRuns.crbegin(); made != folderRuns.crend(); ++made) undoer.takeBack(*made);
+    undoer.finish();
     own.value->finish(report.everything ? QStringLiteral("undone") : QStringLiteral("partly undone"));
     return {std::move(report), {}};
 }

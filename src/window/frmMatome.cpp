@@ -10,6 +10,7 @@
 #include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
+#include "transfer/JournaledRun.h"
 #include "transfer/Undo.h"
 #include "window/MessageBox.h"
 #include "window/TextDialog.h"
@@ -575,6 +576,7 @@ void frmMatome::lstFolderlist_OLEDragDrop(const QStringList& paths) {
         return;
     }
     m_madeFolders.clear();
+    m_folderJournals.clear();
     txtPath->setAcceptDrops(false);
     cmdCancel->setEnabled(true);
     cmdCF->setEnabled(true);
@@ -668,17 +670,23 @@ void frmMatome::mnuHanten_Click() {
     for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF}) button->setEnabled(true);
 }
 
-bool frmMatome::ensureGatheringFolder(const QString& path) {
-    if (platform::FolderExists(path)) return true;
-    platform::FileServices& files = platform::realFileServices();
-    const platform::Status created = files.createFolder(path, {});
-    if (created.ok()) {
-        if (const auto folder = files.probe(path); folder.ok()) m_madeFolders.insert(folder.value.identity);
-        return true;
-    }
+bool frmMatome::ensureGatheringFolder(platform::FileServices& files, const QString& path) {
+    const platform::Status created = transfer::ensureFolder(files, path, m_madeFolders);
+    if (created.ok()) return true;
     showMessageBox(this, kAppTitle, MessageIcon::Warning,
                    QStringLiteral("フォルダを作成できませんでした(%1)\n%2").arg(created.code()).arg(path));
     return false;
+}
+
+// What the journal of a run from the window says of it: the items as they were dropped
+// (what an undo shows again), the options, and the folder creations it builds on.
+transfer::JournalHeader frmMatome::runHeader() const {
+    transfer::JournalHeader header;
+    header.origin = QStringLiteral("window");
+    for (const judgement::Item& item : m_storedItems) header.paths.append(item.path());
+    header.items = header.paths.size();
+    header.options = transfer::runOptionsOf(optionStates());
+    return header;
 }
 
 void frmMatome::cmdCF_Click() {
@@ -693,9 +701,22 @@ void frmMatome::cmdCF_Click() {
     const int currentRow = lstFolderlist->currentRow();
     const std::optional<judgement::Item> current =
         currentRow >= 0 ? std::optional(m_lines[currentRow].item) : std::nullopt;
-    const judgement::GatheredLines gathered = judgement::withGatheringFolders(
-        m_lines, judgement::characterCount(txtMojisuu->text()), mnuFolderName->isChecked(),
-        [this](const QString& path) { return ensureGatheringFolder(path); });
+    // The folders are made at once, under a journal of their own that the next Execute
+    // names, so that taking it back takes them back too.
+    judgement::GatheredLines gathered{m_lines, {}};
+    transfer::JournalHeader header = runHeader();
+    const platform::Result<transfer::JournaledOutcome> made =
+        transfer::runJournaled(header, [&](platform::FileServices& files) {
+            gathered = judgement::withGatheringFolders(
+                m_lines, judgement::characterCount(txtMojisuu->text()), mnuFolderName->isChecked(),
+                [&](const QString& path) { return ensureGatheringFolder(files, path); });
+            return true;
+        });
+    if (made.ok()) {
+        m_folderJournals.append(made.value.id);
+    } else {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, transfer::journalUnwritableText(made.status, false));
+    }
     setLines(gathered.lines);
     int newCurrentRow = -1;
     for (int row = 0; row < lstFolderlist->count(); ++row) {
@@ -768,22 +789,8 @@ void frmMatome::mnuShowLog_Click() {
 void frmMatome::runJudgedGroups() {
     const QList<judgement::Line> lines = m_lines;
     if (lines.isEmpty()) return;  // nothing to run, nothing to report
-    // Every run is journaled; without a journal it does not start.
-    transfer::JournalHeader header;
-    header.origin = QStringLiteral("window");
-    for (const judgement::Line& line : lines) header.arguments.append(line.item.path());
-    header.options = transfer::runOptionsOf(optionStates());
-    header.items = lines.size();
-    const platform::Result<std::unique_ptr<transfer::Journal>> journal =
-        transfer::Journal::open(transfer::journalFolder(), header);
-    if (!journal.ok()) {
-        showMessageBox(this, kAppTitle, MessageIcon::Warning,
-                       QStringLiteral("実行の記録を書けないため、何もしませんでした(%1)\n%2")
-                           .arg(journal.status.code())
-                           .arg(transfer::journalFolder()));
-        if (mnuEB->isChecked()) cmdEXEC->setEnabled(true);
-        return;
-    }
+    transfer::JournalHeader header = runHeader();
+    header.after = m_folderJournals;
     m_runUnderWay = true;
     m_executeLog.clear();
     m_executeStopped = false;
@@ -795,12 +802,19 @@ void frmMatome::runJudgedGroups() {
     txtPath->setText(platform::withTrailingSeparator(runs.front().leader));
     lstFolderlist->hide();
     if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(false);
-    const auto disk = platform::diskServices();
-    transfer::JournalingServices files(*disk, *journal.value);
-    const bool finished = transfer::Execute(m_runVariables, *m_runHost, files, header.options, runs, m_madeFolders);
-    journal.value->finish(finished ? QStringLiteral("finished") : QStringLiteral("stopped"));
+    // Every run is journaled; without a journal it does not start.
+    const platform::Result<bool> finished =
+        transfer::executeRun(m_runVariables, *m_runHost, header, runs, m_madeFolders);
     txtMojisuu->setEnabled(mnuMatomeAutoNone->isChecked());  // the rule ticked now decides
     lstFolderlist->show();
+    m_runUnderWay = false;
+    if (!finished.ok()) {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, transfer::journalUnwritableText(finished.status, false));
+        cmdCF->setEnabled(true);
+        if (mnuEB->isChecked()) cmdEXEC->setEnabled(true);
+        return;
+    }
+    m_folderJournals.clear();
     QList<judgement::Item> remaining;
     for (const judgement::Line& line : m_lines) remaining.append(line.item);
     setStoredItems(remaining);
@@ -809,7 +823,6 @@ void frmMatome::runJudgedGroups() {
     mnuPopup->setEnabled(true);
     cmdCancel->setEnabled(false);
     cmdCF->setEnabled(false);
-    m_runUnderWay = false;
 }
 
 void frmMatome::mnuPreview_Click() {
@@ -824,8 +837,7 @@ void frmMatome::mnuPreview_Click() {
         [&told](const QString& message) { told.append(message); });
     const auto disk = platform::diskServices();
     transfer::DryRunServices files(*disk);
-    transfer::Execute(variables, host, files, transfer::runOptionsOf(optionStates()),
-                      runsOf(judgement::groupsOf(lines)), m_madeFolders);
+    transfer::executeRun(variables, host, runHeader(), runsOf(judgement::groupsOf(lines)), m_madeFolders, &files);
     if (told.isEmpty()) told.append(QStringLiteral("まとめるグループがありません"));
     auto* preview = new TextDialog(this, QStringLiteral("dlgPreview"), QStringLiteral("実行内容の確認"),
                                    told.join(u'\n'), false);  // deletes itself when closed
@@ -834,36 +846,40 @@ void frmMatome::mnuPreview_Click() {
 
 void frmMatome::mnuUndo_Click() {
     if (m_runUnderWay) return;
-    const QList<transfer::RunSummary> runs = transfer::runHistory(transfer::journalFolder());
-    const auto last = std::find_if(runs.rbegin(), runs.rend(), [](const transfer::RunSummary& run) {
-        return run.kind == QLatin1String("run") && !run.undone;
-    });
-    if (last == runs.rend()) {
+    const platform::Result<transfer::RunSummary> last =
+        transfer::runToUndo(transfer::runHistory(transfer::journalFolder()), {});
+    if (last.status.error == EBUSY) {
+        showMessageBox(this, kAppTitle, MessageIcon::Information,
+                       QStringLiteral("最後の実行はまだ終わっていないため、元に戻せません。"));
+        return;
+    }
+    if (!last.ok() || last.value.damaged) {
         showMessageBox(this, kAppTitle, MessageIcon::Information, QStringLiteral("元に戻せる実行はありません。"));
         return;
     }
     const QString started =
-        QDateTime::fromString(last->start, Qt::ISODateWithMs).toString(QStringLiteral("yyyy-MM-dd H:mm:ss"));
+        QDateTime::fromString(last.value.start, Qt::ISODateWithMs).toString(QStringLiteral("yyyy-MM-dd H:mm:ss"));
     const QString question = QStringLiteral("次の実行を元に戻しますか?\n\n開始: %1\n項目: %2 件、操作: %3 件")
                                  .arg(started)
-                                 .arg(last->items)
-                                 .arg(last->operations);
+                                 .arg(last.value.items)
+                                 .arg(last.value.operations);
     if (!askQuestion(this, kAppTitle, question)) return;
     const platform::Result<transfer::UndoReport> report =
-        transfer::undoRun(transfer::journalFolder(), last->id, QStringLiteral("window"));
+        transfer::undoRun(transfer::journalFolder(), last.value.id, QStringLiteral("window"));
     if (!report.ok()) {
         showMessageBox(this, kAppTitle, MessageIcon::Warning,
                        QStringLiteral("元に戻せませんでした(%1)").arg(report.status.code()));
         return;
     }
+    showItemsTakenBack(report.value.run.paths);
     QStringList told;
     QStringList left;
-    for (const transfer::UndoLine& line : report.value.lines) {
+    for (const transfer::UndoLine& line : report.value.lines + report.value.notes) {
         told.append(line.text());
-        if (!line.restored) left.append(line.text());
+        if (line.kind == transfer::UndoLine::Kind::Left) left.append(line.text());
     }
     told.append((report.value.everything ? QStringLiteral("元に戻した: ") : QStringLiteral("一部を戻せなかった: ")) +
-                last->id);
+                last.value.id);
     rtfMatomefile->setPlainText(told.join(QStringLiteral("\r\n")));
     if (report.value.everything) {
         showMessageBox(this, kAppTitle, MessageIcon::Information, QStringLiteral("元に戻しました。"));
@@ -871,6 +887,21 @@ void frmMatome::mnuUndo_Click() {
         showMessageBox(this, kAppTitle, MessageIcon::Warning,
                        QStringLiteral("次のものは変更されていたため、そのままにしました:\n") + left.join(u'\n'));
     }
+}
+
+// After an undo the list shows the run's items again, where they are back, judged afresh;
+// an item whose path is gone has no line.
+void frmMatome::showItemsTakenBack(const QStringList& paths) {
+    if (paths.isEmpty()) return;  // a journal that does not name its items
+    QList<judgement::Item> items;
+    const QList<bool> there = platform::pathsExist(paths);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        if (there[i]) items.append(judgement::itemForPath(paths[i]));
+    }
+    m_madeFolders.clear();
+    m_folderJournals.clear();
+    setStoredItems(items);
+    MatomeHantei();
 }
 
 void frmMatome::cmdCancel_Click() {

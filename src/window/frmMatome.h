@@ -4,6 +4,7 @@
 #include "judgement/Rules.h"
 #include "platform/FileServices.h"
 #include "platform/Settings.h"
+#include "transfer/Journal.h"
 #include "transfer/RunDriver.h"
 #include "transfer/RunVariables.h"
 
@@ -101,7 +102,9 @@ private:
     void setLines(QList<judgement::Line> lines);
     void setStoredItems(QList<judgement::Item> items);
     void setCaptionTimes(const QString& startTime, const QString& endTime);
-    bool ensureGatheringFolder(const QString& path);
+    bool ensureGatheringFolder(platform::FileServices& files, const QString& path);
+    transfer::JournalHeader runHeader() const;
+    void showItemsTakenBack(const QStringList& paths);
     void processPendingEvents();
     int folderKeepValue() const;
 
@@ -153,6 +156,7 @@ private:
     bool m_executeStopped = false;
     QString m_lastLog;                       // the logs of the last Execute, for the log dialog
     QSet<platform::Identity> m_madeFolders;  // made by folder creation since the last drop: never walked
+    QStringList m_folderJournals;            // the journals of those folder creations, since the last Execute
     bool m_runUnderWay = false;
     bool m_unloaded = false;
 };

@@ -137,14 +137,14 @@ private Q_SLOTS:
         test::writeFile(name, "made");
         const platform::Identity made = files().probe(name).value.identity;
         const platform::Attributes open{0666};
-        QVERIFY(platform::restoreAttributes(name, made, open).ok());
+        QVERIFY(files().restoreAttributes(name, made, open).ok());
         QCOMPARE(QFileInfo(name).permissions() & QFileDevice::WriteOther, QFileDevice::WriteOther);
         QVERIFY(QFile::remove(name));
         QVERIFY(QFile::link(victim, name));
-        QCOMPARE(platform::restoreAttributes(name, made, open).error, EINVAL);
+        QCOMPARE(files().restoreAttributes(name, made, open).error, EINVAL);
         QVERIFY(QFile::remove(name));
         QVERIFY(QFile::rename(victim, name));
-        QCOMPARE(platform::restoreAttributes(name, made, open).error, EBUSY);
+        QCOMPARE(files().restoreAttributes(name, made, open).error, EBUSY);
         QCOMPARE(QFileInfo(name).permissions() & QFileDevice::WriteOther, QFileDevice::Permissions{});
     }
 

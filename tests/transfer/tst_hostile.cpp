@@ -55,6 +55,7 @@ public:
         return real().folderChain(path);
     }
     platform::Result<QString> realFolder(const QString& path) override { return real().realFolder(path); }
+    platform::Result<platform::EntryInfo> heldFolder(const QString& path) override { return real().heldFolder(path); }
     platform::Result<platform::FolderListing> listFolder(const QString& path) override {
         ++touched;
         return real().listFolder(path);
@@ -77,6 +78,10 @@ public:
     platform::Status deleteDuplicate(const QString& a, const QString& b, const platform::KeepGoing& k) override {
         ++touched;
         return real().deleteDuplicate(a, b, k);
+    }
+    platform::Status restoreAttributes(const QString& a, const platform::Identity& b,
+                                       const platform::Attributes& c) override {
+        return real().restoreAttributes(a, b, c);
     }
     int touched = 0;
 

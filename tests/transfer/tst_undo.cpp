@@ -8,6 +8,7 @@
 #include "transfer/Journal.h"
 #include "transfer/Undo.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -64,11 +65,20 @@ struct Scene {
     }
 
     // A journal as a kill leaves it: one operation begun and never done, no last line.
-    void leaveKilledJournal(const transfer::JournalHeader& header, const transfer::JournalLine& operation) const {
+    void leaveKilledJournal(const transfer::JournalHeader& header, transfer::journal::Operation operation) const {
         QString path;
         {
             auto killed = transfer::Journal::open(journals, header);
-            if (!killed.ok() || !killed.value->begin(operation).ok()) qFatal("no journal");
+            if (!killed.ok()) qFatal("no journal");
+            // The folders it uses are noted first, as a run notes them.
+            for (const QString& used : {operation.from, operation.to, operation.keeper}) {
+                const QString folder = transfer::folderOf(used);
+                const auto held = platform::realFileServices().heldFolder(folder);
+                if (!used.isEmpty() && held.ok())
+                    killed.value->note(
+                        transfer::journal::seenLine({folder, held.value.identity, held.value.modifiedNs}));
+            }
+            if (!killed.value->begin(operation).ok()) qFatal("no journal");
             path = killed.value->path();
         }
         QByteArray bytes = test::readFile(path);
@@ -78,7 +88,7 @@ struct Scene {
     }
 
     // An undo of the run killed in the middle of one operation.
-    void leaveKilledUndo(const QString& runId, const transfer::JournalLine& operation) const {
+    void leaveKilledUndo(const QString& runId, const transfer::journal::Operation& operation) const {
         transfer::JournalHeader header;
         header.kind = "undo";
         header.undoOf = runId;
@@ -91,6 +101,25 @@ struct Scene {
         return report.value;
     }
 };
+
+// An operation as the journal tells it, of a file as it is now.
+transfer::journal::Operation operation(transfer::journal::Kind kind, const QString& from, const QString& to = {},
+                                       const QString& keeper = {}) {
+    transfer::journal::Operation made;
+    made.kind = kind;
+    made.from = from;
+    made.to = to;
+    made.keeper = keeper;
+    made.object = transfer::journal::ObjectState::of(platform::realFileServices().probe(from).value);
+    if (!keeper.isEmpty())
+        made.keeperState = transfer::journal::ObjectState::of(platform::realFileServices().probe(keeper).value);
+    return made;
+}
+
+// The hidden name a file is set aside under by this process.
+QString asideName() {
+    return ".kurumu-aside-" + QString::number(QCoreApplication::applicationPid()) + "-1";
+}
 
 // A folder's identity as the journal writes it.
 QByteArray folderIdentity(const QString& path) {
@@ -303,8 +332,7 @@ private Q_SLOTS:
         const auto before = test::snapshot(s.root, test::Snapshot::Everything);
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "d"}}}));
         const QString runId = transfer::runHistory(s.journals).last().id;
-        s.leaveKilledUndo(
-            runId, transfer::JournalLine().text("op", "copy").text("from", s.root + "G/d").text("to", s.root + "d"));
+        s.leaveKilledUndo(runId, operation(transfer::journal::Kind::Copy, s.root + "G/d", s.root + "d"));
         QVERIFY(QFile::copy(s.root + "G/d", s.root + "d"));  // made, its attributes never set
         const transfer::UndoReport report = s.undo();
         QVERIFY(report.everything);
@@ -424,17 +452,14 @@ private Q_SLOTS:
         transfer::RunOptions copy;
         copy.family = transfer::kCopy2;
         QVERIFY(s.run(copy, {{s.root + "G", {s.root + "c1"}}}));
-        s.leaveKilledUndo(transfer::runHistory(s.journals).last().id, transfer::JournalLine()
-                                                                          .text("op", "duplicate")
-                                                                          .text("from", s.root + "G/c1")
-                                                                          .text("keeper", s.root + "c1"));
-        QVERIFY(QDir(s.root + "G").rename("c1", ".kurumu-aside-1-1"));
+        s.leaveKilledUndo(transfer::runHistory(s.journals).last().id,
+                          operation(transfer::journal::Kind::Duplicate, s.root + "G/c1", {}, s.root + "c1"));
+        QVERIFY(QDir(s.root + "G").rename("c1", asideName()));
         test::writeFile(s.root + "c1", "changed since");
         const transfer::UndoReport changed = s.undo();
         QVERIFY(!changed.everything);
-        QCOMPARE(
-            texts(changed),
-            QStringList{s.root + "G/.kurumu-aside-1-1…戻せない(隠し名のまま残した(元のファイルと同じ内容ではない))"});
+        QCOMPARE(texts(changed), QStringList{s.root + "G/" + asideName() +
+                                             "…戻せない(隠し名のまま残した(元のファイルと同じ内容ではない))"});
         test::writeFile(s.root + "c1", "copied");
         const transfer::UndoReport report = s.undo();
         QVERIFY(report.everything);
@@ -457,7 +482,7 @@ private Q_SLOTS:
         QCOMPARE(texts(again), QStringList{});
 
         Scene k;
-        k.leaveKilledJournal({}, transfer::JournalLine().text("op", "mkdir").text("path", k.root + "a1"));
+        k.leaveKilledJournal({}, operation(transfer::journal::Kind::MakeFolder, k.root + "a1"));
         k.make("a1", "the user's own file");
         QVERIFY(k.undo().everything);
         QCOMPARE(test::readFile(k.root + "a1"), QByteArray("the user's own file"));
@@ -560,20 +585,11 @@ private Q_SLOTS:
         s.make("G/.keep", "");
         const QString source = s.make("a.txt", "the bytes");
         const auto before = test::snapshot(s.root, test::Snapshot::Everything);
-        {
-            auto journal = transfer::Journal::open(s.journals, {});
-            QVERIFY(journal.ok());
-            QVERIFY(
-                journal.value
-                    ->begin(
-                        transfer::JournalLine().text("op", "move").text("from", source).text("to", s.root + "G/a.txt"))
-                    .ok());
-            // Killed here: the line of the operation is written, its end never is.
-        }
+        s.leaveKilledJournal({}, operation(transfer::journal::Kind::Move, source, s.root + "G/a.txt"));
         QVERIFY(QFile::copy(source, s.root + "G/a.txt"));
-        if (sourceAside) QVERIFY(QFile::rename(source, s.root + ".kurumu-aside-1-1"));
+        if (sourceAside) QVERIFY(QFile::rename(source, s.root + asideName()));
         const transfer::UndoReport report = s.undo();
-        QVERIFY(report.everything);
+        QVERIFY2(report.everything, qPrintable(texts(report).join('\n')));
         QCOMPARE(test::snapshot(s.root, test::Snapshot::Everything).keys(), before.keys());
         QCOMPARE(test::readFile(source), QByteArray("the bytes"));
     }
@@ -588,12 +604,17 @@ private Q_SLOTS:
         const QString journal = s.journals + '/' + platform::filesIn(s.journals).first();
         const QList<QByteArray> lines = test::readFile(journal).trimmed().split('\n');
         QCOMPARE(lines.size(), 6);
-        QVERIFY(lines[0].startsWith("{\"kurumu\":\"run\""));
+        QVERIFY(lines[0].startsWith("{\"kurumu\":\"run\",\"format\":2,"));
         const QByteArray root = QFile::encodeName(s.root);
-        // The folders are noted once, before the first operation that uses them.
-        QCOMPARE(lines[1], "{\"seen\":\"" + root.chopped(1) + "\",\"id\":\"" + folderIdentity(s.root) + "\"}");
-        QCOMPARE(lines[2], "{\"seen\":\"" + root + "G\",\"id\":\"" + folderIdentity(s.root + "G") + "\"}");
-        QCOMPARE(lines[3], "{\"op\":\"move\",\"from\":\"" + root + "a\",\"to\":\"" + root + "G/a\",\"n\":1}");
+        // The folders are noted once, before the first operation that uses them, with the
+        // time the run then changes; the operation, with what it moves.
+        QVERIFY(lines[1].startsWith(
+            QByteArray("{\"seen\":\"" + root.chopped(1) + "\",\"id\":\"" + folderIdentity(s.root) + "\",\"mtime\":")));
+        QVERIFY(lines[2].startsWith(
+            QByteArray("{\"seen\":\"" + root + "G\",\"id\":\"" + folderIdentity(s.root + "G") + "\",")));
+        QVERIFY(lines[3].startsWith(QByteArray("{\"op\":\"move\",\"from\":\"" + root + "a\",\"to\":\"" + root +
+                                               "G/a\",\"id\":\"" + folderIdentity(s.root + "G/a") + "\",\"size\":1,")));
+        QVERIFY(lines[3].endsWith(",\"n\":1}"));
         QVERIFY(lines[4].startsWith("{\"done\":1,\"outcome\":\"done\",\"time\":"));
         QCOMPARE(lines[5], "{\"end\":\"finished\"}");
         for (int i = 0; i < transfer::kJournalsKept + 3; ++i) s.run({}, {});

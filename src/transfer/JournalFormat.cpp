@@ -1,0 +1,370 @@
+#include "transfer/JournalFormat.h"
+
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+
+namespace kurumu::transfer::journal {
+
+namespace {
+
+// The largest journal an undo reads.
+constexpr qint64 kJournalLimit = qint64{1} << 31;
+
+// The keys of an object's state, in an operation's line or, prefixed, for its keeper.
+struct StateKeys {
+    const char* id;
+    const char* size;
+    const char* mtime;
+    const char* atime;
+    const char* mode;
+    const char* owner;
+    const char* group;
+};
+constexpr StateKeys kObject{"id", "size", "mtime", "atime", "mode", "owner", "group"};
+constexpr StateKeys kKeeper{"keeperId",   "keeperSize",  "keeperMtime", "keeperAtime",
+                            "keeperMode", "keeperOwner", "keeperGroup"};
+
+struct KindName {
+    Kind kind;
+    const char* name;
+};
+constexpr std::array kKindNames{KindName{Kind::Move, "move"}, KindName{Kind::Copy, "copy"},
+                                KindName{Kind::Duplicate, "duplicate"}, KindName{Kind::MakeFolder, "mkdir"},
+                                KindName{Kind::RemoveFolder, "rmdir"}};
+
+const char* nameOf(Kind kind) {
+    for (const KindName& known : kKindNames) {
+        if (known.kind == kind) return known.name;
+    }
+    return "unknown";
+}
+
+Kind kindNamed(const QString& name) {
+    for (const KindName& known : kKindNames) {
+        if (name == QLatin1String(known.name)) return known.kind;
+    }
+    return Kind::Unknown;
+}
+
+bool needsEscape(char byte) {
+    return byte == '"' || byte == '\\' || static_cast<unsigned char>(byte) < 0x20;
+}
+
+void appendEscaped(QByteArray& out, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    out += '"';
+    if (std::none_of(bytes.cbegin(), bytes.cend(), needsEscape)) {
+        out += bytes;  // the usual path: nothing to escape
+    } else {
+        for (const char byte : bytes) {
+            const auto code = static_cast<unsigned char>(byte);
+            if (code < 0x20) {
+                out += "\\u00";
+                out += "0123456789abcdef"[code >> 4];
+                out += "0123456789abcdef"[code & 15];
+                continue;
+            }
+            if (needsEscape(byte)) out += '\\';
+            out += byte;
+        }
+    }
+    out += '"';
+}
+
+void writeState(Line& line, const ObjectState& state, const StateKeys& keys) {
+    if (!state.known) return;
+    line.text(keys.id, identityText(state.id))
+        .number(keys.size, state.size)
+        .number(keys.mtime, state.mtime)
+        .number(keys.atime, state.atime)
+        .number(keys.mode, state.mode)
+        .number(keys.owner, state.owner)
+        .number(keys.group, state.group);
+}
+
+QString text(const QJsonObject& line, const char* key) {
+    return line.value(QLatin1String(key)).toString();
+}
+qint64 number(const QJsonObject& line, const char* key) {
+    return line.value(QLatin1String(key)).toInteger();
+}
+
+std::optional<platform::Identity> identityFrom(const QString& text) {
+    const qsizetype colon = text.indexOf(u':');
+    bool deviceOk = false;
+    bool inodeOk = false;
+    const platform::Identity identity{text.left(colon).toULongLong(&deviceOk),
+                                      text.mid(colon + 1).toULongLong(&inodeOk)};
+    if (colon < 0 || !deviceOk || !inodeOk) return std::nullopt;
+    return identity;
+}
+
+ObjectState readState(const QJsonObject& line, const StateKeys& keys) {
+    ObjectState state;
+    const std::optional<platform::Identity> identity = identityFrom(text(line, keys.id));
+    state.known = identity.has_value();
+    if (identity) state.id = *identity;
+    state.size = number(line, keys.size);
+    state.mtime = number(line, keys.mtime);
+    state.atime = number(line, keys.atime);
+    state.mode = static_cast<quint32>(number(line, keys.mode));
+    // Format 1 lines may lack the owner: kept as it is then.
+    state.owner = line.contains(QLatin1String(keys.owner)) ? static_cast<quint32>(number(line, keys.owner))
+                                                           : platform::Attributes::kKeepId;
+    state.group = line.contains(QLatin1String(keys.group)) ? static_cast<quint32>(number(line, keys.group))
+                                                           : platform::Attributes::kKeepId;
+    return state;
+}
+
+Operation operationOf(const QJsonObject& line) {
+    Operation operation;
+    operation.number = number(line, "n");
+    operation.kind = kindNamed(text(line, "op"));
+    const bool folder = operation.kind == Kind::MakeFolder || operation.kind == Kind::RemoveFolder;
+    operation.from = platform::withoutTrailingSeparator(text(line, folder ? "path" : "from"));
+    operation.to = text(line, "to");
+    operation.keeper = text(line, "keeper");
+    operation.object = readState(line, kObject);
+    operation.keeperState = readState(line, kKeeper);
+    operation.keeperCtimeNs = number(line, "keeperCtime");
+    return operation;
+}
+
+// A line of format 2 says what it touched; one that does not was not written by a run.
+bool complete(const Operation& operation, int format) {
+    if (operation.kind == Kind::Unknown) return false;
+    if (format < kFormat) return true;
+    switch (operation.kind) {
+        case Kind::Move:
+        case Kind::RemoveFolder:
+            return operation.object.known;
+        case Kind::Duplicate:
+            return operation.object.known && operation.keeperState.known;
+        default:
+            return true;
+    }
+}
+
+RunOptions optionsOf(const QJsonObject& line) {
+    RunOptions options;
+    options.family = familyFor(text(line, "operation") == QLatin1String("move") ? QStringLiteral("移動") : QString(),
+                               line.value(QLatin1String("numberAfterExtension")).toBool());
+    options.checkAllNumbers = line.value(QLatin1String("checkAllNumbers")).toBool();
+    options.keepStructure = line.value(QLatin1String("keepStructure")).toBool();
+    options.ignoreOtherErrors = line.value(QLatin1String("ignoreOtherErrors")).toBool();
+    return options;
+}
+
+QStringList textsOf(const QJsonObject& line, const char* key) {
+    QStringList texts;
+    const QJsonArray values = line.value(QLatin1String(key)).toArray();
+    for (const auto& value : values) texts.append(value.toString());
+    return texts;
+}
+
+Header headerOf(const QJsonObject& line) {
+    Header header;
+    header.kind = text(line, "kurumu");
+    header.format = line.contains(QLatin1String("format")) ? static_cast<int>(number(line, "format")) : 1;
+    header.id = text(line, "id");
+    header.start = text(line, "start");
+    header.origin = text(line, "origin");
+    header.arguments = textsOf(line, "arguments");
+    header.paths = textsOf(line, "paths");
+    header.options = optionsOf(line);
+    header.items = number(line, "items");
+    header.undoOf = text(line, "undoOf");
+    header.after = textsOf(line, "after");
+    // Journals before the key carry the process's number at the end of their name.
+    header.pid = line.contains(QLatin1String("pid")) ? number(line, "pid")
+                                                     : header.id.mid(header.id.lastIndexOf(u'-') + 1).toLongLong();
+    return header;
+}
+
+}  // namespace
+
+void Line::key(const char* name) {
+    if (m_bytes.size() > 1) m_bytes += ',';
+    m_bytes += '"';
+    m_bytes += name;
+    m_bytes += "\":";
+}
+
+Line& Line::text(const char* name, const QString& value) {
+    key(name);
+    appendEscaped(m_bytes, value);
+    return *this;
+}
+
+Line& Line::number(const char* name, qint64 value) {
+    key(name);
+    std::array<char, 24> digits{};
+    const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    m_bytes.append(digits.data(), written.ptr - digits.data());
+    return *this;
+}
+
+Line& Line::flag(const char* name, bool value) {
+    key(name);
+    m_bytes += value ? "true" : "false";
+    return *this;
+}
+
+Line& Line::list(const char* name, const QStringList& values) {
+    key(name);
+    m_bytes += '[';
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        if (i > 0) m_bytes += ',';
+        appendEscaped(m_bytes, values[i]);
+    }
+    m_bytes += ']';
+    return *this;
+}
+
+QString identityText(const platform::Identity& identity) {
+    return QString::number(identity.device) + u':' + QString::number(identity.inode);
+}
+
+ObjectState ObjectState::of(const platform::EntryInfo& entry) {
+    return {entry.identity, entry.length, entry.modifiedNs, entry.accessedNs,
+            entry.mode,     entry.owner,  entry.group,      entry.exists()};
+}
+
+bool ObjectState::matches(const platform::EntryInfo& entry) const {
+    return known && entry.exists() && entry.kind != platform::EntryKind::Folder && entry.identity == id &&
+           entry.length == size && entry.modifiedNs == mtime && entry.mode == mode && entry.owner == owner;
+}
+
+Line Operation::line() const {
+    Line line;
+    line.text("op", QString::fromLatin1(nameOf(kind)));
+    switch (kind) {
+        case Kind::MakeFolder:
+        case Kind::RemoveFolder:
+            line.text("path", from);
+            break;
+        case Kind::Duplicate:
+            line.text("from", from).text("keeper", keeper);
+            break;
+        default:
+            line.text("from", from).text("to", to);
+            break;
+    }
+    writeState(line, object, kObject);
+    writeState(line, keeperState, kKeeper);
+    line.number("n", number);
+    return line;
+}
+
+Line Operation::doneLine() const {
+    Line line;
+    line.number("done", number).text("outcome", outcome.value_or(QString())).number("time", doneNs);
+    if (error != 0) line.number("error", error);
+    writeState(line, placed, kObject);
+    return line;
+}
+
+Line Header::line() const {
+    Line line;
+    line.text("kurumu", kind)
+        .number("format", format)
+        .text("id", id)
+        .number("pid", pid)
+        .text("start", start)
+        .text("version", QCoreApplication::applicationVersion())
+        .text("origin", origin)
+        .list("arguments", arguments)
+        .list("paths", paths)
+        .text("operation",
+              options.family.operation == transfer::Operation::Move ? QStringLiteral("move") : QStringLiteral("copy"))
+        .flag("numberAfterExtension", options.family.numberPlace == NumberPlace::AfterName)
+        .flag("checkAllNumbers", options.checkAllNumbers)
+        .flag("keepStructure", options.keepStructure)
+        .flag("ignoreOtherErrors", options.ignoreOtherErrors)
+        .number("items", items);
+    if (!undoOf.isEmpty()) line.text("undoOf", undoOf);
+    if (!after.isEmpty()) line.list("after", after);
+    return line;
+}
+
+Line seenLine(const Seen& seen) {
+    return Line().text("seen", seen.path).text("id", identityText(seen.id)).number("mtime", seen.mtime);
+}
+
+Line folderTimesLine(const QString& folder, const platform::EntryInfo& info) {
+    return Line().text("folder", folder).number("atime", info.accessedNs).number("mtime", info.modifiedNs);
+}
+
+Line endLine(const QString& end) {
+    return Line().text("end", end);
+}
+
+std::optional<Journal> read(const QString& path) {
+    const platform::Result<QByteArray> bytes = platform::readFileStart(path, kJournalLimit);
+    if (!bytes.ok()) return std::nullopt;
+    Journal journal;
+    journal.untrusted = !platform::privateToUser(path);
+    QHash<qint64, qsizetype> byNumber;
+    const qsizetype zeros = bytes.value.indexOf('\0');  // the unwritten end of a killed run's journal
+    QList<QByteArray> texts = (zeros < 0 ? bytes.value : bytes.value.first(zeros)).split('\n');
+    // After the last line end: nothing, or a line that a kill cut short (the zeros follow
+    // it); a file that ends in the middle of a line without them was cut by other means.
+    if (!texts.takeLast().isEmpty() && zeros < 0) ++journal.damaged;
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        const QJsonObject line = QJsonDocument::fromJson(texts[i]).object();
+        if (i == 0) {
+            // The first line says what the journal is; without it, it is taken for a run's,
+            // named by its file.
+            journal.headerDamaged = !line.contains(QLatin1String("kurumu"));
+            if (journal.headerDamaged) {
+                ++journal.damaged;
+                journal.header.id = platform::GetBaseName(path);
+                journal.header.pid = journal.header.id.mid(journal.header.id.lastIndexOf(u'-') + 1).toLongLong();
+            } else {
+                journal.header = headerOf(line);
+            }
+            continue;
+        }
+        if (line.contains(QLatin1String("op"))) {
+            const Operation operation = operationOf(line);
+            if (!complete(operation, journal.header.format)) {
+                ++journal.damaged;
+                continue;
+            }
+            byNumber.insert(operation.number, journal.operations.size());
+            journal.operations.append(operation);
+        } else if (line.contains(QLatin1String("done"))) {
+            const auto found = byNumber.constFind(number(line, "done"));
+            if (found == byNumber.constEnd()) continue;
+            Operation& operation = journal.operations[*found];
+            operation.outcome = text(line, "outcome");
+            operation.doneNs = number(line, "time");
+            operation.error = static_cast<int>(number(line, "error"));
+            operation.placed = readState(line, kObject);
+        } else if (line.contains(QLatin1String("seen"))) {
+            const std::optional<platform::Identity> identity = identityFrom(text(line, "id"));
+            if (identity) journal.seen.append({text(line, "seen"), *identity, number(line, "mtime")});
+        } else if (line.contains(QLatin1String("folder"))) {
+            platform::EntryInfo times;
+            times.accessedNs = number(line, "atime");
+            times.modifiedNs = number(line, "mtime");
+            if (!journal.folderTimes.contains(text(line, "folder")))
+                journal.folderTimes.insert(text(line, "folder"), times);
+        } else if (line.contains(QLatin1String("end"))) {
+            journal.end = text(line, "end");
+        } else {
+            ++journal.damaged;
+        }
+    }
+    return journal;
+}
+
+}  // namespace kurumu::transfer::journal

@@ -1,0 +1,54 @@
+#include "transfer/JournaledRun.h"
+
+#include <cerrno>
+
+namespace kurumu::transfer {
+
+platform::Result<JournaledOutcome> runJournaled(const JournalHeader& header,
+                                                const std::function<bool(platform::FileServices&)>& work,
+                                                const JournalingServices::FailureHandler& journalFailed) {
+    platform::Result<std::unique_ptr<Journal>> journal = Journal::open(journalFolder(), header);
+    if (!journal.ok()) return {{}, journal.status};
+    const auto disk = platform::diskServices();
+    JournalingServices files(*disk, *journal.value, journalFailed);
+    const bool finished = work(files);
+    journal.value->finish(finished ? QStringLiteral("finished") : QStringLiteral("stopped"));
+    return {{journal.value->id(), finished}, {}};
+}
+
+QString journalUnwritableText(const platform::Status& status, bool midRun) {
+    const QString full = status.errorClass() == platform::ErrorClass::VolumeFull
+                             ? QStringLiteral("記録のフォルダの容量が不足しています")
+                             : QStringLiteral("記録を書き込めません(%1)").arg(status.code());
+    const QString what = midRun ? QStringLiteral("実行の記録を続けられないため、中止しました。")
+                                : QStringLiteral("実行の記録を書けないため、何もしませんでした。");
+    return what + full + QStringLiteral(":\n") + journalFolder();
+}
+
+platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, const JournalHeader& header,
+                                  const std::vector<Group>& groups, const QSet<platform::Identity>& madeFolders,
+                                  platform::FileServices* dryRun) {
+    const RunOptions& options = header.options;
+    if (dryRun != nullptr) return {Execute(variables, host, *dryRun, options, groups, madeFolders), {}};
+    // The journal's own failure ends the Execute: told once, then as a stop.
+    const auto journalFailed = [&](const platform::Status& status) {
+        if (variables.intCancel == kStopRequested) return;
+        host.showWarning(QStringLiteral("kurumu"), journalUnwritableText(status, true));
+        variables.intCancel = kStopRequested;
+    };
+    const platform::Result<JournaledOutcome> outcome = runJournaled(
+        header,
+        [&](platform::FileServices& files) { return Execute(variables, host, files, options, groups, madeFolders); },
+        journalFailed);
+    return {outcome.value.finished, outcome.status};
+}
+
+platform::Status ensureFolder(platform::FileServices& files, const QString& path, QSet<platform::Identity>& made) {
+    const platform::Result<platform::EntryInfo> existing = files.probe(path);
+    if (existing.ok() && existing.value.kind == platform::EntryKind::Folder) return {};
+    if (const platform::Status created = files.createFolder(path, {}); !created.ok()) return created;
+    if (const auto folder = files.probe(path); folder.ok()) made.insert(folder.value.identity);
+    return {};
+}
+
+}  // namespace kurumu::transfer
