@@ -362,9 +362,11 @@ private:
         const QString& destination = operation.to;
         const Look there = look(destination);
         if (unreachable(destination, there)) return;
+        const ObjectState& moved = operation.result();
+        // Another file than the one the run put there: nothing to take back.
+        if (there.entry && operation.outcome && !isObject(there.entry, moved)) return left(destination, kAnotherFile);
         const Look back = look(source);
         if (unreachable(destination, back)) return;  // the file stays where the run put it
-        const ObjectState& moved = operation.result();
         if (!there.entry) {
             // Never moved by a killed run, or given back by an earlier undo; otherwise the
             // file is gone, and whatever holds its old name now is another file.
@@ -379,12 +381,9 @@ private:
         }
         if (!isObject(there.entry, moved)) {
             // A killed move across file systems: its copy, under a name unknown to the journal.
-            if (!operation.outcome) {
-                const bool broughtBack = !back.entry && bringBackAside(operation, destination);
-                if (isObject(look(source).entry, operation.object)) removeSecondCopy(destination, source, !broughtBack);
-                return;
-            }
-            return left(destination, kAnotherFile);
+            const bool broughtBack = !back.entry && bringBackAside(operation, destination);
+            if (isObject(look(source).entry, operation.object)) removeSecondCopy(destination, source, !broughtBack);
+            return;
         }
         if (!unchanged(*there.entry, operation, moved)) return left(destination, kChanged);
         if (keptByAnother(destination, *there.entry)) return;
@@ -564,8 +563,9 @@ private:
             attributes.modifiedNs = folder.mtime;
             attributes.notModifiedAfterNs = touch.ns;
             const Status given = m_files.restoreAttributes(folder.path, now.value.identity, attributes);
-            if (given.error == EBUSY) note(folder.path, QStringLiteral("時刻を戻さない(その後に中身が変わった)"));
-            if (given.errorClass() == platform::ErrorClass::PermissionDenied)
+            if (given.error == EBUSY)
+                note(folder.path, QStringLiteral("時刻を戻さない(その後に中身が変わった)"));
+            else if (given.errorClass() == platform::ErrorClass::PermissionDenied)
                 note(folder.path, QStringLiteral("時刻を戻せない(権限がない)"));
         }
     }
@@ -677,9 +677,9 @@ platform::Result<RunSummary> runToUndo(const QList<RunSummary>& runs, const QStr
 platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId, const QString& origin) {
     const QList<RunSummary> runs = runHistory(folder);
     const platform::Result<RunSummary> chosen = runToUndo(runs, runId);
-    if (!chosen.ok()) return {{}, chosen.status};
     UndoReport report;
     report.run = chosen.value;
+    if (!chosen.ok()) return {std::move(report), chosen.status};
     if (runId.isEmpty() && chosen.value.damaged) {
         report.lines.append(
             {chosen.value.path, UndoLine::Kind::Left, QStringLiteral("記録の先頭が壊れている。実行を指定すること")});

@@ -63,6 +63,12 @@ platform::sys::Calls faultyCalls() {
         if (injected(g_faults->fchown, fd)) return -1;
         return systemCalls().fchown(fd, owner, group);
     };
+    calls.posix_fallocate = [](int fd, off_t offset, off_t length) {
+        if (g_faults->fallocate) {
+            if (const std::optional<int> error = g_faults->fallocate(fd)) return *error;
+        }
+        return systemCalls().posix_fallocate(fd, offset, length);
+    };
     return calls;
 }
 

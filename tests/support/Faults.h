@@ -26,6 +26,7 @@ public:
     std::function<std::optional<int>(int fd)> read;
     std::function<std::optional<int>(int fd)> fsync;
     std::function<std::optional<int>(int fd)> fchown;
+    std::function<std::optional<int>(int fd)> fallocate;  // the error is returned, as posix_fallocate returns it
 
 private:
     const InjectedFaults* m_previous;

@@ -43,13 +43,16 @@ namespace {
 
 QByteArray describe(const QString& path, const struct stat& status, Snapshot detail) {
     QByteArray what;
-    if (detail == Snapshot::Everything) what = QByteArray::number(status.st_mode, 8) + ' ';
-    if (S_ISLNK(status.st_mode)) return what + "link:" + QFile::encodeName(QFileInfo(path).symLinkTarget());
-    if (!S_ISREG(status.st_mode)) return what + (S_ISDIR(status.st_mode) ? "<folder>" : "<special>");
+    const QByteArray modified = QByteArray::number(static_cast<qint64>(status.st_mtim.tv_sec)) + '.' +
+                                QByteArray::number(static_cast<qint64>(status.st_mtim.tv_nsec)) + ' ';
     if (detail == Snapshot::Everything) {
-        what += QByteArray::number(static_cast<qint64>(status.st_mtim.tv_sec)) + '.' +
-                QByteArray::number(static_cast<qint64>(status.st_mtim.tv_nsec)) + ' ';
+        what = QByteArray::number(status.st_mode, 8) + ' ' + QByteArray::number(status.st_uid) + ':' +
+               QByteArray::number(status.st_gid) + ' ';
     }
+    if (S_ISLNK(status.st_mode)) return what + "link:" + QFile::encodeName(QFileInfo(path).symLinkTarget());
+    if (S_ISDIR(status.st_mode)) return what + (detail == Snapshot::Everything ? modified : QByteArray()) + "<folder>";
+    if (!S_ISREG(status.st_mode)) return what + "<special>";
+    if (detail == Snapshot::Everything) what += modified;
     return what + readFile(path);
 }
 

@@ -21,7 +21,8 @@ QString makeFileWithFolders(const QString& path, const QByteArray& contents);
 // and nothing but a regular file is ever opened (a fifo would hang the test).
 enum class Snapshot {
     Files,       // every entry that is not a folder: a file by its bytes, a link by its target
-    Everything,  // also the folders, and every entry's mode; a file also by its modification time
+    Everything,  // also the folders, and every entry's mode, owner and group; files and folders also by their
+                 // modification times
 };
 // Every entry below a folder, by path relative to it.
 QMap<QString, QByteArray> snapshot(const QString& folder, Snapshot detail = Snapshot::Files);

@@ -120,7 +120,7 @@ private Q_SLOTS:
     // Random trees with name collisions, identical files, both structure modes, both
     // numbering places, move and copy: the dry run says what the run then does.
     // One file named twice (through a link to its folder), and group leaders that are a
-    // dangling link or a link to a file: the dry run meets them as the run does.
+    // dangling link, a link to a file or a fifo: the dry run meets them as the run does.
     void namesThatAreNotWhatTheySeem() {
         QTemporaryDir dir;
         const QString root = dir.path() + '/';
@@ -134,6 +134,17 @@ private Q_SLOTS:
             test::writeFile(root + "h1", "c");
             compareDryAndReal(root, {}, {{root + "h", {root + "h1"}}});
             QVERIFY(QFile::remove(root + "h"));
+        }
+        // A fifo as a leader, in every family, other errors ignored or not.
+        QCOMPARE(::mkfifo(QFile::encodeName(root + "f").constData(), 0644), 0);
+        test::writeFile(root + "f1", "d");
+        for (const transfer::Family& family : {transfer::kMove2, transfer::kCopy, transfer::kMove, transfer::kCopy2}) {
+            for (const bool ignore : {false, true}) {
+                transfer::RunOptions options;
+                options.family = family;
+                options.ignoreOtherErrors = ignore;
+                compareDryAndReal(root, options, {{root + "f", {root + "f1"}}});
+            }
         }
     }
 

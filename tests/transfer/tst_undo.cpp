@@ -2,10 +2,12 @@
 // what changed since is left and reported.
 #include "platform/AppendLog.h"
 #include "platform/FileServices.h"
+#include "support/Faults.h"
 #include "support/RecordingHost.h"
 #include "support/TestFiles.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
+#include "transfer/JournaledRun.h"
 #include "transfer/Undo.h"
 
 #include <QCoreApplication>
@@ -141,9 +143,10 @@ class TestUndo : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Random trees with collisions, identical files, nested folders and links, run in every
-    // family and both structure modes, then undone: the tree is as it was, to the byte,
-    // the mode and the modification time.
+    // Random trees with collisions, identical files, nested folders, links, second names of
+    // files and files moved twice, run in every family and both structure modes, then
+    // undone: the tree is as it was, to the byte, the mode, the owner and the modification
+    // times of files and folders.
     void randomRunsAreTakenBack() {
         QRandomGenerator random(7);
         const QStringList names{"a.txt", "b", "a_000.txt", "c.dat", ".h"};
@@ -164,9 +167,18 @@ private Q_SLOTS:
                                                                      : QFileDevice::ReadOwner | QFileDevice::ExeOwner);
             }
             test::makeFolder(s.root + "dst");
+            test::makeFolder(s.root + "src/u");
             QFile::link(s.root + "dst", s.root + "src/link");
+            // A second name of a file, and files that the first group moves into a folder
+            // that the second group then moves again.
+            if (test::exists(s.root + "src/a.txt"))
+                ::link(QFile::encodeName(s.root + "src/a.txt").constData(),
+                       QFile::encodeName(s.root + "src/s/hard").constData());
+            s.make("src/m1", "moved twice");
+            s.make("src/u1", contents[random.bounded(contents.size())]);
             const auto before = test::snapshot(s.root, test::Snapshot::Everything);
-            s.run(options, {{s.root + "dst", {s.root + "src"}}});
+            s.run(options,
+                  {{s.root + "src/u", {s.root + "src/m1", s.root + "src/u1"}}, {s.root + "dst", {s.root + "src"}}});
             const transfer::UndoReport report = s.undo();
             QStringList lines;
             for (const transfer::UndoLine& line : report.lines) lines.append(line.text());
@@ -441,6 +453,140 @@ private Q_SLOTS:
         QVERIFY(!m.undo().everything);
         QVERIFY(QDir(m.root + "elsewhere").isEmpty());
         QCOMPARE(test::readFile(m.root + "G/f1"), QByteArray("f1"));
+    }
+
+    // Links planted after a keep-structure move, where the run removed a source folder and
+    // where it made one: the undo (as root, who could write anywhere) reports each name and
+    // creates, moves or removes nothing through it, not even an empty folder of a name the
+    // run made.
+    void linksPlantedAfterTheRun() {
+        KURUMU_REQUIRE_ROOT();
+        Scene s;
+        s.make("d/picsub/inner/p1.jpg", "p1");
+        test::makeFolder(s.root + "pic");
+        test::makeFolder(s.root + "elsewhere/inner");
+        transfer::RunOptions keep;
+        keep.keepStructure = true;
+        QVERIFY(s.run(keep, {{s.root + "pic", {s.root + "d/picsub"}}}));
+        QVERIFY(QFile::link(s.root + "elsewhere", s.root + "d/picsub"));
+        const QStringList removedReplaced = texts(s.undo());
+        QVERIFY(removedReplaced.contains(s.root + "d/picsub…戻せない(名前が使われている)"));
+        QVERIFY(removedReplaced.contains(s.root + "pic/picsub/inner/p1.jpg…戻せない(フォルダが置き換えられている)"));
+        QCOMPARE(test::snapshot(s.root + "elsewhere", test::Snapshot::Everything).keys(), QStringList{"inner"});
+        QCOMPARE(test::readFile(s.root + "pic/picsub/inner/p1.jpg"), QByteArray("p1"));
+
+        Scene m;
+        m.make("d/picsub/inner/p1.jpg", "p1");
+        test::makeFolder(m.root + "pic");
+        test::makeFolder(m.root + "elsewhere/inner");
+        QVERIFY(m.run(keep, {{m.root + "pic", {m.root + "d/picsub"}}}));
+        QVERIFY(QDir(m.root + "pic").rename("picsub", "kept"));
+        QVERIFY(QFile::link(m.root + "elsewhere", m.root + "pic/picsub"));
+        QVERIFY(!m.undo().everything);
+        QVERIFY(QFileInfo(m.root + "elsewhere/inner").isDir());
+        QCOMPARE(test::readFile(m.root + "pic/kept/inner/p1.jpg"), QByteArray("p1"));
+    }
+
+    // A run still going holds its journal: neither it nor (by a bare undo) a run before it
+    // is taken back; once it has ended, it is.
+    void runningRunsAreNotTakenBack() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("a1", "a1");
+        s.make("a2", "a2");
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1"}}}));
+        auto going = transfer::Journal::open(s.journals, {});
+        QVERIFY(going.ok());
+        const QString older = transfer::runHistory(s.journals).first().id;
+        QCOMPARE(transfer::undoRun(s.journals, {}, "test").status.error, EBUSY);
+        QCOMPARE(transfer::undoRun(s.journals, going.value->id(), "test").status.error, EBUSY);
+        QVERIFY(transfer::runHistory(s.journals).last().running);
+        QVERIFY(Scene::runInto(*going.value, {{s.root + "G", {s.root + "a2"}}}));
+        QVERIFY(s.undo().everything);
+        QVERIFY(s.undo(older).everything);
+        QCOMPARE(test::readFile(s.root + "a2"), QByteArray("a2"));
+        QCOMPARE(test::readFile(s.root + "a1"), QByteArray("a1"));
+    }
+
+    // A line added to a journal that names what the run never touched does nothing: a
+    // file of another identity, a folder the run never made, a line without identities.
+    // Journals that others may write are not trusted at all.
+    void forgedLinesDoNothing() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("a1", "a1");
+        s.make("victim", "the user's");
+        test::makeFolder(s.root + "empty");
+        test::makeFolder(s.root + "outside");
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1"}}}));
+        const QString journal = transfer::runHistory(s.journals).last().path;
+        QByteArray bytes = test::readFile(journal);
+        transfer::journal::Operation stolen =
+            operation(transfer::journal::Kind::Move, s.root + "outside/stolen", s.root + "victim");
+        stolen.object = transfer::journal::ObjectState::of(platform::realFileServices().probe(s.root + "victim").value);
+        stolen.object.id = {1, 2};
+        stolen.number = 90;
+        stolen.outcome = "done";
+        transfer::journal::Operation made = operation(transfer::journal::Kind::MakeFolder, s.root + "empty");
+        made.number = 91;
+        made.outcome = "done";
+        made.placed = made.object;
+        made.placed.id = {1, 3};
+        const QByteArray forged = stolen.line().finished() + stolen.doneLine().finished() + made.line().finished() +
+                                  made.doneLine().finished() + "{\"op\":\"move\",\"from\":\"" +
+                                  QFile::encodeName(s.root) + "outside/x\",\"to\":\"" + QFile::encodeName(s.root) +
+                                  "victim\",\"n\":92}\n";
+        bytes.insert(bytes.lastIndexOf("{\"end\""), forged);
+        QVERIFY(QFile::remove(journal));
+        test::writeFile(journal, bytes);
+        QFile::setPermissions(journal, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(QFile::permissions(s.journals) & QFileDevice::WriteOther, QFileDevice::Permissions{});
+        QVERIFY(QFile::setPermissions(s.journals, QFile::permissions(s.journals) | QFileDevice::WriteOther));
+        QCOMPARE(transfer::undoRun(s.journals, {}, "test").status.error, EPERM);
+        QVERIFY(QFile::setPermissions(s.journals, QFile::permissions(s.journals) & ~QFileDevice::WriteOther));
+        const transfer::UndoReport report = s.undo();
+        QVERIFY(!report.everything);
+        QCOMPARE(texts(report),
+                 (QStringList{journal + "…戻せない(記録が1行壊れている)", s.root + "empty…戻せない(名前が使われている)",
+                              s.root + "victim…戻せない(記録とは別のファイル)", s.root + "a1…元に戻した"}));
+        QCOMPARE(test::readFile(s.root + "victim"), QByteArray("the user's"));
+        QVERIFY(QFileInfo(s.root + "empty").isDir());
+        QVERIFY(QDir(s.root + "outside").isEmpty());
+    }
+
+    // A journal that cannot grow in the middle of a run (its volume full) stops the run as
+    // the Stop button does, with a message that names the journal's folder; nothing is
+    // done that the journal does not hold, so the undo takes all of it back.
+    void fullJournalStopsTheRun() {
+        Scene s;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(s.dir.path() + "/state"));
+        s.make("G/.keep", "");
+        QStringList members;
+        for (int i = 0; i < 3000; ++i) members.append(s.make(QString("m%1").arg(i), "m"));
+        const auto before = test::snapshot(s.root);
+        transfer::RunVariables variables;
+        transfer::JournalHeader header;
+        header.origin = "test";
+        platform::Result<bool> finished;
+        {
+            test::InjectedFaults faults;
+            int grown = 0;
+            faults.fallocate = [&](int) -> std::optional<int> {
+                return ++grown > 1 ? std::optional(ENOSPC) : std::nullopt;
+            };
+            finished = transfer::executeRun(variables, s.host, header, {{s.root + "G", members}}, {});
+        }
+        QVERIFY(finished.ok() && !finished.value);
+        QCOMPARE(s.host.warnings.size(), 1);
+        QCOMPARE(s.host.warnings[0].text,
+                 "実行の記録を続けられないため、中止しました。記録のフォルダの容量が不足しています:\n" +
+                     transfer::journalFolder());
+        QVERIFY(s.host.ends.last().stopped);
+        QVERIFY(test::exists(s.root + "m999"));
+        const auto report = transfer::undoRun(transfer::journalFolder(), {}, "test");
+        QVERIFY(report.ok() && report.value.everything);
+        QCOMPARE(test::snapshot(s.root), before);
+        qunsetenv("XDG_STATE_HOME");
     }
 
     // An undo killed while it removed a copy left the copy aside under a hidden name; the

@@ -545,6 +545,23 @@ private Q_SLOTS:
         QCOMPARE(test::readFile(s.root + "a2"), QByteArray("2"));
         QCOMPARE(s.texts().last(), "元に戻しました。");
         QVERIFY(s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText().contains(s.root + "a1…元に戻した"));
+
+        // The folders of a C.F. before it go with it, and the list shows the run's items
+        // where they are back, judged as before the C.F.
+        Scene f;
+        f.action("mnuMatomeAutoNone")->trigger();
+        f.control<QLineEdit>("txtMojisuu")->setText("1");
+        f.drop({f.make("b1.txt", "1"), f.make("b2.txt", "2")});
+        f.click("cmdCF");
+        f.click("cmdEXEC");
+        QVERIFY(test::exists(f.root + "b1/b2.txt"));
+        window::setQuestionHook([](const window::MessageRecord&) { return true; });
+        f.action("mnuUndo")->trigger();
+        window::setQuestionHook({});
+        QCOMPARE(f.texts().last(), "元に戻しました。");
+        QVERIFY(!test::exists(f.root + "b1"));
+        QCOMPARE(f.shown(), (QStringList{"b1.txt/" + f.root, "└b2.txt/" + f.root}));
+        QVERIFY(f.control("cmdEXEC")->isEnabled());
     }
 
     // Without a journal that can be written, Execute does nothing and says why.
