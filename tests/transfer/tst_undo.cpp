@@ -562,7 +562,7 @@ private Q_SLOTS:
         qputenv("XDG_STATE_HOME", QFile::encodeName(s.dir.path() + "/state"));
         s.make("G/.keep", "");
         QStringList members;
-        for (int i = 0; i < 3000; ++i) members.append(s.make(QString("m%1").arg(i), "m"));
+        for (int i = 0; i < 4000; ++i) members.append(s.make(QString("a-member-with-a-long-name-%1").arg(i), "m"));
         const auto before = test::snapshot(s.root);
         transfer::RunVariables variables;
         transfer::JournalHeader header;
@@ -582,7 +582,7 @@ private Q_SLOTS:
                  "実行の記録を続けられないため、中止しました。記録のフォルダの容量が不足しています:\n" +
                      transfer::journalFolder());
         QVERIFY(s.host.ends.last().stopped);
-        QVERIFY(test::exists(s.root + "m999"));
+        QVERIFY(test::exists(s.root + "a-member-with-a-long-name-999"));
         const auto report = transfer::undoRun(transfer::journalFolder(), {}, "test");
         QVERIFY(report.ok() && report.value.everything);
         QCOMPARE(test::snapshot(s.root), before);
