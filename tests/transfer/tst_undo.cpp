@@ -582,7 +582,7 @@ private Q_SLOTS:
                  "実行の記録を続けられないため、中止しました。記録のフォルダの容量が不足しています:\n" +
                      transfer::journalFolder());
         QVERIFY(s.host.ends.last().stopped);
-        QVERIFY(test::exists(s.root + "a-member-with-a-long-name-999"));
+        QVERIFY(test::exists(s.root + "a-member-with-a-long-name-3999"));  // never moved
         const auto report = transfer::undoRun(transfer::journalFolder(), {}, "test");
         QVERIFY(report.ok() && report.value.everything);
         QCOMPARE(test::snapshot(s.root), before);
