@@ -116,6 +116,7 @@ void Journal::finish(const QString& end) {
 }
 
 Status JournalingServices::begin(journal::Operation& operation) {
+    m_probed = {};  // what was seen before a change may be changed by it
     const Status written = m_journal.begin(operation);
     if (written.ok()) return {};
     // Nothing is done that the journal does not know of.
@@ -142,7 +143,19 @@ PlaceResult JournalingServices::placed(journal::Operation& operation, const std:
     return result;
 }
 
+platform::Result<platform::EntryInfo> JournalingServices::probe(const QString& path) {
+    const platform::Result<platform::EntryInfo> entry = m_disk.probe(path);
+    if (entry.ok()) {
+        m_probed[m_nextProbed] = {path, entry.value};
+        m_nextProbed = (m_nextProbed + 1) % m_probed.size();
+    }
+    return entry;
+}
+
 journal::ObjectState JournalingServices::stateOf(const QString& path) {
+    for (const Probed& probed : m_probed) {
+        if (probed.path == path) return journal::ObjectState::of(probed.info);
+    }
     const platform::Result<platform::EntryInfo> entry = m_disk.probe(path);
     return entry.ok() ? journal::ObjectState::of(entry.value) : journal::ObjectState{};
 }

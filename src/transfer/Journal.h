@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -73,7 +74,7 @@ public:
     JournalingServices(platform::FileServices& disk, Journal& journal, FailureHandler journalFailed = {})
         : m_disk(disk), m_journal(journal), m_journalFailed(std::move(journalFailed)) {}
 
-    platform::Result<platform::EntryInfo> probe(const QString& path) override { return m_disk.probe(path); }
+    platform::Result<platform::EntryInfo> probe(const QString& path) override;
     platform::Result<QList<platform::Identity>> folderChain(const QString& path) override {
         return m_disk.folderChain(path);
     }
@@ -111,6 +112,14 @@ private:
     Journal& m_journal;
     FailureHandler m_journalFailed;
     QSet<QString> m_notedFolders;  // forgotten when the run makes or removes the folder
+    // The entries the run looked at since its last change: a file it then moves is recorded
+    // as it saw it, without asking the disk again.
+    struct Probed {
+        QString path;
+        platform::EntryInfo info;
+    };
+    std::array<Probed, 2> m_probed;
+    std::size_t m_nextProbed = 0;
 };
 
 }  // namespace kurumu::transfer
