@@ -18,7 +18,9 @@ namespace {
 
 class BenchHost final : public kurumu::transfer::TransferHost {
 public:
-    void showWarning(const QString&, const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+    void showWarning(const QString&, const QString& text, const QString&) override {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+    }
     void showStatus(const QString& line) override { m_status = line; }
     void processEvents() override { QCoreApplication::processEvents(); }
 

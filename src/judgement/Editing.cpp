@@ -6,21 +6,10 @@
 
 namespace kurumu::judgement {
 
-namespace {
-
-// The first count characters, one fewer where the cut would split a surrogate pair.
-QString firstCharacters(const QString& text, std::int32_t count) {
-    qsizetype length = std::min<qsizetype>(std::max(count, 0), text.size());
-    if (length > 0 && length < text.size() && text[length - 1].isHighSurrogate()) --length;
-    return text.left(length);
-}
-
-}  // namespace
-
 QString gatheringFolderName(const QString& leaderName, std::int32_t count, bool byCount) {
     QString folder = platform::GetBaseName(leaderName);
-    if (byCount) folder = firstCharacters(folder, count);
-    if (folder == leaderName) folder = firstCharacters(leaderName, count);
+    if (byCount) folder = leadingCharacters(folder, count);
+    if (folder == leaderName) folder = leadingCharacters(leaderName, count);
     while (folder.endsWith(u' ') || folder.endsWith(u'\u3000')) folder.chop(1);
     return folder;
 }
@@ -30,11 +19,11 @@ bool namesAFolderInside(const QString& name) {
 }
 
 GatheredLines withGatheringFolders(const QList<Line>& lines, std::int32_t count, bool byCount,
-                                   const EnsureFolder& ensureFolder) {
+                                   const EnsureFolder& ensureFolder, const LeaderFilter& only) {
     GatheredLines result;
     result.lines.reserve(lines.size() * 2);
     for (const Line& line : lines) {
-        if (line.marked) {
+        if (line.marked || (only && !only(line.item))) {
             result.lines.append(line);
             continue;
         }

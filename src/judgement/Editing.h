@@ -29,11 +29,14 @@ struct GatheredLines {
     QList<Item> refused;  // leaders whose folder name would name no folder beside them
 };
 
-// Puts a folder line in front of every leader and marks the old leader as its member.
-// A group whose folder could not be made, or whose folder name names no folder directly
-// in the leader's own folder, keeps its lines unchanged.
+// Which leaders get a folder; every one when empty.
+using LeaderFilter = std::function<bool(const Item& leader)>;
+
+// Puts a folder line in front of every leader (every one that only accepts) and marks the
+// old leader as its member. A group whose folder could not be made, or whose folder name
+// names no folder directly in the leader's own folder, keeps its lines unchanged.
 GatheredLines withGatheringFolders(const QList<Line>& lines, std::int32_t count, bool byCount,
-                                   const EnsureFolder& ensureFolder);
+                                   const EnsureFolder& ensureFolder, const LeaderFilter& only = {});
 
 // The one message that names the refused leaders, one path a line.
 QString refusedFoldersText(const QList<Item>& refused);

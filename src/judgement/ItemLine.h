@@ -40,8 +40,17 @@ QStringView withoutMark(QStringView text);
 // The item of a dropped path: its last component and its parent folder ending in "/".
 Item itemForPath(const QString& path);
 
-// Sorts items by their stored lines, ascending, ignoring letter case, keeping equal
-// lines in their order.
+// A name as the judgement compares it: composed (NFC), so that a name spelled with
+// combining marks (NFD, as some systems write names) reads as its composed twin. The
+// files themselves keep their own names.
+QString comparable(const QString& text);
+
+// The first count characters of a name as comparable() counts them, taken from the
+// name's own spelling, never cut between a character and its combining marks.
+QString leadingCharacters(const QString& name, qsizetype count);
+
+// Sorts items by their stored lines as comparable() reads them, ascending, ignoring
+// letter case, keeping equal lines in their order.
 void sortItems(QList<Item>& items);
 
 }  // namespace kurumu::judgement

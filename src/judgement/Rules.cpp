@@ -157,14 +157,15 @@ QList<Line> judgeItems(const QList<Item>& items, const RuleSet& rules) {
     QList<Line> judged;
     judged.reserve(items.size());
     Judge judge(rules);
+    QString above;
     for (const Item& item : items) {
         // The name above as its line reads, one mark taken off: a name that itself begins
         // with the mark loses it here, as it always has.
+        const QString name = comparable(item.name);
         const bool joins =
-            !judged.isEmpty() && judge.matches(judged.back().marked ? QStringView(judged.back().item.name)
-                                                                    : withoutMark(judged.back().item.name),
-                                               item.name);
+            !judged.isEmpty() && judge.matches(judged.back().marked ? QStringView(above) : withoutMark(above), name);
         judged.append({item, joins});
+        above = name;
     }
     return judged;
 }

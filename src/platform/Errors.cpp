@@ -25,6 +25,54 @@ ErrorClass classify(int errnoValue) {
     }
 }
 
+QString reasonText(int errnoValue) {
+    switch (errnoValue) {
+        case ENOSPC:
+            return QStringLiteral("書き込み先の空き容量がありません");
+        case EDQUOT:
+            return QStringLiteral("ディスクの使用量の上限を超えます");
+        case EACCES:
+            return QStringLiteral("アクセスが許可されていません");
+        case EPERM:
+            return QStringLiteral("この操作は許可されていません");
+        case EROFS:
+            return QStringLiteral("読み取り専用のファイルシステムです");
+        case ETXTBSY:
+        case EBUSY:
+            return QStringLiteral("使用中か、ほかのプログラムが変更中です");
+        case ENOENT:
+            return QStringLiteral("ファイルまたはフォルダが見つかりません");
+        case ENOTDIR:
+            return QStringLiteral("途中の名前がフォルダではありません");
+        case EISDIR:
+            return QStringLiteral("フォルダです");
+        case EINVAL:
+            return QStringLiteral("通常のファイルではないため読めません");
+        case EEXIST:
+            return QStringLiteral("同じ名前のものがあります");
+        case ENOTEMPTY:
+            return QStringLiteral("フォルダが空ではありません");
+        case ELOOP:
+            return QStringLiteral("リンクをたどることはしません");
+        case ENAMETOOLONG:
+            return QStringLiteral("名前が長すぎます");
+        case EIO:
+            return QStringLiteral("読み書きの途中でエラーが起きました");
+        case ESTALE:
+            return QStringLiteral("フォルダがほかのものに置き換えられています");
+        case EXDEV:
+            return QStringLiteral("別のファイルシステムです");
+        case EILSEQ:
+            return QStringLiteral("名前の文字を扱えません");
+        case EMFILE:
+        case ENFILE:
+            return QStringLiteral("開いているファイルが多すぎます");
+        default:
+            break;
+    }
+    return QStringLiteral("システムのエラー %1").arg(errnoValue);
+}
+
 qint64 shownCode(int errnoValue) {
     switch (classify(errnoValue)) {
         case ErrorClass::VolumeFull:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 namespace kurumu::platform {
@@ -13,6 +14,9 @@ ErrorClass classify(int errnoValue);
 // The numeric code shown to the user for an errno value: the Windows codes of the
 // three classes (0x80070070 as a signed number, 70, 76) and errno itself otherwise.
 qint64 shownCode(int errnoValue);
+
+// Why an operation failed, in Japanese words a user reads: "アクセスが拒否されました".
+QString reasonText(int errnoValue);
 
 // The outcome of one file-system operation: 0 or the errno value it failed with.
 struct Status {

@@ -6,15 +6,21 @@
 
 namespace kurumu::transfer {
 
+void requestStop(RunVariables& variables) {
+    variables.intCancel = kStopRequested;
+    variables.strLog += QStringLiteral("\r\n");
+    variables.endExecute = true;
+}
+
 void TextHost::processEvents() {
-    if (!m_stopAsked || !m_stopAsked()) return;
-    m_variables.intCancel = kStopRequested;
-    m_variables.strLog += QStringLiteral("\r\n");
+    if (m_stopAsked && m_stopAsked()) requestStop(m_variables);
 }
 
 bool Execute(RunVariables& variables, ExecuteHost& host, platform::FileServices& files, const RunOptions& options,
              const std::vector<Group>& groups, const QSet<platform::Identity>& madeFolders) {
     variables.madeFolders = madeFolders;
+    variables.endExecute = false;
+    bool everyGroupEnded = true;
     for (std::size_t index = 0; index < groups.size(); ++index) {
         const Group& group = groups[index];
         const bool last = index + 1 == groups.size();
@@ -24,9 +30,12 @@ bool Execute(RunVariables& variables, ExecuteHost& host, platform::FileServices&
         if (group.members.isEmpty()) continue;  // a leader alone is never run
         const qsizetype done = MatomeJikkou(variables, host, files, options, run);
         host.groupEnded(index, std::max<qsizetype>(0, done - 1));
-        if (done < run.items.size()) return false;
+        if (done == run.items.size()) continue;
+        // An error ends its group's run only; Stop ends the whole Execute.
+        everyGroupEnded = false;
+        if (variables.endExecute) return false;
     }
-    return true;
+    return everyGroupEnded;
 }
 
 }  // namespace kurumu::transfer

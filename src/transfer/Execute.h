@@ -42,7 +42,9 @@ public:
           m_messages(std::move(messages)),
           m_stopAsked(std::move(stopAsked)) {}
 
-    void showWarning(const QString& title, const QString& text) override { m_messages(title + u": " + text); }
+    void showWarning(const QString& title, const QString& text, const QString& detail = {}) override {
+        m_messages(title + u": " + text + (detail.isEmpty() ? QString() : u' ' + detail));
+    }
     void showStatus(const QString& line) override { m_lines(line); }
     void processEvents() override;
     void runStarted(const QString&, qint32) override {}
@@ -58,8 +60,13 @@ private:
     std::function<bool()> m_stopAsked;
 };
 
-// Runs every group that has members, in order, its leader first. Stop, or an error that
-// asks for it, ends the whole Execute. Returns true when every group ran to its end.
+// Asks the run under way to stop as the Stop button does: the file under way is finished or
+// abandoned whole, and no further group of the Execute runs.
+void requestStop(RunVariables& variables);
+
+// Runs every group that has members, in order, its leader first. An error reported in a
+// group's run ends that run ("処理中止") and the next group runs; Stop (requestStop) ends
+// the whole Execute. Returns true when every group ran to its end.
 // Folders made before the run for it (by folder creation) are never walked, as those the
 // run makes itself.
 bool Execute(RunVariables& variables, ExecuteHost& host, platform::FileServices& files, const RunOptions& options,

@@ -34,7 +34,7 @@ platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, co
     const auto journalFailed = [&](const platform::Status& status) {
         if (variables.intCancel == kStopRequested) return;
         host.showWarning(QStringLiteral("kurumu"), journalUnwritableText(status, true));
-        variables.intCancel = kStopRequested;
+        requestStop(variables);
     };
     const platform::Result<JournaledOutcome> outcome = runJournaled(
         header,

@@ -15,7 +15,10 @@ namespace kurumu::transfer {
 struct RunVariables {
     QString strLog;              // the run log, each line after "\r\n"
     std::int16_t intCancel = 0;  // 1 = stop requested
-    NameCounter varNameCount;    // the sequence numbers handed out per file name
+    // Stop, a signal or a journal that cannot be written: the whole Execute ends, where an
+    // error ends only its group's run.
+    bool endExecute = false;
+    NameCounter varNameCount;  // the sequence numbers handed out per file name
     // The folders that this Execute made (with those that folder creation made for it):
     // they hold only what the run put there, and are never walked.
     QSet<platform::Identity> madeFolders;

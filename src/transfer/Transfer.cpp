@@ -67,8 +67,11 @@ void Transfer::report(const QString& line) {
     m_vars.strLog += QStringLiteral("\r\n") + line;
 }
 
-void Transfer::handleError(const Status& status, const ErrorMessages& messages) {
-    if (status.error == ECANCELED) return;  // abandoned because a stop was asked for: nothing failed
+void Transfer::handleError(const Status& status, const ErrorMessages& messages, const QString& path) {
+    // Abandoned because a stop was asked for: nothing failed.
+    if (status.ok() || status.error == ECANCELED) return;
+    const QString detail = path + QStringLiteral(": ") + platform::reasonText(status.error);
+    m_host.itemFailed(detail);
     QString text;
     switch (status.errorClass()) {
         case platform::ErrorClass::None:
@@ -89,21 +92,21 @@ void Transfer::handleError(const Status& status, const ErrorMessages& messages) 
         if (m_options.ignoreOtherErrors) return;
         text = QStringLiteral("詳細不明なエラー(%1)").arg(status.code());
     }
-    m_host.showWarning(messages.title, text);
+    m_host.showWarning(messages.title, text, detail);
     m_vars.intCancel = kStopRequested;
 }
 
-void Transfer::fileError(const Status& status) {
+void Transfer::fileError(const Status& status, const QString& path) {
     static const ErrorMessages messages{kFileTitle, QStringLiteral("書き込み先の容量不足。"),
                                         QStringLiteral("ファイル書き込みエラー。"),
                                         QStringLiteral("指定されたパスが見つからない。")};
-    handleError(status, messages);
+    handleError(status, messages, path);
 }
 
-void Transfer::folderError(const Status& status) {
+void Transfer::folderError(const Status& status, const QString& path) {
     static const ErrorMessages messages{kAppTitle, QStringLiteral("書き込み先の容量不足です。"),
                                         QStringLiteral("フォルダ書き込みエラー。"), QString()};
-    handleError(status, messages);
+    handleError(status, messages, path);
 }
 
 std::optional<Transfer::Chain> Transfer::chainOf(const QString& folder) {
@@ -183,7 +186,7 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
         const platform::Result<Presence> presence = FileHikaku(m_files, source, target, [this] { return keepGoing(); });
         if (!presence.ok()) {
             // Without a valid answer nothing is deleted or skipped: the file stays where it is.
-            fileError(presence.status);
+            fileError(presence.status, source);
             return;
         }
         switch (presence.value) {
@@ -195,13 +198,13 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
                         ? m_files.moveFile(source, target, [this] { return keepGoing(); })
                         : m_files.copyFile(source, target, [this] { return keepGoing(); });
                 if (placed.outcome == PlaceOutcome::Occupied) continue;  // taken meanwhile: the next number
-                if (placed.outcome == PlaceOutcome::Failed) fileError(placed.status);
+                if (placed.outcome == PlaceOutcome::Failed) fileError(placed.status, source);
                 return;
             }
             case Presence::SameBytes:
                 report(sourceFolder + candidate.logText + sameBytesSuffix(family));
                 if (family.operation == Operation::Move)
-                    fileError(m_files.deleteDuplicate(source, target, [this] { return keepGoing(); }));
+                    fileError(m_files.deleteDuplicate(source, target, [this] { return keepGoing(); }), source);
                 return;
             case Presence::OtherFile:
                 break;
@@ -231,7 +234,7 @@ void Transfer::walkFolder(const Family& family, const QString& source, const QSt
     // holds nothing to transfer or delete.
     const platform::Result<platform::FolderListing> listing = m_files.listFolder(source);
     if (!listing.ok()) {
-        folderError(listing.status);
+        folderError(listing.status, source);
         return;
     }
     for (const QByteArray& undecodable : listing.value.undecodableNames) {
@@ -260,7 +263,7 @@ std::optional<QString> Transfer::targetFolder(const QString& source, const QStri
     forgetFolders();
     if (!created.ok()) {
         // Without its target folder this tree is left as it is.
-        folderError(created);
+        folderError(created, target);
         return std::nullopt;
     }
     if (const auto made = m_files.probe(target); made.ok()) m_vars.madeFolders.insert(made.value.identity);
@@ -291,7 +294,7 @@ void Transfer::removeEmptiedSource(const QString& source, const QString& destina
         report(source + QStringLiteral("…削除しない(フォルダが空ではない)"));
         return;
     }
-    folderError(removed);
+    folderError(removed, source);
 }
 
 }  // namespace kurumu::transfer

@@ -48,9 +48,11 @@ private:
     bool stopRequested() const { return m_vars.intCancel == kStopRequested; }
     bool keepGoing();
     void report(const QString& line);
-    void handleError(const platform::Status& status, const ErrorMessages& messages);
-    void fileError(const platform::Status& status);
-    void folderError(const platform::Status& status);
+    // Reports a failure of the item at path: a warning (unless passed over), and the item
+    // and the system's reason to the host.
+    void handleError(const platform::Status& status, const ErrorMessages& messages, const QString& path);
+    void fileError(const platform::Status& status, const QString& path);
+    void folderError(const platform::Status& status, const QString& path);
 
     std::optional<Chain> chainOf(const QString& folder);
     bool sameFolder(const QString& first, const QString& second);

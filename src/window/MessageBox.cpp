@@ -1,5 +1,6 @@
 #include "window/MessageBox.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 
 #include <utility>
@@ -10,6 +11,11 @@ namespace {
 
 MessageBoxHook& hook() {
     static MessageBoxHook current;
+    return current;
+}
+
+ChooseHook& chooseHook() {
+    static ChooseHook current;
     return current;
 }
 
@@ -34,12 +40,14 @@ QMessageBox::Icon iconOf(MessageIcon icon) {
 
 }  // namespace
 
-void showMessageBox(QWidget* parent, const QString& title, MessageIcon icon, const QString& text) {
+void showMessageBox(QWidget* parent, const QString& title, MessageIcon icon, const QString& text,
+                    const QString& detail) {
     if (hook()) {
-        hook()({title, icon, text});
+        hook()({title, icon, text, detail});
         return;
     }
     QMessageBox box(iconOf(icon), title, text, QMessageBox::Ok, parent);
+    box.setInformativeText(detail);
     box.setWindowModality(Qt::ApplicationModal);
     box.show();
     box.raise();
@@ -48,11 +56,24 @@ void showMessageBox(QWidget* parent, const QString& title, MessageIcon icon, con
 }
 
 bool askQuestion(QWidget* parent, const QString& title, const QString& text) {
-    if (questionHook()) return questionHook()({title, MessageIcon::Question, text});
+    if (questionHook()) return questionHook()({title, MessageIcon::Question, text, {}});
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(QMessageBox::No);
     box.setWindowModality(Qt::ApplicationModal);
     return box.exec() == QMessageBox::Yes;
+}
+
+QStringList chooseItems(QWidget* parent, bool folder) {
+    if (chooseHook()) return chooseHook()(folder);
+    if (folder) {
+        const QString chosen = QFileDialog::getExistingDirectory(parent, QStringLiteral("フォルダを追加"));
+        return chosen.isEmpty() ? QStringList{} : QStringList{chosen};
+    }
+    return QFileDialog::getOpenFileNames(parent, QStringLiteral("ファイルを追加"));
+}
+
+ChooseHook setChooseHook(ChooseHook replacement) {
+    return std::exchange(chooseHook(), std::move(replacement));
 }
 
 QuestionHook setQuestionHook(QuestionHook replacement) {

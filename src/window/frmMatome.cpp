@@ -113,9 +113,13 @@ class WindowRunHost final : public transfer::ExecuteHost {
 public:
     explicit WindowRunHost(frmMatome& window) : m_window(window) {}
 
-    void showWarning(const QString& title, const QString& text) override {
-        showMessageBox(&m_window, title, MessageIcon::Warning, text);
+    // The first error of an Execute shows its box; later ones are kept for one closing box.
+    void showWarning(const QString& title, const QString& text, const QString& detail) override {
+        if (m_window.m_executeWarnings++ == 0)
+            return showMessageBox(&m_window, title, MessageIcon::Warning, text, detail);
+        m_window.m_laterWarnings.append(text);
     }
+    void itemFailed(const QString& detail) override { m_window.m_failures.append(detail); }
     void showStatus(const QString& line) override { m_window.rtfMatomefile->setPlainText(line); }
     void processEvents() override { m_window.processPendingEvents(); }
     void runStarted(const QString& startTime, qint32 itemCount) override {
@@ -167,6 +171,7 @@ frmMatome::frmMatome(QWidget* parent) : QWidget(parent), m_runHost(std::make_uni
     describeControls();
     createKeys();
     Form_Initialize();
+    lstFolderlist->setFocus();  // the window opens with the focus in its list, never on 実行
     keepMinimumSize(sizeFromTwips(kOuterWidth - kClientWidth, kOuterHeight - kClientHeight));
 }
 
@@ -325,6 +330,11 @@ void frmMatome::createMenus() {
     mnuUndo = named(mnuListProcess->addAction(QStringLiteral("元に戻す…")), QStringLiteral("mnuUndo"));
     mnuShowLog = named(mnuListProcess->addAction(QStringLiteral("ログを表示…")), QStringLiteral("mnuShowLog"));
     mnuShowLog->setEnabled(false);
+    mnuListProcess->addSeparator();
+    mnuAddFiles = named(mnuListProcess->addAction(QStringLiteral("ファイルを追加…")), QStringLiteral("mnuAddFiles"));
+    mnuAddFiles->setShortcut(QKeySequence::Open);
+    addAction(mnuAddFiles);  // its key works wherever the focus is in the window
+    mnuAddFolder = named(mnuListProcess->addAction(QStringLiteral("フォルダを追加…")), QStringLiteral("mnuAddFolder"));
 
     mnuPopup = named(new QMenu(QStringLiteral("ポップアップ"), this), QStringLiteral("mnuPopup"));
     mnuEB = addOptionItem(mnuPopup, QStringLiteral("mnuEB"), QStringLiteral("実行ボタンを使う"), false);
@@ -356,6 +366,8 @@ void frmMatome::createMenus() {
     connect(mnuReMatome, &QAction::triggered, this, &frmMatome::mnuReMatome_Click);
     connect(mnuPreview, &QAction::triggered, this, &frmMatome::mnuPreview_Click);
     connect(mnuUndo, &QAction::triggered, this, &frmMatome::mnuUndo_Click);
+    connect(mnuAddFiles, &QAction::triggered, this, [this] { addChosenItems(false); });
+    connect(mnuAddFolder, &QAction::triggered, this, [this] { addChosenItems(true); });
     connect(mnuShowLog, &QAction::triggered, this, &frmMatome::mnuShowLog_Click);
     connect(mnuFolderName, &QAction::triggered, this, &frmMatome::mnuFolderName_Click);
     for (const judgement::Rule rule : judgement::kAllRules) {
@@ -465,7 +477,7 @@ void frmMatome::Form_Unload() {
 void frmMatome::closeEvent(QCloseEvent* event) {
     Form_Unload();
     // A run under way is asked to stop at its next file, so that closing ends the program soon.
-    if (m_runUnderWay) m_runVariables.intCancel = transfer::kStopRequested;
+    if (m_runUnderWay) transfer::requestStop(m_runVariables);
     event->accept();
 }
 
@@ -599,8 +611,28 @@ void frmMatome::mnuDelete_Click() {
     // The items of the selected lines leave the stored list, wherever their lines stand
     // (folder creation may have moved them); a folder line that it added has no item there.
     QList<judgement::Item> stored = m_storedItems;
-    for (const QModelIndex& index : lstFolderlist->selectionModel()->selectedRows())
+    int firstRow = lstFolderlist->count();
+    for (const QModelIndex& index : lstFolderlist->selectionModel()->selectedRows()) {
         stored.removeOne(m_lines[index.row()].item);
+        firstRow = std::min(firstRow, index.row());
+    }
+    setStoredItems(stored);
+    MatomeHantei();
+    // The line after those deleted (or the last) becomes the current one.
+    if (lstFolderlist->count() > 0) lstFolderlist->setCurrentRow(std::min(firstRow, lstFolderlist->count() - 1));
+}
+
+// Items chosen in the platform's file dialog join the stored list and are judged again;
+// they never replace the list and never start a run.
+void frmMatome::addChosenItems(bool folder) {
+    if (m_runUnderWay) return;
+    const QStringList chosen = chooseItems(this, folder);
+    if (chosen.isEmpty()) return;
+    QList<judgement::Item> stored = m_storedItems;
+    for (const QString& path : chosen) {
+        const judgement::Item item = judgement::itemForPath(path);
+        if (!stored.contains(item)) stored.append(item);
+    }
     setStoredItems(stored);
     MatomeHantei();
 }
@@ -610,6 +642,13 @@ void frmMatome::MatomeHantei() {
     const QList<judgement::Item>& stored = m_storedItems;
     setLines(judgement::judgeItems(stored, ruleSet()));
     setJudgementControlsEnabled(!stored.isEmpty());
+}
+
+// While a run reads the list, no command that would change it can be chosen.
+void frmMatome::setListCommandsEnabled(bool enabled) {
+    for (QAction* action : {mnuAddFiles, mnuAddFolder, mnuUndo}) action->setEnabled(enabled);
+    for (QAction* action : {mnuDelete, mnuHanten, mnuReMatome, mnuPreview})
+        action->setEnabled(enabled && !m_lines.isEmpty());
 }
 
 void frmMatome::setJudgementControlsEnabled(bool enabled) {
@@ -692,6 +731,12 @@ transfer::JournalHeader frmMatome::runHeader() const {
 void frmMatome::cmdCF_Click() {
     if (m_runUnderWay) return;
     cmdCF->setEnabled(false);
+    makeGatheringFolders({});
+}
+
+// Makes the gathering folders of the groups (of those that only accepts), each line of a
+// leader then led by its folder's line.
+void frmMatome::makeGatheringFolders(const judgement::LeaderFilter& only) {
     // Painting is held while the lines are rewritten; the lines that were selected (and
     // the current one) are again, so the focus and the selection stay where they were.
     lstFolderlist->setUpdatesEnabled(false);
@@ -709,7 +754,7 @@ void frmMatome::cmdCF_Click() {
         transfer::runJournaled(header, [&](platform::FileServices& files) {
             gathered = judgement::withGatheringFolders(
                 m_lines, judgement::characterCount(txtMojisuu->text()), mnuFolderName->isChecked(),
-                [&](const QString& path) { return ensureGatheringFolder(files, path); });
+                [&](const QString& path) { return ensureGatheringFolder(files, path); }, only);
             return true;
         });
     if (made.ok()) {
@@ -733,7 +778,28 @@ void frmMatome::cmdCF_Click() {
 void frmMatome::cmdEXEC_Click() {
     if (m_runUnderWay) return;
     cmdEXEC->setEnabled(false);
+    offerFoldersForFileLeaders();
     runJudgedGroups();
+}
+
+// A group led by a file has no folder to gather into: its run would stop at once. The user
+// is asked first whether to give each such group its folder, as C.F. does.
+void frmMatome::offerFoldersForFileLeaders() {
+    QSet<QString> fileLeaders;
+    for (const judgement::Group& group : judgement::groupsOf(m_lines)) {
+        const platform::Result<platform::EntryInfo> leader = platform::realFileServices().heldFolder(group.leaderPath);
+        if (group.runs() && !(leader.ok() && leader.value.kind == platform::EntryKind::Folder))
+            fileLeaders.insert(group.leaderPath);
+    }
+    if (fileLeaders.isEmpty()) return;
+    const QString question =
+        QStringLiteral(
+            "先頭の項目がファイルのグループが %1 個あります。ファイルの中へはまとめられません。\n\n"
+            "それぞれのグループにフォルダを作り (%1 個)、その中へまとめますか?\n"
+            "「いいえ」ではこのまま実行します。")
+            .arg(fileLeaders.size());
+    if (!askQuestion(this, kAppTitle, question)) return;
+    makeGatheringFolders([&](const judgement::Item& leader) { return fileLeaders.contains(leader.path()); });
 }
 
 // Every change of the item list goes through here, so that each row keeps the item it
@@ -792,8 +858,12 @@ void frmMatome::runJudgedGroups() {
     transfer::JournalHeader header = runHeader();
     header.after = m_folderJournals;
     m_runUnderWay = true;
+    setListCommandsEnabled(false);
     m_executeLog.clear();
     m_executeStopped = false;
+    m_executeWarnings = 0;
+    m_laterWarnings.clear();
+    m_failures.clear();
     cmdCF->setEnabled(false);  // no folder is made while a run reads the list
     std::vector<judgement::Group> groups = judgement::groupsOf(lines);
     const std::vector<transfer::Group> runs = runsOf(groups);
@@ -805,9 +875,10 @@ void frmMatome::runJudgedGroups() {
     // Every run is journaled; without a journal it does not start.
     const platform::Result<bool> finished =
         transfer::executeRun(m_runVariables, *m_runHost, header, runs, m_madeFolders);
-    txtMojisuu->setEnabled(mnuMatomeAutoNone->isChecked());  // the rule ticked now decides
+    if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(true);
     lstFolderlist->show();
     m_runUnderWay = false;
+    setListCommandsEnabled(true);
     if (!finished.ok()) {
         showMessageBox(this, kAppTitle, MessageIcon::Warning, transfer::journalUnwritableText(finished.status, false));
         cmdCF->setEnabled(true);
@@ -818,11 +889,30 @@ void frmMatome::runJudgedGroups() {
     QList<judgement::Item> remaining;
     for (const judgement::Line& line : m_lines) remaining.append(line.item);
     setStoredItems(remaining);
+    // Each item that failed, with the reason, after the lines of the runs.
+    if (!m_failures.isEmpty())
+        m_executeLog += QStringLiteral("\r\n\r\n失敗した項目:\r\n") + m_failures.join(QStringLiteral("\r\n"));
     showRunEnd();
     txtPath->setAcceptDrops(true);
     mnuPopup->setEnabled(true);
     cmdCancel->setEnabled(false);
     cmdCF->setEnabled(false);
+    if (m_executeStopped) offerToGoOn();
+    if (!m_laterWarnings.isEmpty()) {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning,
+                       QStringLiteral("ほかに %1 件のエラーがありました。「ログを表示…」で確かめられます。")
+                           .arg(m_laterWarnings.size()));
+    }
+}
+
+// After an Execute that stopped, what is left can be run again, given folders, or edited.
+void frmMatome::offerToGoOn() {
+    const std::vector<judgement::Group> groups = judgement::groupsOf(m_lines);
+    const bool toRun =
+        std::any_of(groups.cbegin(), groups.cend(), [](const judgement::Group& group) { return group.runs(); });
+    cmdEXEC->setEnabled(toRun);
+    cmdCF->setEnabled(!m_lines.isEmpty());
+    for (QAction* action : {mnuDelete, mnuHanten, mnuReMatome, mnuPreview}) action->setEnabled(!m_lines.isEmpty());
 }
 
 void frmMatome::mnuPreview_Click() {
@@ -905,8 +995,7 @@ void frmMatome::showItemsTakenBack(const QStringList& paths) {
 }
 
 void frmMatome::cmdCancel_Click() {
-    m_runVariables.intCancel = transfer::kStopRequested;
-    m_runVariables.strLog += QStringLiteral("\r\n");
+    transfer::requestStop(m_runVariables);
     cmdCancel->setEnabled(false);
     cmdCF->setEnabled(false);
     if (m_runUnderWay || !cmdEXEC->isEnabled()) return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "judgement/Editing.h"
 #include "judgement/GroupPlan.h"
 #include "judgement/Rules.h"
 #include "platform/FileServices.h"
@@ -105,6 +106,11 @@ private:
     bool ensureGatheringFolder(platform::FileServices& files, const QString& path);
     transfer::JournalHeader runHeader() const;
     void showItemsTakenBack(const QStringList& paths);
+    void offerToGoOn();
+    void addChosenItems(bool folder);
+    void setListCommandsEnabled(bool enabled);
+    void offerFoldersForFileLeaders();
+    void makeGatheringFolders(const judgement::LeaderFilter& only);
     void processPendingEvents();
     int folderKeepValue() const;
 
@@ -131,6 +137,8 @@ private:
     QAction* mnuReMatome = nullptr;
     QAction* mnuPreview = nullptr;
     QAction* mnuUndo = nullptr;
+    QAction* mnuAddFiles = nullptr;
+    QAction* mnuAddFolder = nullptr;
     QAction* mnuShowLog = nullptr;
     QMenu* mnuPopup = nullptr;
     QAction* mnuEB = nullptr;
@@ -154,6 +162,9 @@ private:
     int m_removedRows = 0;                 // member rows taken out so far by the run under way
     QString m_executeLog;                  // the logs of the groups of the Execute under way
     bool m_executeStopped = false;
+    int m_executeWarnings = 0;               // the error boxes asked for in the Execute under way
+    QStringList m_laterWarnings;             // all but the first, counted in one closing box
+    QStringList m_failures;                  // each item that failed in it, and why, for the log
     QString m_lastLog;                       // the logs of the last Execute, for the log dialog
     QSet<platform::Identity> m_madeFolders;  // made by folder creation since the last drop: never walked
     QStringList m_folderJournals;            // the journals of those folder creations, since the last Execute

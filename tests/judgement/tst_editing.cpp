@@ -44,6 +44,11 @@ private Q_SLOTS:
         QTest::newRow("dotted folder") << QStringLiteral("notes.old") << 30 << false << QStringLiteral("notes");
         QTest::newRow("no extension cut to count") << QStringLiteral("abcdefgh") << 3 << false << QStringLiteral("abc");
         QTest::newRow("count 0 by count") << QStringLiteral("abc.txt") << 0 << true << QString();
+        // The count is of composed characters, cut in the leader's own spelling.
+        QTest::newRow("decomposed leader by count")
+            << QStringLiteral("か\u3099くせい.txt") << 2 << true << QStringLiteral("か\u3099く");
+        QTest::newRow("marks stay with their letter")
+            << QStringLiteral("x\u0301yz") << 1 << false << QStringLiteral("x\u0301");
     }
 
     void folderNames() {

@@ -80,6 +80,11 @@ private Q_SLOTS:
         // pair of unequal lengths: "a11" and "a12" share "a", not the "ab" of the first pair.
         row("numbering reference holds", R::Numbering, 30, {"ab1", "ab2", "a11", "a12"}, "LMLL");
         row("numbering reference resets", R::Numbering, 30, {"ab1", "ab2", "abcd1", "abcd2"}, "LMLM");
+        // A name spelled with combining marks (NFD) is its composed twin (NFC) to every rule.
+        row("decomposed as composed", R::FixedCount, 1,
+            {QStringLiteral("が1.txt"), QStringLiteral("か\u30992.txt"), QStringLiteral("か3.txt")}, "LML");
+        row("decomposed numbering", R::Numbering, 30,
+            {QStringLiteral("ガイド01.pdf"), QStringLiteral("カ\u3099イド02.pdf")}, "LM");
     }
 
     void rules() {

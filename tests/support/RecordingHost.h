@@ -14,6 +14,7 @@ namespace kurumu::test {
 struct Warning {
     QString title;
     QString text;
+    QString detail;
 };
 
 class RecordingHost final : public transfer::ExecuteHost {
@@ -29,7 +30,9 @@ public:
     std::function<void()> onProcessEvents;
     std::function<void(const QString&)> onStatus;  // runs after a line is reported, before its operation
 
-    void showWarning(const QString& title, const QString& text) override { warnings.append({title, text}); }
+    void showWarning(const QString& title, const QString& text, const QString& detail = {}) override {
+        warnings.append({title, text, detail});
+    }
     void showStatus(const QString& line) override {
         statuses.append(line);
         if (onStatus) onStatus(line);

@@ -56,12 +56,18 @@ struct Scene {
     QString root = dir.path() + '/';
     QString previousDirectory = QDir::currentPath();
     QList<window::MessageRecord> messages;
+    QStringList questions;
+    bool answer = false;  // to every question
     std::unique_ptr<frmMatome> window;
 
     explicit Scene(const QByteArray& settings = {}) {
         QDir::setCurrent(dir.path());
         if (!settings.isEmpty()) test::writeFile(root + "kurumu.ini", settings);
         window::setMessageBoxHook([this](const window::MessageRecord& record) { messages.append(record); });
+        window::setQuestionHook([this](const window::MessageRecord& record) {
+            questions.append(record.text);
+            return answer;
+        });
         window = std::make_unique<frmMatome>();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -69,6 +75,7 @@ struct Scene {
     ~Scene() {
         window.reset();
         window::setMessageBoxHook({});
+        window::setQuestionHook({});
         QDir::setCurrent(previousDirectory);
     }
 
@@ -219,7 +226,8 @@ private Q_SLOTS:
         for (QAction* action : listMenu->actions()) {
             if (!action->isSeparator()) items.append(action->objectName());
         }
-        QCOMPARE(items, (QStringList{"mnuDelete", "mnuHanten", "mnuReMatome", "mnuPreview", "mnuUndo", "mnuShowLog"}));
+        QCOMPARE(items, (QStringList{"mnuDelete", "mnuHanten", "mnuReMatome", "mnuPreview", "mnuUndo", "mnuShowLog",
+                                     "mnuAddFiles", "mnuAddFolder"}));
         for (const char* item : {"mnuDelete", "mnuHanten", "mnuReMatome", "mnuPreview"})
             QVERIFY(!s.action(item)->isEnabled());
         listMenu->hide();
@@ -280,9 +288,22 @@ private Q_SLOTS:
         s.action("mnuDelete")->trigger();
         QCOMPARE(s.stored(), (QStringList{"a/" + s.root, "c/" + s.root, "e/" + s.root}));
         QCOMPARE(s.shown(), s.stored());
-        s.select({0, 1, 2});
+        QCOMPARE(s.list()->currentRow(), 1);  // the line after those deleted
+        s.select({2});
+        s.action("mnuDelete")->trigger();
+        QCOMPARE(s.list()->currentRow(), 1);  // or the last
+        s.select({0, 1});
         s.action("mnuDelete")->trigger();
         QVERIFY(s.shown().isEmpty());
+        // Items chosen in the file dialog join the list, judged again; nothing runs.
+        window::setChooseHook([&](bool folder) { return QStringList{folder ? s.folder("d2") : s.make("d1")}; });
+        s.action("mnuAddFiles")->trigger();
+        s.action("mnuAddFolder")->trigger();
+        window::setChooseHook({});
+        QCOMPARE(s.shown(), (QStringList{"d1/" + s.root, "d2/" + s.root}));
+        QVERIFY(test::exists(s.root + "d1"));
+        s.select({0, 1});
+        s.action("mnuDelete")->trigger();
         QVERIFY(!s.control("cmdEXEC")->isEnabled());
         QVERIFY(!s.action("mnuDelete")->isEnabled());
     }
@@ -405,15 +426,36 @@ private Q_SLOTS:
         QVERIFY(s.control("lblComplete")->isVisible());
     }
 
+    // A group led by a file: 実行 first offers a folder for it. Answered no, the group's
+    // run stops at once, named and explained, the next group still runs, and the window
+    // can go on; answered yes, the folder is made (only for such groups) and all runs.
     void fileLeaderStopsTheRun() {
-        Scene s;
-        s.drop({s.make("n (1).txt"), s.make("n (2).txt")});
-        s.click("cmdEXEC");
-        QCOMPARE(s.texts(), QStringList{"指定されたパスが見つからない。"});
-        QCOMPARE(s.messages[0].title, "くるみ");
-        QVERIFY(s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText().endsWith("処理中止"));
-        QVERIFY(test::exists(s.root + "n (2).txt"));
-        QCOMPARE(s.window->runVariables().intCancel, 0);
+        for (const bool yes : {false, true}) {
+            Scene s;
+            s.answer = yes;
+            s.action("mnuMatomeAutoNone")->trigger();
+            s.control<QLineEdit>("txtMojisuu")->setText("1");
+            s.drop({s.make("n (1).txt"), s.make("n (2).txt"), s.folder("p"), s.make("p1.txt"), s.make("x.txt")});
+            s.click("cmdEXEC");
+            QCOMPARE(s.questions.size(), 1);
+            QVERIFY(s.questions[0].contains("(1 個)"));
+            QVERIFY(test::exists(s.root + "p/p1.txt"));
+            QVERIFY(!test::exists(s.root + "x"));
+            QVERIFY(s.control<QLineEdit>("txtMojisuu")->isEnabled());
+            if (yes) {
+                QCOMPARE(test::readFile(s.root + "n (1)/n (2).txt"), QByteArray("data"));
+                QVERIFY(s.messages.isEmpty());
+                continue;
+            }
+            QCOMPARE(s.texts(), QStringList{"指定されたパスが見つからない。"});
+            QCOMPARE(s.messages[0].title, "くるみ");
+            QCOMPARE(s.messages[0].detail, s.root + "n (1).txt: 途中の名前がフォルダではありません");
+            QVERIFY(s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText().endsWith("処理終了"));
+            QVERIFY(test::exists(s.root + "n (2).txt"));
+            QCOMPARE(s.window->runVariables().intCancel, 0);
+            QVERIFY(s.control("cmdEXEC")->isEnabled());
+            QVERIFY(s.control("cmdCF")->isEnabled());
+        }
     }
 
     // Stop pressed during item 2 of 5: items 3 to 5 stay, no source folder is removed,
