@@ -80,8 +80,14 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
         flag(QStringLiteral("undo"), QStringLiteral("Take back the last run, or the run named (see --history)."));
     const QCommandLineOption history =
         flag(QStringLiteral("history"), QStringLiteral("List the runs that are kept, and whether they were undone."));
+    // Taken by the window, listed here so that --help tells it.
+    const QCommandLineOption fromDesktop =
+        flag(QStringLiteral("from-desktop"),
+             QStringLiteral("Without a batch mode: the window was started from the desktop or a file manager, and "
+                            "keeps its settings in $XDG_CONFIG_HOME/kurumu/ (~/.config/kurumu/) instead of the "
+                            "working directory."));
     parser.addOptions({judge, run, dryRun, undo, history, rule, count, copy, move, keep, crc, afterExt, allNumbers,
-                       ignore, byCount, create});
+                       ignore, byCount, create, fromDesktop});
     parser.addPositionalArgument(QStringLiteral("PATH"),
                                  QStringLiteral("Files and folders to gather (with --undo: the run to take back)."),
                                  QStringLiteral("PATH..."));

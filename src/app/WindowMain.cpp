@@ -41,6 +41,13 @@ int runWindow(int argc, char** argv) {
         return 1;
     }
     platform::catchCloseSignals();
+    // Started from the desktop (told so on the command line, never guessed), the window
+    // keeps its settings in the user's configuration folder, never in the home folder that
+    // is then its working directory.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    const bool fromDesktop = arguments.contains(QLatin1String(kFromDesktop));
+    if (fromDesktop) platform::keepSettingsInConfigFolder();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kurumu"));
     QApplication::setApplicationVersion(platform::programVersion());
@@ -62,6 +69,7 @@ int runWindow(int argc, char** argv) {
     const QString workingFolder = platform::workingFolder();
     for (int i = 1; i < argc; ++i) {
         const QByteArray bytes(argv[i]);
+        if (bytes == kFromDesktop) continue;
         const QString path = QFile::decodeName(bytes);
         const QString absolute = platform::absolutePath(path, workingFolder);
         if (platform::isFaithfulPath(bytes) && !absolute.isEmpty()) {

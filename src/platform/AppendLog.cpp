@@ -105,6 +105,21 @@ Status AppendLog::close() {
     return status;
 }
 
+Result<FileLock> FileLock::take(const QString& path) {
+    Result<FileLock> lock;
+    lock.value.m_fd = retry([&] {
+        return os().openat(AT_FDCWD, encodePath(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    });
+    if (lock.value.m_fd < 0) return {{}, detail::lastError()};
+    if (retry([&] { return os().flock(lock.value.m_fd, LOCK_EX | LOCK_NB); }) != 0)
+        lock.status = errno == EWOULDBLOCK ? Status{EBUSY} : detail::lastError();
+    return lock;
+}
+
+FileLock::~FileLock() {
+    if (m_fd >= 0) os().close(m_fd);
+}
+
 bool AppendLog::heldByWriter(const QString& path) {
     const FileDescriptor fd(retry(
         [&] { return os().openat(AT_FDCWD, encodePath(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0); }));

@@ -44,6 +44,23 @@ private:
     qint64 m_length = 0;
 };
 
+// A lock held while one process does what no other may do at the same time (take runs
+// back), released when it goes out of scope or its process ends, however it ends.
+class FileLock {
+public:
+    // Takes the lock of the file (made when missing); EBUSY while another holds it.
+    static Result<FileLock> take(const QString& path);
+    FileLock() = default;
+    FileLock(FileLock&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    FileLock& operator=(FileLock&&) = delete;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock();
+
+private:
+    int m_fd = -1;
+};
+
 // The folder where the program keeps its state: $XDG_STATE_HOME/kurumu, or
 // ~/.local/state/kurumu.
 QString stateFolder();

@@ -2,6 +2,8 @@
 
 #include "platform/FileSystem.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -146,6 +148,33 @@ QByteArray fileOf(const QList<QByteArray>& lines) {
 }
 
 }  // namespace
+
+namespace {
+
+QString& settingsPath() {
+    static QString path = kSettingsFileName;
+    return path;
+}
+
+}  // namespace
+
+const QString& settingsFilePath() {
+    return settingsPath();
+}
+
+QString keepSettingsInConfigFolder() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + QStringLiteral("/.config");
+    const QString folder = base + QStringLiteral("/kurumu");
+    QDir().mkpath(folder);
+    settingsPath() = folder + u'/' + kSettingsFileName;
+    const QString earlier = QDir::homePath() + u'/' + kSettingsFileName;
+    if (!QFileInfo::exists(settingsPath()) && QFileInfo(earlier).isFile()) {
+        const Result<QByteArray> bytes = readFileStart(earlier, kReadLimit);
+        if (bytes.ok()) (void)createFileWith(settingsPath(), bytes.value);
+    }
+    return settingsPath();
+}
 
 OptionStates readSettingsFileOnly(const QString& path) {
     if (!platform::FileExists(path)) return OptionStates::startUp();

@@ -12,6 +12,15 @@ namespace kurumu::platform {
 
 inline const QString kSettingsFileName = QStringLiteral("kurumu.ini");
 
+// The settings file the window reads and writes: kurumu.ini in the working directory, or,
+// for a window started from the desktop, in the user's configuration folder.
+const QString& settingsFilePath();
+// The window was started from the desktop (its menu entry or a file manager's action):
+// its settings live in $XDG_CONFIG_HOME/kurumu/ (~/.config/kurumu/), made on first use;
+// a ~/kurumu.ini that earlier starts left in the home folder is copied there once (never
+// moved). Returns the settings file's path.
+QString keepSettingsInConfigFolder();
+
 // The states of the controls that hold the options. The rules are in file order, which
 // is also the order of judgement::Rule (fixed count, first bracket, last bracket,
 // last "of", numbering).

@@ -4,12 +4,15 @@
 #include "platform/Paths.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
+
+#include <unistd.h>
 
 namespace kurumu::transfer::journal {
 
@@ -243,6 +246,12 @@ bool ObjectState::matches(const platform::EntryInfo& entry) const {
            entry.length == size && entry.modifiedNs == mtime && entry.mode == mode && entry.owner == owner;
 }
 
+bool ObjectState::copiedInto(const platform::EntryInfo& copy) const {
+    constexpr quint32 kPermissions = 0777;
+    return known && copy.kind == platform::EntryKind::File && copy.length == size && copy.modifiedNs == mtime &&
+           (copy.mode & kPermissions) == (mode & kPermissions) && (copy.owner == owner || copy.owner == ::geteuid());
+}
+
 Line Operation::line() const {
     Line line;
     line.text("op", QString::fromLatin1(nameOf(kind)));
@@ -318,6 +327,8 @@ std::optional<Journal> read(const QString& path) {
     // After the last line end: nothing, or a line that a kill cut short (the zeros follow
     // it); a file that ends in the middle of a line without them was cut by other means.
     if (!texts.takeLast().isEmpty() && zeros < 0) ++journal.damaged;
+    // Killed before it wrote its first line, it did nothing: no run to tell.
+    if (texts.isEmpty()) return std::nullopt;
     for (qsizetype i = 0; i < texts.size(); ++i) {
         const QJsonObject line = QJsonDocument::fromJson(texts[i]).object();
         if (i == 0) {
@@ -330,6 +341,8 @@ std::optional<Journal> read(const QString& path) {
                 journal.header.pid = journal.header.id.mid(journal.header.id.lastIndexOf(u'-') + 1).toLongLong();
             } else {
                 journal.header = headerOf(line);
+                journal.startNs =
+                    QDateTime::fromString(journal.header.start, Qt::ISODateWithMs).toMSecsSinceEpoch() * 1'000'000;
             }
             continue;
         }

@@ -62,6 +62,10 @@ struct ObjectState {
     // The same object, as it was recorded: its identity, length, modification time, mode
     // and owner.
     bool matches(const platform::EntryInfo& entry) const;
+    // What a copy of the object made by this process has of it: its length, modification
+    // time and permission bits, and its owner where the process could give it (a copy the
+    // process could not give the owner belongs to the process).
+    bool copiedInto(const platform::EntryInfo& copy) const;
     platform::Attributes attributes() const { return {mode, owner, group, atime, mtime}; }
 };
 
@@ -129,6 +133,7 @@ Line endLine(const QString& end);
 
 struct Journal {
     Header header;
+    qint64 startNs = 0;  // the header's start, in nanoseconds since the epoch
     QList<Operation> operations;
     QList<Seen> seen;                                 // in the order written
     QHash<QString, platform::EntryInfo> folderTimes;  // source folders' times when first listed

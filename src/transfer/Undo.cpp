@@ -8,12 +8,15 @@
 #include "transfer/JournalFormat.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <utility>
+
+#include <unistd.h>
 
 namespace kurumu::transfer {
 
@@ -60,6 +63,9 @@ struct LastTouch {
         }
     }
     void add(qint64 time) { ns = std::max(ns, time); }
+    // The latest time of the program's own: an operation that did not say when happened
+    // before this undo began (its process is gone, its lock released).
+    qint64 bound(qint64 undoStartNs) const { return unknown ? std::max(ns, undoStartNs) : ns; }
 };
 
 // What an earlier undo of the run put under a name.
@@ -68,10 +74,10 @@ struct GivenBack {
     bool killed = false;
 };
 
-// A file that may stand aside under a hidden name, and where it belongs.
-struct AsideWish {
-    QString backTo;  // its own name, where it goes back
-    QString keeper;  // or a file with its bytes, once it is a copy that goes
+// A folder that an undo killed before it said so may have made again.
+struct FolderMaybeMade {
+    QString path;
+    qint64 undoStartNs = 0;
 };
 
 // A file another run, not taken back, kept as the same as one it deleted.
@@ -86,12 +92,14 @@ struct History {
     QHash<Identity, LastTouch> objects;  // the latest operation of the run or an undo on each object
     QHash<QString, LastTouch> folders;   // the latest operation that added or removed a name in each folder
     QMultiHash<QString, GivenBack> givenBack;
-    QHash<Identity, AsideWish> asides;
     QMultiHash<QString, KeptByOther> keptByOthers;
     QSet<qint64> processes;                    // those whose hidden names are the run's or its undos'
     QHash<QString, Identity> recordedFolders;  // each folder's identity after the run and its undos
     QList<journal::Seen> seen;                 // the folders the run used, each first as it was then
     QHash<QString, EntryInfo> folderTimes;     // source folders' times before the run listed them
+    QSet<QString> removedByUndos;              // folders the run made that an earlier undo removed
+    QList<FolderMaybeMade> maybeMade;
+    qint64 startNs = nowNs();  // this undo's
     int format = journal::kFormat;
 
     void touch(const Operation& operation) {
@@ -119,8 +127,6 @@ struct History {
         for (const Operation& operation : run.operations) {
             touch(operation);
             followFolders(operation);
-            if ((operation.kind == Kind::Move || operation.kind == Kind::Duplicate) && operation.object.known)
-                asides.insert(operation.object.id, {operation.from, {}});
         }
     }
 
@@ -135,11 +141,11 @@ struct History {
             if (!operation.mayHaveHappened()) continue;
             if (operation.kind == Kind::Move || operation.kind == Kind::Copy)
                 givenBack.insert(operation.to, {operation.done() ? operation.result() : ObjectState{}, killed});
-            if (operation.kind == Kind::MakeFolder) givenBack.insert(operation.from, {operation.placed, killed});
-            // A copy it was removing (set aside first), or the source of a move back.
-            if (!operation.object.known) continue;
-            if (operation.kind == Kind::Duplicate) asides.insert(operation.object.id, {{}, operation.keeper});
-            if (operation.kind == Kind::Move) asides.insert(operation.object.id, {{}, operation.to});
+            if (operation.kind == Kind::MakeFolder && operation.placed.known)
+                givenBack.insert(operation.from, {operation.placed, killed});
+            if (operation.kind == Kind::MakeFolder && !operation.outcome)
+                maybeMade.append({operation.from, undo.startNs});
+            if (operation.kind == Kind::RemoveFolder && operation.done()) removedByUndos.insert(operation.from);
         }
     }
 
@@ -171,8 +177,10 @@ public:
 
     void takeBack(const journal::Journal& journal) {
         m_format = journal.header.format;
-        for (auto operation = journal.operations.crbegin(); operation != journal.operations.crend(); ++operation)
+        for (auto operation = journal.operations.crbegin(); operation != journal.operations.crend(); ++operation) {
+            m_operations.append(&*operation);
             undo(*operation);
+        }
     }
 
     // What is left once every operation is taken back: folders made again get their mode
@@ -253,8 +261,7 @@ private:
     bool unchanged(const EntryInfo& now, const Operation& operation, const ObjectState& state) const {
         if (!recordsIdentities()) return operation.doneNs == 0 || now.changedNs <= operation.doneNs;
         if (!state.matches(now)) return false;
-        const LastTouch touch = m_history.objects.value(now.identity);
-        return touch.unknown || now.changedNs <= touch.ns;
+        return now.changedNs <= m_history.objects.value(now.identity).bound(m_history.startNs);
     }
 
     // The keeper of a deleted duplicate holds the very bytes that were compared only while
@@ -265,8 +272,7 @@ private:
         if (format >= journal::kFormat) {
             if (!duplicate.keeperState.matches(kept)) return false;
             if (!ours) return true;
-            const LastTouch touch = m_history.objects.value(kept.identity);
-            return touch.unknown || kept.changedNs <= touch.ns;
+            return kept.changedNs <= m_history.objects.value(kept.identity).bound(m_history.startNs);
         }
         if (duplicate.keeperState.known && !(duplicate.keeperState.id == kept.identity)) return false;
         return kept.kind == EntryKind::File && kept.length == duplicate.object.size &&
@@ -275,12 +281,16 @@ private:
 
     // An earlier undo put this very object under the name (or, killed before it said what,
     // a file with the bytes it was to have).
-    const GivenBack* givenBackAt(const QString& path, const EntryInfo& there, const QString& bytesOf = {}) {
+    // (A file an undo killed before it said made, copying it across file systems, is known
+    // by what the copy has of the recorded object.)
+    const GivenBack* givenBackAt(const QString& path, const EntryInfo& there, const ObjectState& object = {},
+                                 const QString& bytesOf = {}) {
         const GivenBack* found = nullptr;
         for (auto back = m_history.givenBack.constFind(path);
              back != m_history.givenBack.constEnd() && back.key() == path; ++back) {
-            if (back->state.known ? back->state.id == there.identity
-                                  : (!recordsIdentities() || sameBytes(path, bytesOf)))
+            const bool known = back->state.known;
+            if (known ? back->state.id == there.identity
+                      : (!recordsIdentities() || object.copiedInto(there) || sameBytes(path, bytesOf)))
                 found = &*back;
         }
         return found;
@@ -318,38 +328,89 @@ private:
     }
 
     // The object a killed run or undo left under a hidden name in the folder of a path:
-    // found by its identity, or (format 1) by holding the bytes of the file given.
-    std::optional<QString> setAside(const QString& path, const ObjectState& object, const QString& bytesOf) {
+    // found by its identity; or, copied across file systems by an undo killed before it
+    // gave the copy its name, by what the copy has of it and its bytes; or (format 1) by
+    // holding the bytes of the file given.
+    struct Aside {
+        QString path;
+        bool copy = false;
+    };
+    std::optional<Aside> setAside(const QString& path, const ObjectState& object, const QString& bytesOf) {
         for (const QString& candidate : hiddenNamesIn(folderOf(path))) {
             if (!platform::GetFileName(candidate).startsWith(QLatin1String(platform::kSetAsidePrefix))) continue;
             const Look at = look(candidate);
-            const bool found = recordsIdentities() && object.known ? isObject(at.entry, object)
-                                                                   : at.entry && sameBytes(candidate, bytesOf);
-            if (found) return candidate;
+            if (!at.entry) continue;
+            if (!recordsIdentities() || !object.known) {
+                if (sameBytes(candidate, bytesOf)) return Aside{candidate, false};
+                continue;
+            }
+            if (isObject(at.entry, object)) return Aside{candidate, false};
+            // A copy whose original is gone is the file itself.
+            const bool twinGone = !look(bytesOf).entry;
+            if (object.copiedInto(*at.entry) && (twinGone || sameBytes(candidate, bytesOf)))
+                return Aside{candidate, true};
         }
         return std::nullopt;
     }
 
-    // Puts a file back under its name, from where it is now.
-    void moveBack(const QString& from, const QString& to, const std::optional<Identity>& object) {
-        const platform::PlaceResult placed = m_files.moveFile(from, to, {});
-        if (placed.outcome != PlaceOutcome::Placed)
-            return leftAfter(from, placed.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : placed.status);
-        touched(from, object);
-        touched(to, placed.placed.exists() ? std::optional(placed.placed.identity) : object);
-        restored(to);
+    // A hidden name of this process beside a path, where a file waits while it is checked.
+    QString stagingName(const QString& path) {
+        return folderOf(path) + u'/' + QLatin1String(platform::kSetAsidePrefix) +
+               QString::number(QCoreApplication::applicationPid()) + QStringLiteral("-undo-") +
+               QString::number(++m_staged);
     }
 
-    // A killed run left its source aside under a hidden name: it goes back under its name.
-    bool bringBackAside(const Operation& operation, const QString& bytesOf) {
-        const std::optional<QString> aside = setAside(operation.from, operation.object, bytesOf);
-        if (!aside) return false;
-        moveBack(*aside, operation.from, operation.object.known ? std::optional(operation.object.id) : std::nullopt);
+    // What a file was expected to be, checked where it waits: the very object (identity)
+    // when it was renamed there, what a copy has of it when it came across file systems.
+    struct Expected {
+        std::optional<Identity> identity;  // none: any object that looks like the state
+        ObjectState state;
+        bool copy = false;  // a copy of the object, not the object itself
+    };
+    bool isExpected(const EntryInfo& waiting, const Expected& expected, bool copied) const {
+        if (!recordsIdentities() || !expected.state.known) return true;
+        if (copied || expected.copy) return expected.state.copiedInto(waiting);
+        return (!expected.identity || waiting.identity == *expected.identity) && expected.state.matches(waiting);
+    }
+
+    // Puts a file back under its name, from where it is now: first beside it under a hidden
+    // name of this process, where it is checked to be the file expected (a name can be given
+    // to another file between a look and a rename), then under its own name.
+    bool moveBack(const QString& from, const QString& to, const Expected& expected) {
+        const QString staged = stagingName(to);
+        const platform::PlaceResult placed = m_files.moveFile(from, staged, {});
+        if (placed.outcome != PlaceOutcome::Placed) {
+            leftAfter(from, placed.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : placed.status);
+            return false;
+        }
+        touched(from, expected.identity);
+        const Look waiting = look(staged);
+        if (!waiting.entry || !isExpected(*waiting.entry, expected, placed.placed.exists())) {
+            m_files.moveFile(staged, from, {});  // another file: back where it was found
+            left(from, kChanged);
+            return false;
+        }
+        const platform::PlaceResult named = m_files.moveFile(staged, to, {});
+        if (named.outcome != PlaceOutcome::Placed) {
+            m_files.moveFile(staged, from, {});
+            leftAfter(to, named.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : named.status);
+            return false;
+        }
+        touched(to, waiting.entry->identity);
+        restored(to);
         return true;
     }
 
-    // A run killed between publishing a copy across file systems and removing its source:
-    // the copy goes once it is proved to hold the source's bytes.
+    // A killed run, or an undo, left the source aside under a hidden name: it goes back
+    // under its name. False when there is none, or it could not go back.
+    bool bringBackAside(const Operation& operation, const QString& bytesOf) {
+        const std::optional<Aside> aside = setAside(operation.from, operation.object, bytesOf);
+        if (!aside) return false;
+        return moveBack(aside->path, operation.from, {operation.object.id, operation.object, aside->copy});
+    }
+
+    // A run (or an undo) killed between publishing a copy across file systems and removing
+    // its source: the second copy goes once it is proved to hold the other's bytes.
     void removeSecondCopy(const QString& copy, const QString& source, bool say = true) {
         const Status removed = m_files.deleteDuplicate(copy, source, {});
         if (!removed.ok()) return left(copy, kNameTaken);
@@ -357,46 +418,75 @@ private:
         if (say) restored(source);
     }
 
+    // What is at a path where the run put something. Inside a folder the run made and an
+    // earlier undo removed, nothing is left: that undo took it back.
+    Look lookWhereRunPut(const QString& path) {
+        const Look at = look(path);
+        if (!at.replaced()) return at;
+        for (QString folder = folderOf(path); !folder.isEmpty() && folder != u"/"; folder = folderOf(folder)) {
+            if (m_history.removedByUndos.contains(folder)) return {};
+        }
+        return at;
+    }
+
     void undoMove(const Operation& operation) {
         const QString& source = operation.from;
         const QString& destination = operation.to;
-        const Look there = look(destination);
+        const Look there = lookWhereRunPut(destination);
         if (unreachable(destination, there)) return;
         const ObjectState& moved = operation.result();
         // Another file than the one the run put there: nothing to take back.
         if (there.entry && operation.outcome && !isObject(there.entry, moved)) return left(destination, kAnotherFile);
         const Look back = look(source);
         if (unreachable(destination, back)) return;  // the file stays where the run put it
+        const bool backAlready =
+            back.entry && (recordsIdentities() ? isObject(back.entry, operation.object) : !operation.outcome);
+        const bool givenBack = back.entry && givenBackAt(source, *back.entry, operation.object, destination);
         if (!there.entry) {
             // Never moved by a killed run, or given back by an earlier undo; otherwise the
             // file is gone, and whatever holds its old name now is another file.
+            if (backAlready || givenBack) return;
             if (back.entry) {
-                const bool itself = recordsIdentities() ? isObject(back.entry, operation.object) : !operation.outcome;
-                if (itself || givenBackAt(source, *back.entry, destination)) return;
                 if (operation.outcome) left(destination, QStringLiteral("見つからない"));
                 return;
             }
-            if (!operation.outcome && bringBackAside(operation, destination)) return;
+            if (bringBackAside(operation, destination)) return;
             return left(destination, QStringLiteral("見つからない"));
         }
-        if (!isObject(there.entry, moved)) {
-            // A killed move across file systems: its copy, under a name unknown to the journal.
-            const bool broughtBack = !back.entry && bringBackAside(operation, destination);
-            if (isObject(look(source).entry, operation.object)) removeSecondCopy(destination, source, !broughtBack);
-            return;
-        }
+        if (!isObject(there.entry, moved)) return undoKilledMove(operation, *there.entry, back);
         if (!unchanged(*there.entry, operation, moved)) return left(destination, kChanged);
         if (keptByAnother(destination, *there.entry)) return;
-        if (!back.entry) return moveBack(destination, source, there.entry->identity);
+        if (!back.entry) {
+            // An undo killed while it copied the file back across file systems left that copy
+            // beside its name: it takes the name, and the run's copy goes.
+            if (bringBackAside(operation, destination)) return removeSecondCopy(destination, source, false);
+            moveBack(destination, source, {there.entry->identity, moved});
+            return;
+        }
+        // An earlier undo, killed, put a copy back across file systems and left the run's.
+        if (givenBack) return removeSecondCopy(destination, source, false);
         // Both there in a journal without identities: the copy of a killed move.
         if (!operation.outcome && !recordsIdentities()) return removeSecondCopy(destination, source);
         left(destination, kNameTaken);
     }
 
+    // A move across file systems killed before it said it was done: its copy is at the
+    // destination under an identity the journal does not know. The source goes back under
+    // its name if it was set aside, and the copy goes once proved to hold its bytes; with
+    // the source removed already, the copy is the file, and goes back in its place.
+    void undoKilledMove(const Operation& operation, const EntryInfo& there, const Look& back) {
+        const QString& source = operation.from;
+        const QString& destination = operation.to;
+        const bool broughtBack = !back.entry && bringBackAside(operation, destination);
+        if (isObject(look(source).entry, operation.object)) return removeSecondCopy(destination, source, !broughtBack);
+        if (!back.entry && !broughtBack && operation.object.copiedInto(there))
+            moveBack(destination, source, {std::nullopt, operation.object, true});
+    }
+
     void undoCopy(const Operation& operation) {
         const QString& source = operation.from;
         const QString& copy = operation.to;
-        const Look there = look(copy);
+        const Look there = lookWhereRunPut(copy);
         if (unreachable(copy, there) || !there.entry) return;
         const bool killed = !operation.outcome;
         if (!killed && !isObject(there.entry, operation.placed)) return left(copy, kAnotherFile);
@@ -427,7 +517,7 @@ private:
         if (unreachable(source, there)) return;
         if (there.entry) {
             // Made again by an earlier undo; one killed may not have set its attributes.
-            if (const GivenBack* back = givenBackAt(source, *there.entry, keeper)) {
+            if (const GivenBack* back = givenBackAt(source, *there.entry, operation.keeperState, keeper)) {
                 if (back->killed && giveAttributes(source, there.entry->identity, operation.object.attributes()))
                     restored(source);
                 return;
@@ -444,11 +534,31 @@ private:
             return left(source, QStringLiteral("同じ内容のファイルが見つからない"));
         if (!keeperUnchanged(*kept.entry, operation, m_format))
             return left(source, QStringLiteral("同じ内容のファイルが変更されている"));
-        const platform::PlaceResult made = m_files.copyFile(keeper, source, {});
+        makeAgain(operation);
+    }
+
+    // A deleted duplicate made again from its keeper: copied beside its name under a hidden
+    // name of this process, checked to be a copy of the very keeper (a name can be given to
+    // another file between a look and a copy), given its own attributes, then named.
+    void makeAgain(const Operation& operation) {
+        const QString& source = operation.from;
+        const QString staged = stagingName(source);
+        const platform::PlaceResult made = m_files.copyFile(operation.keeper, staged, {});
         if (made.outcome != PlaceOutcome::Placed)
             return leftAfter(source, made.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : made.status);
-        touched(source, made.placed.identity);
-        if (giveAttributes(source, made.placed.identity, operation.object.attributes())) restored(source);
+        const Identity copy = made.placed.identity;
+        touched(staged, copy);
+        if (recordsIdentities() && !operation.keeperState.copiedInto(made.placed)) {
+            if (!m_files.deleteDuplicate(staged, operation.keeper, {}).ok())
+                left(staged, QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)"));
+            return left(source, QStringLiteral("同じ内容のファイルが変更されている"));
+        }
+        if (!giveAttributes(staged, copy, operation.object.attributes())) return;
+        const platform::PlaceResult named = m_files.moveFile(staged, source, {});
+        if (named.outcome != PlaceOutcome::Placed)
+            return leftAfter(staged, named.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : named.status);
+        touched(source, copy);
+        restored(source);
     }
 
     // A removed folder is made again with its owner and group, open to its owner until its
@@ -500,7 +610,7 @@ private:
 
     void undoCreatedFolder(const Operation& operation) {
         const QString& folder = operation.from;
-        const Look there = look(folder);
+        const Look there = lookWhereRunPut(folder);
         if (unreachable(folder, there) || !there.entry) return;
         // Not the folder it made: the run was killed before it made one, or another entry
         // took the name.
@@ -533,40 +643,74 @@ private:
         }
     }
 
+    // A hidden name of the run or an undo holds a file of one of the run's operations: its
+    // very object, or a copy of it on its way there or back, beside its source or its
+    // destination. It goes back under the source's name while that is free; otherwise it
+    // goes once its bytes are proved to be there. What is no such file is named.
     void clearHiddenName(const QString& hidden) {
         const Look at = look(hidden);
         if (!at.entry) return;
-        const auto wish = m_history.asides.constFind(at.entry->identity);
-        if (!platform::GetFileName(hidden).startsWith(QLatin1String(platform::kSetAsidePrefix)) ||
-            wish == m_history.asides.constEnd() || at.entry->kind != EntryKind::File)
-            return left(hidden, QStringLiteral("隠し名のまま残した(記録にないファイル)"));
-        if (!wish->backTo.isEmpty() && !look(wish->backTo).entry)
-            return moveBack(hidden, wish->backTo, at.entry->identity);
-        // Its name holds it again, or it was a copy that was going: it goes once its bytes
-        // are proved to be there.
-        const QString& twin = wish->backTo.isEmpty() ? wish->keeper : wish->backTo;
-        if (m_files.deleteDuplicate(hidden, twin, {}).ok()) return touched(hidden);
-        left(hidden, QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)"));
+        const QString folder = folderOf(hidden);
+        bool known = false;
+        for (const Operation* operation : std::as_const(m_operations)) {
+            const bool beside =
+                folderOf(operation->from) == folder || (!operation->to.isEmpty() && folderOf(operation->to) == folder);
+            const ObjectState* state = fileOf(*operation, *at.entry);
+            if (!beside || state == nullptr) continue;
+            known = true;
+            if (!look(operation->from).entry) {
+                if (moveBack(hidden, operation->from, {std::nullopt, *state, true})) return;
+                continue;
+            }
+            if (m_files.deleteDuplicate(hidden, operation->from, {}).ok()) return touched(hidden);
+        }
+        left(hidden, known ? QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)")
+                           : QStringLiteral("隠し名のまま残した(記録にないファイル)"));
+    }
+
+    // What the operation recorded that the file is, or is a copy of.
+    static const ObjectState* fileOf(const Operation& operation, const EntryInfo& file) {
+        if (file.kind != EntryKind::File) return nullptr;
+        for (const ObjectState* state : {&operation.object, &operation.placed, &operation.keeperState}) {
+            if (state->known && (state->id == file.identity || state->copiedInto(file))) return state;
+        }
+        return nullptr;
     }
 
     // Every folder the run changed gets its modification time back, where the process may
     // and only while no one else has added or removed a name in it since the last
-    // operation of the run or an undo there.
+    // operation of the run or an undo there. A folder named in two ways (through a link, a
+    // bind mount) is one folder: it gets the time it had when the run first used it.
     void restoreFolderTimes() {
+        QHash<Identity, qint64> before;
+        QHash<Identity, qint64> lastTouch;
+        QHash<Identity, QString> pathOf;
         for (const journal::Seen& folder : std::as_const(m_history.seen)) {
             const platform::Result<EntryInfo> now = m_files.heldFolder(folder.path);
-            if (!now.ok() || now.value.modifiedNs == folder.mtime) continue;
+            if (!now.ok()) continue;
+            const Identity identity = now.value.identity;
+            if (!before.contains(identity)) {
+                before.insert(identity, folder.mtime);
+                pathOf.insert(identity, folder.path);
+            }
             const LastTouch touch = m_history.folders.value(folder.path);
-            if (touch.ns == 0) continue;
+            if (touch.ns != 0 || touch.unknown)
+                lastTouch[identity] = std::max(lastTouch.value(identity), touch.bound(m_history.startNs));
+        }
+        for (auto folder = before.cbegin(); folder != before.cend(); ++folder) {
+            const QString& path = pathOf.value(folder.key());
+            if (!lastTouch.contains(folder.key())) continue;
+            const platform::Result<EntryInfo> now = m_files.heldFolder(path);
+            if (!now.ok() || now.value.modifiedNs == folder.value()) continue;
             platform::Attributes attributes;
             attributes.keepMode = true;
-            attributes.modifiedNs = folder.mtime;
-            attributes.notModifiedAfterNs = touch.ns;
-            const Status given = m_files.restoreAttributes(folder.path, now.value.identity, attributes);
+            attributes.modifiedNs = folder.value();
+            attributes.notModifiedAfterNs = lastTouch.value(folder.key());
+            const Status given = m_files.restoreAttributes(path, folder.key(), attributes);
             if (given.error == EBUSY)
-                note(folder.path, QStringLiteral("時刻を戻さない(その後に中身が変わった)"));
+                note(path, QStringLiteral("時刻を戻さない(その後に中身が変わった)"));
             else if (given.errorClass() == platform::ErrorClass::PermissionDenied)
-                note(folder.path, QStringLiteral("時刻を戻せない(権限がない)"));
+                note(path, QStringLiteral("時刻を戻せない(権限がない)"));
         }
     }
 
@@ -574,6 +718,8 @@ private:
     UndoReport& m_report;
     History m_history;
     int m_format = journal::kFormat;
+    int m_staged = 0;                      // hidden names this undo gave files while it checked them
+    QList<const Operation*> m_operations;  // of the journals taken back
     QList<std::pair<const Operation*, Identity>> m_madeAgain;  // removed folders made again
 };
 
@@ -621,6 +767,23 @@ QMultiHash<QString, KeptByOther> keptByOtherRuns(const QList<RunSummary>& runs, 
         }
     }
     return kept;
+}
+
+// A folder that an undo killed before it said so made again where the run removed one is
+// that undo's when it belongs to this user and was made after that undo began: from now on
+// it is the folder there.
+void holdFoldersMadeByKilledUndos(History& history) {
+    for (const FolderMaybeMade& maybe : std::as_const(history.maybeMade)) {
+        const auto expected = history.recordedFolders.constFind(maybe.path);
+        if (expected == history.recordedFolders.cend() || !(*expected == Identity{})) continue;
+        const platform::Result<EntryInfo> there = platform::realFileServices().probe(maybe.path);
+        const EntryInfo& folder = there.value;
+        if (!there.ok() || folder.kind != EntryKind::Folder || folder.mountRoot || folder.owner != ::geteuid() ||
+            folder.changedNs < maybe.undoStartNs)
+            continue;
+        history.recordedFolders.insert(maybe.path, folder.identity);
+        history.givenBack.insert(maybe.path, {ObjectState::of(folder), true});
+    }
 }
 
 }  // namespace
@@ -675,6 +838,10 @@ platform::Result<RunSummary> runToUndo(const QList<RunSummary>& runs, const QStr
 }
 
 platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId, const QString& origin) {
+    // One undo at a time: two of one run would share its work between them.
+    const platform::Result<platform::FileLock> alone =
+        platform::FileLock::take(QFileInfo(folder).path() + QStringLiteral("/undo.lock"));
+    if (!alone.ok()) return {{}, alone.status};
     const QList<RunSummary> runs = runHistory(folder);
     const platform::Result<RunSummary> chosen = runToUndo(runs, runId);
     UndoReport report;
@@ -713,6 +880,7 @@ platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId
     for (const auto& [path, undo] : std::as_const(undos)) history.addUndo(undo);
     history.keptByOthers = keptByOtherRuns(runs, together);
     history.processes.insert(QCoreApplication::applicationPid());
+    holdFoldersMadeByKilledUndos(history);
 
     JournalHeader header;
     header.kind = QStringLiteral("undo");

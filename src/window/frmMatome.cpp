@@ -464,12 +464,12 @@ void frmMatome::Form_Initialize() {
     mnuDelete->setEnabled(false);
     mnuHanten->setEnabled(false);
     mnuReMatome->setEnabled(false);
-    applyOptionStates(platform::loadSettingsFile(platform::kSettingsFileName));
+    applyOptionStates(platform::loadSettingsFile(platform::settingsFilePath()));
 }
 
 void frmMatome::Form_Unload() {
     if (std::exchange(m_unloaded, true)) return;
-    const platform::SaveFailure failure = platform::saveSettingsFile(platform::kSettingsFileName, optionStates());
+    const platform::SaveFailure failure = platform::saveSettingsFile(platform::settingsFilePath(), optionStates());
     if (failure != platform::SaveFailure::None)
         showMessageBox(this, kAppTitle, MessageIcon::Warning, platform::saveFailureMessage(failure));
 }

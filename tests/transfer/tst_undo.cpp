@@ -379,7 +379,9 @@ private Q_SLOTS:
         QCOMPARE(test::readFile(s.root + "a2"), QByteArray("a2"));
         const QString undoId = transfer::runHistory(s.journals).last().id;
         QCOMPARE(transfer::undoRun(s.journals, undoId, "test").status.error, EINVAL);
-        // Taken back by its name, it no longer stops a bare undo: the older run comes next.
+        // Taken back by its name, it no longer stops a bare undo: the older run comes next;
+        // a journal left empty by a process killed before its first line is no run at all.
+        test::writeFile(s.journals + "/29991231-000000-000-1.jsonl", "");
         QVERIFY(s.undo().everything);
         QCOMPARE(test::readFile(s.root + "a1"), QByteArray("a1"));
     }
@@ -485,6 +487,52 @@ private Q_SLOTS:
         QVERIFY(!m.undo().everything);
         QVERIFY(QFileInfo(m.root + "elsewhere/inner").isDir());
         QCOMPARE(test::readFile(m.root + "pic/kept/inner/p1.jpg"), QByteArray("p1"));
+    }
+
+    // Between the undo's look at a file and its move, another file takes the name; between
+    // its look at a keeper and its copy, another file takes the keeper's: each waits under a
+    // hidden name of the undo's own and is checked there, so the other file is found out,
+    // put back where it was and reported, and never takes the run's name.
+    void swapsDuringTheUndoAreCaught() {
+        Scene s;
+        s.make("G/.keep", "");
+        s.make("a1", "the run's");
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1"}}}));
+        {
+            test::InjectedFaults faults;
+            faults.renameat2 = [&](const char*, const char* to, unsigned) -> std::optional<int> {
+                if (QByteArray(to).contains("-undo-") && test::exists(s.root + "G/a1")) {
+                    QFile::rename(s.root + "G/a1", s.root + "G/kept");
+                    test::writeFile(s.root + "G/a1", "another's");
+                }
+                return std::nullopt;
+            };
+            QVERIFY(!s.undo().everything);
+        }
+        QCOMPARE(test::readFile(s.root + "G/a1"), QByteArray("another's"));
+        QCOMPARE(test::readFile(s.root + "G/kept"), QByteArray("the run's"));
+        QVERIFY(!test::exists(s.root + "a1"));
+
+        KURUMU_REQUIRE_ROOT();
+        Scene d;
+        d.make("K/d", "same");
+        d.make("d", "same");
+        QVERIFY(d.run({}, {{d.root + "K", {d.root + "d"}}}));
+        {
+            test::InjectedFaults faults;
+            bool swapped = false;
+            faults.openat = [&](const char* path, int flags) -> std::optional<int> {
+                if (QByteArray(path) == "d" && (flags & O_NONBLOCK) != 0 && !std::exchange(swapped, true)) {
+                    QFile::rename(d.root + "K/d", d.root + "K/kept");
+                    test::writeFile(d.root + "K/d", "evil");
+                    (void)::chown(QFile::encodeName(d.root + "K/d").constData(), 65534, 65534);
+                }
+                return std::nullopt;
+            };
+            QVERIFY(!d.undo().everything);
+        }
+        QVERIFY(!test::exists(d.root + "d"));
+        QCOMPARE(test::snapshot(d.root), (QMap<QString, QByteArray>{{"K/d", "evil"}, {"K/kept", "same"}}));
     }
 
     // A run still going holds its journal: neither it nor (by a bare undo) a run before it
