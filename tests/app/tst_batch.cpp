@@ -499,6 +499,26 @@ private Q_SLOTS:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         const QString saved = QStringDecoder("Shift_JIS").decode(test::readFile(settings));
         QVERIFY(saved.contains("最初の括弧基準で自動まとめ=ON\r\n最後の括弧基準で自動まとめ=OFF\r\n"));
+
+        // Started from the desktop, whose working directory is the home folder: the settings
+        // live in the configuration folder, made on first use and given a copy of the file
+        // an earlier start left in the home folder; nothing new is written in the home folder.
+        QTemporaryDir home;
+        test::writeFile(home.filePath("kurumu.ini"), test::readFile(settings));
+        const QByteArray earlier = test::readFile(home.filePath("kurumu.ini"));
+        QProcess desktop;
+        desktop.setWorkingDirectory(home.path());
+        environment.insert("HOME", home.path());
+        environment.remove("XDG_CONFIG_HOME");
+        desktop.setProcessEnvironment(environment);
+        desktop.start(qEnvironmentVariable("KURUMU_BINARY"), {"--from-desktop"});
+        QVERIFY(desktop.waitForStarted());
+        const QString configured = home.filePath(".config/kurumu/kurumu.ini");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(configured).size() > 0, 10000);
+        ::kill(static_cast<pid_t>(desktop.processId()), SIGTERM);
+        QVERIFY(desktop.waitForFinished(10000));
+        QCOMPARE(test::readFile(configured), earlier);
+        QCOMPARE(test::readFile(home.filePath("kurumu.ini")), earlier);
     }
 
     void noDisplaySaysSo() {
