@@ -55,9 +55,8 @@ int main(int argc, char** argv) {
     kurumu::window::setQuestionHook([](const kurumu::window::MessageRecord&) { return false; });
 
     QStringList paths;
-    for (const char* name :
-         {"写真（１）.jpg", "写真（２）.jpg", "写真（３）.jpg", "trip (1).mp4", "trip (2).mp4", "invoice_2024_001.pdf",
-          "invoice_2024_002.pdf", "memo.txt"})
+    for (const char* name : {"写真（１）.jpg", "写真（２）.jpg", "写真（３）.jpg", "trip (1).mp4", "trip (2).mp4",
+                             "invoice_2024_001.pdf", "invoice_2024_002.pdf", "memo.txt"})
         paths.append(makeFile(work, name));
     kurumu::window::frmMatome window;
     window.show();
