@@ -10,12 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 
 namespace {
 
@@ -75,9 +75,9 @@ int main(int argc, char** argv) {
     popup->hide();
 
     // The list popup opened from the keyboard, at the current line.
-    auto* list = window.findChild<QListWidget*>(QStringLiteral("lstFolderlist"));
+    auto* list = window.findChild<QTreeView*>(QStringLiteral("lstFolderlist"));
     list->setFocus();
-    list->setCurrentRow(3);
+    list->setCurrentIndex(list->model()->index(2, 0));
     QTest::keyClick(list, Qt::Key_Menu);
     auto* listMenu = window.findChild<QMenu*>(QStringLiteral("mnuListProcess"));
     QTest::keyClick(listMenu, Qt::Key_Down);

@@ -12,10 +12,13 @@
 #include "transfer/Journal.h"
 #include "transfer/JournaledRun.h"
 #include "transfer/Undo.h"
+#include "window/Accessibility.h"
+#include "window/JudgedList.h"
 #include "window/MessageBox.h"
 #include "window/TextDialog.h"
 #include "window/Twips.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -24,6 +27,7 @@
 #include <QDateTime>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,7 +38,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
-#include <QToolTip>
+#include <QStyledItemDelegate>
+#include <QTreeView>
 #include <QUrl>
 
 #include <algorithm>
@@ -72,6 +77,18 @@ std::vector<transfer::Group> runsOf(const std::vector<judgement::Group>& groups)
     for (const judgement::Group& group : groups) runs.push_back({group.leaderPath, group.memberPaths});
     return runs;
 }
+
+// Lines a little taller than the font, so that what is drawn below the text (an
+// underscore) is never cut off.
+class RoomyRows final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.rheight() += option.fontMetrics.descent() / 2 + 2;
+        return size;
+    }
+};
 
 // Fills a list with the texts of its lines, in order.
 void showTexts(QListWidget* list, const QList<judgement::Line>& lines) {
@@ -160,6 +177,7 @@ private:
 
 frmMatome::frmMatome(QWidget* parent) : QWidget(parent), m_runHost(std::make_unique<WindowRunHost>(*this)) {
     initResources();
+    installAccessibility();
     setObjectName(QStringLiteral("frmMatome"));
     setWindowIcon(QIcon(QStringLiteral(":/kurumu/kurumu-48.png")));
     setFont(japaneseFont({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")},
@@ -188,12 +206,15 @@ void frmMatome::keepMinimumSize(const QSize& frame) {
 void frmMatome::describeControls() {
     const auto describe = [](QWidget* control, const QString& name, const QString& hint) {
         control->setAccessibleName(name);
+        control->setAccessibleDescription(hint);
         control->setToolTip(hint);
     };
     describe(txtMojisuu, QStringLiteral("一致させる文字数"),
              QStringLiteral("名前の最初から何文字が一致したらまとめるか(「使用しない」のとき)"));
     describe(lstFolderlist, QStringLiteral("項目の一覧"),
-             QStringLiteral("ファイルやフォルダをここにドロップします。「└」の行は上のグループに入ります"));
+             QStringLiteral(
+                 "ファイルやフォルダをここにドロップします。グループごとに、先頭の項目の下にまとめる項目が並びます"));
+    lstFolderlist->setToolTip({});  // each row tells its whole path instead
     describe(cmdEXEC, QStringLiteral("実行"), QStringLiteral("各グループを先頭の項目のフォルダへまとめます"));
     describe(cmdCancel, QStringLiteral("中止"), QStringLiteral("実行中の処理を止めます"));
     describe(cmdCF, QStringLiteral("C.F."),
@@ -219,8 +240,7 @@ void frmMatome::createKeys() {
 
 void frmMatome::openPopupFromKeyboard() {
     if (lstFolderlist->hasFocus()) {
-        QListWidgetItem* current = lstFolderlist->currentItem();
-        const QRect at = current != nullptr ? lstFolderlist->visualItemRect(current) : QRect();
+        const QRect at = lstFolderlist->visualRect(lstFolderlist->currentIndex());
         lstFolderlist_MouseDown(Qt::RightButton, lstFolderlist->viewport()->mapToGlobal(at.bottomLeft()));
         return;
     }
@@ -245,13 +265,22 @@ void frmMatome::createControls() {
     lstHlist->hide();
     txtMojisuu = named(new QLineEdit(QStringLiteral("30"), this), QStringLiteral("txtMojisuu"));
     txtMojisuu->setGeometry(rectFromTwips(600, 360, 735, 270));
-    lstFolderlist = named(new QListWidget(this), QStringLiteral("lstFolderlist"));
+    // The groups as a tree: each leader, its members below it; the name and its folder in
+    // columns of their own. Rows are of one height, so a drop of 100,000 lines stays quick.
+    lstFolderlist = named(new QTreeView(this), QStringLiteral("lstFolderlist"));
+    m_listModel = new JudgedListModel(lstFolderlist);
+    lstFolderlist->setModel(m_listModel);
+    lstFolderlist->setItemDelegate(new RoomyRows(lstFolderlist));
     lstFolderlist->setGeometry(rectFromTwips(360, 800, 3375, 2040));
     lstFolderlist->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    // Long lines scroll sideways, whole: each line is as wide as its text. (Lines of one
-    // height are still laid out in batches, so a drop of 100,000 lines stays quick.)
-    lstFolderlist->setUniformItemSizes(false);
-    lstFolderlist->setLayoutMode(QListView::Batched);
+    lstFolderlist->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lstFolderlist->setUniformRowHeights(true);
+    lstFolderlist->setItemsExpandable(false);
+    lstFolderlist->setRootIsDecorated(false);
+    lstFolderlist->setAllColumnsShowFocus(true);
+    // Whole names and folders, never cut: a long one scrolls sideways.
+    lstFolderlist->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    lstFolderlist->header()->setStretchLastSection(false);
     lstFolderlist->setTextElideMode(Qt::ElideNone);
     lstFolderlist->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     lstFolderlist->setFont(japaneseFont(
@@ -538,17 +567,6 @@ bool frmMatome::eventFilter(QObject* watched, QEvent* event) {
             lstFolderlist_MouseDown(press->button(), press->globalPosition().toPoint());
             return true;  // a right click keeps the selection that the list command works on
         }
-        case QEvent::ToolTip: {
-            // A line too long for the list shows whole where the pointer rests on it.
-            const auto* help = static_cast<QHelpEvent*>(event);
-            const QListWidgetItem* item = lstFolderlist->itemAt(help->pos());
-            if (item != nullptr) {
-                QToolTip::showText(help->globalPos(), item->text(), lstFolderlist->viewport());
-            } else {
-                QToolTip::hideText();
-            }
-            return true;
-        }
         case QEvent::DragEnter:
         case QEvent::DragMove: {
             auto* drag = static_cast<QDragMoveEvent*>(event);
@@ -611,15 +629,15 @@ void frmMatome::mnuDelete_Click() {
     // The items of the selected lines leave the stored list, wherever their lines stand
     // (folder creation may have moved them); a folder line that it added has no item there.
     QList<judgement::Item> stored = m_storedItems;
-    int firstRow = lstFolderlist->count();
-    for (const QModelIndex& index : lstFolderlist->selectionModel()->selectedRows()) {
-        stored.removeOne(m_lines[index.row()].item);
-        firstRow = std::min(firstRow, index.row());
+    qsizetype firstLine = m_lines.size();
+    for (const qsizetype line : selectedLines()) {
+        stored.removeOne(m_lines[line].item);
+        firstLine = std::min(firstLine, line);
     }
     setStoredItems(stored);
     MatomeHantei();
     // The line after those deleted (or the last) becomes the current one.
-    if (lstFolderlist->count() > 0) lstFolderlist->setCurrentRow(std::min(firstRow, lstFolderlist->count() - 1));
+    if (!m_lines.isEmpty()) setCurrentLine(std::min(firstLine, m_lines.size() - 1));
 }
 
 // Items chosen in the platform's file dialog join the stored list and are judged again;
@@ -671,7 +689,7 @@ void frmMatome::ruleMenu_Click(judgement::Rule rule) {
         txtMojisuu->setEnabled(rule == judgement::Rule::FixedCount);
     }
     MatomeHantei();
-    if (lstFolderlist->count() > 1) {
+    if (m_lines.size() > 1) {
         cmdEXEC->setEnabled(true);
         cmdCancel->setEnabled(true);
     }
@@ -680,7 +698,7 @@ void frmMatome::ruleMenu_Click(judgement::Rule rule) {
 void frmMatome::txtMojisuu_Change() {
     if (m_runUnderWay) return;
     MatomeHantei();
-    if (lstFolderlist->count() > 1) {
+    if (m_lines.size() > 1) {
         for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF}) button->setEnabled(true);
     }
 }
@@ -695,16 +713,16 @@ void frmMatome::mnuFolderName_Click() {
 
 void frmMatome::mnuHanten_Click() {
     if (m_runUnderWay) return;
-    // Painting is held while the lines are rewritten; the list keeps the focus and the selection.
-    lstFolderlist->setUpdatesEnabled(false);
-    for (int row = lstFolderlist->count() - 1; row >= 1; --row) {
-        QListWidgetItem* item = lstFolderlist->item(row);
-        if (!item->isSelected()) continue;
-        judgement::Line& line = m_lines[row];
-        line.marked = !line.marked;
-        item->setText(line.text());
+    // The lines change their group; the list keeps the focus, the selection and the current line.
+    const QList<qsizetype> selected = selectedLines();
+    const qsizetype current = currentLine();
+    QList<judgement::Line> lines = m_lines;
+    for (const qsizetype line : selected) {
+        if (line >= 1) lines[line].marked = !lines[line].marked;
     }
-    lstFolderlist->setUpdatesEnabled(true);
+    setLines(lines);
+    if (current >= 0) setCurrentLine(current, false);
+    for (const qsizetype line : selected) selectLine(line);
     lblComplete->hide();
     for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF}) button->setEnabled(true);
 }
@@ -737,13 +755,11 @@ void frmMatome::cmdCF_Click() {
 // Makes the gathering folders of the groups (of those that only accepts), each line of a
 // leader then led by its folder's line.
 void frmMatome::makeGatheringFolders(const judgement::LeaderFilter& only) {
-    // Painting is held while the lines are rewritten; the lines that were selected (and
-    // the current one) are again, so the focus and the selection stay where they were.
-    lstFolderlist->setUpdatesEnabled(false);
+    // The lines that were selected (and the current one) are again, so the focus and the
+    // selection stay where they were.
     QList<judgement::Item> selected;
-    for (const QModelIndex& index : lstFolderlist->selectionModel()->selectedRows())
-        selected.append(m_lines[index.row()].item);
-    const int currentRow = lstFolderlist->currentRow();
+    for (const qsizetype line : selectedLines()) selected.append(m_lines[line].item);
+    const qsizetype currentRow = currentLine();
     const std::optional<judgement::Item> current =
         currentRow >= 0 ? std::optional(m_lines[currentRow].item) : std::nullopt;
     // The folders are made at once, under a journal of their own that the next Execute
@@ -763,14 +779,11 @@ void frmMatome::makeGatheringFolders(const judgement::LeaderFilter& only) {
         showMessageBox(this, kAppTitle, MessageIcon::Warning, transfer::journalUnwritableText(made.status, false));
     }
     setLines(gathered.lines);
-    int newCurrentRow = -1;
-    for (int row = 0; row < lstFolderlist->count(); ++row) {
-        const judgement::Item& item = gathered.lines[row].item;
-        if (current && item == *current) newCurrentRow = row;  // the old leader comes after its folder's line
-        if (selected.contains(item)) lstFolderlist->item(row)->setSelected(true);
+    for (qsizetype line = 0; line < m_lines.size(); ++line) {
+        const judgement::Item& item = m_lines[line].item;
+        if (current && item == *current) setCurrentLine(line, false);  // the old leader comes after its folder's line
+        if (selected.contains(item)) selectLine(line);
     }
-    if (newCurrentRow >= 0) lstFolderlist->setCurrentRow(newCurrentRow, QItemSelectionModel::NoUpdate);
-    lstFolderlist->setUpdatesEnabled(true);
     if (!gathered.refused.isEmpty())
         showMessageBox(this, kAppTitle, MessageIcon::Warning, judgement::refusedFoldersText(gathered.refused));
 }
@@ -806,7 +819,31 @@ void frmMatome::offerFoldersForFileLeaders() {
 // shows: commands act on the items and never read a path back from a row's text.
 void frmMatome::setLines(QList<judgement::Line> lines) {
     m_lines = std::move(lines);
-    showTexts(lstFolderlist, m_lines);
+    m_listModel->setLines(m_lines);
+    lstFolderlist->expandAll();
+}
+
+qsizetype frmMatome::currentLine() const {
+    return m_listModel->lineOf(lstFolderlist->currentIndex());
+}
+
+QList<qsizetype> frmMatome::selectedLines() const {
+    QList<qsizetype> lines;
+    for (const QModelIndex& index : lstFolderlist->selectionModel()->selectedRows())
+        lines.append(m_listModel->lineOf(index));
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+void frmMatome::selectLine(qsizetype line) {
+    lstFolderlist->selectionModel()->select(m_listModel->indexOfLine(line),
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+void frmMatome::setCurrentLine(qsizetype line, bool select) {
+    const auto flags =
+        select ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows : QItemSelectionModel::NoUpdate;
+    lstFolderlist->selectionModel()->setCurrentIndex(m_listModel->indexOfLine(line), flags);
 }
 
 // The stored list keeps itself sorted.
@@ -822,7 +859,8 @@ void frmMatome::setStoredItems(QList<judgement::Item> items) {
 void frmMatome::removeMemberRows(const judgement::Group& group, qsizetype count) {
     if (count <= 0) return;
     const int firstMember = static_cast<int>(group.leaderRow) + 1 - m_removedRows;
-    lstFolderlist->model()->removeRows(firstMember, static_cast<int>(count));
+    m_listModel->removeLines(firstMember, count);
+    lstFolderlist->expandAll();
     m_lines.remove(firstMember, count);
     m_removedRows += static_cast<int>(count);
 }
@@ -840,9 +878,34 @@ void frmMatome::showRunEnd() {
     colours.setColor(QPalette::Window, m_executeStopped ? QColor(255, 0, 0) : QColor(0, 255, 0));
     lblComplete->setPalette(colours);
     lblComplete->setAccessibleName(lblComplete->text());
+    lblComplete->setAccessibleDescription(outcomeCounts());
     lblComplete->show();
+    // Said at once to assistive technology, with what the Execute did.
+    QAccessibleEvent changed(lblComplete, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
     m_lastLog = m_executeLog;
     mnuShowLog->setEnabled(!m_lastLog.isEmpty());
+}
+
+// What the Execute did, counted from its log: "移動 3、コピー 0、重複のため削除 1、番号付き 1、失敗 0".
+QString frmMatome::outcomeCounts() const {
+    int moved = 0;
+    int copied = 0;
+    int duplicates = 0;
+    int numbered = 0;
+    for (const QStringView line : QStringView(m_executeLog).split(QStringLiteral("\r\n"))) {
+        const bool renamed = line.endsWith(u"…Rename後Move") || line.endsWith(u"…Rename後Copy");
+        numbered += renamed ? 1 : 0;
+        moved += line.endsWith(u"…Move") || line.endsWith(u"…Rename後Move") ? 1 : 0;
+        copied += line.endsWith(u"…Copy") || line.endsWith(u"…Rename後Copy") ? 1 : 0;
+        duplicates += line.endsWith(u"…Delete") || line.endsWith(u"…同一ファイルあり") ? 1 : 0;
+    }
+    return QStringLiteral("移動 %1、コピー %2、重複のため削除 %3、番号付き %4、失敗 %5")
+        .arg(moved)
+        .arg(copied)
+        .arg(duplicates)
+        .arg(numbered)
+        .arg(m_failures.size());
 }
 
 void frmMatome::mnuShowLog_Click() {

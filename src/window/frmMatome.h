@@ -23,6 +23,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QTreeView;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
@@ -30,6 +31,7 @@ class QPushButton;
 
 namespace kurumu::window {
 
+class JudgedListModel;
 class WindowRunHost;
 
 // The program's one window. Its controls hold every option and both item lists; each
@@ -101,12 +103,17 @@ private:
     void runJudgedGroups();
     void removeMemberRows(const judgement::Group& group, qsizetype count);
     void setLines(QList<judgement::Line> lines);
+    qsizetype currentLine() const;
+    QList<qsizetype> selectedLines() const;
+    void selectLine(qsizetype line);
+    void setCurrentLine(qsizetype line, bool select = true);
     void setStoredItems(QList<judgement::Item> items);
     void setCaptionTimes(const QString& startTime, const QString& endTime);
     bool ensureGatheringFolder(platform::FileServices& files, const QString& path);
     transfer::JournalHeader runHeader() const;
     void showItemsTakenBack(const QStringList& paths);
     void offerToGoOn();
+    QString outcomeCounts() const;
     void addChosenItems(bool folder);
     void setListCommandsEnabled(bool enabled);
     void offerFoldersForFileLeaders();
@@ -119,7 +126,8 @@ private:
     QPushButton* cmdCF = nullptr;
     QListWidget* lstHlist = nullptr;
     QLineEdit* txtMojisuu = nullptr;
-    QListWidget* lstFolderlist = nullptr;
+    QTreeView* lstFolderlist = nullptr;
+    JudgedListModel* m_listModel = nullptr;  // the lines of lstFolderlist, as a tree of groups
     QPushButton* cmdCancel = nullptr;
     QPushButton* cmdEXEC = nullptr;
     QComboBox* cmbMorC = nullptr;

@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTreeView>
 #include <QUrl>
 
 #include <memory>
@@ -86,8 +87,26 @@ struct Scene {
         return found;
     }
     QAction* action(const char* name) const { return control<QAction>(name); }
-    QListWidget* list() const { return control<QListWidget>("lstFolderlist"); }
-    QStringList shown() const { return linesOf(list()); }
+    QTreeView* list() const { return control<QTreeView>("lstFolderlist"); }
+    // The rows of the list in order: each group's leader, then its members.
+    QList<QModelIndex> rows() const {
+        QList<QModelIndex> all;
+        const QAbstractItemModel* model = list()->model();
+        for (int leader = 0; leader < model->rowCount(); ++leader) {
+            const QModelIndex group = model->index(leader, 0);
+            all.append(group);
+            for (int member = 0; member < model->rowCount(group); ++member) all.append(model->index(member, 0, group));
+        }
+        return all;
+    }
+    // The judged lines the rows show.
+    QStringList shown() const {
+        QStringList lines;
+        for (const QModelIndex& row : rows()) lines.append(row.data(Qt::UserRole).toString());
+        return lines;
+    }
+    int currentRow() const { return static_cast<int>(rows().indexOf(list()->currentIndex())); }
+    void setCurrentRow(int row) const { list()->setCurrentIndex(rows().value(row)); }
     QStringList stored() const { return linesOf(control<QListWidget>("lstHlist")); }
 
     QString make(const QString& relative, const QByteArray& data = "data") {
@@ -115,7 +134,9 @@ struct Scene {
     }
     void select(const QList<int>& rows) {
         list()->clearSelection();
-        for (const int row : rows) list()->item(row)->setSelected(true);
+        const QList<QModelIndex> all = this->rows();
+        for (const int row : rows)
+            list()->selectionModel()->select(all[row], QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     void click(const char* button) { QTest::mouseClick(control<QPushButton>(button), Qt::LeftButton); }
     QStringList texts() const {
@@ -233,13 +254,35 @@ private Q_SLOTS:
         listMenu->hide();
     }
 
+    // Every name reads as it is spelled: an underscore shows (the row does not cut it off),
+    // and a character that would change how a name shows is written out; the name and its
+    // folder stand in columns of their own, the whole path in the row's tip, and the groups
+    // are levels of a tree.
+    void namesReadAsSpelled() {
+        Scene s;
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.drop({s.make("a b.txt"), s.make("a_b.txt"), s.make(QString("x\u202Ey.txt"))});
+        const QList<QModelIndex> rows = s.rows();
+        QCOMPARE(rows.size(), 3);
+        const auto picture = [&](int row) {
+            return s.list()->viewport()->grab(s.list()->visualRect(rows[row])).toImage();
+        };
+        QVERIFY(picture(0) != picture(1));
+        QCOMPARE(rows[2].data().toString(), "x<U+202E>y.txt");
+        QCOMPARE(rows[2].siblingAtColumn(1).data().toString(), s.root);
+        QCOMPARE(rows[1].data(Qt::ToolTipRole).toString(), s.root + "a_b.txt");
+        QCOMPARE(rows[1].parent(), rows[0]);  // a member, one level below its leader
+        QVERIFY(!rows[0].parent().isValid());
+    }
+
     void folderNameToggle() {
         Scene s;
         s.drop({s.make("b"), s.make("a")});
-        s.list()->item(0)->setText("edited");
+        const QStringList judged = s.shown();
         s.action("mnuFolderName")->trigger();
         QVERIFY(s.action("mnuFolderName")->isChecked());
-        QCOMPARE(s.list()->item(0)->text(), "edited");
+        QCOMPARE(s.shown(), judged);  // the next folder creation reads it: nothing is judged again
         s.action("mnuFolderName")->trigger();
         QVERIFY(!s.action("mnuFolderName")->isChecked());
     }
@@ -288,10 +331,10 @@ private Q_SLOTS:
         s.action("mnuDelete")->trigger();
         QCOMPARE(s.stored(), (QStringList{"a/" + s.root, "c/" + s.root, "e/" + s.root}));
         QCOMPARE(s.shown(), s.stored());
-        QCOMPARE(s.list()->currentRow(), 1);  // the line after those deleted
+        QCOMPARE(s.currentRow(), 1);  // the line after those deleted
         s.select({2});
         s.action("mnuDelete")->trigger();
-        QCOMPARE(s.list()->currentRow(), 1);  // or the last
+        QCOMPARE(s.currentRow(), 1);  // or the last
         s.select({0, 1});
         s.action("mnuDelete")->trigger();
         QVERIFY(s.shown().isEmpty());
@@ -634,7 +677,7 @@ private Q_SLOTS:
 
         s.drop({s.make("a (1)"), s.make("a (2)"), s.make("b"), s.make("c")});
         s.list()->setFocus();
-        s.list()->setCurrentRow(1);
+        s.setCurrentRow(1);
         s.select({1, 2});
         QTest::keyClick(s.list(), Qt::Key_Menu);
         auto* listMenu = s.control<QMenu>("mnuListProcess");
