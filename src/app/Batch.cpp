@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -25,33 +26,67 @@ namespace kurumu::app {
 
 namespace {
 
-// One stream of lines, each written and flushed at once, so that a crash loses no line
-// already reported. Once the reader has gone (a closed pipe), the stream stays silent and
-// the work goes on: the exit status still tells how it ended.
+// One stream of lines. The output is written in blocks: whenever a block is full, at least
+// every tenth of a second while the work goes on (asked whenever the run lets its host
+// handle events), before every message on standard error, on a signal and at the end; the
+// journal, not the output, is the record of what happened. Messages are written at once.
+// Once the reader has gone (a closed pipe), the stream stays silent and the work goes on:
+// the exit status still tells how it ended.
 class LineStream {
 public:
-    explicit LineStream(std::FILE* stream) : m_stream(stream) {}
+    LineStream(std::FILE* stream, bool inBlocks) : m_stream(stream), m_inBlocks(inBlocks) {
+        if (inBlocks) m_block.reserve(kBlock + 4096);
+    }
 
     void line(const QString& text) {
         if (m_closed) return;
-        const QByteArray bytes = text.toUtf8() + '\n';
-        const std::size_t written = std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), m_stream);
-        m_closed = written != static_cast<std::size_t>(bytes.size()) || std::fflush(m_stream) != 0;
+        m_block += text.toUtf8();
+        m_block += '\n';
+        if (!m_inBlocks || m_block.size() >= kBlock) flush();
+    }
+
+    void flushIfDue() {
+        if (!m_block.isEmpty() && std::chrono::steady_clock::now() - m_flushed >= kAtLeastEvery) flush();
+    }
+
+    void flush() {
+        m_flushed = std::chrono::steady_clock::now();
+        if (m_closed || m_block.isEmpty()) return;
+        const auto size = static_cast<std::size_t>(m_block.size());
+        m_closed = std::fwrite(m_block.constData(), 1, size, m_stream) != size || std::fflush(m_stream) != 0;
+        m_block.clear();
     }
 
 private:
+    static constexpr qsizetype kBlock = 64 * 1024;
+    static constexpr auto kAtLeastEvery = std::chrono::milliseconds(100);
+
     std::FILE* m_stream;
+    bool m_inBlocks;
+    QByteArray m_block;
+    std::chrono::steady_clock::time_point m_flushed = std::chrono::steady_clock::now();
     bool m_closed = false;
 };
 
 LineStream& out() {
-    static LineStream stream(stdout);
+    static LineStream stream(stdout, true);
     return stream;
 }
 
+// A message follows every line of the output before it.
 LineStream& err() {
-    static LineStream stream(stderr);
+    static LineStream stream(stderr, false);
+    out().flush();
     return stream;
+}
+
+// Asked whenever the run lets its host handle events: the output is written if it is due,
+// and a signal (SIGTERM, SIGINT, SIGHUP) stops the run as the Stop button does.
+bool stopAsked() {
+    out().flushIfDue();
+    if (!platform::takeCloseRequest()) return false;
+    out().flush();
+    return true;
 }
 
 QList<judgement::Line> judgedLines(const BatchOptions& options) {
@@ -123,7 +158,7 @@ int run(const BatchOptions& options, const QList<judgement::Line>& judged) {
     // stop the run as the Stop button does.
     transfer::TextHost host(
         variables, [](const QString& line) { out().line(line); }, [](const QString& text) { err().line(text); },
-        platform::takeCloseRequest);
+        stopAsked);
     const std::vector<transfer::Group> groups = groupsToRun(lines);
     const platform::Result<bool> finished =
         transfer::executeRun(variables, host, header, groups, made, options.dryRun ? &dryFiles : nullptr);
@@ -215,7 +250,9 @@ bool isBatchInvocation(int argc, char** argv) {
     return false;
 }
 
-int runBatch(int argc, char** argv) {
+namespace {
+
+int runBatchMode(int argc, char** argv) {
     platform::ignoreClosedPipes();
     platform::catchCloseSignals();
     const QCoreApplication application(argc, argv);
@@ -246,6 +283,14 @@ int runBatch(int argc, char** argv) {
             break;
     }
     return run(*parsed.options, judgedLines(*parsed.options));
+}
+
+}  // namespace
+
+int runBatch(int argc, char** argv) {
+    const int status = runBatchMode(argc, argv);
+    out().flush();
+    return status;
 }
 
 }  // namespace kurumu::app
