@@ -16,6 +16,7 @@ ErrorClass classify(int errnoValue) {
         case EROFS:
         case ETXTBSY:
         case EBUSY:
+        case EBADMSG:  // a copy that did not read back as written: a write error
             return ErrorClass::PermissionDenied;
         case ENOENT:
         case ENOTDIR:
@@ -58,6 +59,8 @@ QString reasonText(int errnoValue) {
             return QStringLiteral("名前が長すぎます");
         case EIO:
             return QStringLiteral("読み書きの途中でエラーが起きました");
+        case EBADMSG:
+            return QStringLiteral("書き込んだ内容を読み返すと違っていました(入出力エラー EIO)");
         case ESTALE:
             return QStringLiteral("フォルダがほかのものに置き換えられています");
         case EXDEV:

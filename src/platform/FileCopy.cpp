@@ -23,6 +23,8 @@ using sys::retry;
 // Large enough to keep the kernel busy, small enough to answer Stop within a blink.
 constexpr std::size_t kCopyChunk = 8 << 20;
 constexpr std::size_t kBufferSize = std::size_t{256} * 1024;
+// The register a checksum starts from (a CRC-32's).
+constexpr quint32 kChecksumStart = 0xFFFFFFFFu;
 
 PlaceResult placed() {
     return {PlaceOutcome::Placed, {}};
@@ -155,13 +157,13 @@ public:
     ~PendingCopy() { discard(); }
 
     static Result<PendingCopy> create(const Place& destination) {
-        int fd = retry([&] { return openFolderOf(destination, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); });
+        // Opened for reading too, so that the copy can be read back before it is published.
+        int fd = retry([&] { return openFolderOf(destination, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); });
         if (fd >= 0) return {PendingCopy(fd, destination, {}), {}};
         if (!unsupported(errno) && errno != EISDIR) return {PendingCopy(-1, destination, {}), lastError()};
         Place temporary = hiddenSibling(destination, kUnpublishedPrefix);
-        fd = retry([&] {
-            return os().openat(temporary.folder, temporary.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-        });
+        fd = retry(
+            [&] { return os().openat(temporary.folder, temporary.c(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600); });
         if (fd < 0) return {PendingCopy(-1, destination, {}), lastError()};
         return {PendingCopy(fd, destination, std::move(temporary)), {}};
     }
@@ -241,10 +243,47 @@ struct CopiedSource {
     FileDescriptor pin;
 };
 
+// Copies the bytes through a buffer, carrying the checksum over them as they are read.
+Result<quint32> copyDataCheckingSum(int from, int to, off_t length, Pacer& pacer, const CopyCheck& check) {
+    std::vector<char> buffer(kBufferSize);
+    quint32 sum = kChecksumStart;
+    for (off_t offset = 0; offset < length;) {
+        if (!pacer.keepGoing()) return {0, Status{ECANCELED}};
+        const auto want = static_cast<std::size_t>(std::min<off_t>(length - offset, kBufferSize));
+        const ssize_t got = retry([&] { return os().pread(from, buffer.data(), want, offset); });
+        if (got < 0) return {0, lastError()};
+        if (got == 0) break;  // the source shrank; the lengths are compared after
+        sum = check.checksum(sum, reinterpret_cast<const std::byte*>(buffer.data()), static_cast<std::size_t>(got));
+        if (const Status status = writeAll(to, buffer.data(), static_cast<std::size_t>(got)); !status.ok())
+            return {0, status};
+        offset += got;
+    }
+    return {sum, {}};
+}
+
+// The checksum of a file as the file system gives it back from the device: flushed, its
+// cached pages dropped, then read. (A drive's own cache may still answer.)
+Result<quint32> checksumReadBack(int fd, off_t length, Pacer& pacer, const CopyCheck& check) {
+    if (retry([&] { return os().fdatasync(fd); }) != 0) return {0, lastError()};
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    std::vector<char> buffer(kBufferSize);
+    quint32 sum = kChecksumStart;
+    for (off_t offset = 0; offset < length;) {
+        if (!pacer.keepGoing()) return {0, Status{ECANCELED}};
+        const auto want = static_cast<std::size_t>(std::min<off_t>(length - offset, kBufferSize));
+        const ssize_t got = retry([&] { return os().pread(fd, buffer.data(), want, offset); });
+        if (got < 0) return {0, lastError()};
+        if (got == 0) return {0, Status{kCopyNotVerified}};  // shorter than written
+        sum = check.checksum(sum, reinterpret_cast<const std::byte*>(buffer.data()), static_cast<std::size_t>(got));
+        offset += got;
+    }
+    return {sum, {}};
+}
+
 // Copies a file (a link as the link). With flush set, the copy is on the disk and of the
-// source's length before it is published.
+// source's length before it is published; with a check, it reads back as it was written.
 PlaceResult copyOneFile(const Place& source, const Place& destination, bool flush, const KeepGoing& keepGoing,
-                        CopiedSource& copied) {
+                        CopiedSource& copied, const CopyCheck* check) {
     struct stat& state = copied.state;
     if (os().fstatat(source.folder, source.c(), &state, AT_SYMLINK_NOFOLLOW) != 0) return failedWithErrno();
     if (S_ISLNK(state.st_mode)) {
@@ -264,24 +303,39 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     Result<PendingCopy> copy = PendingCopy::create(destination);
     if (!copy.ok()) return failed(copy.status);
     Pacer pacer(keepGoing);
-    if (const Status status = copyData(from, copy.value.fd(), state.st_size, pacer); !status.ok())
+    std::optional<quint32> written;
+    if (check != nullptr) {
+        const Result<quint32> sum = copyDataCheckingSum(from, copy.value.fd(), state.st_size, pacer, *check);
+        if (!sum.ok()) return sum.status.error == ECANCELED ? abandoned() : failed(sum.status);
+        written = sum.value;
+    } else if (const Status status = copyData(from, copy.value.fd(), state.st_size, pacer); !status.ok()) {
         return status.error == ECANCELED ? abandoned() : failed(status);
+    }
     // Written to while it was copied: the copy may be torn, so it is not published. (Only
     // deleted meanwhile, the file was copied whole.)
     struct stat after {};
     if (os().fstat(from, &after) != 0) return failedWithErrno();
     if (!sameState(state, after) || (after.st_nlink > 0 && !untouched(state, after))) return failed(EBUSY);
     if (const Status status = copyMetadata(from, state, copy.value.fd()); !status.ok()) return failed(status);
-    if (flush) {
-        struct stat written {};
+    if (flush || written) {
+        struct stat flushed {};
         if (retry([&] { return os().fdatasync(copy.value.fd()); }) != 0) return failedWithErrno();
-        if (os().fstat(copy.value.fd(), &written) != 0) return failedWithErrno();
-        if (written.st_size != state.st_size) return failed(EIO);
+        if (os().fstat(copy.value.fd(), &flushed) != 0) return failedWithErrno();
+        if (flushed.st_size != state.st_size) return failed(EIO);
+    }
+    // A copy that does not read back as it was written is withdrawn, never published.
+    if (written) {
+        const Result<quint32> readBack = checksumReadBack(copy.value.fd(), state.st_size, pacer, *check);
+        if (!readBack.ok()) return readBack.status.error == ECANCELED ? abandoned() : failed(readBack.status);
+        if (readBack.value != *written) return failed(kCopyNotVerified);
     }
     struct stat made {};
     if (os().fstat(copy.value.fd(), &made) != 0) return failedWithErrno();
     PlaceResult published = copy.value.publish();
-    if (published.outcome == PlaceOutcome::Placed) published.placed = entryInfoOf(made);
+    if (published.outcome == PlaceOutcome::Placed) {
+        published.placed = entryInfoOf(made);
+        published.checksum = written;
+    }
     return published;
 }
 
@@ -300,9 +354,11 @@ void withdrawCopy(const Place& destination, const struct stat& copy) {
 
 // A move between file systems: copy, flush, publish, make the folder entry durable, then
 // remove the source once it is proved to be the file that was copied, untouched.
-PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination, const KeepGoing& keepGoing) {
+PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination, const KeepGoing& keepGoing,
+                                  const CopyCheck& check) {
     CopiedSource copied;
-    const PlaceResult copy = copyOneFile(source, destination, true, keepGoing, copied);
+    const PlaceResult copy =
+        copyOneFile(source, destination, true, keepGoing, copied, check.checksum ? &check : nullptr);
     if (copy.outcome != PlaceOutcome::Placed) return copy;
     struct stat published {};
     if (os().fstatat(destination.folder, destination.c(), &published, AT_SYMLINK_NOFOLLOW) != 0)
@@ -437,17 +493,20 @@ Status removeCheckedAside(const Place& path, const AsideCheck& check) {
     return verdict;
 }
 
-PlaceResult moveFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing) {
+PlaceResult moveFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing,
+                              const CopyCheck& check) {
     const Status renamed = renameNoReplace(source, destination);
     if (renamed.ok()) return placed();
     if (renamed.error == EEXIST) return occupied();
-    if (renamed.error == EXDEV) return moveAcrossFileSystems(source, destination, keepGoing);
+    if (renamed.error == EXDEV) return moveAcrossFileSystems(source, destination, keepGoing, check);
     return failed(renamed);
 }
 
-PlaceResult copyFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing) {
+PlaceResult copyFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing,
+                              const CopyCheck& check) {
     CopiedSource copied;
-    return copyOneFile(source, destination, false, keepGoing, copied);
+    const bool verified = check.everyCopy && check.checksum;
+    return copyOneFile(source, destination, false, keepGoing, copied, verified ? &check : nullptr);
 }
 
 }  // namespace kurumu::platform::detail

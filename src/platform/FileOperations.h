@@ -61,8 +61,10 @@ Status createFolderLike(const Place& path, const Place& model);
 // Gives the entry held by an O_PATH descriptor its attributes, while it is the one expected.
 Status restoreAttributesOf(int held, const Identity& expected, const Attributes& attributes);
 
-PlaceResult moveFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing);
-PlaceResult copyFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing);
+PlaceResult moveFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing,
+                              const CopyCheck& check);
+PlaceResult copyFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing,
+                              const CopyCheck& check);
 
 // Compares two files byte for byte: true only for two regular files of equal length and
 // equal bytes, or two links to the same text. The first and the last blocks are compared first, so that most different

@@ -10,8 +10,10 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The file-system services that a run works through. The transfer algorithm is written
 // once against this interface; the real services act on the disk, and other
@@ -84,6 +86,8 @@ struct PlaceResult {
     // a move between file systems), as it was published; nothing (Missing) when the
     // source itself was renamed there.
     EntryInfo placed;
+    // The checksum of a copy proved to read back as written (see CopyCheck).
+    std::optional<quint32> checksum;
 };
 
 // What a file or folder had, to give back: permission bits, owner and group (kKeepId
@@ -110,6 +114,20 @@ inline constexpr int kFolderReplaced = ESTALE;
 
 // Asked now and then during a long copy or comparison; false abandons it.
 using KeepGoing = std::function<bool()>;
+
+// How copies are proved to be on the disk as written: the checksum of the bytes read from
+// the source is compared with the checksum of the copy read back through the file system
+// once it was flushed and its cached pages dropped. A move across file systems, which
+// removes the only original, is always so proved; with everyCopy, every copy is.
+struct CopyCheck {
+    // Carries a checksum's register over bytes (a CRC-32 without its final steps).
+    std::function<quint32(quint32 checksum, const std::byte* bytes, std::size_t size)> checksum;
+    bool everyCopy = false;
+};
+
+// The error of a copy that did not read back as it was written: withdrawn, its source kept.
+// A write error, told by the reason of an input/output error.
+inline constexpr int kCopyNotVerified = EBADMSG;
 
 class FileServices {
 public:
@@ -156,7 +174,7 @@ public:
 // that each call names its entry relative to a held folder (no path is walked again); a
 // folder the run listed or made is held as it was opened, never through a link, and used
 // only while it is the same folder (kFolderReplaced otherwise).
-std::unique_ptr<FileServices> diskServices();
+std::unique_ptr<FileServices> diskServices(const CopyCheck& check = {});
 
 // The services for going back over a recorded run: only the folders recorded (a path and
 // the identity it had) are opened by their paths, links followed, and used only while they
@@ -165,7 +183,7 @@ std::unique_ptr<FileServices> diskServices();
 // a path below no recorded folder is refused. With followUnrecorded, such a path is opened
 // as a run opens it (for records that did not note their folders).
 std::unique_ptr<FileServices> recordedFolderServices(const QHash<QString, Identity>& recorded,
-                                                     bool followUnrecorded = false);
+                                                     bool followUnrecorded = false, const CopyCheck& check = {});
 // The services acting on the real disk, for single questions outside a run.
 FileServices& realFileServices();
 

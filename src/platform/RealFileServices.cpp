@@ -185,7 +185,8 @@ private:
 class RealFileServices final : public FileServices {
 public:
     // Without held folders, every call walks its whole path.
-    explicit RealFileServices(std::unique_ptr<detail::HeldFolders> folders = {}) : m_folders(std::move(folders)) {}
+    explicit RealFileServices(std::unique_ptr<detail::HeldFolders> folders = {}, CopyCheck check = {})
+        : m_folders(std::move(folders)), m_check(std::move(check)) {}
 
     Result<EntryInfo> probe(const QString& path) override {
         const Result<detail::Place> entry = placeOf(path);
@@ -311,7 +312,7 @@ public:
         const Result<detail::Place> from = placeOf(source);
         const Result<detail::Place> to = placeOf(destination);
         if (!from.ok() || !to.ok()) return {PlaceOutcome::Failed, from.ok() ? to.status : from.status, {}};
-        const PlaceResult placed = detail::moveFileNoReplace(from.value, to.value, keepGoing);
+        const PlaceResult placed = detail::moveFileNoReplace(from.value, to.value, keepGoing, m_check);
         if (placed.outcome != PlaceOutcome::Failed) m_names.added(to.value.folderPath, to.value.name);
         if (placed.outcome == PlaceOutcome::Placed) m_names.removed(from.value.folderPath, from.value.name);
         return placed;
@@ -321,7 +322,7 @@ public:
         const Result<detail::Place> from = placeOf(source);
         const Result<detail::Place> to = placeOf(destination);
         if (!from.ok() || !to.ok()) return {PlaceOutcome::Failed, from.ok() ? to.status : from.status, {}};
-        const PlaceResult placed = detail::copyFileNoReplace(from.value, to.value, keepGoing);
+        const PlaceResult placed = detail::copyFileNoReplace(from.value, to.value, keepGoing, m_check);
         if (placed.outcome != PlaceOutcome::Failed) m_names.added(to.value.folderPath, to.value.name);
         return placed;
     }
@@ -407,22 +408,24 @@ private:
     }
 
     std::unique_ptr<detail::HeldFolders> m_folders;
+    CopyCheck m_check;
     KnownNames m_names;
 };
 
 }  // namespace
 
-std::unique_ptr<FileServices> diskServices() {
+std::unique_ptr<FileServices> diskServices(const CopyCheck& check) {
     return std::make_unique<RealFileServices>(
-        std::make_unique<detail::HeldFolders>(detail::HeldFolders::Unrecorded::ByPath));
+        std::make_unique<detail::HeldFolders>(detail::HeldFolders::Unrecorded::ByPath), check);
 }
 
-std::unique_ptr<FileServices> recordedFolderServices(const QHash<QString, Identity>& recorded, bool followUnrecorded) {
+std::unique_ptr<FileServices> recordedFolderServices(const QHash<QString, Identity>& recorded, bool followUnrecorded,
+                                                     const CopyCheck& check) {
     auto folders = std::make_unique<detail::HeldFolders>(
         followUnrecorded ? detail::HeldFolders::Unrecorded::ByPath : detail::HeldFolders::Unrecorded::FromRecorded);
     for (auto folder = recorded.cbegin(); folder != recorded.cend(); ++folder)
         folders->record(encodePath(withoutTrailingSeparator(folder.key())), folder.value());
-    return std::make_unique<RealFileServices>(std::move(folders));
+    return std::make_unique<RealFileServices>(std::move(folders), check);
 }
 
 FileServices& realFileServices() {

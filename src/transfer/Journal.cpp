@@ -139,6 +139,7 @@ PlaceResult JournalingServices::placed(journal::Operation& operation, const std:
     operation.outcome = outcomeName(result.outcome);
     operation.error = result.status.error;
     operation.placed = journal::ObjectState::of(result.placed);
+    operation.checksum = result.checksum;
     m_journal.done(operation);
     return result;
 }

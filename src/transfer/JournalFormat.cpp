@@ -278,6 +278,8 @@ Line Operation::doneLine() const {
     line.number("done", number).text("outcome", outcome.value_or(QString())).number("time", doneNs);
     if (error != 0) line.number("error", error);
     writeState(line, placed, kObject);
+    if (checksum)
+        line.text("crc32", QStringLiteral("%1").arg(*checksum ^ 0xFFFFFFFFu, 8, 16, QLatin1Char('0')).toUpper());
     return line;
 }
 

@@ -89,7 +89,8 @@ struct Operation {
     std::optional<QString> outcome;
     qint64 doneNs = 0;
     int error = 0;
-    ObjectState placed;  // what the operation made: a copy, a file moved across file systems, a folder
+    ObjectState placed;               // what the operation made: a copy, a file moved across file systems, a folder
+    std::optional<quint32> checksum;  // a copy's CRC-32, read back as written
 
     bool done() const { return outcome && *outcome == QLatin1String("done"); }
     bool mayHaveHappened() const { return !outcome || done(); }

@@ -9,7 +9,7 @@ platform::Result<JournaledOutcome> runJournaled(const JournalHeader& header,
                                                 const JournalingServices::FailureHandler& journalFailed) {
     platform::Result<std::unique_ptr<Journal>> journal = Journal::open(journalFolder(), header);
     if (!journal.ok()) return {{}, journal.status};
-    const auto disk = platform::diskServices();
+    const auto disk = platform::diskServices(copyCheck(header.options.verifyEveryCopy));
     JournalingServices files(*disk, *journal.value, journalFailed);
     const bool finished = work(files);
     journal.value->finish(finished ? QStringLiteral("finished") : QStringLiteral("stopped"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileServices.h"
 #include "platform/Settings.h"
 
 #include <QString>
@@ -35,7 +36,12 @@ struct RunOptions {
     bool checkAllNumbers = false;    // every numbered name is tested from 000 on each collision
     bool keepStructure = false;      // folder trees are rebuilt below the destination
     bool ignoreOtherErrors = false;  // errors outside the write errors pass silently
+    bool verifyEveryCopy = false;    // every copy read back and checked, as a move across file systems always is
 };
+
+// The file services' check of copies: the CRC-32 of the bytes read against that of the copy
+// read back (every copy, or only those of moves across file systems).
+platform::CopyCheck copyCheck(bool everyCopy);
 
 // The run options that the options' controls (or the command line) hold.
 RunOptions runOptionsOf(const platform::OptionStates& states);

@@ -1,5 +1,6 @@
 #include "transfer/Transfer.h"
 
+#include "checksum/GetCRC.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
@@ -50,7 +51,15 @@ Family familyFor(const QString& operationMode, bool numberAfterExtension) {
 
 RunOptions runOptionsOf(const platform::OptionStates& states) {
     return {familyFor(states.operationMode, states.numberAfterExtension), states.checkAllNumbers,
-            states.folderKeep == 1, states.ignoreOtherErrors};
+            states.folderKeep == 1, states.ignoreOtherErrors, states.crc32};
+}
+
+platform::CopyCheck copyCheck(bool everyCopy) {
+    static const checksum::CrcMethod fastest = checksum::fastestMethod();
+    return {[](quint32 crc, const std::byte* bytes, std::size_t size) {
+                return checksum::crc32Update(crc, std::span(bytes, size), fastest);
+            },
+            everyCopy};
 }
 
 Transfer::Transfer(RunVariables& variables, TransferHost& host, platform::FileServices& files,

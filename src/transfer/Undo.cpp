@@ -902,7 +902,8 @@ platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId
     reportDamage(chosen.value.path, *run);
     for (const auto& [path, undo] : std::as_const(undos)) reportDamage(path, undo);
 
-    const auto disk = platform::recordedFolderServices(history.recordedFolders, history.format < journal::kFormat);
+    const auto disk =
+        platform::recordedFolderServices(history.recordedFolders, history.format < journal::kFormat, copyCheck(false));
     JournalingServices files(*disk, *own.value);
     Undoer undoer(files, report, std::move(history));
     undoer.takeBack(*run);

@@ -85,6 +85,44 @@ private Q_SLOTS:
         QCOMPARE(namesIn(dir.filePath("out")), (QStringList{"d", "taken"}));
     }
 
+    // A copy that does not read back as it was written (a disk that damages what it stores):
+    // a move across file systems keeps its source and publishes no copy, a checked copy
+    // publishes none either, and it is a write error; read back right, the copy is placed
+    // with its checksum.
+    void injectedCopyThatDoesNotReadBack() {
+        QTemporaryDir dir;
+        const QByteArray bytes(300000, 'v');
+        const QString source = test::makeFileWithFolders(dir.filePath("s"), bytes);
+        test::makeFolder(dir.filePath("out"));
+        const platform::CopyCheck check{[](quint32 sum, const std::byte* data, std::size_t size) {
+                                            for (std::size_t i = 0; i < size; ++i)
+                                                sum = sum * 31 + static_cast<quint32>(data[i]);
+                                            return sum;
+                                        },
+                                        true};
+        const auto disk = platform::diskServices(check);
+        test::InjectedFaults faults;
+        pretendAnotherFileSystem(faults, "d");
+        faults.alterRead = [](int fd, char* read, ssize_t) {
+            struct stat info {};
+            if (::fstat(fd, &info) == 0 && info.st_nlink == 0) read[0] ^= 1;  // the unpublished copy
+        };
+        const platform::PlaceResult moved = disk->moveFile(source, dir.filePath("out/d"), {});
+        QCOMPARE(moved.outcome, PlaceOutcome::Failed);
+        QCOMPARE(moved.status.error, platform::kCopyNotVerified);
+        QCOMPARE(moved.status.code(), 70);  // a write error
+        const platform::PlaceResult copied = disk->copyFile(source, dir.filePath("out/c"), {});
+        QCOMPARE(copied.status.error, platform::kCopyNotVerified);
+        QCOMPARE(test::readFile(source), bytes);
+        QVERIFY(namesIn(dir.filePath("out")).isEmpty());
+        faults.alterRead = {};
+        const platform::PlaceResult placed = disk->moveFile(source, dir.filePath("out/d"), {});
+        QCOMPARE(placed.outcome, PlaceOutcome::Placed);
+        QVERIFY(placed.checksum.has_value());
+        QCOMPARE(test::readFile(dir.filePath("out/d")), bytes);
+        QVERIFY(!test::exists(source));
+    }
+
     // Without renameat2 a hard link is the no-replace test.
     void injectedNoRenameat2() {
         QTemporaryDir dir;

@@ -53,7 +53,9 @@ platform::sys::Calls faultyCalls() {
     };
     calls.pread = [](int fd, void* buffer, size_t size, off_t offset) {
         if (injected(g_faults->read, fd)) return ssize_t{-1};
-        return systemCalls().pread(fd, buffer, size, offset);
+        const ssize_t got = systemCalls().pread(fd, buffer, size, offset);
+        if (got > 0 && g_faults->alterRead) g_faults->alterRead(fd, static_cast<char*>(buffer), got);
+        return got;
     };
     calls.fsync = [](int fd) {
         if (injected(g_faults->fsync, fd)) return -1;
