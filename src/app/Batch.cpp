@@ -58,7 +58,7 @@ public:
     }
 
 private:
-    static constexpr qsizetype kBlock = 64 * 1024;
+    static constexpr qsizetype kBlock = qsizetype{64} * 1024;
     static constexpr auto kAtLeastEvery = std::chrono::milliseconds(100);
 
     std::FILE* m_stream;
