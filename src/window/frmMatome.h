@@ -35,7 +35,29 @@ class JudgedListModel;
 class WindowRunHost;
 
 // The program's one window. Its controls hold every option and both item lists; each
-// handler is the control's name and the event.
+// handler is the control's name and the event. Its code is in four files by idea:
+// frmMatome.cpp (controls, menus, layout, start and end), frmMatomeList.cpp (the list and
+// its editing), frmMatomePopups.cpp (popups, keyboard, preview, undo, log) and
+// frmMatomeRun.cpp (Execute and Stop).
+//
+// The names the window keeps, in romanised Japanese, and what they are:
+//   frmMatome        the window ("matome": gathering)
+//   MatomeHantei     the judgement of the list ("hantei": judgement)
+//   MatomeJikkou     one run of a group (transfer/RunDriver.h; "jikkou": execution)
+//   lstFolderlist    the judged item list;       lstHlist      the stored list, hidden
+//   txtMojisuu       the character count ("mojisuu"); txtPath    the destination, hidden
+//   cmbMorC          move or copy;               chkFolderKeep keep the folder structure
+//   cmdEXEC / cmdCancel / cmdCF                  Execute / Stop / C.F. (make folders)
+//   rtfMatomefile    the log's holder, hidden;   prgbShinkou   the progress ("shinkou")
+//   lblComplete      "完了" or "中止" after a run
+//   mnuListProcess   the list popup: mnuDelete, mnuHanten (invert: "hanten"), mnuReMatome
+//                    (judge again), mnuPreview, mnuUndo, mnuShowLog, mnuAddFiles, mnuAddFolder
+//   mnuPopup         the options popup: mnuEB (use the Execute button), mnuNumPosition
+//                    (numbers after the extension), mnuCRC32, mnuGenmitsu (check every
+//                    number: "genmitsu", strict), mnuErrMushi (ignore other errors:
+//                    "mushi", ignore), mnuFolderName (name folders by the count),
+//                    mnuMatomeAuto (the rules: None = count, 1 first bracket, 2 last
+//                    bracket, 4 last "of", 3 numbering)
 class frmMatome final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(frmMatome)

@@ -1,0 +1,296 @@
+#include "window/frmMatome.h"
+#include "window/frmMatomeParts.h"
+
+#include "judgement/Editing.h"
+#include "judgement/GroupPlan.h"
+#include "judgement/ItemLine.h"
+#include "platform/FileServices.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/Version.h"
+#include "transfer/DryRun.h"
+#include "transfer/Execute.h"
+#include "transfer/Journal.h"
+#include "transfer/JournaledRun.h"
+#include "transfer/Undo.h"
+#include "window/Accessibility.h"
+#include "window/JudgedList.h"
+#include "window/MessageBox.h"
+#include "window/TextDialog.h"
+#include "window/Twips.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <QUrl>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <utility>
+
+// The item list and its editing: drops, deletions, inverted marks, judgement, C.F.
+
+namespace kurumu::window {
+
+using platform::OptionStates;
+
+bool frmMatome::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != lstFolderlist->viewport()) return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+        case QEvent::MouseButtonPress: {
+            auto* press = static_cast<QMouseEvent*>(event);
+            if (press->button() != Qt::RightButton) break;
+            lstFolderlist_MouseDown(press->button(), press->globalPosition().toPoint());
+            return true;  // a right click keeps the selection that the list command works on
+        }
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            if (drag->mimeData()->hasUrls() && !m_runUnderWay) {
+                drag->acceptProposedAction();
+            } else {
+                drag->ignore();
+            }
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QStringList paths = localPaths(drop->mimeData());
+            if (m_runUnderWay || paths.isEmpty()) {
+                drop->ignore();
+                return true;
+            }
+            drop->acceptProposedAction();
+            lstFolderlist_OLEDragDrop(paths);
+            return true;
+        }
+        default:
+            break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+void frmMatome::dropPaths(const QStringList& paths) {
+    if (!m_runUnderWay && !paths.isEmpty()) lstFolderlist_OLEDragDrop(paths);
+}
+void frmMatome::lstFolderlist_OLEDragDrop(const QStringList& paths) {
+    if (m_runUnderWay) return;  // a run reads the lists and the destination: nothing may change them
+    txtPath->setText(platform::systemRoot());
+    if (!platform::FolderExists(txtPath->text())) {
+        showMessageBox(this, kAppTitle, MessageIcon::None, QStringLiteral("送り先フォルダが存在しません"));
+        return;
+    }
+    m_madeFolders.clear();
+    m_folderJournals.clear();
+    txtPath->setAcceptDrops(false);
+    cmdCancel->setEnabled(true);
+    cmdCF->setEnabled(true);
+    mnuPopup->setEnabled(false);
+    prgbShinkou->setMaximum(static_cast<int>(paths.size()));
+    QList<judgement::Item> stored;
+    stored.reserve(paths.size());
+    for (const QString& path : paths) stored.append(judgement::itemForPath(path));
+    setStoredItems(stored);
+    MatomeHantei();
+    if (mnuEB->isChecked()) {
+        cmdEXEC->setEnabled(true);
+        return;
+    }
+    runJudgedGroups();
+}
+void frmMatome::mnuDelete_Click() {
+    if (m_runUnderWay) return;
+    // The items of the selected lines leave the stored list, wherever their lines stand
+    // (folder creation may have moved them); a folder line that it added has no item there.
+    QList<judgement::Item> stored = m_storedItems;
+    qsizetype firstLine = m_lines.size();
+    for (const qsizetype line : selectedLines()) {
+        stored.removeOne(m_lines[line].item);
+        firstLine = std::min(firstLine, line);
+    }
+    setStoredItems(stored);
+    MatomeHantei();
+    // The line after those deleted (or the last) becomes the current one.
+    if (!m_lines.isEmpty()) setCurrentLine(std::min(firstLine, m_lines.size() - 1));
+}
+// Items chosen in the platform's file dialog join the stored list and are judged again;
+// they never replace the list and never start a run.
+void frmMatome::addChosenItems(bool folder) {
+    if (m_runUnderWay) return;
+    const QStringList chosen = chooseItems(this, folder);
+    if (chosen.isEmpty()) return;
+    QList<judgement::Item> stored = m_storedItems;
+    for (const QString& path : chosen) {
+        const judgement::Item item = judgement::itemForPath(path);
+        if (!stored.contains(item)) stored.append(item);
+    }
+    setStoredItems(stored);
+    MatomeHantei();
+}
+void frmMatome::MatomeHantei() {
+    lblComplete->hide();
+    const QList<judgement::Item>& stored = m_storedItems;
+    setLines(judgement::judgeItems(stored, ruleSet()));
+    setJudgementControlsEnabled(!stored.isEmpty());
+}
+// While a run reads the list, no command that would change it can be chosen.
+void frmMatome::setListCommandsEnabled(bool enabled) {
+    for (QAction* action : {mnuAddFiles, mnuAddFolder, mnuUndo}) action->setEnabled(enabled);
+    for (QAction* action : {mnuDelete, mnuHanten, mnuReMatome, mnuPreview})
+        action->setEnabled(enabled && !m_lines.isEmpty());
+}
+void frmMatome::setJudgementControlsEnabled(bool enabled) {
+    for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF}) button->setEnabled(enabled);
+    for (QAction* action : {mnuDelete, mnuHanten, mnuReMatome, mnuPreview}) action->setEnabled(enabled);
+}
+void frmMatome::ruleMenu_Click(judgement::Rule rule) {
+    QAction* clicked = ruleAction(rule);
+    if (m_runUnderWay) {
+        clicked->setChecked(!clicked->isChecked());  // a run reads the rules: nothing changes under it
+        return;
+    }
+    // The action has already toggled its own mark: it was on before exactly when it is off now.
+    const bool wasChecked = !clicked->isChecked();
+    if (wasChecked) {
+        clicked->setChecked(true);
+    } else {
+        for (const judgement::Rule other : judgement::kAllRules) ruleAction(other)->setChecked(other == rule);
+        txtMojisuu->setEnabled(rule == judgement::Rule::FixedCount);
+    }
+    MatomeHantei();
+    if (m_lines.size() > 1) {
+        cmdEXEC->setEnabled(true);
+        cmdCancel->setEnabled(true);
+    }
+}
+void frmMatome::txtMojisuu_Change() {
+    if (m_runUnderWay) return;
+    MatomeHantei();
+    if (m_lines.size() > 1) {
+        for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF}) button->setEnabled(true);
+    }
+}
+void frmMatome::mnuReMatome_Click() {
+    if (!m_runUnderWay) MatomeHantei();
+}
+void frmMatome::mnuFolderName_Click() {
+    // The action toggles its own mark; the next folder creation reads it.
+}
+void frmMatome::mnuHanten_Click() {
+    if (m_runUnderWay) return;
+    // The lines change their group; the list keeps the focus, the selection and the current line.
+    const QList<qsizetype> selected = selectedLines();
+    const qsizetype current = currentLine();
+    QList<judgement::Line> lines = m_lines;
+    for (const qsizetype line : selected) {
+        if (line >= 1) lines[line].marked = !lines[line].marked;
+    }
+    setLines(lines);
+    if (current >= 0) setCurrentLine(current, false);
+    for (const qsizetype line : selected) selectLine(line);
+    lblComplete->hide();
+    for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF}) button->setEnabled(true);
+}
+bool frmMatome::ensureGatheringFolder(platform::FileServices& files, const QString& path) {
+    const platform::Status created = transfer::ensureFolder(files, path, m_madeFolders);
+    if (created.ok()) return true;
+    showMessageBox(this, kAppTitle, MessageIcon::Warning,
+                   QStringLiteral("フォルダを作成できませんでした(%1)\n%2").arg(created.code()).arg(path));
+    return false;
+}
+void frmMatome::cmdCF_Click() {
+    if (m_runUnderWay) return;
+    cmdCF->setEnabled(false);
+    makeGatheringFolders({});
+}
+// Makes the gathering folders of the groups (of those that only accepts), each line of a
+// leader then led by its folder's line.
+void frmMatome::makeGatheringFolders(const judgement::LeaderFilter& only) {
+    // The lines that were selected (and the current one) are again, so the focus and the
+    // selection stay where they were.
+    QList<judgement::Item> selected;
+    for (const qsizetype line : selectedLines()) selected.append(m_lines[line].item);
+    const qsizetype currentRow = currentLine();
+    const std::optional<judgement::Item> current =
+        currentRow >= 0 ? std::optional(m_lines[currentRow].item) : std::nullopt;
+    // The folders are made at once, under a journal of their own that the next Execute
+    // names, so that taking it back takes them back too.
+    judgement::GatheredLines gathered{m_lines, {}};
+    transfer::JournalHeader header = runHeader();
+    const platform::Result<transfer::JournaledOutcome> made =
+        transfer::runJournaled(header, [&](platform::FileServices& files) {
+            gathered = judgement::withGatheringFolders(
+                m_lines, judgement::characterCount(txtMojisuu->text()), mnuFolderName->isChecked(),
+                [&](const QString& path) { return ensureGatheringFolder(files, path); }, only);
+            return true;
+        });
+    if (made.ok()) {
+        m_folderJournals.append(made.value.id);
+    } else {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, transfer::journalUnwritableText(made.status, false));
+    }
+    setLines(gathered.lines);
+    for (qsizetype line = 0; line < m_lines.size(); ++line) {
+        const judgement::Item& item = m_lines[line].item;
+        if (current && item == *current) setCurrentLine(line, false);  // the old leader comes after its folder's line
+        if (selected.contains(item)) selectLine(line);
+    }
+    if (!gathered.refused.isEmpty())
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, judgement::refusedFoldersText(gathered.refused));
+}
+// Every change of the item list goes through here, so that each row keeps the item it
+// shows: commands act on the items and never read a path back from a row's text.
+void frmMatome::setLines(QList<judgement::Line> lines) {
+    m_lines = std::move(lines);
+    m_listModel->setLines(m_lines);
+    lstFolderlist->expandAll();
+}
+qsizetype frmMatome::currentLine() const {
+    return m_listModel->lineOf(lstFolderlist->currentIndex());
+}
+QList<qsizetype> frmMatome::selectedLines() const {
+    QList<qsizetype> lines;
+    for (const QModelIndex& index : lstFolderlist->selectionModel()->selectedRows())
+        lines.append(m_listModel->lineOf(index));
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+void frmMatome::selectLine(qsizetype line) {
+    lstFolderlist->selectionModel()->select(m_listModel->indexOfLine(line),
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+void frmMatome::setCurrentLine(qsizetype line, bool select) {
+    const auto flags =
+        select ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows : QItemSelectionModel::NoUpdate;
+    lstFolderlist->selectionModel()->setCurrentIndex(m_listModel->indexOfLine(line), flags);
+}
+// The stored list keeps itself sorted.
+void frmMatome::setStoredItems(QList<judgement::Item> items) {
+    judgement::sortItems(items);
+    m_storedItems = std::move(items);
+    QList<judgement::Line> lines;
+    lines.reserve(m_storedItems.size());
+    for (const judgement::Item& item : m_storedItems) lines.append({item, false});
+    showTexts(lstHlist, lines);
+}
+
+}  // namespace kurumu::window

@@ -1,0 +1,224 @@
+#include "window/WindowRunHost.h"
+#include "window/frmMatome.h"
+#include "window/frmMatomeParts.h"
+
+#include "judgement/Editing.h"
+#include "judgement/GroupPlan.h"
+#include "judgement/ItemLine.h"
+#include "platform/FileServices.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/Version.h"
+#include "transfer/DryRun.h"
+#include "transfer/Execute.h"
+#include "transfer/Journal.h"
+#include "transfer/JournaledRun.h"
+#include "transfer/Undo.h"
+#include "window/Accessibility.h"
+#include "window/JudgedList.h"
+#include "window/MessageBox.h"
+#include "window/TextDialog.h"
+#include "window/Twips.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <QUrl>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <utility>
+
+// Execute and Stop: the run that the window hosts.
+
+namespace kurumu::window {
+
+using platform::OptionStates;
+
+frmMatome::~frmMatome() = default;
+// What the journal of a run from the window says of it: the items as they were dropped
+// (what an undo shows again), the options, and the folder creations it builds on.
+transfer::JournalHeader frmMatome::runHeader() const {
+    transfer::JournalHeader header;
+    header.origin = QStringLiteral("window");
+    for (const judgement::Item& item : m_storedItems) header.paths.append(item.path());
+    header.items = header.paths.size();
+    header.options = transfer::runOptionsOf(optionStates());
+    return header;
+}
+void frmMatome::cmdEXEC_Click() {
+    if (m_runUnderWay) return;
+    cmdEXEC->setEnabled(false);
+    offerFoldersForFileLeaders();
+    runJudgedGroups();
+}
+// A group led by a file has no folder to gather into: its run would stop at once. The user
+// is asked first whether to give each such group its folder, as C.F. does.
+void frmMatome::offerFoldersForFileLeaders() {
+    QSet<QString> fileLeaders;
+    for (const judgement::Group& group : judgement::groupsOf(m_lines)) {
+        const platform::Result<platform::EntryInfo> leader = platform::realFileServices().heldFolder(group.leaderPath);
+        if (group.runs() && !(leader.ok() && leader.value.kind == platform::EntryKind::Folder))
+            fileLeaders.insert(group.leaderPath);
+    }
+    if (fileLeaders.isEmpty()) return;
+    const QString question =
+        QStringLiteral(
+            "先頭の項目がファイルのグループが %1 個あります。ファイルの中へはまとめられません。\n\n"
+            "それぞれのグループにフォルダを作り (%1 個)、その中へまとめますか?\n"
+            "「いいえ」ではこのまま実行します。")
+            .arg(fileLeaders.size());
+    if (!askQuestion(this, kAppTitle, question)) return;
+    makeGatheringFolders([&](const judgement::Item& leader) { return fileLeaders.contains(leader.path()); });
+}
+void frmMatome::removeMemberRows(const judgement::Group& group, qsizetype count) {
+    if (count <= 0) return;
+    const int firstMember = static_cast<int>(group.leaderRow) + 1 - m_removedRows;
+    m_listModel->removeLines(firstMember, count);
+    lstFolderlist->expandAll();
+    m_lines.remove(firstMember, count);
+    m_removedRows += static_cast<int>(count);
+}
+void frmMatome::keepLog(const transfer::RunEnd& end) {
+    if (!m_executeLog.isEmpty()) m_executeLog += QStringLiteral("\r\n");
+    m_executeLog += end.resultText;
+    m_executeStopped = m_executeStopped || end.stopped;
+}
+// "完了" on green only after a run that ended "処理終了"; "中止" on red after "処理中止".
+void frmMatome::showRunEnd() {
+    lblComplete->setText(m_executeStopped ? QStringLiteral("中止") : QStringLiteral("完了"));
+    QPalette colours = lblComplete->palette();
+    colours.setColor(QPalette::Window, m_executeStopped ? QColor(255, 0, 0) : QColor(0, 255, 0));
+    lblComplete->setPalette(colours);
+    lblComplete->setAccessibleName(lblComplete->text());
+    lblComplete->setAccessibleDescription(outcomeCounts());
+    lblComplete->show();
+    // Said at once to assistive technology, with what the Execute did.
+    QAccessibleEvent changed(lblComplete, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+    m_lastLog = m_executeLog;
+    mnuShowLog->setEnabled(!m_lastLog.isEmpty());
+}
+// What the Execute did, counted from its log: "移動 3、コピー 0、重複のため削除 1、番号付き 1、失敗 0".
+QString frmMatome::outcomeCounts() const {
+    int moved = 0;
+    int copied = 0;
+    int duplicates = 0;
+    int numbered = 0;
+    for (const QStringView line : QStringView(m_executeLog).split(QStringLiteral("\r\n"))) {
+        const bool renamed = line.endsWith(u"…Rename後Move") || line.endsWith(u"…Rename後Copy");
+        numbered += renamed ? 1 : 0;
+        moved += line.endsWith(u"…Move") || line.endsWith(u"…Rename後Move") ? 1 : 0;
+        copied += line.endsWith(u"…Copy") || line.endsWith(u"…Rename後Copy") ? 1 : 0;
+        duplicates += line.endsWith(u"…Delete") || line.endsWith(u"…同一ファイルあり") ? 1 : 0;
+    }
+    return QStringLiteral("移動 %1、コピー %2、重複のため削除 %3、番号付き %4、失敗 %5")
+        .arg(moved)
+        .arg(copied)
+        .arg(duplicates)
+        .arg(numbered)
+        .arg(m_failures.size());
+}
+void frmMatome::runJudgedGroups() {
+    const QList<judgement::Line> lines = m_lines;
+    if (lines.isEmpty()) return;  // nothing to run, nothing to report
+    transfer::JournalHeader header = runHeader();
+    header.after = m_folderJournals;
+    m_runUnderWay = true;
+    setListCommandsEnabled(false);
+    m_executeLog.clear();
+    m_executeStopped = false;
+    m_executeWarnings = 0;
+    m_laterWarnings.clear();
+    m_failures.clear();
+    cmdCF->setEnabled(false);  // no folder is made while a run reads the list
+    std::vector<judgement::Group> groups = judgement::groupsOf(lines);
+    const std::vector<transfer::Group> runs = runsOf(groups);
+    m_runHost->setGroups(std::move(groups));
+    m_removedRows = 0;
+    txtPath->setText(platform::withTrailingSeparator(runs.front().leader));
+    lstFolderlist->hide();
+    if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(false);
+    // Every run is journaled; without a journal it does not start.
+    const platform::Result<bool> finished =
+        transfer::executeRun(m_runVariables, *m_runHost, header, runs, m_madeFolders);
+    if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(true);
+    lstFolderlist->show();
+    m_runUnderWay = false;
+    setListCommandsEnabled(true);
+    if (!finished.ok()) {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, transfer::journalUnwritableText(finished.status, false));
+        cmdCF->setEnabled(true);
+        if (mnuEB->isChecked()) cmdEXEC->setEnabled(true);
+        return;
+    }
+    m_folderJournals.clear();
+    QList<judgement::Item> remaining;
+    for (const judgement::Line& line : m_lines) remaining.append(line.item);
+    setStoredItems(remaining);
+    // Each item that failed, with the reason, after the lines of the runs.
+    if (!m_failures.isEmpty())
+        m_executeLog += QStringLiteral("\r\n\r\n失敗した項目:\r\n") + m_failures.join(QStringLiteral("\r\n"));
+    showRunEnd();
+    txtPath->setAcceptDrops(true);
+    mnuPopup->setEnabled(true);
+    cmdCancel->setEnabled(false);
+    cmdCF->setEnabled(false);
+    if (m_executeStopped) offerToGoOn();
+    if (!m_laterWarnings.isEmpty()) {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning,
+                       QStringLiteral("ほかに %1 件のエラーがありました。「ログを表示…」で確かめられます。")
+                           .arg(m_laterWarnings.size()));
+    }
+}
+// After an Execute that stopped, what is left can be run again, given folders, or edited.
+void frmMatome::offerToGoOn() {
+    const std::vector<judgement::Group> groups = judgement::groupsOf(m_lines);
+    const bool toRun =
+        std::any_of(groups.cbegin(), groups.cend(), [](const judgement::Group& group) { return group.runs(); });
+    cmdEXEC->setEnabled(toRun);
+    cmdCF->setEnabled(!m_lines.isEmpty());
+    for (QAction* action : {mnuDelete, mnuHanten, mnuReMatome, mnuPreview}) action->setEnabled(!m_lines.isEmpty());
+}
+void frmMatome::cmdCancel_Click() {
+    transfer::requestStop(m_runVariables);
+    cmdCancel->setEnabled(false);
+    cmdCF->setEnabled(false);
+    if (m_runUnderWay || !cmdEXEC->isEnabled()) return;
+    // A prepared run that has not started is cancelled: the driver takes its stop path at once.
+    cmdEXEC->setEnabled(false);
+    m_runUnderWay = true;
+    transfer::MatomeJikkou(m_runVariables, *m_runHost, platform::realFileServices(), {}, {});
+    m_runUnderWay = false;
+    txtPath->setAcceptDrops(true);
+    mnuPopup->setEnabled(true);
+}
+void frmMatome::setProcessEventsHook(std::function<void()> hook) {
+    m_processEventsHook = std::move(hook);
+}
+void frmMatome::processPendingEvents() {
+    if (m_processEventsHook) m_processEventsHook();
+    QCoreApplication::processEvents();
+}
+
+}  // namespace kurumu::window
