@@ -30,7 +30,14 @@ public:
         m_window.m_laterWarnings.append(text);
     }
     void itemFailed(const QString& detail) override { m_window.m_failures.append(detail); }
-    void showStatus(const QString& line) override { m_window.rtfMatomefile->setPlainText(line); }
+    // The file under way shows on the progress bar, by its name (a "%" there would be read
+    // as the bar's own placeholder).
+    void showStatus(const QString& line) override {
+        m_window.rtfMatomefile->setPlainText(line);
+        const QString name = line.section(u'/', -1).section(u'…', 0, 0);
+        m_window.prgbShinkou->setFormat(QString(name).replace(u'%', u'％') + QStringLiteral("  %v / %m"));
+        m_window.prgbShinkou->setAccessibleDescription(line);
+    }
     void processEvents() override { m_window.processPendingEvents(); }
     void runStarted(const QString& startTime, qint32 itemCount) override {
         m_window.cmdCancel->setEnabled(true);
