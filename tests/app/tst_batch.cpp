@@ -521,6 +521,35 @@ private Q_SLOTS:
         QCOMPARE(test::readFile(home.filePath("kurumu.ini")), earlier);
     }
 
+    // A disk that damages what it stores (a file system that flips a byte of every write):
+    // a move onto it keeps its source, and so does a copy checked with --crc32; each says
+    // why, and the run ends stopped. Both stay with the good bytes where they were.
+    void damagingDiskKeepsTheSource() {
+        KURUMU_REQUIRE_ROOT();
+        if (!QFileInfo::exists("/dev/fuse")) QSKIP("no /dev/fuse here for a damaging file system");
+        if (QProcess::execute("/usr/bin/python3", {"-c", "import fusepy"}) != 0) QSKIP("python3-fusepy is missing");
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        test::makeFolder(root + "backing/g");
+        test::makeFolder(root + "disk");
+        QProcess fuse;
+        fuse.start("/usr/bin/python3", {QFINDTESTDATA("../support/damaging_fs.py"), root + "backing", root + "disk"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(root + "disk/g").isDir(), 10000);
+        const QByteArray bytes = QByteArray(3 << 20, 'd');
+        test::writeFile(root + "g_1.bin", bytes);
+        for (const QStringList& mode : {QStringList{"--move"}, QStringList{"--copy", "--crc32"}}) {
+            const Outcome outcome = runKurumu(dir.path(), QStringList{"--run", "--rule", "count", "--count", "1"} +
+                                                              mode + QStringList{root + "disk/g", root + "g_1.bin"});
+            QCOMPARE(outcome.exitCode, 1);
+            QVERIFY2(outcome.err.contains("ファイル書き込みエラー。 " + root + "g_1.bin: 書き込んだ内容を読み返すと"),
+                     qPrintable(outcome.err));
+            QCOMPARE(test::readFile(root + "g_1.bin"), bytes);
+            QVERIFY(QDir(root + "backing/g").isEmpty());
+        }
+        QProcess::execute("umount", {root + "disk"});
+        QVERIFY(fuse.waitForFinished(10000));
+    }
+
     void noDisplaySaysSo() {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
