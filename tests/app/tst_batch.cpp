@@ -534,6 +534,15 @@ private Q_SLOTS:
         test::makeFolder(root + "disk");
         QProcess fuse;
         fuse.start("/usr/bin/python3", {QFINDTESTDATA("../support/damaging_fs.py"), root + "backing", root + "disk"});
+        // Unmounted however the test ends, which ends the file system's program.
+        struct Unmount {
+            QString at;
+            QProcess& program;
+            ~Unmount() {
+                QProcess::execute("umount", {"-l", at});
+                program.waitForFinished(10000);
+            }
+        } const unmount{root + "disk", fuse};
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(root + "disk/g").isDir(), 10000);
         const QByteArray bytes = QByteArray(3 << 20, 'd');
         test::writeFile(root + "g_1.bin", bytes);
@@ -546,8 +555,6 @@ private Q_SLOTS:
             QCOMPARE(test::readFile(root + "g_1.bin"), bytes);
             QVERIFY(QDir(root + "backing/g").isEmpty());
         }
-        QProcess::execute("umount", {root + "disk"});
-        QVERIFY(fuse.waitForFinished(10000));
     }
 
     void noDisplaySaysSo() {
