@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Transfer benchmarks against mv and cp, on the same data in the same run, on one file
 # system: bench/transfer.sh [WORK FOLDER] (default: a new folder under /var/tmp).
-# Each figure is the best of three runs; ratios above 1 mean kurumu was faster.
+# Each case runs five times, kurumu and its peer in alternating order; the speed ratio of a
+# round is the peer's time over kurumu's, so above 1 means kurumu was faster. Printed: the
+# median ratio and its range, and the median times.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kurumu=$PWD/build/kurumu
@@ -13,12 +15,34 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 # Every run writes its journal, as it does for a user; here into the work folder.
 export XDG_STATE_HOME="$work/state"
+rounds=5
 
 now() { date +%s%N; }
-best() { sort -n | head -n 1; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
-ratio() { awk -v peer="$1" -v ours="$2" 'BEGIN { printf "%.2f", peer / ours }'; }
-report() { printf '%-52s kurumu %8s s   %-6s %8s s   speed ratio %s\n' "$1" "$(seconds "$2")" "$3" "$(seconds "$4")" "$(ratio "$4" "$2")"; }
+
+# alternate NAME PEER PREPARE OURS THEIRS: each round prepares the data, then times ours and
+# theirs (or theirs first in every other round), each prepared afresh.
+alternate() {
+  local name=$1 peer=$2 prepare=$3 ours=$4 theirs=$5 round start ours_ns theirs_ns
+  local ratios=() our_times=() their_times=()
+  for round in $(seq 1 $rounds); do
+    for side in ours theirs; do
+      [ $((round % 2)) -eq 0 ] && side=$([ $side = ours ] && echo theirs || echo ours)
+      $prepare
+      start=$(now)
+      if [ $side = ours ]; then $ours; ours_ns=$(( $(now) - start )); else $theirs; theirs_ns=$(( $(now) - start )); fi
+    done
+    ratios+=("$(awk -v p="$theirs_ns" -v o="$ours_ns" 'BEGIN { printf "%.2f", p / o }')")
+    our_times+=("$ours_ns") their_times+=("$theirs_ns")
+  done
+  local sorted
+  sorted=$(printf '%s\n' "${ratios[@]}" | sort -n | tr '\n' ' ')
+  printf '%-58s kurumu %7s s   %-18s %7s s   speed ratio %s (%s to %s)\n' "$name" \
+    "$(seconds "$(printf '%s\n' "${our_times[@]}" | median)")" "$peer" \
+    "$(seconds "$(printf '%s\n' "${their_times[@]}" | median)")" \
+    "$(printf '%s\n' "${ratios[@]}" | median)" "$(awk '{ print $1 }' <<< "$sorted")" "$(awk '{ print $NF }' <<< "$sorted")"
+}
 
 # 10,000 small files in 100 groups: each group a folder gNNN and 100 files gNNN_MMMM.txt.
 make_groups() {
@@ -28,49 +52,40 @@ make_groups() {
     (cd groups && for f in $(seq -w 0 99); do echo "$g $f" > "g0${g}_$f.txt"; done)
   done
 }
-runs_kurumu=() runs_mv=()
-for run in 1 2 3; do
-  make_groups
-  start=$(now); (cd groups && "$kurumu" --run --move --rule count --count 4 g0* > /dev/null); runs_kurumu+=($(( $(now) - start )))
-  [ "$(find groups -type f | wc -l)" -eq 10000 ] && [ -z "$(find groups -maxdepth 1 -type f)" ]
-  make_groups
-  start=$(now); (cd groups && for g in g0??; do mv "$g"_* "$g"/; done); runs_mv+=($(( $(now) - start )))
-done
-report "--run: 10,000 files into 100 groups" "$(printf '%s\n' "${runs_kurumu[@]}" | best)" mv "$(printf '%s\n' "${runs_mv[@]}" | best)"
+groups_kurumu() { (cd groups && "$kurumu" --run --move --rule count --count 4 g0* > /dev/null); }
+groups_mv() { (cd groups && for g in g0??; do mv "$g"_* "$g"/; done); }
+alternate "--run: 10,000 files into 100 groups" "mv a group" make_groups groups_kurumu groups_mv
 
-# 10,000 files into one folder (the file move routine, log included).
-make_flat() { rm -rf flat && mkdir -p flat/a && (cd flat && for f in $(seq -w 0 9999); do echo "$f" > "a_$f.dat"; done); }
-runs_kurumu=() runs_mv=()
-for run in 1 2 3; do
-  make_flat
-  start=$(now); (cd flat && "$kurumu" --run --rule count --count 1 a a_* > /dev/null); runs_kurumu+=($(( $(now) - start )))
-  make_flat
-  start=$(now); (cd flat && mv a_* a/); runs_mv+=($(( $(now) - start )))
-done
-report "--run: 10,000 files into one folder (process start included)" "$(printf '%s\n' "${runs_kurumu[@]}" | best)" mv "$(printf '%s\n' "${runs_mv[@]}" | best)"
+# Files into one folder (the file move routine, log and journal included, the process's
+# start and its judgement too).
+files=10000
+make_flat() { rm -rf flat && mkdir -p flat/a && (cd flat && seq -w 0 $((files - 1)) | sed 's/^/a_/; s/$/.dat/' | xargs touch); }
+flat_kurumu() { (cd flat && "$kurumu" --run --rule count --count 1 a a_* > /dev/null); }
+flat_mv() { (cd flat && mv a_* a/); }
+alternate "--run: 10,000 files into one folder" mv make_flat flat_kurumu flat_mv
+files=100000
+alternate "--run: 100,000 files into one folder" mv make_flat flat_kurumu flat_mv
+make_flat
+peak=$( (cd flat && /usr/bin/time -f '%M' "$kurumu" --run --rule count --count 1 a a_* > /dev/null) 2>&1 | tail -n 1)
+echo "--run: 100,000 files into one folder: peak memory $((peak / 1024)) MiB"
+rm -rf flat
 
 "$bench_file_move"
 
-# One 1 GiB file copied, page cache warm.
-# The group folder "b" sorts before "b_1GiB.bin", so it leads the group.
+# One 1 GiB file copied, page cache warm; writeback of the last copy disturbs the next, so
+# each is synced away first. The group folder "b" sorts before "b_1GiB.bin", so it leads.
 rm -rf big && mkdir -p big/b
 head -c 1G /dev/urandom > big/b_1GiB.bin
 cat big/b_1GiB.bin > /dev/null
-runs_kurumu=() runs_cp=()
-copy_kurumu() {
-  rm -f big/b/b_1GiB.bin; sync; sleep 1
-  start=$(now); (cd big && "$kurumu" --run --copy --rule count --count 1 b b_1GiB.bin > /dev/null); runs_kurumu+=($(( $(now) - start )))
-  cmp big/b_1GiB.bin big/b/b_1GiB.bin
-}
-copy_cp() {
-  rm -f big/b/b_1GiB.bin; sync; sleep 1
-  start=$(now); cp big/b_1GiB.bin big/b/; runs_cp+=($(( $(now) - start )))
-}
-# Writeback of the last copy disturbs the next one: five runs each, in alternating order.
-for run in 1 2 3 4 5; do
-  if [ $((run % 2)) -eq 1 ]; then copy_kurumu; copy_cp; else copy_cp; copy_kurumu; fi
-done
-report "--run --copy: one 1 GiB file" "$(printf '%s\n' "${runs_kurumu[@]}" | best)" cp "$(printf '%s\n' "${runs_cp[@]}" | best)"
+no_copy() { rm -f big/b/b_1GiB.bin; sync; sleep 1; }
+copy_kurumu() { (cd big && "$kurumu" --run --copy --rule count --count 1 b b_1GiB.bin > /dev/null); }
+copy_cp() { cp big/b_1GiB.bin big/b/; }
+alternate "--run --copy: one 1 GiB file" cp no_copy copy_kurumu copy_cp
+# A copy read back and checked (--crc32) against cp, sync and one direct read of the copy.
+checked_kurumu() { (cd big && "$kurumu" --run --copy --crc32 --rule count --count 1 b b_1GiB.bin > /dev/null); }
+checked_cp() { cp big/b_1GiB.bin big/b/ && sync && dd if=big/b/b_1GiB.bin of=/dev/null bs=4M iflag=direct status=none; }
+alternate "--run --copy --crc32: one 1 GiB file, read back" "cp, sync, direct read" no_copy checked_kurumu checked_cp
+cmp big/b_1GiB.bin big/b/b_1GiB.bin
 
 # The checksum of the cached 1 GiB file, with its peak memory.
 crc_line=$(/usr/bin/time -f 'peak memory %M KiB' "$bench_crc" big/b_1GiB.bin 2>&1 | tr '\n' ' ')
@@ -85,12 +100,7 @@ for d in $(seq -w 0 19); do
   for f in $(seq -w 0 49); do head -c 131072 /dev/urandom > "tree/t_tree/d$d/f$f"; head -c 131072 /dev/urandom > "tree/t_tree/d$d/e/f$f"; done
 done
 cat tree/t_tree/*/f* tree/t_tree/*/e/f* > /dev/null
-runs_kurumu=() runs_cp=()
-for run in 1 2 3; do
-  rm -rf tree/t/t_tree tree/cp; sync
-  start=$(now); (cd tree && "$kurumu" --run --copy --keep-structure --rule count --count 1 t t_tree > /dev/null); runs_kurumu+=($(( $(now) - start )))
-  [ "$(find tree/t/t_tree -type f | wc -l)" -eq 2000 ]
-  rm -rf tree/t/t_tree tree/cp; sync
-  start=$(now); cp -a tree/t_tree tree/cp; runs_cp+=($(( $(now) - start )))
-done
-report "--run --copy --keep-structure: 2,000 files of 128 KiB" "$(printf '%s\n' "${runs_kurumu[@]}" | best)" "cp -a" "$(printf '%s\n' "${runs_cp[@]}" | best)"
+no_tree() { rm -rf tree/t/t_tree tree/cp; sync; }
+tree_kurumu() { (cd tree && "$kurumu" --run --copy --keep-structure --rule count --count 1 t t_tree > /dev/null); }
+tree_cp() { cp -a tree/t_tree tree/cp; }
+alternate "--run --copy --keep-structure: 2,000 files of 128 KiB" "cp -a" no_tree tree_kurumu tree_cp

@@ -91,6 +91,7 @@ bool stopAsked() {
 
 QList<judgement::Line> judgedLines(const BatchOptions& options) {
     QList<judgement::Item> stored;
+    stored.reserve(options.paths.size());
     for (const QString& path : options.paths) stored.append(judgement::itemForPath(path));
     judgement::sortItems(stored);
     return judgement::judgeItems(stored, options.rules);

@@ -63,8 +63,23 @@ QString workingFolder() {
     return QFile::encodeName(decoded) == folder ? decoded : QString();
 }
 
+namespace {
+
+// A path with nothing to clean: no "." or ".." component, no "//", no "/" at its end.
+bool isPlainPath(const QString& path) {
+    if (path.isEmpty() || path.endsWith(kSeparator) || path.contains(QStringLiteral("//"))) return false;
+    for (const QStringView component : QStringView(path).split(kSeparator)) {
+        if (component == u"." || component == u"..") return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 QString absolutePath(const QString& path, const QString& base) {
     if (QDir::isRelativePath(path) && base.isEmpty()) return {};
+    // Most paths a shell or a file manager gives need no work but joining.
+    if (isPlainPath(path)) return QDir::isAbsolutePath(path) ? path : withTrailingSeparator(base) + path;
     QString joined = QDir(base).absoluteFilePath(path);
     if (!joined.split(kSeparator).contains(QStringLiteral(".."))) return QDir::cleanPath(joined);
     // The folder part resolved on the disk; the last component stays the entry named,
