@@ -41,14 +41,14 @@ QString leadingCharacters(const QString& name, qsizetype count) {
 void sortItems(QList<Item>& items) {
     // Sorted as positions, each compared by its line made once: the sort moves numbers,
     // not three strings an item.
+    // Each line folded once, so that the sort compares code units (letter case ignored).
     std::vector<QString> lines;
     lines.reserve(static_cast<std::size_t>(items.size()));
-    for (const Item& item : items) lines.push_back(comparable(item.storedLine()));
+    for (const Item& item : items) lines.push_back(comparable(item.storedLine()).toCaseFolded());
     std::vector<qsizetype> order(lines.size());
     std::iota(order.begin(), order.end(), qsizetype{0});
     std::stable_sort(order.begin(), order.end(), [&lines](qsizetype a, qsizetype b) {
-        return QString::compare(lines[static_cast<std::size_t>(a)], lines[static_cast<std::size_t>(b)],
-                                Qt::CaseInsensitive) < 0;
+        return lines[static_cast<std::size_t>(a)] < lines[static_cast<std::size_t>(b)];
     });
     QList<Item> sorted;
     sorted.reserve(items.size());
