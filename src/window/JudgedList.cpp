@@ -37,6 +37,21 @@ QString visibleText(const QString& text) {
     return shown;
 }
 
+void StoredListModel::setItems(const QList<judgement::Item>& items) {
+    beginResetModel();
+    m_items = items;
+    endResetModel();
+}
+
+int StoredListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_items.size());
+}
+
+QVariant StoredListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || role != Qt::DisplayRole) return {};
+    return m_items[index.row()].storedLine();
+}
+
 void JudgedListModel::setLines(const QList<judgement::Line>& lines) {
     beginResetModel();
     m_lines = lines;

@@ -3,6 +3,7 @@
 #include "judgement/ItemLine.h"
 
 #include <QAbstractItemModel>
+#include <QAbstractListModel>
 #include <QList>
 #include <QModelIndex>
 #include <QString>
@@ -19,6 +20,22 @@ namespace kurumu::window {
 // the text around it shows, written visibly: a line break as "\n", a control character as
 // "\x1f", a direction or invisible format character as "<U+202E>".
 QString visibleText(const QString& text);
+
+// The stored list: each item's line, unmarked, in the stored order. Lines are made when they
+// are asked for, so that a list of 100,000 items costs nothing until it is read.
+class StoredListModel final : public QAbstractListModel {
+    Q_OBJECT
+
+public:
+    explicit StoredListModel(QObject* parent = nullptr) : QAbstractListModel(parent) {}
+
+    void setItems(const QList<judgement::Item>& items);
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+private:
+    QList<judgement::Item> m_items;
+};
 
 class JudgedListModel final : public QAbstractItemModel {
     Q_OBJECT

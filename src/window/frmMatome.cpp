@@ -33,7 +33,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -91,14 +91,6 @@ std::vector<transfer::Group> runsOf(const std::vector<judgement::Group>& groups)
     runs.reserve(groups.size());
     for (const judgement::Group& group : groups) runs.push_back({group.leaderPath, group.memberPaths});
     return runs;
-}
-
-void showTexts(QListWidget* list, const QList<judgement::Line>& lines) {
-    QStringList texts;
-    texts.reserve(lines.size());
-    for (const judgement::Line& line : lines) texts.append(line.text());
-    list->clear();
-    list->addItems(texts);
 }
 
 QStringList localPaths(const QMimeData* data) {
@@ -373,7 +365,9 @@ void frmMatome::createControls() {
     cmdDelete->hide();
     cmdCF = button(QStringLiteral("cmdCF"), QStringLiteral("C.F."), rectFromTwips(1680, 2900, 615, 375));
     cmdCF->setEnabled(false);
-    lstHlist = named(new QListWidget(this), QStringLiteral("lstHlist"));
+    lstHlist = named(new QListView(this), QStringLiteral("lstHlist"));
+    m_storedModel = new StoredListModel(lstHlist);
+    lstHlist->setModel(m_storedModel);
     lstHlist->setUniformItemSizes(true);
     lstHlist->hide();
     txtMojisuu = named(new QLineEdit(QStringLiteral("30"), this), QStringLiteral("txtMojisuu"));

@@ -22,7 +22,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QListView;
 class QTreeView;
 class QMenu;
 class QPlainTextEdit;
@@ -32,6 +32,7 @@ class QPushButton;
 namespace kurumu::window {
 
 class JudgedListModel;
+class StoredListModel;
 class WindowRunHost;
 
 // The program's one window. Its controls hold every option and both item lists; each
@@ -146,7 +147,8 @@ private:
     // Controls, in the order the window creates them; all owned by the window as Qt children.
     QPushButton* cmdDelete = nullptr;
     QPushButton* cmdCF = nullptr;
-    QListWidget* lstHlist = nullptr;
+    QListView* lstHlist = nullptr;
+    StoredListModel* m_storedModel = nullptr;  // the lines of lstHlist
     QLineEdit* txtMojisuu = nullptr;
     QTreeView* lstFolderlist = nullptr;
     JudgedListModel* m_listModel = nullptr;  // the lines of lstFolderlist, as a tree of groups

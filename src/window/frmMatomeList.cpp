@@ -32,7 +32,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -287,10 +287,7 @@ void frmMatome::setCurrentLine(qsizetype line, bool select) {
 void frmMatome::setStoredItems(QList<judgement::Item> items) {
     judgement::sortItems(items);
     m_storedItems = std::move(items);
-    QList<judgement::Line> lines;
-    lines.reserve(m_storedItems.size());
-    for (const judgement::Item& item : m_storedItems) lines.append({item, false});
-    showTexts(lstHlist, lines);
+    m_storedModel->setItems(m_storedItems);
 }
 
 }  // namespace kurumu::window

@@ -12,7 +12,6 @@
 #include <memory>
 #include <vector>
 
-class QListWidget;
 class QMimeData;
 
 // What the files of the window share: its titles and the helpers of its controls.
@@ -27,8 +26,6 @@ std::vector<transfer::Group> runsOf(const std::vector<judgement::Group>& groups)
 // The local files a drag carries, in its order.
 QStringList localPaths(const QMimeData* data);
 QFont japaneseFont(const QStringList& families, qreal pointSize, bool bold = false);
-// Fills a list with the texts of its lines, in order.
-void showTexts(QListWidget* list, const QList<judgement::Line>& lines);
 
 // Gives a control its name, by which tests and assistive technology find it.
 template <typename Control>

@@ -14,7 +14,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -43,12 +43,6 @@ QByteArray sjisLines(const QStringList& lines) {
     QByteArray bytes;
     for (const QString& line : lines) bytes += sjis(line) + "\r\n";
     return bytes;
-}
-
-QStringList linesOf(const QListWidget* list) {
-    QStringList lines;
-    for (int row = 0; row < list->count(); ++row) lines.append(list->item(row)->text());
-    return lines;
 }
 
 // One window in a working directory of its own, with its message boxes recorded.
@@ -107,7 +101,12 @@ struct Scene {
     }
     int currentRow() const { return static_cast<int>(rows().indexOf(list()->currentIndex())); }
     void setCurrentRow(int row) const { list()->setCurrentIndex(rows().value(row)); }
-    QStringList stored() const { return linesOf(control<QListWidget>("lstHlist")); }
+    QStringList stored() const {
+        QStringList lines;
+        const QAbstractItemModel* model = control<QListView>("lstHlist")->model();
+        for (int row = 0; row < model->rowCount(); ++row) lines.append(model->index(row, 0).data().toString());
+        return lines;
+    }
 
     QString make(const QString& relative, const QByteArray& data = "data") {
         return test::makeFileWithFolders(root + relative, data);
