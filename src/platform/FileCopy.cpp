@@ -243,29 +243,9 @@ struct CopiedSource {
     FileDescriptor pin;
 };
 
-// Copies the bytes through a buffer, carrying the checksum over them as they are read.
-Result<quint32> copyDataCheckingSum(int from, int to, off_t length, Pacer& pacer, const CopyCheck& check) {
-    std::vector<char> buffer(kBufferSize);
-    quint32 sum = kChecksumStart;
-    for (off_t offset = 0; offset < length;) {
-        if (!pacer.keepGoing()) return {0, Status{ECANCELED}};
-        const auto want = static_cast<std::size_t>(std::min<off_t>(length - offset, kBufferSize));
-        const ssize_t got = retry([&] { return os().pread(from, buffer.data(), want, offset); });
-        if (got < 0) return {0, lastError()};
-        if (got == 0) break;  // the source shrank; the lengths are compared after
-        sum = check.checksum(sum, reinterpret_cast<const std::byte*>(buffer.data()), static_cast<std::size_t>(got));
-        if (const Status status = writeAll(to, buffer.data(), static_cast<std::size_t>(got)); !status.ok())
-            return {0, status};
-        offset += got;
-    }
-    return {sum, {}};
-}
-
-// The checksum of a file as the file system gives it back from the device: flushed, its
-// cached pages dropped, then read. (A drive's own cache may still answer.)
-Result<quint32> checksumReadBack(int fd, off_t length, Pacer& pacer, const CopyCheck& check) {
-    if (retry([&] { return os().fdatasync(fd); }) != 0) return {0, lastError()};
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+// Reads a file's bytes from its start in blocks, carrying the checksum over them, and
+// writes each block to a copy where one is given.
+Result<quint32> checksumBlocks(int fd, off_t length, Pacer& pacer, const CopyCheck& check, int copy = -1) {
     std::vector<char> buffer(kBufferSize);
     quint32 sum = kChecksumStart;
     for (off_t offset = 0; offset < length;) {
@@ -273,11 +253,24 @@ Result<quint32> checksumReadBack(int fd, off_t length, Pacer& pacer, const CopyC
         const auto want = static_cast<std::size_t>(std::min<off_t>(length - offset, kBufferSize));
         const ssize_t got = retry([&] { return os().pread(fd, buffer.data(), want, offset); });
         if (got < 0) return {0, lastError()};
-        if (got == 0) return {0, Status{kCopyNotVerified}};  // shorter than written
+        // A source that shrank is found out by the lengths; a copy shorter than written is none.
+        if (got == 0) return copy >= 0 ? Result<quint32>{sum, {}} : Result<quint32>{0, Status{kCopyNotVerified}};
         sum = check.checksum(sum, reinterpret_cast<const std::byte*>(buffer.data()), static_cast<std::size_t>(got));
+        if (copy >= 0) {
+            if (const Status status = writeAll(copy, buffer.data(), static_cast<std::size_t>(got)); !status.ok())
+                return {0, status};
+        }
         offset += got;
     }
     return {sum, {}};
+}
+
+// The checksum of a copy as the file system gives it back from the device: flushed, its
+// cached pages dropped, then read. (A drive's own cache may still answer.)
+Result<quint32> checksumReadBack(int fd, off_t length, Pacer& pacer, const CopyCheck& check) {
+    if (retry([&] { return os().fdatasync(fd); }) != 0) return {0, lastError()};
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    return checksumBlocks(fd, length, pacer, check);
 }
 
 // Copies a file (a link as the link). With flush set, the copy is on the disk and of the
@@ -305,7 +298,7 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     Pacer pacer(keepGoing);
     std::optional<quint32> written;
     if (check != nullptr) {
-        const Result<quint32> sum = copyDataCheckingSum(from, copy.value.fd(), state.st_size, pacer, *check);
+        const Result<quint32> sum = checksumBlocks(from, state.st_size, pacer, *check, copy.value.fd());
         if (!sum.ok()) return sum.status.error == ECANCELED ? abandoned() : failed(sum.status);
         written = sum.value;
     } else if (const Status status = copyData(from, copy.value.fd(), state.st_size, pacer); !status.ok()) {
