@@ -207,25 +207,28 @@ Status JournalingServices::removeEmptyFolder(const QString& path) {
 
 PlaceResult JournalingServices::moveFile(const QString& source, const QString& destination,
                                          const platform::KeepGoing& keepGoing) {
-    noteFolderOf(source);
-    noteFolderOf(destination);
-    journal::Operation operation;
-    operation.kind = journal::Kind::Move;
-    operation.from = source;
-    operation.to = destination;
-    operation.object = stateOf(source);
-    return placed(operation, [&] { return m_disk.moveFile(source, destination, keepGoing); });
+    return transferred(journal::Kind::Move, source, destination, keepGoing);
 }
 
 PlaceResult JournalingServices::copyFile(const QString& source, const QString& destination,
                                          const platform::KeepGoing& keepGoing) {
+    return transferred(journal::Kind::Copy, source, destination, keepGoing);
+}
+
+// A move records the file it moves; a copy, what it made (in its done line).
+PlaceResult JournalingServices::transferred(journal::Kind kind, const QString& source, const QString& destination,
+                                            const platform::KeepGoing& keepGoing) {
     noteFolderOf(source);
     noteFolderOf(destination);
     journal::Operation operation;
-    operation.kind = journal::Kind::Copy;
+    operation.kind = kind;
     operation.from = source;
     operation.to = destination;
-    return placed(operation, [&] { return m_disk.copyFile(source, destination, keepGoing); });
+    const bool move = kind == journal::Kind::Move;
+    if (move) operation.object = stateOf(source);
+    return placed(operation, [&] {
+        return move ? m_disk.moveFile(source, destination, keepGoing) : m_disk.copyFile(source, destination, keepGoing);
+    });
 }
 
 Status JournalingServices::deleteDuplicate(const QString& source, const QString& keeper,

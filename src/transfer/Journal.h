@@ -102,6 +102,8 @@ private:
     // Writes the operation's line, tries it, writes its done line.
     platform::Status recorded(journal::Operation& operation, const std::function<platform::Status()>& act);
     platform::PlaceResult placed(journal::Operation& operation, const std::function<platform::PlaceResult()>& act);
+    platform::PlaceResult transferred(journal::Kind kind, const QString& source, const QString& destination,
+                                      const platform::KeepGoing& keepGoing);
     platform::Status begin(journal::Operation& operation);
     journal::ObjectState stateOf(const QString& path);
     // Notes the identity of the folder that holds a path, the first time the run uses it,
