@@ -96,6 +96,7 @@ struct History {
     QSet<qint64> processes;                    // those whose hidden names are the run's or its undos'
     QHash<QString, Identity> recordedFolders;  // each folder's identity after the run and its undos
     QList<journal::Seen> seen;                 // the folders the run used, each first as it was then
+    QSet<QString> seenPaths;
     QHash<QString, EntryInfo> folderTimes;     // source folders' times before the run listed them
     QSet<QString> removedByUndos;              // folders the run made that an earlier undo removed
     QList<FolderMaybeMade> maybeMade;
@@ -117,9 +118,9 @@ struct History {
         format = std::min(format, run.header.format);
         for (const journal::Seen& folder : run.seen) {
             recordedFolders.insert(folder.path, folder.id);
-            const bool known = std::any_of(seen.cbegin(), seen.cend(),
-                                           [&](const journal::Seen& earlier) { return earlier.path == folder.path; });
-            if (!known) seen.append(folder);
+            if (seenPaths.contains(folder.path)) continue;
+            seenPaths.insert(folder.path);
+            seen.append(folder);
         }
         for (auto times = run.folderTimes.cbegin(); times != run.folderTimes.cend(); ++times) {
             if (!folderTimes.contains(times.key())) folderTimes.insert(times.key(), times.value());
