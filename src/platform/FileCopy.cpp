@@ -243,6 +243,12 @@ struct CopiedSource {
     FileDescriptor pin;
 };
 
+// An input/output error while a checked copy is written, flushed or read back: the disk did
+// not keep what was given to it, a write error like a copy that reads back otherwise.
+Status writeError(const Status& status) {
+    return status.error == EIO ? Status{kCopyNotVerified} : status;
+}
+
 // Reads a file's bytes from its start in blocks, carrying the checksum over them, and
 // writes each block to a copy where one is given.
 Result<quint32> checksumBlocks(int fd, off_t length, Pacer& pacer, const CopyCheck& check, int copy = -1) {
@@ -258,7 +264,7 @@ Result<quint32> checksumBlocks(int fd, off_t length, Pacer& pacer, const CopyChe
         sum = check.checksum(sum, reinterpret_cast<const std::byte*>(buffer.data()), static_cast<std::size_t>(got));
         if (copy >= 0) {
             if (const Status status = writeAll(copy, buffer.data(), static_cast<std::size_t>(got)); !status.ok())
-                return {0, status};
+                return {0, writeError(status)};
         }
         offset += got;
     }
@@ -268,9 +274,10 @@ Result<quint32> checksumBlocks(int fd, off_t length, Pacer& pacer, const CopyChe
 // The checksum of a copy as the file system gives it back from the device: flushed, its
 // cached pages dropped, then read. (A drive's own cache may still answer.)
 Result<quint32> checksumReadBack(int fd, off_t length, Pacer& pacer, const CopyCheck& check) {
-    if (retry([&] { return os().fdatasync(fd); }) != 0) return {0, lastError()};
+    if (retry([&] { return os().fdatasync(fd); }) != 0) return {0, writeError(lastError())};
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    return checksumBlocks(fd, length, pacer, check);
+    const Result<quint32> readBack = checksumBlocks(fd, length, pacer, check);
+    return {readBack.value, writeError(readBack.status)};
 }
 
 // Copies a file (a link as the link). With flush set, the copy is on the disk and of the
@@ -312,7 +319,8 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     if (const Status status = copyMetadata(from, state, copy.value.fd()); !status.ok()) return failed(status);
     if (flush || written) {
         struct stat flushed {};
-        if (retry([&] { return os().fdatasync(copy.value.fd()); }) != 0) return failedWithErrno();
+        if (retry([&] { return os().fdatasync(copy.value.fd()); }) != 0)
+            return failed(written ? writeError(lastError()) : lastError());
         if (os().fstat(copy.value.fd(), &flushed) != 0) return failedWithErrno();
         if (flushed.st_size != state.st_size) return failed(EIO);
     }

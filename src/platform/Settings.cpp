@@ -190,11 +190,18 @@ OptionStates loadSettingsFile(const QString& path) {
     return readSettingsFileOnly(path);
 }
 
-SaveFailure saveSettingsFile(const QString& path, const OptionStates& states) {
-    const platform::Status status = platform::replaceFile(path, fileOf(settingsLines(states)));
+Status saveSettings(const QString& path, const OptionStates& states) {
+    return platform::replaceFile(path, fileOf(settingsLines(states)));
+}
+
+SaveFailure failureOf(const Status& status) {
     if (status.ok()) return SaveFailure::None;
     return status.errorClass() == platform::ErrorClass::PermissionDenied ? SaveFailure::WriteRefused
                                                                          : SaveFailure::Unknown;
+}
+
+SaveFailure saveSettingsFile(const QString& path, const OptionStates& states) {
+    return failureOf(saveSettings(path, states));
 }
 
 QString saveFailureMessage(SaveFailure failure) {

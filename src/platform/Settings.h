@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Errors.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -62,6 +64,9 @@ OptionStates readSettingsFileOnly(const QString& path);
 enum class SaveFailure { None, WriteRefused, Unknown };
 // Shut-down: deletes the file and writes it anew, stopping at the first failure.
 SaveFailure saveSettingsFile(const QString& path, const OptionStates& states);
+// The same, with the system's error of a failure.
+Status saveSettings(const QString& path, const OptionStates& states);
+SaveFailure failureOf(const Status& status);
 // The message shown for a failure to save.
 QString saveFailureMessage(SaveFailure failure);
 

@@ -66,6 +66,8 @@ void SignalCloser::drain() {
     std::array<char, 64> bytes{};
     while (::read(g_pipe[0], bytes.data(), bytes.size()) > 0) {
     }
+    // A second signal ends the program at once, even while a box asks something on the way out.
+    for (const int signal : kSignals) ::signal(signal, SIG_DFL);
     Q_EMIT closeRequested();
 }
 

@@ -20,7 +20,9 @@ QString visibleText(const QString& text) {
     QString shown;
     shown.reserve(text.size());
     for (const char32_t c : text.toUcs4()) {
-        if (c == u'\n') {
+        if (c == u'\\') {
+            shown += QStringLiteral("\\\\");  // so that an escape in the name is not taken for one of these
+        } else if (c == u'\n') {
             shown += QStringLiteral("\\n");
         } else if (c == u'\t') {
             shown += QStringLiteral("\\t");
@@ -29,7 +31,8 @@ QString visibleText(const QString& text) {
         } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
             shown += QStringLiteral("\\x%1").arg(static_cast<uint>(c), 2, 16, QLatin1Char('0'));
         } else if (isHiddenFormat(c)) {
-            shown += QStringLiteral("<U+%1>").arg(static_cast<uint>(c), 4, 16, QLatin1Char('0')).toUpper();
+            shown += QStringLiteral("\\u") +
+                     QStringLiteral("%1").arg(static_cast<uint>(c), 4, 16, QLatin1Char('0')).toUpper();
         } else {
             shown += QString::fromUcs4(&c, 1);
         }

@@ -18,7 +18,7 @@ namespace kurumu::window {
 
 // A text as it is spelled, with every character that would not show, or would change how
 // the text around it shows, written visibly: a line break as "\n", a control character as
-// "\x1f", a direction or invisible format character as "<U+202E>".
+// "\x1f", a direction or invisible format character as "\u202E", and so a backslash as "\\".
 QString visibleText(const QString& text);
 
 // The stored list: each item's line, unmarked, in the stored order. Lines are made when they

@@ -27,6 +27,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
@@ -311,9 +312,11 @@ void frmMatome::Form_Initialize() {
 }
 void frmMatome::Form_Unload() {
     if (std::exchange(m_unloaded, true)) return;
-    const platform::SaveFailure failure = platform::saveSettingsFile(platform::settingsFilePath(), optionStates());
-    if (failure != platform::SaveFailure::None)
-        showMessageBox(this, kAppTitle, MessageIcon::Warning, platform::saveFailureMessage(failure));
+    const QString& path = platform::settingsFilePath();
+    const platform::Status saved = platform::saveSettings(path, optionStates());
+    if (saved.ok()) return;
+    showMessageBox(this, kAppTitle, MessageIcon::Warning, platform::saveFailureMessage(platform::failureOf(saved)),
+                   QDir(path).absolutePath() + QStringLiteral(": ") + platform::reasonText(saved.error));
 }
 void frmMatome::closeEvent(QCloseEvent* event) {
     Form_Unload();

@@ -115,7 +115,16 @@ private Q_SLOTS:
         QCOMPARE(copied.status.error, platform::kCopyNotVerified);
         QCOMPARE(test::readFile(source), bytes);
         QVERIFY(namesIn(dir.filePath("out")).isEmpty());
+        // A disk that fails to give the copy back at all: a write error too, not one to pass over.
         faults.alterRead = {};
+        faults.read = [](int fd) -> std::optional<int> {
+            struct stat info {};
+            if (::fstat(fd, &info) == 0 && info.st_nlink == 0) return EIO;
+            return std::nullopt;
+        };
+        QCOMPARE(disk->moveFile(source, dir.filePath("out/d"), {}).status.error, platform::kCopyNotVerified);
+        QCOMPARE(test::readFile(source), bytes);
+        faults.read = {};
         const platform::PlaceResult placed = disk->moveFile(source, dir.filePath("out/d"), {});
         QCOMPARE(placed.outcome, PlaceOutcome::Placed);
         QVERIFY(placed.checksum.has_value());
