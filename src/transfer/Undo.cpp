@@ -97,8 +97,8 @@ struct History {
     QHash<QString, Identity> recordedFolders;  // each folder's identity after the run and its undos
     QList<journal::Seen> seen;                 // the folders the run used, each first as it was then
     QSet<QString> seenPaths;
-    QHash<QString, EntryInfo> folderTimes;     // source folders' times before the run listed them
-    QSet<QString> removedByUndos;              // folders the run made that an earlier undo removed
+    QHash<QString, EntryInfo> folderTimes;  // source folders' times before the run listed them
+    QSet<QString> removedByUndos;           // folders the run made that an earlier undo removed
     QList<FolderMaybeMade> maybeMade;
     qint64 startNs = nowNs();  // this undo's
     int format = journal::kFormat;
