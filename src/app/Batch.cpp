@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace kurumu::app {
 
@@ -90,11 +91,9 @@ bool stopAsked() {
 }
 
 QList<judgement::Line> judgedLines(const BatchOptions& options) {
-    QList<judgement::Item> stored;
-    stored.reserve(options.paths.size());
-    for (const QString& path : options.paths) stored.append(judgement::itemForPath(path));
-    judgement::sortItems(stored);
-    return judgement::judgeItems(stored, options.rules);
+    QList<judgement::Line> lines = judgement::sortedLinesForPaths(options.paths);
+    judgement::judgeLines(lines, options.rules);
+    return lines;
 }
 
 // Makes the gathering folders for --create-folders through the services given, so that a
@@ -133,15 +132,15 @@ transfer::JournalHeader headerOf(const BatchOptions& options) {
 
 // The run: with --create-folders, the folders first (a dry run only remembers them; a
 // real run makes them under a journal of their own, which the run's names), then Execute.
-int run(const BatchOptions& options, const QList<judgement::Line>& judged) {
-    transfer::JournalHeader header = headerOf(options);
+int run(BatchOptions options, QList<judgement::Line> judged) {
     QSet<platform::Identity> made;
+    QStringList folderRuns;
     QList<judgement::Line> lines = judged;
     const auto disk = platform::diskServices();
     transfer::DryRunServices dryFiles(*disk);
     if (options.createFolders && options.dryRun) lines = withGatheringFolders(options, judged, dryFiles, made);
     if (options.createFolders && !options.dryRun) {
-        transfer::JournalHeader folders = header;
+        transfer::JournalHeader folders = headerOf(options);
         folders.items = 0;
         const platform::Result<transfer::JournaledOutcome> created =
             transfer::runJournaled(folders, [&](platform::FileServices& files) {
@@ -152,17 +151,25 @@ int run(const BatchOptions& options, const QList<judgement::Line>& judged) {
             err().line(QStringLiteral("kurumu: ") + transfer::journalUnwritableText(created.status, false));
             return 1;
         }
-        header.after.append(created.value.id);
+        folderRuns.append(created.value.id);
     }
     transfer::RunVariables variables;
+    variables.keepLog = false;
     // Log lines on standard output, messages on standard error; SIGTERM, SIGINT or SIGHUP
     // stop the run as the Stop button does.
     transfer::TextHost host(
         variables, [](const QString& line) { out().line(line); }, [](const QString& text) { err().line(text); },
         stopAsked);
     const std::vector<transfer::Group> groups = groupsToRun(lines);
+    // Once grouped, the lines are done with: a long list is not kept through the run.
+    lines = {};
+    judged = {};
+    // The header holds the paths from here, and lets them go once its journal is open.
+    transfer::JournalHeader header = headerOf(options);
+    header.after = folderRuns;
+    options.paths = {};
     const platform::Result<bool> finished =
-        transfer::executeRun(variables, host, header, groups, made, options.dryRun ? &dryFiles : nullptr);
+        transfer::executeRun(variables, host, std::move(header), groups, made, options.dryRun ? &dryFiles : nullptr);
     if (!finished.ok()) {
         err().line(QStringLiteral("kurumu: ") + transfer::journalUnwritableText(finished.status, false));
         return 1;
@@ -283,7 +290,8 @@ int runBatchMode(int argc, char** argv) {
         case BatchMode::Run:
             break;
     }
-    return run(*parsed.options, judgedLines(*parsed.options));
+    QList<judgement::Line> judged = judgedLines(*parsed.options);
+    return run(std::move(*parsed.options), std::move(judged));
 }
 
 }  // namespace

@@ -139,6 +139,7 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
 
     if (parser.positionalArguments().isEmpty()) return failure(QStringLiteral("no PATH given"));
     const QString workingFolder = platform::workingFolder();
+    options.paths.reserve(parser.positionalArguments().size());
     for (const QString& path : parser.positionalArguments()) {
         const QString absolute = platform::absolutePath(path, workingFolder);
         if (absolute.isEmpty())

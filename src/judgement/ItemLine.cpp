@@ -16,7 +16,8 @@ Item itemForPath(const QString& path) {
     const QString trimmed = platform::withoutTrailingSeparator(path);
     const QString parent = platform::withTrailingSeparator(platform::GetParentfolderName(trimmed));
     const QString name = trimmed.right(std::max<qsizetype>(0, trimmed.size() - parent.size()));
-    return {name, parent};
+    const bool readsAsGiven = trimmed.size() == parent.size() + name.size() && trimmed.startsWith(parent);
+    return {name, parent, readsAsGiven ? trimmed : QString()};
 }
 
 QString comparable(const QString& text) {
@@ -38,22 +39,105 @@ QString leadingCharacters(const QString& name, qsizetype count) {
     return name.left(end);
 }
 
-void sortItems(QList<Item>& items) {
-    // Sorted as positions, each compared by its line made once: the sort moves numbers,
-    // not three strings an item.
-    // Each line folded once, so that the sort compares code units (letter case ignored).
-    std::vector<QString> lines;
-    lines.reserve(static_cast<std::size_t>(items.size()));
-    for (const Item& item : items) lines.push_back(comparable(item.storedLine()).toCaseFolded());
-    std::vector<qsizetype> order(lines.size());
+namespace {
+
+// An item's line ("name/parent") as the sort compares it: composed and case-folded, kept
+// as its two parts. The folded parent is shared by the items of one folder, and a name
+// that folding leaves alone is the item's own string.
+struct SortKey {
+    QString name;
+    QString parent;
+};
+
+// The order of the lines name + "/" + parent, without building them: a name never holds
+// "/", so where one name is the start of the other, "/" meets the longer name's next
+// character.
+bool lineBefore(const SortKey& a, const SortKey& b) {
+    const qsizetype common = std::min(a.name.size(), b.name.size());
+    const auto [left, right] = std::mismatch(a.name.cbegin(), a.name.cbegin() + common, b.name.cbegin());
+    if (left != a.name.cbegin() + common) return *left < *right;
+    if (a.name.size() == b.name.size()) return a.parent < b.parent;
+    return a.name.size() < b.name.size() ? kNameEnd < b.name[common] : a.name[common] < kNameEnd;
+}
+
+// The entries of the lists that hold items: items themselves, or lines.
+const Item& itemOf(const Item& item) {
+    return item;
+}
+const Item& itemOf(const Line& line) {
+    return line.item;
+}
+Item& itemOf(Item& item) {
+    return item;
+}
+Item& itemOf(Line& line) {
+    return line.item;
+}
+
+// Entries for dropped paths, in their order; items in one folder share one copy of its
+// path, so that a long list holds each folder once.
+template <typename T>
+QList<T> forPaths(const QStringList& paths) {
+    QList<T> entries;
+    entries.reserve(paths.size());
+    for (const QString& path : paths) {
+        T entry{itemForPath(path)};
+        if (!entries.isEmpty() && itemOf(entries.back()).parent == itemOf(entry).parent)
+            itemOf(entry).parent = itemOf(entries.back()).parent;
+        entries.append(std::move(entry));
+    }
+    return entries;
+}
+
+template <typename T>
+void sortByItem(QList<T>& items) {
+    // Sorted as positions, each compared by its key made once: the sort moves numbers, not
+    // strings.
+    std::vector<SortKey> keys;
+    keys.reserve(static_cast<std::size_t>(items.size()));
+    for (const T& entry : items) {
+        const Item& item = itemOf(entry);
+        QString parent = !keys.empty() && itemOf(items[static_cast<qsizetype>(keys.size()) - 1]).parent == item.parent
+                             ? keys.back().parent
+                             : comparable(item.parent).toCaseFolded();
+        keys.push_back({comparable(item.name).toCaseFolded(), std::move(parent)});
+    }
+    std::vector<qsizetype> order(keys.size());
     std::iota(order.begin(), order.end(), qsizetype{0});
-    std::stable_sort(order.begin(), order.end(), [&lines](qsizetype a, qsizetype b) {
-        return lines[static_cast<std::size_t>(a)] < lines[static_cast<std::size_t>(b)];
+    std::stable_sort(order.begin(), order.end(), [&keys](qsizetype a, qsizetype b) {
+        return lineBefore(keys[static_cast<std::size_t>(a)], keys[static_cast<std::size_t>(b)]);
     });
-    QList<Item> sorted;
-    sorted.reserve(items.size());
-    for (const qsizetype position : order) sorted.append(std::move(items[position]));
-    items = std::move(sorted);
+    keys = {};
+    // The items put in that order where they are: each cycle of the order followed once.
+    for (std::size_t start = 0; start < order.size(); ++start) {
+        if (order[start] < 0) continue;
+        T held = std::move(items[static_cast<qsizetype>(start)]);
+        std::size_t place = start;
+        while (true) {
+            const auto from = static_cast<std::size_t>(order[place]);
+            order[place] = -1;
+            if (from == start) break;
+            items[static_cast<qsizetype>(place)] = std::move(items[static_cast<qsizetype>(from)]);
+            place = from;
+        }
+        items[static_cast<qsizetype>(place)] = std::move(held);
+    }
+}
+
+}  // namespace
+
+QList<Item> itemsForPaths(const QStringList& paths) {
+    return forPaths<Item>(paths);
+}
+
+void sortItems(QList<Item>& items) {
+    sortByItem(items);
+}
+
+QList<Line> sortedLinesForPaths(const QStringList& paths) {
+    QList<Line> lines = forPaths<Line>(paths);
+    sortByItem(lines);
+    return lines;
 }
 
 }  // namespace kurumu::judgement

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 // The items of both item lists and the lines that show them. A line reads: an optional
@@ -17,11 +18,15 @@ inline constexpr QChar kNameEnd = u'/';
 struct Item {
     QString name;
     QString parent;  // ends in "/"
+    // The path as it was dropped, when it reads parent + name: its path is then that very
+    // string, not a copy, so that a long list holds each path once.
+    QString given = {};
 
-    QString path() const { return parent + name; }
+    // Otherwise built at its exact length (a QString + QString would leave room to grow).
+    QString path() const { return given.isEmpty() ? parent + QStringView(name) : given; }
     // The unmarked line: name, "/", parent.
     QString storedLine() const { return name + kNameEnd + parent; }
-    bool operator==(const Item&) const = default;
+    bool operator==(const Item& other) const { return name == other.name && parent == other.parent; }
 };
 
 // One line of the judged list: an item, and whether it is marked as a member of the
@@ -39,6 +44,9 @@ QStringView withoutMark(QStringView text);
 
 // The item of a dropped path: its last component and its parent folder ending in "/".
 Item itemForPath(const QString& path);
+// The items of dropped paths, in their order; items in one folder share one copy of its
+// path, so that a long list holds each folder once.
+QList<Item> itemsForPaths(const QStringList& paths);
 
 // A name as the judgement compares it: composed (NFC), so that a name spelled with
 // combining marks (NFD, as some systems write names) reads as its composed twin. The
@@ -52,5 +60,8 @@ QString leadingCharacters(const QString& name, qsizetype count);
 // Sorts items by their stored lines as comparable() reads them, ascending, ignoring
 // letter case, keeping equal lines in their order.
 void sortItems(QList<Item>& items);
+// The unmarked lines of dropped paths, their items sorted so: a long drop held in one
+// list rather than as items and then as lines.
+QList<Line> sortedLinesForPaths(const QStringList& paths);
 
 }  // namespace kurumu::judgement

@@ -156,18 +156,22 @@ bool Judge::matches(Rule rule, QStringView prev, QStringView cur) {
 QList<Line> judgeItems(const QList<Item>& items, const RuleSet& rules) {
     QList<Line> judged;
     judged.reserve(items.size());
+    for (const Item& item : items) judged.append({item});
+    judgeLines(judged, rules);
+    return judged;
+}
+
+void judgeLines(QList<Line>& lines, const RuleSet& rules) {
     Judge judge(rules);
     QString above;
-    for (const Item& item : items) {
+    for (qsizetype row = 0; row < lines.size(); ++row) {
         // The name above as its line reads, one mark taken off: a name that itself begins
         // with the mark loses it here, as it always has.
-        const QString name = comparable(item.name);
-        const bool joins =
-            !judged.isEmpty() && judge.matches(judged.back().marked ? QStringView(above) : withoutMark(above), name);
-        judged.append({item, joins});
-        above = name;
+        QString name = comparable(lines[row].item.name);
+        lines[row].marked =
+            row > 0 && judge.matches(lines[row - 1].marked ? QStringView(above) : withoutMark(above), name);
+        above = std::move(name);
     }
-    return judged;
 }
 
 }  // namespace kurumu::judgement

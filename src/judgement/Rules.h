@@ -63,5 +63,7 @@ private:
 // The judged item list of the stored items: every line that matches the line above it is
 // marked once; line 0 never is.
 QList<Line> judgeItems(const QList<Item>& items, const RuleSet& rules);
+// The same, on lines already in their order: each is marked, or not, where it stands.
+void judgeLines(QList<Line>& lines, const RuleSet& rules);
 
 }  // namespace kurumu::judgement

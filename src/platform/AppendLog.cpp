@@ -23,7 +23,15 @@ namespace {
 using sys::os;
 using sys::retry;
 
+// The file grows, and the mapping moves along it, by at least this much at a time. Only
+// the part being written is mapped, so that a long run's journal does not stay in the
+// process's memory.
 constexpr qint64 kGrowth = 1 << 20;
+
+qint64 pageSize() {
+    static const qint64 size = ::sysconf(_SC_PAGESIZE);
+    return size;
+}
 
 }  // namespace
 
@@ -39,7 +47,8 @@ Result<AppendLog> AppendLog::create(const QString& path) {
     // writer is gone (a kill releases the lock with the process).
     if (retry([&] { return os().flock(log.value.m_fd, LOCK_EX | LOCK_NB); }) != 0) return {{}, detail::lastError()};
     log.value.m_path = path;
-    log.status = log.value.grow(kGrowth);
+    log.status = log.value.reserve(kGrowth);
+    if (log.status.ok()) log.status = log.value.mapAt(0);
     return log;
 }
 
@@ -47,6 +56,8 @@ AppendLog::AppendLog(AppendLog&& other) noexcept
     : m_path(std::move(other.m_path)),
       m_fd(std::exchange(other.m_fd, -1)),
       m_map(std::exchange(other.m_map, nullptr)),
+      m_mapStart(std::exchange(other.m_mapStart, 0)),
+      m_mapSize(std::exchange(other.m_mapSize, 0)),
       m_capacity(std::exchange(other.m_capacity, 0)),
       m_length(std::exchange(other.m_length, 0)) {}
 
@@ -56,6 +67,8 @@ AppendLog& AppendLog::operator=(AppendLog&& other) noexcept {
         m_path = std::move(other.m_path);
         m_fd = std::exchange(other.m_fd, -1);
         m_map = std::exchange(other.m_map, nullptr);
+        m_mapStart = std::exchange(other.m_mapStart, 0);
+        m_mapSize = std::exchange(other.m_mapSize, 0);
         m_capacity = std::exchange(other.m_capacity, 0);
         m_length = std::exchange(other.m_length, 0);
     }
@@ -66,39 +79,60 @@ AppendLog::~AppendLog() {
     close();
 }
 
-Status AppendLog::grow(qint64 atLeast) {
-    const qint64 capacity = std::max(atLeast, m_capacity + kGrowth);
-    // The file gets its blocks now, so that a full volume shows here and not as a fault
-    // when the mapping is written to.
-    if (const int error = os().posix_fallocate(m_fd, 0, capacity); error != 0) return Status{error};
-    void* map =
-        m_map == nullptr
-            ? ::mmap(nullptr, static_cast<std::size_t>(capacity), PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0)
-            : ::mremap(m_map, static_cast<std::size_t>(m_capacity), static_cast<std::size_t>(capacity), MREMAP_MAYMOVE);
-    if (map == MAP_FAILED) return detail::lastError();
-    // The new pages made writable now, in one call, rather than one fault at a time while
-    // the run writes its lines (a hint: kernels without it fault as before).
-    ::madvise(static_cast<char*>(map) + m_capacity, static_cast<std::size_t>(capacity - m_capacity),
-              MADV_POPULATE_WRITE);
-    m_map = static_cast<char*>(map);
+// Gives the file its blocks up to end at least, so that a full volume shows here and not
+// as a fault when the mapping is written to.
+Status AppendLog::reserve(qint64 end) {
+    if (end <= m_capacity) return {};
+    const qint64 capacity = (std::max(end, m_capacity + kGrowth) + pageSize() - 1) / pageSize() * pageSize();
+    if (const int error = os().posix_fallocate(m_fd, m_capacity, capacity - m_capacity); error != 0)
+        return Status{error};
     m_capacity = capacity;
     return {};
 }
 
+// Maps the file from start (a page boundary) for up to kGrowth bytes of the blocks it has.
+// The pages left behind stay in the system's cache, written.
+Status AppendLog::mapAt(qint64 start) {
+    const qint64 size = std::min(kGrowth, m_capacity - start);
+    unmap();
+    void* map = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, start);
+    if (map == MAP_FAILED) return detail::lastError();
+    // The pages made writable now, in one call, rather than one fault at a time while the
+    // run writes its lines (a hint: kernels without it fault as before).
+    ::madvise(map, static_cast<std::size_t>(size), MADV_POPULATE_WRITE);
+    m_map = static_cast<char*>(map);
+    m_mapStart = start;
+    m_mapSize = size;
+    return {};
+}
+
+void AppendLog::unmap() {
+    if (m_map != nullptr) ::munmap(m_map, static_cast<std::size_t>(m_mapSize));
+    m_map = nullptr;
+    m_mapSize = 0;
+}
+
 Status AppendLog::append(const QByteArray& bytes) {
     if (m_fd < 0) return Status{EBADF};
-    if (m_length + bytes.size() > m_capacity) {
-        if (const Status grown = grow(m_length + bytes.size()); !grown.ok()) return grown;
+    // The blocks of the whole line first: a full volume refuses it whole, never half of it.
+    if (const Status reserved = reserve(m_length + bytes.size()); !reserved.ok()) return reserved;
+    // A line longer than the mapping is copied as the mapping moves along it.
+    qint64 copied = 0;
+    while (copied < bytes.size()) {
+        if (m_map == nullptr || m_length == m_mapStart + m_mapSize) {
+            if (const Status moved = mapAt(m_length / pageSize() * pageSize()); !moved.ok()) return moved;
+        }
+        const qint64 part = std::min(m_mapStart + m_mapSize - m_length, bytes.size() - copied);
+        std::memcpy(m_map + (m_length - m_mapStart), bytes.constData() + copied, static_cast<std::size_t>(part));
+        m_length += part;
+        copied += part;
     }
-    std::memcpy(m_map + m_length, bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    m_length += bytes.size();
     return {};
 }
 
 Status AppendLog::close() {
     if (m_fd < 0) return {};
-    if (m_map != nullptr) ::munmap(m_map, static_cast<std::size_t>(m_capacity));
-    m_map = nullptr;
+    unmap();
     Status status = os().ftruncate(m_fd, m_length) == 0 ? Status{} : detail::lastError();
     if (status.ok() && retry([&] { return os().fsync(m_fd); }) != 0) status = detail::lastError();
     FileDescriptor(std::exchange(m_fd, -1)).close();

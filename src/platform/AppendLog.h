@@ -8,7 +8,7 @@
 
 #include <utility>
 
-// A file written only at its end, through a shared mapping: every appended byte is in the
+// A file written only at its end, through a shared mapping of the part being written: every appended byte is in the
 // system's cache the moment it is appended, without a system call, so that a process
 // killed at any moment leaves every record it had written. After a kill the file may end
 // in zero bytes, which a reader stops at. The writer holds a lock on the file (flock) from
@@ -35,12 +35,16 @@ public:
     static bool heldByWriter(const QString& path);
 
 private:
-    Status grow(qint64 atLeast);
+    Status reserve(qint64 end);
+    Status mapAt(qint64 start);
+    void unmap();
 
     QString m_path;
     int m_fd = -1;
-    char* m_map = nullptr;
-    qint64 m_capacity = 0;
+    char* m_map = nullptr;  // the part of the file being written: from m_mapStart, m_mapSize bytes
+    qint64 m_mapStart = 0;
+    qint64 m_mapSize = 0;
+    qint64 m_capacity = 0;  // the file's length, with the blocks it has been given
     qint64 m_length = 0;
 };
 

@@ -79,7 +79,7 @@ bool isPlainPath(const QString& path) {
 QString absolutePath(const QString& path, const QString& base) {
     if (QDir::isRelativePath(path) && base.isEmpty()) return {};
     // Most paths a shell or a file manager gives need no work but joining.
-    if (isPlainPath(path)) return QDir::isAbsolutePath(path) ? path : withTrailingSeparator(base) + path;
+    if (isPlainPath(path)) return QDir::isAbsolutePath(path) ? path : withTrailingSeparator(base) + QStringView(path);
     QString joined = QDir(base).absoluteFilePath(path);
     if (!joined.split(kSeparator).contains(QStringLiteral(".."))) return QDir::cleanPath(joined);
     // The folder part resolved on the disk; the last component stays the entry named,

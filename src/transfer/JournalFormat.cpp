@@ -223,6 +223,11 @@ Line& Line::flag(const char* name, bool value) {
 
 Line& Line::list(const char* name, const QStringList& values) {
     key(name);
+    // Room for the list at once (the usual names take a byte a character), so that a long
+    // list is not copied as it grows.
+    qsizetype room = m_bytes.size() + 2;
+    for (const QString& value : values) room += value.size() + 3;
+    m_bytes.reserve(room);
     m_bytes += '[';
     for (qsizetype i = 0; i < values.size(); ++i) {
         if (i > 0) m_bytes += ',';

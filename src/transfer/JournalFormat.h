@@ -32,7 +32,11 @@ public:
     Line& number(const char* key, qint64 value);
     Line& flag(const char* key, bool value);
     Line& list(const char* key, const QStringList& values);
-    QByteArray finished() const { return m_bytes + "}\n"; }
+    QByteArray finished() const& { return m_bytes + "}\n"; }
+    QByteArray finished() && {
+        m_bytes += "}\n";
+        return std::move(m_bytes);
+    }
 
 private:
     void key(const char* name);

@@ -4,12 +4,13 @@
 
 namespace kurumu::transfer {
 
-platform::Result<JournaledOutcome> runJournaled(const JournalHeader& header,
+platform::Result<JournaledOutcome> runJournaled(JournalHeader header,
                                                 const std::function<bool(platform::FileServices&)>& work,
                                                 const JournalingServices::FailureHandler& journalFailed) {
-    platform::Result<std::unique_ptr<Journal>> journal = Journal::open(journalFolder(), header);
+    const bool verifyEveryCopy = header.options.verifyEveryCopy;
+    platform::Result<std::unique_ptr<Journal>> journal = Journal::open(journalFolder(), std::move(header));
     if (!journal.ok()) return {{}, journal.status};
-    const auto disk = platform::diskServices(copyCheck(header.options.verifyEveryCopy));
+    const auto disk = platform::diskServices(copyCheck(verifyEveryCopy));
     JournalingServices files(*disk, *journal.value, journalFailed);
     const bool finished = work(files);
     journal.value->finish(finished ? QStringLiteral("finished") : QStringLiteral("stopped"));
@@ -25,10 +26,10 @@ QString journalUnwritableText(const platform::Status& status, bool midRun) {
     return what + full + QStringLiteral(":\n") + journalFolder();
 }
 
-platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, const JournalHeader& header,
+platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, JournalHeader header,
                                   const std::vector<Group>& groups, const QSet<platform::Identity>& madeFolders,
                                   platform::FileServices* dryRun) {
-    const RunOptions& options = header.options;
+    const RunOptions options = header.options;
     if (dryRun != nullptr) return {Execute(variables, host, *dryRun, options, groups, madeFolders), {}};
     // The journal's own failure ends the Execute: told once, then as a stop.
     const auto journalFailed = [&](const platform::Status& status) {
@@ -37,7 +38,7 @@ platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, co
         requestStop(variables);
     };
     const platform::Result<JournaledOutcome> outcome = runJournaled(
-        header,
+        std::move(header),
         [&](platform::FileServices& files) { return Execute(variables, host, files, options, groups, madeFolders); },
         journalFailed);
     return {outcome.value.finished, outcome.status};

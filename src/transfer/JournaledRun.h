@@ -22,8 +22,9 @@ struct JournaledOutcome {
 
 // Does the work through journaled real services. The error when the journal cannot be
 // opened: then nothing is done. Should the journal not take a line during the work,
-// journalFailed is told, and no operation is tried after it.
-platform::Result<JournaledOutcome> runJournaled(const JournalHeader& header,
+// journalFailed is told, and no operation is tried after it. The header is let go once
+// written (a long run's item list is not kept through it).
+platform::Result<JournaledOutcome> runJournaled(JournalHeader header,
                                                 const std::function<bool(platform::FileServices&)>& work,
                                                 const JournalingServices::FailureHandler& journalFailed = {});
 
@@ -35,7 +36,7 @@ QString journalUnwritableText(const platform::Status& status, bool midRun);
 // that stops taking lines stops the Execute as the Stop button does, its message shown
 // first. The error when the journal cannot be opened (nothing done); otherwise whether
 // every group ran to its end.
-platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, const JournalHeader& header,
+platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, JournalHeader header,
                                   const std::vector<Group>& groups, const QSet<platform::Identity>& madeFolders,
                                   platform::FileServices* dryRun = nullptr);
 

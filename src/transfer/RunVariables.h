@@ -13,7 +13,10 @@ namespace kurumu::transfer {
 
 // The variables that the run driver, the transfer routines and the Stop button share.
 struct RunVariables {
-    QString strLog;              // the run log, each line after "\r\n"
+    QString strLog;  // the run log, each line after "\r\n"
+    // Off where each line goes out as it comes and nothing shows the whole log afterwards
+    // (the batch mode): a long run then keeps no copy of its lines.
+    bool keepLog = true;
     std::int16_t intCancel = 0;  // 1 = stop requested
     // Stop, a signal or a journal that cannot be written: the whole Execute ends, where an
     // error ends only its group's run.

@@ -73,7 +73,9 @@ bool Transfer::keepGoing() {
 
 void Transfer::report(const QString& line) {
     m_host.showStatus(line);
-    m_vars.strLog += QStringLiteral("\r\n") + line;
+    if (!m_vars.keepLog) return;
+    m_vars.strLog += QStringLiteral("\r\n");
+    m_vars.strLog += line;
 }
 
 void Transfer::handleError(const Status& status, const ErrorMessages& messages, const QString& path) {

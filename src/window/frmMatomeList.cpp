@@ -106,10 +106,7 @@ void frmMatome::lstFolderlist_OLEDragDrop(const QStringList& paths) {
     cmdCF->setEnabled(true);
     mnuPopup->setEnabled(false);
     prgbShinkou->setMaximum(static_cast<int>(paths.size()));
-    QList<judgement::Item> stored;
-    stored.reserve(paths.size());
-    for (const QString& path : paths) stored.append(judgement::itemForPath(path));
-    setStoredItems(stored);
+    setStoredItems(judgement::itemsForPaths(paths));
     MatomeHantei();
     if (mnuEB->isChecked()) {
         cmdEXEC->setEnabled(true);

@@ -174,11 +174,13 @@ private Q_SLOTS:
                  QStringLiteral("└x (1).txt//data/"));
 
         QList<Item> items{itemForPath("/in/b.txt"), itemForPath("/in/C.txt"), itemForPath("/in/a.txt"),
-                          itemForPath("/in/A.txt"), itemForPath("/in/a"),     itemForPath("/in/a b")};
+                          itemForPath("/in/A.txt"), itemForPath("/in/a"),     itemForPath("/in/a b"),
+                          itemForPath("/A/a.txt")};
         sortItems(items);
         QStringList lines;
         for (const Item& item : items) lines.append(item.storedLine());
-        QCOMPARE(lines, (QStringList{"a b//in/", "a.txt//in/", "A.txt//in/", "a//in/", "b.txt//in/", "C.txt//in/"}));
+        QCOMPARE(lines, (QStringList{"a b//in/", "a.txt//A/", "a.txt//in/", "A.txt//in/", "a//in/", "b.txt//in/",
+                                     "C.txt//in/"}));
     }
 
     void largeListHasNoSixteenBitLimit() {
