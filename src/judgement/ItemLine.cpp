@@ -12,12 +12,22 @@ QStringView withoutMark(QStringView text) {
     return !text.isEmpty() && text.front() == kMark ? text.sliced(1) : text;
 }
 
-Item itemForPath(const QString& path) {
+namespace {
+
+// The item of a path whose parent folder may be known already (that of the item before
+// it, in a list): the known string is then shared rather than made again.
+Item itemIn(const QString& path, const QString& knownParent) {
     const QString trimmed = platform::withoutTrailingSeparator(path);
-    const QString parent = platform::withTrailingSeparator(platform::GetParentfolderName(trimmed));
-    const QString name = trimmed.right(std::max<qsizetype>(0, trimmed.size() - parent.size()));
-    const bool readsAsGiven = trimmed.size() == parent.size() + name.size() && trimmed.startsWith(parent);
-    return {name, parent, readsAsGiven ? trimmed : QString()};
+    const qsizetype slash = trimmed.lastIndexOf(platform::kSeparator);
+    if (slash < 0) return {trimmed.right(std::max<qsizetype>(0, trimmed.size() - 1)), QString(platform::kSeparator)};
+    const QStringView parent = QStringView(trimmed).first(slash + 1);
+    return {trimmed.mid(slash + 1), parent == knownParent ? knownParent : parent.toString(), trimmed};
+}
+
+}  // namespace
+
+Item itemForPath(const QString& path) {
+    return itemIn(path, {});
 }
 
 QString comparable(const QString& text) {
@@ -80,12 +90,8 @@ template <typename T>
 QList<T> forPaths(const QStringList& paths) {
     QList<T> entries;
     entries.reserve(paths.size());
-    for (const QString& path : paths) {
-        T entry{itemForPath(path)};
-        if (!entries.isEmpty() && itemOf(entries.back()).parent == itemOf(entry).parent)
-            itemOf(entry).parent = itemOf(entries.back()).parent;
-        entries.append(std::move(entry));
-    }
+    for (const QString& path : paths)
+        entries.append(T{itemIn(path, entries.isEmpty() ? QString() : itemOf(entries.back()).parent)});
     return entries;
 }
 

@@ -389,7 +389,7 @@ void frmMatome::createControls() {
     lstFolderlist->setRootIsDecorated(false);
     lstFolderlist->setAllColumnsShowFocus(true);
     // Whole names and folders, never cut: a long one scrolls sideways.
-    lstFolderlist->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    lstFolderlist->header()->setSectionResizeMode(QHeaderView::Interactive);
     lstFolderlist->header()->setStretchLastSection(false);
     lstFolderlist->setTextElideMode(Qt::ElideNone);
     lstFolderlist->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -126,6 +126,7 @@ private:
     void runJudgedGroups();
     void removeMemberRows(const judgement::Group& group, qsizetype count);
     void setLines(QList<judgement::Line> lines);
+    void fitColumns();
     qsizetype currentLine() const;
     QList<qsizetype> selectedLines() const;
     void selectLine(qsizetype line);

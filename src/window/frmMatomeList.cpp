@@ -45,8 +45,10 @@
 
 #include <algorithm>
 #include <functional>
+#include <numeric>
 #include <optional>
 #include <utility>
+#include <vector>
 
 // The item list and its editing: drops, deletions, inverted marks, judgement, C.F.
 
@@ -260,6 +262,30 @@ void frmMatome::setLines(QList<judgement::Line> lines) {
     m_lines = std::move(lines);
     m_listModel->setLines(m_lines);
     lstFolderlist->expandAll();
+    fitColumns();
+}
+// Each column as wide as its widest text, so that no name or folder is cut: a long one
+// scrolls sideways. Only the longest texts of all the lines are measured, never every row.
+void frmMatome::fitColumns() {
+    constexpr qsizetype kMeasured = 32;
+    for (int column = 0; column < m_listModel->columnCount(); ++column) {
+        const auto length = [&](qsizetype line) {
+            const judgement::Item& item = m_lines[line].item;
+            return column == 0 ? item.name.size() : item.parent.size();
+        };
+        std::vector<qsizetype> longest(static_cast<std::size_t>(m_lines.size()));
+        std::iota(longest.begin(), longest.end(), qsizetype{0});
+        const auto measured = longest.begin() + std::min<qsizetype>(kMeasured, m_lines.size());
+        std::partial_sort(longest.begin(), measured, longest.end(),
+                          [&](qsizetype a, qsizetype b) { return length(a) > length(b); });
+        int width = lstFolderlist->header()->sectionSizeHint(column);
+        for (auto line = longest.begin(); line != measured; ++line) {
+            const int indent = column == 0 && m_lines[*line].marked ? lstFolderlist->indentation() : 0;
+            width = std::max(width,
+                             indent + lstFolderlist->sizeHintForIndex(m_listModel->indexOfLine(*line, column)).width());
+        }
+        lstFolderlist->header()->resizeSection(column, width);
+    }
 }
 qsizetype frmMatome::currentLine() const {
     return m_listModel->lineOf(lstFolderlist->currentIndex());

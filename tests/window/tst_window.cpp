@@ -12,6 +12,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -273,6 +274,12 @@ private Q_SLOTS:
         QCOMPARE(rows[1].data(Qt::ToolTipRole).toString(), s.root + "a_b.txt");
         QCOMPARE(rows[1].parent(), rows[0]);  // a member, one level below its leader
         QVERIFY(!rows[0].parent().isValid());
+        // Each column as wide as its widest text: nothing cut.
+        for (const QModelIndex& row : rows) {
+            const int indent = row.parent().isValid() ? s.list()->indentation() : 0;
+            QVERIFY(s.list()->header()->sectionSize(0) >= indent + s.list()->sizeHintForIndex(row).width());
+            QVERIFY(s.list()->header()->sectionSize(1) >= s.list()->sizeHintForIndex(row.siblingAtColumn(1)).width());
+        }
     }
 
     void folderNameToggle() {
