@@ -4,9 +4,9 @@
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
 
+#include <QByteArrayView>
 #include <QFile>
 #include <QHash>
-#include <QSet>
 
 #include <algorithm>
 #include <array>
@@ -43,7 +43,9 @@ Status writeAll(int fd, const QByteArray& bytes) {
 }
 
 // The names in a folder, as bytes; false when it cannot be listed.
-bool listNames(const QString& folder, QSet<QByteArray>& names) {
+// Marks which of the names (the keys) the folder holds, in one listing of it; false when
+// it cannot be listed whole.
+bool markListed(const QString& folder, QHash<QByteArrayView, bool>& names) {
     const int fd = retry(
         [&] { return os().openat(AT_FDCWD, encodePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
     if (fd < 0) return false;
@@ -53,7 +55,9 @@ bool listNames(const QString& folder, QSet<QByteArray>& names) {
         return false;
     }
     errno = 0;
-    while (const struct dirent* entry = os().readdir(stream)) names.insert(QByteArray(entry->d_name));
+    while (const struct dirent* entry = os().readdir(stream)) {
+        if (const auto found = names.find(QByteArrayView(entry->d_name)); found != names.end()) *found = true;
+    }
     const bool complete = errno == 0;
     os().closedir(stream);
     return complete;
@@ -85,13 +89,23 @@ QList<bool> pathsExist(const QStringList& paths) {
     for (qsizetype i = 0; i < paths.size(); ++i) byFolder[GetParentfolderName(paths[i])].append(i);
     QList<bool> there(paths.size(), false);
     for (auto folder = byFolder.cbegin(); folder != byFolder.cend(); ++folder) {
-        QSet<QByteArray> names;
-        const bool listed = folder->size() >= kListFrom && listNames(folder.key(), names);
-        for (const qsizetype i : *folder) {
-            const QString& path = paths[i];
-            const bool plainName =
-                !path.endsWith(kSeparator) && GetFileName(path) != u"." && GetFileName(path) != u"..";
-            there[i] = listed && plainName ? names.contains(encodePath(GetFileName(path))) : PathExists(path);
+        // The plain names of the paths, looked for in the folder's listing; "." and "..",
+        // and paths that end in "/", are looked up each.
+        std::vector<QByteArray> encoded(static_cast<std::size_t>(folder->size()));
+        QHash<QByteArrayView, bool> names;
+        names.reserve(folder->size());
+        for (qsizetype k = 0; k < folder->size(); ++k) {
+            const QString& path = paths[folder->at(k)];
+            const QString name = GetFileName(path);
+            if (path.endsWith(kSeparator) || name == u"." || name == u"..") continue;
+            encoded[static_cast<std::size_t>(k)] = encodePath(name);
+            names.insert(encoded[static_cast<std::size_t>(k)], false);
+        }
+        const bool listed = folder->size() >= kListFrom && markListed(folder.key(), names);
+        for (qsizetype k = 0; k < folder->size(); ++k) {
+            const QByteArray& name = encoded[static_cast<std::size_t>(k)];
+            const qsizetype i = folder->at(k);
+            there[i] = listed && !name.isEmpty() ? names.value(name) : PathExists(paths[i]);
         }
     }
     return there;

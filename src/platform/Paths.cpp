@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringTokenizer>
 
 #include <array>
 #include <climits>
@@ -68,7 +69,7 @@ namespace {
 // A path with nothing to clean: no "." or ".." component, no "//", no "/" at its end.
 bool isPlainPath(const QString& path) {
     if (path.isEmpty() || path.endsWith(kSeparator) || path.contains(QStringLiteral("//"))) return false;
-    for (const QStringView component : QStringView(path).split(kSeparator)) {
+    for (const QStringView component : qTokenize(path, kSeparator)) {
         if (component == u"." || component == u"..") return false;
     }
     return true;
