@@ -95,7 +95,7 @@ Status AppendLog::reserve(qint64 end) {
 Status AppendLog::mapAt(qint64 start) {
     const qint64 size = std::min(kGrowth, m_capacity - start);
     unmap();
-    void* map = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, start);
+    void* map = os().mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, start);
     if (map == MAP_FAILED) return detail::lastError();
     // The pages made writable now, in one call, rather than one fault at a time while the
     // run writes its lines (a hint: kernels without it fault as before).
@@ -116,11 +116,17 @@ Status AppendLog::append(const QByteArray& bytes) {
     if (m_fd < 0) return Status{EBADF};
     // The blocks of the whole line first: a full volume refuses it whole, never half of it.
     if (const Status reserved = reserve(m_length + bytes.size()); !reserved.ok()) return reserved;
-    // A line longer than the mapping is copied as the mapping moves along it.
+    // A line longer than the mapping is copied as the mapping moves along it; should the
+    // mapping fail on the way, the line is taken back whole: the next one is written in its
+    // place, and the file is cut after that one when it is closed.
+    const qint64 start = m_length;
     qint64 copied = 0;
     while (copied < bytes.size()) {
-        if (m_map == nullptr || m_length == m_mapStart + m_mapSize) {
-            if (const Status moved = mapAt(m_length / pageSize() * pageSize()); !moved.ok()) return moved;
+        if (m_map == nullptr || m_length < m_mapStart || m_length >= m_mapStart + m_mapSize) {
+            if (const Status moved = mapAt(m_length / pageSize() * pageSize()); !moved.ok()) {
+                m_length = start;
+                return moved;
+            }
         }
         const qint64 part = std::min(m_mapStart + m_mapSize - m_length, bytes.size() - copied);
         std::memcpy(m_map + (m_length - m_mapStart), bytes.constData() + copied, static_cast<std::size_t>(part));

@@ -52,6 +52,7 @@ const Calls kSystemCalls{
     .flock = ::flock,
     .posix_fallocate = ::posix_fallocate,
     .ftruncate = ::ftruncate,
+    .mmap = ::mmap,
 };
 
 const Calls* g_inForce = &kSystemCalls;

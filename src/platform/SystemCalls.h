@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -48,6 +49,7 @@ struct Calls {
     int (*flock)(int fd, int operation);
     int (*posix_fallocate)(int fd, off_t offset, off_t length);  // returns the error, not -1
     int (*ftruncate)(int fd, off_t length);
+    void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
 };
 
 // The calls in force: the system's own unless a test has replaced some.

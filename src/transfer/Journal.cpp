@@ -80,13 +80,18 @@ platform::Result<std::unique_ptr<Journal>> Journal::open(const QString& folder, 
         log = platform::AppendLog::create(folder + u'/' + id + u".jsonl");
     }
     if (!log.ok()) return {nullptr, log.status};
-    auto journal = std::make_unique<Journal>(std::move(log.value), id);
     header.id = id;
     header.pid = pid;
     header.start = now.toOffsetFromUtc(now.toLocalTime().offsetFromUtc()).toString(Qt::ISODateWithMs);
-    if (const Status written = journal->m_log.append(header.line().finished()); !written.ok())
+    if (const Status written = log.value.append(header.line().finished()); !written.ok()) {
+        // A journal without its first line tells of no run: it goes, rather than stand
+        // as the last run for the next undo.
+        const QString path = log.value.path();
+        (void)log.value.close();
+        (void)platform::removeFile(path);
         return {nullptr, written};
-    return {std::move(journal), {}};
+    }
+    return {std::make_unique<Journal>(std::move(log.value), id), {}};
 }
 
 Journal::~Journal() {
@@ -100,18 +105,23 @@ Status Journal::begin(journal::Operation& operation) {
     return {};
 }
 
-void Journal::done(journal::Operation& operation) {
+Status Journal::done(journal::Operation& operation) {
     operation.doneNs = nowNs();
-    (void)m_log.append(operation.doneLine().finished());
+    return written(m_log.append(operation.doneLine().finished()));
 }
 
-void Journal::note(const JournalLine& line) {
-    (void)m_log.append(line.finished());
+Status Journal::note(const JournalLine& line) {
+    return written(m_log.append(line.finished()));
+}
+
+Status Journal::written(const Status& status) {
+    if (!status.ok()) m_lineLost = true;
+    return status;
 }
 
 void Journal::finish(const QString& end) {
     m_finished = true;
-    (void)m_log.append(journal::endLine(end).finished());
+    (void)m_log.append(journal::endLine(m_lineLost ? QStringLiteral("stopped") : end).finished());
     (void)m_log.close();
 }
 
@@ -120,8 +130,14 @@ Status JournalingServices::begin(journal::Operation& operation) {
     const Status written = m_journal.begin(operation);
     if (written.ok()) return {};
     // Nothing is done that the journal does not know of.
-    if (m_journalFailed) m_journalFailed(written);
+    tellFailure(written);
     return Status{ECANCELED};
+}
+
+// A line the journal did not take: the run stops (its handler says so), as for an
+// operation's own line.
+void JournalingServices::tellFailure(const Status& status) const {
+    if (!status.ok() && m_journalFailed) m_journalFailed(status);
 }
 
 Status JournalingServices::recorded(journal::Operation& operation, const std::function<Status()>& act) {
@@ -129,7 +145,7 @@ Status JournalingServices::recorded(journal::Operation& operation, const std::fu
     const Status status = act();
     operation.outcome = status.ok() ? QStringLiteral("done") : QStringLiteral("failed");
     operation.error = status.error;
-    m_journal.done(operation);
+    tellFailure(m_journal.done(operation));
     return status;
 }
 
@@ -140,7 +156,7 @@ PlaceResult JournalingServices::placed(journal::Operation& operation, const std:
     operation.error = result.status.error;
     operation.placed = journal::ObjectState::of(result.placed);
     operation.checksum = result.checksum;
-    m_journal.done(operation);
+    tellFailure(m_journal.done(operation));
     return result;
 }
 
@@ -165,7 +181,7 @@ journal::ObjectState JournalingServices::stateOf(const QString& path) {
 // that has to make it again.
 platform::Result<platform::FolderListing> JournalingServices::listFolder(const QString& path) {
     if (const platform::Result<platform::EntryInfo> folder = m_disk.probe(path); folder.ok() && folder.value.exists())
-        m_journal.note(journal::folderTimesLine(path, folder.value));
+        tellFailure(m_journal.note(journal::folderTimesLine(path, folder.value)));
     return m_disk.listFolder(path);
 }
 
@@ -175,7 +191,7 @@ void JournalingServices::noteFolderOf(const QString& path) {
     // The folder itself, also where its name is a link to it, as the services hold it.
     const platform::Result<platform::EntryInfo> info = m_disk.heldFolder(folder);
     if (!info.ok() || info.value.kind != platform::EntryKind::Folder) return;
-    m_journal.note(journal::seenLine({folder, info.value.identity, info.value.modifiedNs}));
+    tellFailure(m_journal.note(journal::seenLine({folder, info.value.identity, info.value.modifiedNs})));
     m_notedFolders.insert(folder);
 }
 

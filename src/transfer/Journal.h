@@ -39,18 +39,23 @@ public:
     // Numbers the operation and writes its line; the error that kept it from being written
     // (then the operation must not be tried).
     platform::Status begin(journal::Operation& operation);
-    // Writes the operation's done line, with the time now.
-    void done(journal::Operation& operation);
-    // A line that is no operation, such as what a folder was like before the run changed it.
-    void note(const JournalLine& line);
-    // The last line: how the run ended.
+    // Writes the operation's done line, with the time now; the error that kept it out.
+    platform::Status done(journal::Operation& operation);
+    // A line that is no operation, such as what a folder was like before the run changed it;
+    // the error that kept it out.
+    platform::Status note(const JournalLine& line);
+    // The last line: how the run ended ("stopped" once a line could not be written, since
+    // the journal then no longer tells all the run did).
     void finish(const QString& end);
 
 private:
+    platform::Status written(const platform::Status& status);
+
     platform::AppendLog m_log;
     QString m_id;
     qint64 m_last = 0;
     bool m_finished = false;
+    bool m_lineLost = false;
 };
 
 // How many journals are kept; older ones are removed when a run starts.
@@ -109,6 +114,7 @@ private:
     // Notes the identity of the folder that holds a path, the first time the run uses it,
     // so that an undo can tell it from another folder or a link put under its name since.
     void noteFolderOf(const QString& path);
+    void tellFailure(const platform::Status& status) const;
 
     platform::FileServices& m_disk;
     Journal& m_journal;

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -337,7 +338,12 @@ private:
         bool copy = false;
     };
     std::optional<Aside> setAside(const QString& path, const ObjectState& object, const QString& bytesOf) {
-        for (const QString& candidate : hiddenNamesIn(folderOf(path))) {
+        // Only the processes of the run and its earlier undos give those names, and none of
+        // them is running: a folder is listed once, and a name since gone is passed over.
+        const QString folder = folderOf(path);
+        auto hidden = m_hiddenIn.constFind(folder);
+        if (hidden == m_hiddenIn.cend()) hidden = m_hiddenIn.insert(folder, hiddenNamesIn(folder));
+        for (const QString& candidate : *hidden) {
             if (!platform::GetFileName(candidate).startsWith(QLatin1String(platform::kSetAsidePrefix))) continue;
             const Look at = look(candidate);
             if (!at.entry) continue;
@@ -719,8 +725,9 @@ private:
     UndoReport& m_report;
     History m_history;
     int m_format = journal::kFormat;
-    int m_staged = 0;                      // hidden names this undo gave files while it checked them
-    QList<const Operation*> m_operations;  // of the journals taken back
+    int m_staged = 0;                        // hidden names this undo gave files while it checked them
+    QHash<QString, QStringList> m_hiddenIn;  // the hidden names of the run's processes, by folder
+    QList<const Operation*> m_operations;    // of the journals taken back
     QList<std::pair<const Operation*, Identity>> m_madeAgain;  // removed folders made again
 };
 

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include <sys/mman.h>
+
 namespace kurumu::test {
 
 namespace {
@@ -70,6 +72,10 @@ platform::sys::Calls faultyCalls() {
             if (const std::optional<int> error = g_faults->fallocate(fd)) return *error;
         }
         return systemCalls().posix_fallocate(fd, offset, length);
+    };
+    calls.mmap = [](void* address, size_t length, int protection, int flags, int fd, off_t offset) {
+        if (injected(g_faults->mmap, fd)) return MAP_FAILED;
+        return systemCalls().mmap(address, length, protection, flags, fd, offset);
     };
     return calls;
 }

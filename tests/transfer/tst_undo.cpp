@@ -637,6 +637,49 @@ private Q_SLOTS:
         qunsetenv("XDG_STATE_HOME");
     }
 
+    // A line the journal cannot take whole is not in it at all, and the journal says so: a
+    // first line that does not fit leaves no journal (no run for a bare undo to trip on); a
+    // line whose mapping fails part-way is taken back; a done line refused ends the journal
+    // as "stopped", never "finished".
+    void journalLinesAreWholeOrNone() {
+        Scene s;
+        test::InjectedFaults faults;
+        int calls = 0;
+        const auto afterTheFirst = [&](int error) {
+            return [&calls, error](int) { return ++calls > 1 ? std::optional(error) : std::nullopt; };
+        };
+        faults.fallocate = afterTheFirst(ENOSPC);
+        transfer::JournalHeader big;
+        big.paths = QStringList(3000, s.root + QString(400, u'p'));
+        QVERIFY(!transfer::Journal::open(s.journals, big).ok());
+        QVERIFY(QDir(s.journals).entryList(QDir::Files).isEmpty());
+
+        faults.fallocate = {};
+        calls = 0;
+        faults.mmap = afterTheFirst(ENOMEM);
+        auto journal = transfer::Journal::open(s.journals, {});
+        QVERIFY(journal.ok());
+        transfer::journal::Operation operation;
+        operation.kind = transfer::journal::Kind::MakeFolder;
+        operation.from = s.root + QString(3 << 19, u'f');  // longer than the part of the file mapped
+        operation.to = s.root + "G/f";
+        QVERIFY(!journal.value->begin(operation).ok());
+        faults.mmap = {};
+        operation.from = s.root + "f";
+        QVERIFY(journal.value->begin(operation).ok());
+        operation.outcome = QString(4 << 20, u'x');  // more than the file has room for
+        faults.fallocate = [](int) { return std::optional(ENOSPC); };
+        QVERIFY(!journal.value->done(operation).ok());
+        faults.fallocate = {};
+        journal.value->finish("finished");
+        const std::optional<transfer::journal::Journal> read = transfer::journal::read(journal.value->path());
+        QVERIFY(read);
+        QCOMPARE(read->damaged, 0);
+        QCOMPARE(read->operations.size(), 1);
+        QCOMPARE(read->operations[0].from, s.root + "f");
+        QCOMPARE(read->end, "stopped");
+    }
+
     // An undo killed while it removed a copy left the copy aside under a hidden name; the
     // next undo removes it, proved equal to its original, and leaves nothing behind.
     void killedUndoLeavesNothingAside() {
