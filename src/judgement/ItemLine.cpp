@@ -52,21 +52,21 @@ QString leadingCharacters(const QString& name, qsizetype count) {
 namespace {
 
 // An item's line ("name/parent") as the sort compares it: composed and case-folded, kept
-// as its two parts. The folded parent is shared by the items of one folder, and a name
-// that folding leaves alone is the item's own string.
+// as its two parts. A name that folding leaves alone is the item's own string; the parent
+// is told by its place among the folded parents, each folded once for its folder.
 struct SortKey {
     QString name;
-    QString parent;
+    std::size_t parent = 0;
 };
 
 // The order of the lines name + "/" + parent, without building them: a name never holds
 // "/", so where one name is the start of the other, "/" meets the longer name's next
 // character.
-bool lineBefore(const SortKey& a, const SortKey& b) {
+bool lineBefore(const SortKey& a, const SortKey& b, const std::vector<QString>& parents) {
     const qsizetype common = std::min(a.name.size(), b.name.size());
     const auto [left, right] = std::mismatch(a.name.cbegin(), a.name.cbegin() + common, b.name.cbegin());
     if (left != a.name.cbegin() + common) return *left < *right;
-    if (a.name.size() == b.name.size()) return a.parent < b.parent;
+    if (a.name.size() == b.name.size()) return a.parent != b.parent && parents[a.parent] < parents[b.parent];
     return a.name.size() < b.name.size() ? kNameEnd < b.name[common] : a.name[common] < kNameEnd;
 }
 
@@ -100,18 +100,19 @@ void sortByItem(QList<T>& items) {
     // Sorted as positions, each compared by its key made once: the sort moves numbers, not
     // strings.
     std::vector<SortKey> keys;
+    std::vector<QString> parents;
     keys.reserve(static_cast<std::size_t>(items.size()));
     for (const T& entry : items) {
         const Item& item = itemOf(entry);
-        QString parent = !keys.empty() && itemOf(items[static_cast<qsizetype>(keys.size()) - 1]).parent == item.parent
-                             ? keys.back().parent
-                             : comparable(item.parent).toCaseFolded();
-        keys.push_back({comparable(item.name).toCaseFolded(), std::move(parent)});
+        const bool sameFolder =
+            !keys.empty() && itemOf(items[static_cast<qsizetype>(keys.size()) - 1]).parent == item.parent;
+        if (!sameFolder) parents.push_back(comparable(item.parent).toCaseFolded());
+        keys.push_back({comparable(item.name).toCaseFolded(), parents.size() - 1});
     }
     std::vector<qsizetype> order(keys.size());
     std::iota(order.begin(), order.end(), qsizetype{0});
-    std::stable_sort(order.begin(), order.end(), [&keys](qsizetype a, qsizetype b) {
-        return lineBefore(keys[static_cast<std::size_t>(a)], keys[static_cast<std::size_t>(b)]);
+    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        return lineBefore(keys[static_cast<std::size_t>(a)], keys[static_cast<std::size_t>(b)], parents);
     });
     keys = {};
     // The items put in that order where they are: each cycle of the order followed once.
