@@ -127,6 +127,7 @@ private:
     void removeMemberRows(const judgement::Group& group, qsizetype count);
     void setLines(QList<judgement::Line> lines);
     void fitColumns();
+    void openGroups();
     qsizetype currentLine() const;
     QList<qsizetype> selectedLines() const;
     void selectLine(qsizetype line);

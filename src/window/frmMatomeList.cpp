@@ -261,8 +261,16 @@ void frmMatome::makeGatheringFolders(const judgement::LeaderFilter& only) {
 void frmMatome::setLines(QList<judgement::Line> lines) {
     m_lines = std::move(lines);
     m_listModel->setLines(m_lines);
-    lstFolderlist->expandAll();
+    openGroups();
     fitColumns();
+}
+// Every group shows its members: the leaders that have members are opened (as the list
+// is laid out afresh after each change, that only marks them).
+void frmMatome::openGroups() {
+    for (int group = 0; group < m_listModel->rowCount(); ++group) {
+        const QModelIndex leader = m_listModel->index(group, 0);
+        if (m_listModel->rowCount(leader) > 0) lstFolderlist->expand(leader);
+    }
 }
 // Each column as wide as its widest text, so that no name or folder is cut: a long one
 // scrolls sideways. Only the longest texts of all the lines are measured, never every row.

@@ -95,7 +95,7 @@ void frmMatome::removeMemberRows(const judgement::Group& group, qsizetype count)
     if (count <= 0) return;
     const int firstMember = static_cast<int>(group.leaderRow) + 1 - m_removedRows;
     m_listModel->removeLines(firstMember, count);
-    lstFolderlist->expandAll();
+    openGroups();
     m_lines.remove(firstMember, count);
     m_removedRows += static_cast<int>(count);
 }

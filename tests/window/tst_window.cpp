@@ -274,6 +274,7 @@ private Q_SLOTS:
         QCOMPARE(rows[1].data(Qt::ToolTipRole).toString(), s.root + "a_b.txt");
         QCOMPARE(rows[1].parent(), rows[0]);  // a member, one level below its leader
         QVERIFY(!rows[0].parent().isValid());
+        QVERIFY(s.list()->isExpanded(rows[0]) && !s.list()->visualRect(rows[1]).isEmpty());
         // Each column as wide as its widest text: nothing cut.
         for (const QModelIndex& row : rows) {
             const int indent = row.parent().isValid() ? s.list()->indentation() : 0;
