@@ -190,10 +190,15 @@ int undo(const BatchOptions& options) {
             case EINVAL:
                 err().line(QStringLiteral("kurumu: an undo is not taken back: ") + options.undoRun);
                 return 2;
+            case EALREADY:
+                err().line(QStringLiteral("kurumu: run %1 has been taken back already").arg(named));
+                return 2;
             case EBUSY:
-                err().line(QStringLiteral("kurumu: run %1 is still going (or being taken back): it cannot be "
-                                          "taken back now")
-                               .arg(named));
+                err().line(named.isEmpty() ? QStringLiteral("kurumu: another undo is under way: try again when it "
+                                                            "has ended")
+                                           : QStringLiteral("kurumu: run %1 is still going (or being taken back): it "
+                                                            "cannot be taken back now")
+                                                 .arg(named));
                 return 1;
             case EPERM:
                 err().line(QStringLiteral("kurumu: the journals in %1 are not this user's own (or others may write "

@@ -185,18 +185,30 @@ platform::Result<platform::FolderListing> JournalingServices::listFolder(const Q
     return m_disk.listFolder(path);
 }
 
-void JournalingServices::noteFolderOf(const QString& path) {
+// ECANCELED when the line could not be written: then the operation in that folder is not
+// tried, since an undo would not find its way to it.
+Status JournalingServices::noteFolderOf(const QString& path) {
     const QString folder = folderOf(path);
-    if (m_notedFolders.contains(folder)) return;
+    if (m_notedFolders.contains(folder)) return {};
     // The folder itself, also where its name is a link to it, as the services hold it.
     const platform::Result<platform::EntryInfo> info = m_disk.heldFolder(folder);
-    if (!info.ok() || info.value.kind != platform::EntryKind::Folder) return;
-    tellFailure(m_journal.note(journal::seenLine({folder, info.value.identity, info.value.modifiedNs})));
+    if (!info.ok() || info.value.kind != platform::EntryKind::Folder) return {};
+    if (const Status written = m_journal.note(journal::seenLine({folder, info.value.identity, info.value.modifiedNs}));
+        !written.ok()) {
+        tellFailure(written);
+        return Status{ECANCELED};
+    }
     m_notedFolders.insert(folder);
+    return {};
+}
+
+Status JournalingServices::noteFoldersOf(const QString& path, const QString& other) {
+    if (const Status noted = noteFolderOf(path); !noted.ok()) return noted;
+    return noteFolderOf(other);
 }
 
 Status JournalingServices::createFolder(const QString& path, const QString& model) {
-    noteFolderOf(path);
+    if (const Status noted = noteFolderOf(path); !noted.ok()) return noted;
     m_notedFolders.remove(platform::withoutTrailingSeparator(path));
     journal::Operation operation;
     operation.kind = journal::Kind::MakeFolder;
@@ -212,7 +224,7 @@ Status JournalingServices::createFolder(const QString& path, const QString& mode
 }
 
 Status JournalingServices::removeEmptyFolder(const QString& path) {
-    noteFolderOf(path);
+    if (const Status noted = noteFolderOf(path); !noted.ok()) return noted;
     m_notedFolders.remove(platform::withoutTrailingSeparator(path));
     journal::Operation operation;
     operation.kind = journal::Kind::RemoveFolder;
@@ -234,8 +246,7 @@ PlaceResult JournalingServices::copyFile(const QString& source, const QString& d
 // A move records the file it moves; a copy, what it made (in its done line).
 PlaceResult JournalingServices::transferred(journal::Kind kind, const QString& source, const QString& destination,
                                             const platform::KeepGoing& keepGoing) {
-    noteFolderOf(source);
-    noteFolderOf(destination);
+    if (const Status noted = noteFoldersOf(source, destination); !noted.ok()) return {PlaceOutcome::Failed, noted, {}};
     journal::Operation operation;
     operation.kind = kind;
     operation.from = source;
@@ -252,8 +263,7 @@ Status JournalingServices::deleteDuplicate(const QString& source, const QString&
     // What it takes to make the source again from the keeper: the source's own mode, owner
     // and times, and the keeper as it is now, which tells later whether it still holds the
     // very bytes.
-    noteFolderOf(source);
-    noteFolderOf(keeper);
+    if (const Status noted = noteFoldersOf(source, keeper); !noted.ok()) return noted;
     journal::Operation operation;
     operation.kind = journal::Kind::Duplicate;
     operation.from = source;

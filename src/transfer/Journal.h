@@ -113,7 +113,8 @@ private:
     journal::ObjectState stateOf(const QString& path);
     // Notes the identity of the folder that holds a path, the first time the run uses it,
     // so that an undo can tell it from another folder or a link put under its name since.
-    void noteFolderOf(const QString& path);
+    platform::Status noteFolderOf(const QString& path);
+    platform::Status noteFoldersOf(const QString& path, const QString& other);
     void tellFailure(const platform::Status& status) const;
 
     platform::FileServices& m_disk;

@@ -678,6 +678,29 @@ private Q_SLOTS:
         QCOMPARE(read->operations.size(), 1);
         QCOMPARE(read->operations[0].from, s.root + "f");
         QCOMPARE(read->end, "stopped");
+
+        // A folder's seen line that cannot be written: the move in that folder is not tried.
+        auto empty = transfer::Journal::open(s.journals, {});
+        empty.value->finish("x");
+        const qint64 bare = QFileInfo(empty.value->path()).size() - QByteArray(R"({"end":"x"})"
+                                                                               "\n")
+                                                                        .size();
+        transfer::JournalHeader filled;
+        filled.paths = {QString((1 << 20) - 20 - bare - 2, u'p')};  // the next line crosses into the next MiB
+        calls = 0;
+        faults.mmap = afterTheFirst(ENOMEM);
+        auto crossing = transfer::Journal::open(s.journals, filled);
+        QVERIFY(crossing.ok());
+        s.make("G/.keep", "");
+        const QString source = s.make("stays", "x");
+        QStringList told;
+        const auto disk = platform::diskServices();
+        transfer::JournalingServices files(*disk, *crossing.value, [&](const platform::Status& status) {
+            told.append(QString::number(status.error));
+        });
+        QCOMPARE(files.moveFile(source, s.root + "G/stays", {}).outcome, platform::PlaceOutcome::Failed);
+        QCOMPARE(told.size(), 1);
+        QVERIFY(test::exists(source) && !test::exists(s.root + "G/stays"));
     }
 
     // An undo killed while it removed a copy left the copy aside under a hidden name; the
