@@ -190,9 +190,6 @@ int undo(const BatchOptions& options) {
             case EINVAL:
                 err().line(QStringLiteral("kurumu: an undo is not taken back: ") + options.undoRun);
                 return 2;
-            case EALREADY:
-                err().line(QStringLiteral("kurumu: run %1 has been taken back already").arg(named));
-                return 2;
             case EBUSY:
                 err().line(named.isEmpty() ? QStringLiteral("kurumu: another undo is under way: try again when it "
                                                             "has ended")

@@ -837,9 +837,6 @@ platform::Result<RunSummary> runToUndo(const QList<RunSummary>& runs, const QStr
     });
     if (chosen == runs.rend()) return {{}, Status{ENOENT}};
     if (chosen->kind == QLatin1String("undo")) return {*chosen, Status{EINVAL}};  // an undo is not taken back
-    // Named again once all of it is back: nothing is left to do, and a second undo's
-    // journal would only tell of files changed since.
-    if (!runId.isEmpty() && chosen->undone) return {*chosen, Status{EALREADY}};
     const QStringList together = takenBackTogether(*chosen);
     const bool busy = std::any_of(runs.cbegin(), runs.cend(), [&](const RunSummary& run) {
         return run.running && (together.contains(run.id) || isUndoOf(run, together));

@@ -365,13 +365,8 @@ private Q_SLOTS:
         QCOMPARE(undone.exitCode, 0);
         QVERIFY(undone.out.contains(root + "g1…元に戻した"));
         QCOMPARE(tree(root), before);
-        const QString historyAfter = runKurumu(dir.path(), {"--history"}).out;
-        QVERIFY(historyAfter.contains("undo of "));
+        QVERIFY(runKurumu(dir.path(), {"--history"}).out.contains("undo of "));
         QCOMPARE(runKurumu(dir.path(), {"--undo", "no-such-run"}).exitCode, 2);
-        // Named again once all of it is back, the run is not taken back a second time.
-        const QString runId = historyAfter.section(' ', 0, 0);
-        QCOMPARE(runKurumu(dir.path(), {"--undo", runId}).exitCode, 2);
-        QCOMPARE(runKurumu(dir.path(), {"--history"}).out, historyAfter);
 
         QTemporaryDir readOnly;
         QVERIFY(QFile::setPermissions(readOnly.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
