@@ -272,7 +272,7 @@ int runBatchMode(int argc, char** argv) {
         err().line(QStringLiteral("kurumu: a path that is not valid UTF-8 cannot be taken exactly: ") + *refused);
         return 2;
     }
-    const ParsedArguments parsed = parseBatchArguments(QCoreApplication::arguments());
+    ParsedArguments parsed = parseBatchArguments(QCoreApplication::arguments());
     if (!parsed.options) {
         if (parsed.exitCode == 0) {
             out().line(parsed.message);
