@@ -123,7 +123,7 @@ std::vector<transfer::Group> groupsToRun(const QList<judgement::Line>& lines) {
 transfer::JournalHeader headerOf(const BatchOptions& options) {
     transfer::JournalHeader header;
     header.origin = QStringLiteral("batch");
-    header.arguments = QCoreApplication::arguments();
+    header.arguments = options.arguments;
     header.paths = options.paths;
     header.options = transfer::runOptionsOf(options.states);
     header.items = options.paths.size();
@@ -168,6 +168,7 @@ int run(BatchOptions options, QList<judgement::Line> judged) {
     transfer::JournalHeader header = headerOf(options);
     header.after = folderRuns;
     options.paths = {};
+    options.arguments = {};
     const platform::Result<bool> finished =
         transfer::executeRun(variables, host, std::move(header), groups, made, options.dryRun ? &dryFiles : nullptr);
     if (!finished.ok()) {
@@ -231,21 +232,29 @@ int history() {
     return 0;
 }
 
-// An argument whose bytes do not survive decoding would name another file than the one
-// meant: it is refused before anything happens, shown with its odd bytes escaped.
-std::optional<QString> unfaithfulArgument(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray bytes(argv[i]);
-        if (platform::isFaithfulPath(bytes)) continue;
-        QString shown;
-        for (const char byte : bytes) {
-            const auto code = static_cast<unsigned char>(byte);
-            shown += code < 0x80 ? QString(QLatin1Char(static_cast<char>(code)))
-                                 : QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
-        }
-        return shown;
+// An argument shown with the bytes that are not UTF-8 escaped.
+QString escaped(QByteArrayView bytes) {
+    QString shown;
+    for (const char byte : bytes) {
+        const auto code = static_cast<unsigned char>(byte);
+        shown += code < 0x80 ? QString(QLatin1Char(static_cast<char>(code)))
+                             : QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
     }
-    return std::nullopt;
+    return shown;
+}
+
+// The program's name and its arguments as text. An argument whose bytes do not survive
+// decoding would name another file than the one meant: it is refused (given back escaped,
+// as the error) before anything happens.
+platform::Result<QStringList> decodedArguments(int argc, char** argv) {
+    QStringList arguments;
+    arguments.reserve(argc);
+    for (int i = 0; i < argc; ++i) {
+        const QByteArrayView bytes(argv[i]);
+        if (i > 0 && !platform::isFaithfulPath(bytes)) return {QStringList{escaped(bytes)}, platform::Status{EILSEQ}};
+        arguments.append(QString::fromUtf8(bytes));
+    }
+    return {std::move(arguments), {}};
 }
 
 }  // namespace
@@ -265,14 +274,17 @@ namespace {
 int runBatchMode(int argc, char** argv) {
     platform::ignoreClosedPipes();
     platform::catchCloseSignals();
-    const QCoreApplication application(argc, argv);
+    // No application object: the batch mode runs no event loop, and making one would
+    // decode every argument again.
     QCoreApplication::setApplicationName(QStringLiteral("kurumu"));
     QCoreApplication::setApplicationVersion(platform::programVersion());
-    if (const std::optional<QString> refused = unfaithfulArgument(argc, argv)) {
-        err().line(QStringLiteral("kurumu: a path that is not valid UTF-8 cannot be taken exactly: ") + *refused);
+    platform::Result<QStringList> arguments = decodedArguments(argc, argv);
+    if (!arguments.ok()) {
+        err().line(QStringLiteral("kurumu: a path that is not valid UTF-8 cannot be taken exactly: ") +
+                   arguments.value.constFirst());
         return 2;
     }
-    ParsedArguments parsed = parseBatchArguments(QCoreApplication::arguments());
+    ParsedArguments parsed = parseBatchArguments(std::move(arguments.value));
     if (!parsed.options) {
         if (parsed.exitCode == 0) {
             out().line(parsed.message);

@@ -93,7 +93,9 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
                                  QStringLiteral("PATH..."));
 
     if (!parser.parse(arguments)) return failure(parser.errorText());
-    if (parser.isSet(help)) return {std::nullopt, parser.helpText(), 0};
+    // Without an application object the parser does not know the program's name.
+    if (parser.isSet(help))
+        return {std::nullopt, parser.helpText().replace(QLatin1String("<executable_name>"), arguments.constFirst()), 0};
     if (parser.isSet(version)) {
         return {std::nullopt, QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion(), 0};
     }
@@ -114,6 +116,7 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
 
     BatchOptions options;
     options.mode = parser.isSet(run) ? BatchMode::Run : BatchMode::Judge;
+    options.arguments = arguments;
     options.states = platform::readSettingsFileOnly(platform::kSettingsFileName);
     std::copy(options.states.rules.begin(), options.states.rules.end(), options.rules.checked.begin());
     if (parser.isSet(rule)) {
@@ -138,7 +141,10 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
     options.dryRun = parser.isSet(dryRun);
 
     if (parser.positionalArguments().isEmpty()) return failure(QStringLiteral("no PATH given"));
-    const QString workingFolder = platform::workingFolder();
+    // With its separator once, rather than for each path joined to it; empty when it has
+    // no name that a QString can hold.
+    const QString working = platform::workingFolder();
+    const QString workingFolder = working.isEmpty() ? working : platform::withTrailingSeparator(working);
     options.paths.reserve(parser.positionalArguments().size());
     for (const QString& path : parser.positionalArguments()) {
         const QString absolute = platform::absolutePath(path, workingFolder);

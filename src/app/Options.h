@@ -18,9 +18,10 @@ struct BatchOptions {
     judgement::RuleSet rules;
     platform::OptionStates states;  // the options, as the window's controls would hold them
     bool createFolders = false;
-    bool dryRun = false;  // --run: print what the run would do, change nothing
-    QString undoRun;      // --undo: the run to take back; empty for the last one
-    QStringList paths;    // absolute paths, each of which exists
+    bool dryRun = false;    // --run: print what the run would do, change nothing
+    QString undoRun;        // --undo: the run to take back; empty for the last one
+    QStringList paths;      // absolute paths, each of which exists
+    QStringList arguments;  // the command line as given, the program's name first
 };
 
 struct ParsedArguments {

@@ -7,6 +7,7 @@
 #include <QByteArrayView>
 #include <QFile>
 #include <QHash>
+#include <QStringEncoder>
 
 #include <algorithm>
 #include <array>
@@ -69,8 +70,10 @@ QByteArray encodePath(const QString& path) {
     return QFile::encodeName(path);
 }
 
-bool isFaithfulPath(const QByteArray& bytes) {
-    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
+// Decoding takes a byte-order mark at the start away, and turns bytes that are not UTF-8
+// into replacement characters.
+bool isFaithfulPath(QByteArrayView bytes) {
+    return bytes.isValidUtf8() && !bytes.startsWith("\xEF\xBB\xBF");
 }
 
 bool FileExists(const QString& path) {
@@ -83,30 +86,60 @@ bool PathExists(const QString& path) {
     return lstatPath(path, info);
 }
 
+namespace {
+
+// Where the last component of a path starts, for a path whose last component is a plain
+// name in a folder below the root; -1 for the root, a bare name, a path that ends in "/",
+// and "." and "..", which are looked up each.
+qsizetype plainNameStart(QStringView path) {
+    if (path.endsWith(kSeparator)) return -1;
+    const qsizetype slash = path.lastIndexOf(kSeparator);
+    if (slash <= 0) return -1;
+    const QStringView name = path.sliced(slash + 1);
+    return name == u"." || name == u".." ? -1 : slash + 1;
+}
+
+// Whether each of the paths (given by their indexes, all with a plain name in the folder)
+// is there, from one listing of the folder; false when it cannot be listed whole. The
+// names are encoded into one block, which the looked-up keys view.
+bool listedInFolder(QStringView folder, const QStringList& paths, const QList<qsizetype>& indexes, QList<bool>& there) {
+    qsizetype room = 0;
+    for (const qsizetype i : indexes) room += 3 * paths[i].size();
+    QByteArray block(room, Qt::Uninitialized);
+    std::vector<QByteArrayView> names;
+    names.reserve(static_cast<std::size_t>(indexes.size()));
+    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    char* end = block.data();
+    for (const qsizetype i : indexes) {
+        char* const start = end;
+        end = utf8.appendToBuffer(start, QStringView(paths[i]).sliced(plainNameStart(paths[i])));
+        names.emplace_back(start, end - start);
+    }
+    QHash<QByteArrayView, bool> found;
+    found.reserve(indexes.size());
+    for (const QByteArrayView name : names) found.insert(name, false);
+    if (!markListed(folder.toString(), found)) return false;
+    for (std::size_t k = 0; k < names.size(); ++k) there[indexes[static_cast<qsizetype>(k)]] = found.value(names[k]);
+    return true;
+}
+
+}  // namespace
+
 QList<bool> pathsExist(const QStringList& paths) {
     constexpr qsizetype kListFrom = 32;  // below that many, looking each up costs less
-    QHash<QString, QList<qsizetype>> byFolder;
-    for (qsizetype i = 0; i < paths.size(); ++i) byFolder[GetParentfolderName(paths[i])].append(i);
     QList<bool> there(paths.size(), false);
+    QHash<QStringView, QList<qsizetype>> byFolder;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const qsizetype name = plainNameStart(paths[i]);
+        if (name < 0) {
+            there[i] = PathExists(paths[i]);
+        } else {
+            byFolder[QStringView(paths[i]).first(name - 1)].append(i);
+        }
+    }
     for (auto folder = byFolder.cbegin(); folder != byFolder.cend(); ++folder) {
-        // The plain names of the paths, looked for in the folder's listing; "." and "..",
-        // and paths that end in "/", are looked up each.
-        std::vector<QByteArray> encoded(static_cast<std::size_t>(folder->size()));
-        QHash<QByteArrayView, bool> names;
-        names.reserve(folder->size());
-        for (qsizetype k = 0; k < folder->size(); ++k) {
-            const QString& path = paths[folder->at(k)];
-            const QString name = GetFileName(path);
-            if (path.endsWith(kSeparator) || name == u"." || name == u"..") continue;
-            encoded[static_cast<std::size_t>(k)] = encodePath(name);
-            names.insert(encoded[static_cast<std::size_t>(k)], false);
-        }
-        const bool listed = folder->size() >= kListFrom && markListed(folder.key(), names);
-        for (qsizetype k = 0; k < folder->size(); ++k) {
-            const QByteArray& name = encoded[static_cast<std::size_t>(k)];
-            const qsizetype i = folder->at(k);
-            there[i] = listed && !name.isEmpty() ? names.value(name) : PathExists(paths[i]);
-        }
+        if (folder->size() >= kListFrom && listedInFolder(folder.key(), paths, *folder, there)) continue;
+        for (const qsizetype i : *folder) there[i] = PathExists(paths[i]);
     }
     return there;
 }

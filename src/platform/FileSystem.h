@@ -4,6 +4,7 @@
 #include "platform/FileServices.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -19,7 +20,7 @@ namespace kurumu::platform {
 QByteArray encodePath(const QString& path);
 // True when the text is exactly the bytes it was decoded from, so that it names that
 // path and no other.
-bool isFaithfulPath(const QByteArray& bytes);
+bool isFaithfulPath(QByteArrayView bytes);
 
 // True when something that is not a folder exists at the path: a symbolic link is a
 // file (the link itself), whatever it points to.

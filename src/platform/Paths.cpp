@@ -78,9 +78,10 @@ bool isPlainPath(const QString& path) {
 }  // namespace
 
 QString absolutePath(const QString& path, const QString& base) {
-    if (QDir::isRelativePath(path) && base.isEmpty()) return {};
+    const bool absolute = path.startsWith(kSeparator);
+    if (!absolute && base.isEmpty()) return {};
     // Most paths a shell or a file manager gives need no work but joining.
-    if (isPlainPath(path)) return QDir::isAbsolutePath(path) ? path : withTrailingSeparator(base) + QStringView(path);
+    if (isPlainPath(path)) return absolute ? path : withTrailingSeparator(base) + QStringView(path);
     QString joined = QDir(base).absoluteFilePath(path);
     if (!joined.split(kSeparator).contains(QStringLiteral(".."))) return QDir::cleanPath(joined);
     // The folder part resolved on the disk; the last component stays the entry named,

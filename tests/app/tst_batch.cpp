@@ -99,6 +99,7 @@ private Q_SLOTS:
         }
         const Outcome help = runKurumu(dir.path(), {"--help"});
         QCOMPARE(help.exitCode, 0);
+        QVERIFY2(help.out.startsWith("Usage: " + qEnvironmentVariable("KURUMU_BINARY") + ' '), qPrintable(help.out));
         for (const char* option : {"--judge", "--run", "--rule", "--count", "--copy", "--move", "--keep-structure",
                                    "--crc32", "--number-after-ext", "--check-all-numbers", "--ignore-other-errors",
                                    "--folder-name-by-count", "--create-folders"})
