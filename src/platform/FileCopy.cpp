@@ -6,8 +6,12 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <optional>
+#include <span>
 #include <vector>
+
+#include <fcntl.h>
 
 #include <sys/statfs.h>
 #include <sys/xattr.h>
@@ -22,7 +26,11 @@ using sys::retry;
 
 // Large enough to keep the kernel busy, small enough to answer Stop within a blink.
 constexpr std::size_t kCopyChunk = 8 << 20;
-constexpr std::size_t kBufferSize = std::size_t{256} * 1024;
+constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+// A read of a copy straight from the device: larger blocks keep the device streaming, and
+// the memory is aligned as such reads need.
+constexpr std::size_t kDirectBlock = std::size_t{4} << 20;
+constexpr std::size_t kDirectAlignment = 4096;
 // The register a checksum starts from (a CRC-32's).
 constexpr quint32 kChecksumStart = 0xFFFFFFFFu;
 
@@ -249,16 +257,34 @@ Status writeError(const Status& status) {
     return status.error == EIO ? Status{kCopyNotVerified} : status;
 }
 
-// Reads a file's bytes from its start in blocks, carrying the checksum over them, and
-// writes each block to a copy where one is given.
-Result<quint32> checksumBlocks(int fd, off_t length, Pacer& pacer, const CopyCheck& check, int copy = -1) {
-    std::vector<char> buffer(kBufferSize);
+// Memory for reads in blocks; aligned for reads straight from the device.
+class ReadBuffer {
+public:
+    explicit ReadBuffer(std::size_t size, std::size_t alignment = 1) : m_memory(size + alignment - 1) {
+        void* start = m_memory.data();
+        std::size_t room = m_memory.size();
+        m_block = {static_cast<char*>(std::align(alignment, size, start, room)), size};
+    }
+    std::span<char> block() const { return m_block; }
+
+private:
+    std::vector<char> m_memory;
+    std::span<char> m_block;
+};
+
+// Reads a file's first length bytes in blocks, carrying the checksum over them, and
+// writes each block to a copy where one is given. With wholeBlocks, every read asks for a
+// whole block (reads straight from the device take no other size).
+Result<quint32> checksumBlocks(int fd, off_t length, Pacer& pacer, const CopyCheck& check, std::span<char> buffer,
+                               bool wholeBlocks = false, int copy = -1) {
     quint32 sum = kChecksumStart;
     for (off_t offset = 0; offset < length;) {
         if (!pacer.keepGoing()) return {0, Status{ECANCELED}};
-        const auto want = static_cast<std::size_t>(std::min<off_t>(length - offset, kBufferSize));
-        const ssize_t got = retry([&] { return os().pread(fd, buffer.data(), want, offset); });
+        const auto left = static_cast<std::size_t>(std::min<off_t>(length - offset, std::ssize(buffer)));
+        const std::size_t want = wholeBlocks ? buffer.size() : left;
+        ssize_t got = retry([&] { return os().pread(fd, buffer.data(), want, offset); });
         if (got < 0) return {0, lastError()};
+        got = std::min(got, static_cast<ssize_t>(left));
         // A source that shrank is found out by the lengths; a copy shorter than written is none.
         if (got == 0) return copy >= 0 ? Result<quint32>{sum, {}} : Result<quint32>{0, Status{kCopyNotVerified}};
         sum = check.checksum(sum, reinterpret_cast<const std::byte*>(buffer.data()), static_cast<std::size_t>(got));
@@ -271,12 +297,27 @@ Result<quint32> checksumBlocks(int fd, off_t length, Pacer& pacer, const CopyChe
     return {sum, {}};
 }
 
-// The checksum of a copy as the file system gives it back from the device: flushed, its
-// cached pages dropped, then read. (A drive's own cache may still answer.)
+// The checksum of a file read straight from the device, past the system's cache; EINVAL
+// where the file system does not read so.
+Result<quint32> checksumDirect(int fd, off_t length, Pacer& pacer, const CopyCheck& check) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) return {0, Status{EINVAL}};
+    const ReadBuffer buffer(kDirectBlock, kDirectAlignment);
+    const Result<quint32> sum = checksumBlocks(fd, length, pacer, check, buffer.block(), true);
+    ::fcntl(fd, F_SETFL, flags);
+    return sum;
+}
+
+// The checksum of a copy as the file system gives it back from the device once flushed:
+// read past the system's cache where the file system allows it, otherwise with the cached
+// pages dropped first. (A drive's own cache may still answer.)
 Result<quint32> checksumReadBack(int fd, off_t length, Pacer& pacer, const CopyCheck& check) {
     if (retry([&] { return os().fdatasync(fd); }) != 0) return {0, writeError(lastError())};
+    if (const Result<quint32> direct = checksumDirect(fd, length, pacer, check); direct.status.error != EINVAL)
+        return {direct.value, writeError(direct.status)};
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    const Result<quint32> readBack = checksumBlocks(fd, length, pacer, check);
+    const ReadBuffer buffer(kBufferSize);
+    const Result<quint32> readBack = checksumBlocks(fd, length, pacer, check, buffer.block());
     return {readBack.value, writeError(readBack.status)};
 }
 
@@ -305,7 +346,9 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     Pacer pacer(keepGoing);
     std::optional<quint32> written;
     if (check != nullptr) {
-        const Result<quint32> sum = checksumBlocks(from, state.st_size, pacer, *check, copy.value.fd());
+        const ReadBuffer buffer(kBufferSize);
+        const Result<quint32> sum =
+            checksumBlocks(from, state.st_size, pacer, *check, buffer.block(), false, copy.value.fd());
         if (!sum.ok()) return sum.status.error == ECANCELED ? abandoned() : failed(sum.status);
         written = sum.value;
     } else if (const Status status = copyData(from, copy.value.fd(), state.st_size, pacer); !status.ok()) {

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QStringEncoder>
 
 #include <algorithm>
 #include <array>
@@ -61,12 +62,16 @@ bool needsEscape(char byte) {
     return byte == '"' || byte == '\\' || static_cast<unsigned char>(byte) < 0x20;
 }
 
-void appendEscaped(QByteArray& out, const QString& text) {
-    const QByteArray bytes = text.toUtf8();
+// The text in UTF-8, quoted, encoded straight into the line; escaped only where it needs it.
+void appendEscaped(QByteArray& out, QStringView text) {
     out += '"';
-    if (std::none_of(bytes.cbegin(), bytes.cend(), needsEscape)) {
-        out += bytes;  // the usual path: nothing to escape
-    } else {
+    const qsizetype start = out.size();
+    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    out.resize(start + utf8.requiredSpace(text.size()));
+    out.truncate(utf8.appendToBuffer(out.data() + start, text) - out.constData());
+    if (std::any_of(out.cbegin() + start, out.cend(), needsEscape)) {
+        const QByteArray bytes = out.sliced(start);
+        out.truncate(start);
         for (const char byte : bytes) {
             const auto code = static_cast<unsigned char>(byte);
             if (code < 0x20) {
@@ -84,7 +89,7 @@ void appendEscaped(QByteArray& out, const QString& text) {
 
 void writeState(Line& line, const ObjectState& state, const StateKeys& keys) {
     if (!state.known) return;
-    line.text(keys.id, identityText(state.id))
+    line.identity(keys.id, state.id)
         .number(keys.size, state.size)
         .number(keys.mtime, state.mtime)
         .number(keys.atime, state.atime)
@@ -207,11 +212,34 @@ Line& Line::text(const char* name, const QString& value) {
     return *this;
 }
 
-Line& Line::number(const char* name, qint64 value) {
+Line& Line::word(const char* name, const char* value) {
     key(name);
+    m_bytes += '"';
+    m_bytes += value;
+    m_bytes += '"';
+    return *this;
+}
+
+void Line::digits(quint64 value) {
     std::array<char, 24> digits{};
     const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value);
     m_bytes.append(digits.data(), written.ptr - digits.data());
+}
+
+Line& Line::number(const char* name, qint64 value) {
+    key(name);
+    if (value < 0) m_bytes += '-';
+    digits(value < 0 ? 0 - static_cast<quint64>(value) : static_cast<quint64>(value));
+    return *this;
+}
+
+Line& Line::identity(const char* name, const platform::Identity& identity) {
+    key(name);
+    m_bytes += '"';
+    digits(identity.device);
+    m_bytes += ':';
+    digits(identity.inode);
+    m_bytes += '"';
     return *this;
 }
 
@@ -259,7 +287,7 @@ bool ObjectState::copiedInto(const platform::EntryInfo& copy) const {
 
 Line Operation::line() const {
     Line line;
-    line.text("op", QString::fromLatin1(nameOf(kind)));
+    line.word("op", nameOf(kind));
     switch (kind) {
         case Kind::MakeFolder:
         case Kind::RemoveFolder:
@@ -312,7 +340,7 @@ Line Header::line() const {
 }
 
 Line seenLine(const Seen& seen) {
-    return Line().text("seen", seen.path).text("id", identityText(seen.id)).number("mtime", seen.mtime);
+    return Line().text("seen", seen.path).identity("id", seen.id).number("mtime", seen.mtime);
 }
 
 Line folderTimesLine(const QString& folder, const platform::EntryInfo& info) {

@@ -29,7 +29,9 @@ inline constexpr int kFormat = 2;
 class Line {
 public:
     Line& text(const char* key, const QString& value);
+    Line& word(const char* key, const char* value);  // ASCII that needs no escape
     Line& number(const char* key, qint64 value);
+    Line& identity(const char* key, const platform::Identity& identity);  // as identityText gives it
     Line& flag(const char* key, bool value);
     Line& list(const char* key, const QStringList& values);
     QByteArray finished() const& { return m_bytes + "}\n"; }
@@ -40,6 +42,7 @@ public:
 
 private:
     void key(const char* name);
+    void digits(quint64 value);
     QByteArray m_bytes = initial();
     static QByteArray initial() {
         QByteArray bytes;
