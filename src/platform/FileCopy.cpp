@@ -178,9 +178,10 @@ public:
 
     int fd() const { return m_fd.get(); }
 
-    // Gives the finished copy its name; Occupied when the name was taken meanwhile.
-    PlaceResult publish() {
-        if (!m_temporary) return publishUnnamed();
+    // Gives the finished copy (whose status is made) its name; Occupied when the name was
+    // taken meanwhile.
+    PlaceResult publish(const struct stat& made) {
+        if (!m_temporary) return publishUnnamed(made);
         if (const Status closed = m_fd.close(); !closed.ok()) return failed(closed);
         const Status renamed = renameNoReplace(*m_temporary, m_destination);
         if (renamed.error == EEXIST) return occupied();
@@ -193,9 +194,7 @@ private:
     PendingCopy(int fd, Place destination, std::optional<Place> temporary)
         : m_fd(fd), m_destination(std::move(destination)), m_temporary(std::move(temporary)) {}
 
-    PlaceResult publishUnnamed() {
-        struct stat written {};
-        if (os().fstat(m_fd.get(), &written) != 0) return failedWithErrno();
+    PlaceResult publishUnnamed(const struct stat& written) {
         // Linking the descriptor itself needs a capability; the /proc link works for everyone.
         int linked = os().linkat(m_fd.get(), "", m_destination.folder, m_destination.c(), AT_EMPTY_PATH);
         if (linked != 0 && errno != EEXIST) {
@@ -375,7 +374,7 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     }
     struct stat made {};
     if (os().fstat(copy.value.fd(), &made) != 0) return failedWithErrno();
-    PlaceResult published = copy.value.publish();
+    PlaceResult published = copy.value.publish(made);
     if (published.outcome == PlaceOutcome::Placed) {
         published.placed = entryInfoOf(made);
         published.checksum = written;
