@@ -90,38 +90,101 @@ Status writeAll(int fd, const char* data, std::size_t size) {
     return {};
 }
 
-// Copies the bytes from offset on through a buffer, for file systems that refuse
-// copy_file_range. Both descriptors stand at offset.
-Status copyByReadWrite(int from, int to, off_t offset, off_t length, Pacer& pacer) {
-    std::vector<char> buffer(kBufferSize);
-    while (offset < length) {
-        if (!pacer.keepGoing()) return Status{ECANCELED};
-        const auto want = static_cast<std::size_t>(std::min<off_t>(length - offset, kBufferSize));
-        const ssize_t got = retry([&] { return os().pread(from, buffer.data(), want, offset); });
-        if (got < 0) return lastError();
-        if (got == 0) return {};  // the source shrank; the caller checks lengths where it matters
-        if (const Status status = writeAll(to, buffer.data(), static_cast<std::size_t>(got)); !status.ok())
-            return status;
-        offset += got;
+// Memory for reads in blocks, left as it comes (every byte used is read into first);
+// aligned for reads straight from the device.
+class ReadBuffer {
+public:
+    explicit ReadBuffer(std::size_t size, std::size_t alignment = 1)
+        : m_memory(std::make_unique_for_overwrite<char[]>(size + alignment - 1)) {
+        void* start = m_memory.get();
+        std::size_t room = size + alignment - 1;
+        m_block = {static_cast<char*>(std::align(alignment, size, start, room)), size};
     }
-    return {};
+    std::span<char> block() const { return m_block; }
+
+private:
+    std::unique_ptr<char[]> m_memory;
+    std::span<char> m_block;
+};
+
+// An input/output error while a checked copy is written, flushed or read back: the disk did
+// not keep what was given to it, a write error like a copy that reads back otherwise.
+Status writeError(const Status& status) {
+    return status.error == EIO ? Status{kCopyNotVerified} : status;
+}
+
+// One pass over a file's bytes, read in blocks from offset to end: a checksum carried over
+// them where a check is given, each block written to a copy where one is given.
+struct BlockPass {
+    int fd = -1;
+    off_t offset = 0;
+    off_t end = 0;
+    std::span<char> buffer{};
+    const CopyCheck* check = nullptr;
+    quint32 sum = kChecksumStart;
+    int copy = -1;
+    bool wholeBlocks = false;  // every read asks for a whole block, as reads straight from the device must
+    bool readingBack = false;  // the file is a copy, which must hold every byte written to it
+};
+
+// The checksum at the end of the pass (the one it started from without a check).
+Result<quint32> readBlocks(BlockPass pass, Pacer& pacer) {
+    while (pass.offset < pass.end) {
+        if (!pacer.keepGoing()) return {0, Status{ECANCELED}};
+        const auto left = static_cast<std::size_t>(std::min<off_t>(pass.end - pass.offset, std::ssize(pass.buffer)));
+        const std::size_t want = pass.wholeBlocks ? pass.buffer.size() : left;
+        ssize_t got = retry([&] { return os().pread(pass.fd, pass.buffer.data(), want, pass.offset); });
+        if (got < 0) return {0, lastError()};
+        got = std::min(got, static_cast<ssize_t>(left));
+        // A source that shrank is found out by the lengths; a copy shorter than written is none.
+        if (got == 0) return pass.readingBack ? Result<quint32>{0, Status{kCopyNotVerified}} : Result{pass.sum, {}};
+        const auto size = static_cast<std::size_t>(got);
+        if (pass.check != nullptr)
+            pass.sum = pass.check->checksum(pass.sum, reinterpret_cast<const std::byte*>(pass.buffer.data()), size);
+        if (pass.copy >= 0) {
+            if (const Status status = writeAll(pass.copy, pass.buffer.data(), size); !status.ok())
+                return {0, pass.check != nullptr ? writeError(status) : status};
+        }
+        pass.offset += got;
+    }
+    return {pass.sum, {}};
 }
 
 // Copies every byte of one open file of the given length into another, in the kernel
-// where it can, asking whether to go on between chunks.
-Status copyData(int from, int to, off_t length, Pacer& pacer) {
-    off_t copied = 0;
-    while (copied < length) {
-        if (!pacer.keepGoing()) return Status{ECANCELED};
-        const auto chunk = static_cast<std::size_t>(std::min<off_t>(length - copied, kCopyChunk));
+// where it can (through a buffer where the file systems refuse), asking whether to go on
+// between chunks. With a check, the source's bytes are read as well, each chunk once it is
+// copied: the checksum of the bytes read is given. A copy that is to be flushed is handed
+// to the device chunk by chunk as it is made, so that the flush at the end finds it
+// mostly written.
+Result<quint32> copyData(int from, int to, off_t length, Pacer& pacer, const CopyCheck* check, bool flush) {
+    std::optional<ReadBuffer> buffer;  // made only when the bytes are read here
+    BlockPass source{.fd = from, .check = check};
+    const auto readSource = [&] {
+        if (!buffer) source.buffer = buffer.emplace(kBufferSize).block();
+        return readBlocks(source, pacer);
+    };
+    while (source.offset < length) {
+        if (!pacer.keepGoing()) return {0, Status{ECANCELED}};
+        const auto chunk = static_cast<std::size_t>(std::min<off_t>(length - source.offset, kCopyChunk));
         const ssize_t moved = retry([&] { return os().copy_file_range(from, nullptr, to, nullptr, chunk, 0); });
-        if (moved < 0 && (unsupported(errno) || errno == EXDEV))
-            return copyByReadWrite(from, to, copied, length, pacer);
-        if (moved < 0) return lastError();
+        if (moved < 0 && (unsupported(errno) || errno == EXDEV)) {
+            // Both descriptors stand where the kernel left off.
+            source.end = length;
+            source.copy = to;
+            return readSource();
+        }
+        if (moved < 0) return {0, lastError()};
         if (moved == 0) break;
-        copied += moved;
+        if (flush) ::sync_file_range(to, source.offset, moved, SYNC_FILE_RANGE_WRITE);
+        source.end = source.offset + moved;
+        if (check != nullptr) {
+            const Result<quint32> read = readSource();
+            if (!read.ok()) return read;
+            source.sum = read.value;
+        }
+        source.offset = source.end;
     }
-    return {};
+    return {source.sum, {}};
 }
 
 void copyExtendedAttributes(int from, int to) {
@@ -250,59 +313,15 @@ struct CopiedSource {
     FileDescriptor pin;
 };
 
-// An input/output error while a checked copy is written, flushed or read back: the disk did
-// not keep what was given to it, a write error like a copy that reads back otherwise.
-Status writeError(const Status& status) {
-    return status.error == EIO ? Status{kCopyNotVerified} : status;
-}
-
-// Memory for reads in blocks; aligned for reads straight from the device.
-class ReadBuffer {
-public:
-    explicit ReadBuffer(std::size_t size, std::size_t alignment = 1) : m_memory(size + alignment - 1) {
-        void* start = m_memory.data();
-        std::size_t room = m_memory.size();
-        m_block = {static_cast<char*>(std::align(alignment, size, start, room)), size};
-    }
-    std::span<char> block() const { return m_block; }
-
-private:
-    std::vector<char> m_memory;
-    std::span<char> m_block;
-};
-
-// Reads a file's first length bytes in blocks, carrying the checksum over them, and
-// writes each block to a copy where one is given. With wholeBlocks, every read asks for a
-// whole block (reads straight from the device take no other size).
-Result<quint32> checksumBlocks(int fd, off_t length, Pacer& pacer, const CopyCheck& check, std::span<char> buffer,
-                               bool wholeBlocks = false, int copy = -1) {
-    quint32 sum = kChecksumStart;
-    for (off_t offset = 0; offset < length;) {
-        if (!pacer.keepGoing()) return {0, Status{ECANCELED}};
-        const auto left = static_cast<std::size_t>(std::min<off_t>(length - offset, std::ssize(buffer)));
-        const std::size_t want = wholeBlocks ? buffer.size() : left;
-        ssize_t got = retry([&] { return os().pread(fd, buffer.data(), want, offset); });
-        if (got < 0) return {0, lastError()};
-        got = std::min(got, static_cast<ssize_t>(left));
-        // A source that shrank is found out by the lengths; a copy shorter than written is none.
-        if (got == 0) return copy >= 0 ? Result<quint32>{sum, {}} : Result<quint32>{0, Status{kCopyNotVerified}};
-        sum = check.checksum(sum, reinterpret_cast<const std::byte*>(buffer.data()), static_cast<std::size_t>(got));
-        if (copy >= 0) {
-            if (const Status status = writeAll(copy, buffer.data(), static_cast<std::size_t>(got)); !status.ok())
-                return {0, writeError(status)};
-        }
-        offset += got;
-    }
-    return {sum, {}};
-}
-
 // The checksum of a file read straight from the device, past the system's cache; EINVAL
 // where the file system does not read so.
 Result<quint32> checksumDirect(int fd, off_t length, Pacer& pacer, const CopyCheck& check) {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) return {0, Status{EINVAL}};
     const ReadBuffer buffer(kDirectBlock, kDirectAlignment);
-    const Result<quint32> sum = checksumBlocks(fd, length, pacer, check, buffer.block(), true);
+    const Result<quint32> sum = readBlocks(
+        {.fd = fd, .end = length, .buffer = buffer.block(), .check = &check, .wholeBlocks = true, .readingBack = true},
+        pacer);
     ::fcntl(fd, F_SETFL, flags);
     return sum;
 }
@@ -316,7 +335,8 @@ Result<quint32> checksumReadBack(int fd, off_t length, Pacer& pacer, const CopyC
         return {direct.value, writeError(direct.status)};
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
     const ReadBuffer buffer(kBufferSize);
-    const Result<quint32> readBack = checksumBlocks(fd, length, pacer, check, buffer.block());
+    const Result<quint32> readBack =
+        readBlocks({.fd = fd, .end = length, .buffer = buffer.block(), .check = &check, .readingBack = true}, pacer);
     return {readBack.value, writeError(readBack.status)};
 }
 
@@ -343,16 +363,11 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     Result<PendingCopy> copy = PendingCopy::create(destination);
     if (!copy.ok()) return failed(copy.status);
     Pacer pacer(keepGoing);
+    const Result<quint32> data =
+        copyData(from, copy.value.fd(), state.st_size, pacer, check, flush || check != nullptr);
+    if (!data.ok()) return data.status.error == ECANCELED ? abandoned() : failed(data.status);
     std::optional<quint32> written;
-    if (check != nullptr) {
-        const ReadBuffer buffer(kBufferSize);
-        const Result<quint32> sum =
-            checksumBlocks(from, state.st_size, pacer, *check, buffer.block(), false, copy.value.fd());
-        if (!sum.ok()) return sum.status.error == ECANCELED ? abandoned() : failed(sum.status);
-        written = sum.value;
-    } else if (const Status status = copyData(from, copy.value.fd(), state.st_size, pacer); !status.ok()) {
-        return status.error == ECANCELED ? abandoned() : failed(status);
-    }
+    if (check != nullptr) written = data.value;
     // Written to while it was copied: the copy may be torn, so it is not published. (Only
     // deleted meanwhile, the file was copied whole.)
     struct stat after {};
