@@ -166,6 +166,11 @@ public:
         if (errno == 0) m_names.insert(folder, names);
     }
 
+    // A folder this process has just made holds nothing yet. (Should another program put a
+    // name there meanwhile, the operation that takes the name finds it taken, as it would
+    // after any look.)
+    void madeEmpty(const QByteArray& folder) { m_names.insert(folder, {}); }
+
     void added(const QByteArray& folder, const QByteArray& name) {
         if (const auto names = m_names.find(folder); names != m_names.end()) names->insert(name);
     }
@@ -286,7 +291,10 @@ public:
         // Held as made, so that nothing put under its name later is taken for it.
         FileDescriptor fd(retry(
             [&] { return os().openat(folder.folder, folder.c(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0); }));
-        if (fd.valid()) m_folders->adopt(encodePath(withoutTrailingSeparator(path)), std::move(fd));
+        if (!fd.valid()) return made;
+        const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
+        m_folders->adopt(encoded, std::move(fd));
+        m_names.madeEmpty(encoded);
         return made;
     }
 
