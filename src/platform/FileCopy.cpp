@@ -316,13 +316,13 @@ struct CopiedSource {
 // The checksum of a file read straight from the device, past the system's cache; EINVAL
 // where the file system does not read so.
 Result<quint32> checksumDirect(int fd, off_t length, Pacer& pacer, const CopyCheck& check) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) return {0, Status{EINVAL}};
+    const int flags = os().fcntl(fd, F_GETFL, 0);
+    if (flags < 0 || os().fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) return {0, Status{EINVAL}};
     const ReadBuffer buffer(kDirectBlock, kDirectAlignment);
     const Result<quint32> sum = readBlocks(
         {.fd = fd, .end = length, .buffer = buffer.block(), .check = &check, .wholeBlocks = true, .readingBack = true},
         pacer);
-    ::fcntl(fd, F_SETFL, flags);
+    os().fcntl(fd, F_SETFL, flags);
     return sum;
 }
 

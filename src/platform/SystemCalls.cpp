@@ -15,6 +15,10 @@ int openAt(int folder, const char* path, int flags, mode_t mode) {
     return ::openat(folder, path, flags, mode);
 }
 
+int fileControl(int fd, int command, int argument) {
+    return ::fcntl(fd, command, argument);
+}
+
 int openAt2(int folder, const char* path, const struct open_how* how, size_t size) {
     return static_cast<int>(::syscall(SYS_openat2, folder, path, how, size));
 }
@@ -53,6 +57,7 @@ const Calls kSystemCalls{
     .posix_fallocate = ::posix_fallocate,
     .ftruncate = ::ftruncate,
     .mmap = ::mmap,
+    .fcntl = fileControl,
 };
 
 const Calls* g_inForce = &kSystemCalls;

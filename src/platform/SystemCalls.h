@@ -50,6 +50,7 @@ struct Calls {
     int (*posix_fallocate)(int fd, off_t offset, off_t length);  // returns the error, not -1
     int (*ftruncate)(int fd, off_t length);
     void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
+    int (*fcntl)(int fd, int command, int argument);  // the commands that take an int
 };
 
 // The calls in force: the system's own unless a test has replaced some.

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <fcntl.h>
@@ -88,8 +89,15 @@ private Q_SLOTS:
     // A copy that does not read back as it was written (a disk that damages what it stores):
     // a move across file systems keeps its source and publishes no copy, a checked copy
     // publishes none either, and it is a write error; read back right, the copy is placed
-    // with its checksum.
+    // with its checksum. The copy is read straight from the device, or, where the file
+    // system refuses that, through the cache once its pages are dropped.
+    void injectedCopyThatDoesNotReadBack_data() {
+        QTest::addColumn<bool>("directRefused");
+        QTest::newRow("straight from the device") << false;
+        QTest::newRow("through the cache") << true;
+    }
     void injectedCopyThatDoesNotReadBack() {
+        QFETCH(bool, directRefused);
         QTemporaryDir dir;
         const QByteArray bytes(300000, 'v');
         const QString source = test::makeFileWithFolders(dir.filePath("s"), bytes);
@@ -103,6 +111,12 @@ private Q_SLOTS:
         const auto disk = platform::diskServices(check);
         test::InjectedFaults faults;
         pretendAnotherFileSystem(faults, "d");
+        bool askedDirect = false;
+        faults.setFlags = [directRefused, &askedDirect](int, int flags) -> std::optional<int> {
+            if ((flags & O_DIRECT) == 0) return std::nullopt;
+            askedDirect = true;
+            return directRefused ? std::optional<int>(EINVAL) : std::nullopt;
+        };
         faults.alterRead = [](int fd, char* read, ssize_t) {
             struct stat info {};
             if (::fstat(fd, &info) == 0 && info.st_nlink == 0) read[0] ^= 1;  // the unpublished copy
@@ -130,6 +144,7 @@ private Q_SLOTS:
         QVERIFY(placed.checksum.has_value());
         QCOMPARE(test::readFile(dir.filePath("out/d")), bytes);
         QVERIFY(!test::exists(source));
+        QVERIFY(askedDirect);
     }
 
     // Without renameat2 a hard link is the no-replace test.

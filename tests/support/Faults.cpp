@@ -73,6 +73,10 @@ platform::sys::Calls faultyCalls() {
         }
         return systemCalls().posix_fallocate(fd, offset, length);
     };
+    calls.fcntl = [](int fd, int command, int argument) {
+        if (command == F_SETFL && injected(g_faults->setFlags, fd, argument)) return -1;
+        return systemCalls().fcntl(fd, command, argument);
+    };
     calls.mmap = [](void* address, size_t length, int protection, int flags, int fd, off_t offset) {
         if (injected(g_faults->mmap, fd)) return MAP_FAILED;
         return systemCalls().mmap(address, length, protection, flags, fd, offset);

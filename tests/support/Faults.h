@@ -28,6 +28,7 @@ public:
     std::function<std::optional<int>(int fd)> fchown;
     std::function<std::optional<int>(int fd)> fallocate;  // the error is returned, as posix_fallocate returns it
     std::function<std::optional<int>(int fd)> mmap;
+    std::function<std::optional<int>(int fd, int flags)> setFlags;  // fcntl(F_SETFL)
     // Sees the bytes a read gave, and may change them (a disk that gives back other bytes).
     std::function<void(int fd, char* bytes, ssize_t got)> alterRead;
 
