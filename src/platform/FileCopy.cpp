@@ -123,6 +123,7 @@ struct BlockPass {
     const CopyCheck* check = nullptr;
     quint32 sum = kChecksumStart;
     int copy = -1;
+    bool handOver = false;     // each block written is handed to the device at once (the copy is to be flushed)
     bool wholeBlocks = false;  // every read asks for a whole block, as reads straight from the device must
     bool readingBack = false;  // the file is a copy, which must hold every byte written to it
 };
@@ -144,6 +145,7 @@ Result<quint32> readBlocks(BlockPass pass, Pacer& pacer) {
         if (pass.copy >= 0) {
             if (const Status status = writeAll(pass.copy, pass.buffer.data(), size); !status.ok())
                 return {0, pass.check != nullptr ? writeError(status) : status};
+            if (pass.handOver) ::sync_file_range(pass.copy, pass.offset, got, SYNC_FILE_RANGE_WRITE);
         }
         pass.offset += got;
     }
@@ -171,6 +173,7 @@ Result<quint32> copyData(int from, int to, off_t length, Pacer& pacer, const Cop
             // Both descriptors stand where the kernel left off.
             source.end = length;
             source.copy = to;
+            source.handOver = flush;
             return readSource();
         }
         if (moved < 0) return {0, lastError()};
