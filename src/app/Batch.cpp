@@ -263,7 +263,8 @@ bool isBatchInvocation(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument(argv[i]);
         if (argument == "--judge" || argument == "--run" || argument == "--undo" || argument == "--history" ||
-            argument == "--help" || argument == "-h" || argument == "--version" || argument == "-v")
+            argument == "--help" || argument == "--help-all" || argument == "-h" || argument == "--version" ||
+            argument == "-v")
             return true;
     }
     return false;

@@ -94,7 +94,7 @@ ParsedArguments parseBatchArguments(const QStringList& arguments) {
 
     if (!parser.parse(arguments)) return failure(parser.errorText());
     // Without an application object the parser does not know the program's name.
-    if (parser.isSet(help))
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
         return {std::nullopt, parser.helpText().replace(QLatin1String("<executable_name>"), arguments.constFirst()), 0};
     if (parser.isSet(version)) {
         return {std::nullopt, QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion(), 0};

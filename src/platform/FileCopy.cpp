@@ -502,9 +502,12 @@ Status restoreAttributesOf(int held, const Identity& expected, const Attributes&
             mode &= ~static_cast<quint32>(S_ISUID | S_ISGID);
         if (::fchmodat(AT_FDCWD, self.constData(), mode, 0) != 0) return lastError();
     }
+    // Seconds rounded down, so that a time before 1970 keeps its fraction as a positive part.
     const auto timeOf = [](qint64 ns) {
+        constexpr qint64 kSecond = 1'000'000'000;
         if (ns == 0) return timespec{0, UTIME_OMIT};
-        return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+        const qint64 seconds = ns / kSecond - (ns % kSecond < 0 ? 1 : 0);
+        return timespec{static_cast<time_t>(seconds), static_cast<long>(ns - seconds * kSecond)};
     };
     const std::array<struct timespec, 2> times{timeOf(attributes.accessedNs), timeOf(attributes.modifiedNs)};
     return statusOf(os().utimensat(AT_FDCWD, self.constData(), times.data(), 0));

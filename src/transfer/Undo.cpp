@@ -718,6 +718,8 @@ private:
                 note(path, QStringLiteral("時刻を戻さない(その後に中身が変わった)"));
             else if (given.errorClass() == platform::ErrorClass::PermissionDenied)
                 note(path, QStringLiteral("時刻を戻せない(権限がない)"));
+            else if (!given.ok())
+                note(path, QStringLiteral("時刻を戻せない(%1)").arg(given.code()));
         }
     }
 

@@ -97,6 +97,8 @@ private Q_SLOTS:
             QVERIFY2(outcome.exitCode == 2, qPrintable(arguments.join(' ')));
             QVERIFY(!outcome.err.isEmpty());
         }
+        const Outcome helpAll = runKurumu(dir.path(), {"--help-all"});
+        QVERIFY2(helpAll.exitCode == 0 && helpAll.out.startsWith("Usage: "), qPrintable(helpAll.err));
         const Outcome help = runKurumu(dir.path(), {"--help"});
         QCOMPARE(help.exitCode, 0);
         QVERIFY2(help.out.startsWith("Usage: " + qEnvironmentVariable("KURUMU_BINARY") + ' '), qPrintable(help.out));
