@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Transfer benchmarks against mv and cp, on the same data in the same run, on one file
-# system: bench/transfer.sh [WORK FOLDER] (default: a new folder under /var/tmp).
+# system: bench/transfer.sh [WORK FOLDER] (default: a new folder under /var/tmp). With OTHER_FS naming a folder on
+# another file system, a move onto it is measured too.
 # Each case runs five times, kurumu and its peer in alternating order; the speed ratio of a
 # round is the peer's time over kurumu's, so above 1 means kurumu was faster. Printed: the
 # median ratio and its range, and the median times.
@@ -86,6 +87,21 @@ checked_kurumu() { (cd big && "$kurumu" --run --copy --crc32 --rule count --coun
 checked_cp() { cp big/b_1GiB.bin big/b/ && sync && dd if=big/b/b_1GiB.bin of=/dev/null bs=4M iflag=direct status=none; }
 alternate "--run --copy --crc32: one 1 GiB file, read back" "cp, sync, direct read" no_copy checked_kurumu checked_cp
 cmp big/b_1GiB.bin big/b/b_1GiB.bin
+# A move onto another file system, copied, flushed and read back before the source goes, against cp, sync, one
+# direct read of the copy and rm; only where OTHER_FS names a writable folder on another file system.
+if [ -n "${OTHER_FS:-}" ]; then
+  other=$(mktemp -d "$OTHER_FS/kurumu-bench.XXXXXX")
+  trap 'rm -rf "$work" "$other"' EXIT
+  mkdir -p "$other/b"
+  no_move() { rm -f "$other/b/b_moved.bin"; cp big/b_1GiB.bin big/b_moved.bin; sync; sleep 1; }
+  move_kurumu() { (cd big && "$kurumu" --run --move --rule count --count 1 "$other/b" b_moved.bin > /dev/null); }
+  move_cp() {
+    cp big/b_moved.bin "$other/b/" && sync &&
+      dd if="$other/b/b_moved.bin" of=/dev/null bs=4M iflag=direct status=none && rm big/b_moved.bin
+  }
+  alternate "--run --move onto another file system: one 1 GiB file" "cp, sync, read, rm" no_move move_kurumu move_cp
+  rm -rf "$other"
+fi
 
 # The checksum of the cached 1 GiB file, with its peak memory.
 crc_line=$(/usr/bin/time -f 'peak memory %M KiB' "$bench_crc" big/b_1GiB.bin 2>&1 | tr '\n' ' ')
