@@ -279,13 +279,13 @@ int runBatchMode(int argc, char** argv) {
     // decode every argument again.
     QCoreApplication::setApplicationName(QStringLiteral("kurumu"));
     QCoreApplication::setApplicationVersion(platform::programVersion());
-    platform::Result<QStringList> arguments = decodedArguments(argc, argv);
+    const platform::Result<QStringList> arguments = decodedArguments(argc, argv);
     if (!arguments.ok()) {
         err().line(QStringLiteral("kurumu: a path that is not valid UTF-8 cannot be taken exactly: ") +
                    arguments.value.constFirst());
         return 2;
     }
-    ParsedArguments parsed = parseBatchArguments(std::move(arguments.value));
+    ParsedArguments parsed = parseBatchArguments(arguments.value);
     if (!parsed.options) {
         if (parsed.exitCode == 0) {
             out().line(parsed.message);

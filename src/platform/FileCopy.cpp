@@ -138,7 +138,8 @@ Result<quint32> readBlocks(BlockPass pass, Pacer& pacer) {
         if (got < 0) return {0, lastError()};
         got = std::min(got, static_cast<ssize_t>(left));
         // A source that shrank is found out by the lengths; a copy shorter than written is none.
-        if (got == 0) return pass.readingBack ? Result<quint32>{0, Status{kCopyNotVerified}} : Result{pass.sum, {}};
+        if (got == 0)
+            return pass.readingBack ? Result<quint32>{0, Status{kCopyNotVerified}} : Result<quint32>{pass.sum, {}};
         const auto size = static_cast<std::size_t>(got);
         if (pass.check != nullptr)
             pass.sum = pass.check->checksum(pass.sum, reinterpret_cast<const std::byte*>(pass.buffer.data()), size);
