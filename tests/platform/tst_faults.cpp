@@ -13,7 +13,6 @@
 #include <array>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <fcntl.h>
