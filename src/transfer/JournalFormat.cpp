@@ -265,10 +265,6 @@ Line& Line::list(const char* name, const QStringList& values) {
     return *this;
 }
 
-QString identityText(const platform::Identity& identity) {
-    return QString::number(identity.device) + u':' + QString::number(identity.inode);
-}
-
 ObjectState ObjectState::of(const platform::EntryInfo& entry) {
     return {entry.identity, entry.length, entry.modifiedNs, entry.accessedNs,
             entry.mode,     entry.owner,  entry.group,      entry.exists()};

@@ -31,7 +31,7 @@ public:
     Line& text(const char* key, const QString& value);
     Line& word(const char* key, const char* value);  // ASCII that needs no escape
     Line& number(const char* key, qint64 value);
-    Line& identity(const char* key, const platform::Identity& identity);  // as identityText gives it
+    Line& identity(const char* key, const platform::Identity& identity);  // "device:inode"
     Line& flag(const char* key, bool value);
     Line& list(const char* key, const QStringList& values);
     QByteArray finished() const& { return m_bytes + "}\n"; }
@@ -75,9 +75,6 @@ struct ObjectState {
     bool copiedInto(const platform::EntryInfo& copy) const;
     platform::Attributes attributes() const { return {mode, owner, group, atime, mtime}; }
 };
-
-// "device:inode", as the journal writes an identity.
-QString identityText(const platform::Identity& identity);
 
 enum class Kind { Move, Copy, Duplicate, MakeFolder, RemoveFolder, Unknown };
 
