@@ -441,9 +441,9 @@ PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination,
     }
     // Touched in some other way (renamed, or written with its time set back): both stay.
     if (!untouched(copied.state, now)) return failed(EBUSY);
-    const Status removed = removeCheckedAside(source, [&copied](const struct stat& aside) {
-        return sameState(aside, copied.state) ? Status{} : Status{EBUSY};
-    });
+    const Status removed = removeCheckedAside(
+        source, [&copied](const struct stat& aside) { return sameState(aside, copied.state) ? Status{} : Status{EBUSY}; },
+        {copied.pin.get(), identityOf(copied.state)});
     // Gone meanwhile (another program took it): the copy may be the only one left.
     if (removed.ok() || removed.error == ENOENT) return copy;
     // Still under its name, as copied (its folder refuses the removal, or it is a mount
@@ -453,6 +453,41 @@ PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination,
     if (os().fstatat(source.folder, source.c(), &stayed, AT_SYMLINK_NOFOLLOW) == 0 && sameState(stayed, copied.state))
         withdrawCopy(destination, published);
     return failed(removed);
+}
+
+Result<EntryInfo> heldState(int fd) {
+    struct statx info {};
+    if (os().statx(fd, "", AT_EMPTY_PATH, kStatxMask, &info) != 0) return {{}, lastError()};
+    return {entryInfoOf(info), {}};
+}
+
+// The file set aside is the one held when it shows the numbers the held file shows now;
+// it is then taken under the numbers it had before.
+Status takenAsHeld(struct stat& aside, const HeldFile& held) {
+    struct stat now {};
+    if (os().fstat(held.fd, &now) != 0) return lastError();
+    if (!(identityOf(now) == identityOf(aside))) return Status{EBUSY};
+    aside.st_dev = static_cast<dev_t>(held.before.device);
+    aside.st_ino = static_cast<ino_t>(held.before.inode);
+    return {};
+}
+
+struct Renamed {
+    Status status;
+    std::optional<PlaceResult::Renumbered> renumbered;
+};
+
+// Renames; on an overlay, the numbers the rename gave the file are read from the file
+// itself, held across the rename, never predicted.
+Renamed renameReadingNumbers(const Place& source, const Place& destination) {
+    if (!source.onOverlay) return {renameNoReplace(source, destination), std::nullopt};
+    const FileDescriptor held(os().openat(source.folder, source.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
+    const Result<EntryInfo> before = held.valid() ? heldState(held.get()) : Result<EntryInfo>{{}, Status{EBADF}};
+    const Status status = renameNoReplace(source, destination);
+    if (!status.ok() || !before.ok()) return {status, std::nullopt};
+    const Result<EntryInfo> after = heldState(held.get());
+    if (!after.ok() || after.value.identity == before.value.identity) return {status, std::nullopt};
+    return {status, PlaceResult::Renumbered{before.value.identity, after.value}};
 }
 
 }  // namespace
@@ -514,43 +549,50 @@ Status restoreAttributesOf(int held, const Identity& expected, const Attributes&
     return statusOf(os().utimensat(AT_FDCWD, self.constData(), times.data(), 0));
 }
 
-// An overlay may show a file whose bytes are read from another file system's file, and
-// that file may be the source itself (a lower layer); then nothing proves that the keeper
-// keeps its bytes once the source is gone.
-bool onAnOverlay(const Place& entry) {
-    constexpr long kOverlayMagic = 0x794c7630;
-    const FileDescriptor fd(os().openat(entry.folder, entry.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
-    struct statfs system {};
-    return fd.valid() && ::fstatfs(fd.get(), &system) == 0 && system.f_type == kOverlayMagic;
+// An entry held by an O_PATH descriptor, with the mount it is seen through.
+Result<EntryInfo> heldEntry(const FileDescriptor& held) {
+    if (!held.valid()) return {{}, lastError()};
+    Result<EntryInfo> entry = heldState(held.get());
+    entry.value.onOverlay = entry.ok() && isOverlay(held.get());
+    return entry;
 }
 
 Status deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing& keepGoing) {
-    if (onAnOverlay(keeper)) return Status{EBUSY};
+    const FileDescriptor heldSource(os().openat(source.folder, source.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
+    const Result<EntryInfo> sourceSeen = heldEntry(heldSource);
+    if (!sourceSeen.ok()) return sourceSeen.status;
+    const FileDescriptor heldKeeper(os().openat(keeper.folder, keeper.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
+    const Result<EntryInfo> keeperSeen = heldEntry(heldKeeper);
+    if (!keeperSeen.ok()) return keeperSeen.status;
+    if (!mountsLetDuplicateGo(sourceSeen.value, keeperSeen.value)) return Status{EBUSY};
     struct stat sourceBefore {};
     struct stat keeperBefore {};
-    if (os().fstatat(source.folder, source.c(), &sourceBefore, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
-    if (os().fstatat(keeper.folder, keeper.c(), &keeperBefore, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+    if (os().fstat(heldSource.get(), &sourceBefore) != 0) return lastError();
+    if (os().fstat(heldKeeper.get(), &keeperBefore) != 0) return lastError();
     const Result<bool> same = compareContents(source, keeper, keepGoing);
     if (!same.ok()) return same.status;
     if (!same.value) return Status{EBUSY};
     struct stat sourceNow {};
     if (os().fstatat(source.folder, source.c(), &sourceNow, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
     if (!untouched(sourceBefore, sourceNow)) return Status{EBUSY};
-    return removeCheckedAside(source, [&](const struct stat& aside) {
+    const auto keeperStays = [&](const struct stat& aside) {
         if (!sameState(aside, sourceBefore)) return Status{EBUSY};
         struct stat kept {};
         if (os().fstatat(keeper.folder, keeper.c(), &kept, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
         // Two names of one file: removing one keeps the bytes under the other.
         if (identityOf(kept) == identityOf(aside)) return aside.st_nlink >= 2 ? Status{} : Status{EBUSY};
         return untouched(keeperBefore, kept) ? Status{} : Status{EBUSY};
-    });
+    };
+    return removeCheckedAside(source, keeperStays, {heldSource.get(), identityOf(sourceBefore)});
 }
 
-Status removeCheckedAside(const Place& path, const AsideCheck& check) {
+Status removeCheckedAside(const Place& path, const AsideCheck& check, const HeldFile& held) {
     const Place aside = hiddenSibling(path, kSetAsidePrefix);
     if (const Status renamed = renameNoReplace(path, aside); !renamed.ok()) return renamed;
     struct stat info {};
-    Status verdict = os().fstatat(aside.folder, aside.c(), &info, AT_SYMLINK_NOFOLLOW) == 0 ? check(info) : lastError();
+    Status verdict = os().fstatat(aside.folder, aside.c(), &info, AT_SYMLINK_NOFOLLOW) == 0 ? Status{} : lastError();
+    if (verdict.ok() && held.fd >= 0) verdict = takenAsHeld(info, held);
+    if (verdict.ok()) verdict = check(info);
     if (verdict.ok() && os().unlinkat(aside.folder, aside.c(), 0) != 0) verdict = lastError();
     // Put back under its own name; should that name have been taken meanwhile, the file
     // stays whole under the hidden one.
@@ -560,8 +602,12 @@ Status removeCheckedAside(const Place& path, const AsideCheck& check) {
 
 PlaceResult moveFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing,
                               const CopyCheck& check) {
-    const Status renamed = renameNoReplace(source, destination);
-    if (renamed.ok()) return placed();
+    const auto [renamed, renumbered] = renameReadingNumbers(source, destination);
+    if (renamed.ok()) {
+        PlaceResult result = placed();
+        result.renumbered = renumbered;
+        return result;
+    }
     if (renamed.error == EEXIST) return occupied();
     if (renamed.error == EXDEV) return moveAcrossFileSystems(source, destination, keepGoing, check);
     return failed(renamed);
@@ -575,3 +621,12 @@ PlaceResult copyFileNoReplace(const Place& source, const Place& destination, con
 }
 
 }  // namespace kurumu::platform::detail
+
+namespace kurumu::platform {
+
+bool mountsLetDuplicateGo(const EntryInfo& source, const EntryInfo& keeper) {
+    if (!source.onOverlay && !keeper.onOverlay) return true;
+    return source.onOverlay && keeper.onOverlay && source.mount != 0 && source.mount == keeper.mount;
+}
+
+}  // namespace kurumu::platform

@@ -13,6 +13,9 @@ namespace kurumu::platform::detail {
 Status lastError();
 Status statusOf(int returnValue);
 
+// What statx is asked for: the basic status and the mount.
+inline constexpr unsigned kStatxMask = STATX_BASIC_STATS | STATX_MNT_ID;
+
 EntryInfo entryInfoOf(const struct stat& info);
 EntryInfo entryInfoOf(const struct statx& info);
 Identity identityOf(const struct stat& info);
@@ -27,6 +30,7 @@ struct Place {
     int folder = AT_FDCWD;
     QByteArray name;        // in the folder, or the full path
     QByteArray folderPath;  // the folder, as a path
+    bool onOverlay = false;  // the folder is known to be on an overlay
 
     const char* c() const { return name.constData(); }
     // Another entry in the same folder.
@@ -34,6 +38,10 @@ struct Place {
     // An entry known only by its path.
     static Place ofPath(const QByteArray& path);
 };
+
+// True when the open file or folder is on an overlay, whose objects may be copied from a
+// lower layer to the upper one by the first change (and then show other numbers).
+bool isOverlay(int fd);
 
 // Opens the folder that holds the entry.
 int openFolderOf(const Place& entry, int flags, mode_t mode);
@@ -45,8 +53,14 @@ Status renameNoReplace(const Place& from, const Place& to);
 // Removes a file that must still be the one described: it is first renamed aside to a
 // hidden name in its folder, checked there, and only then unlinked; if the check fails
 // it is renamed back. ENOENT when nothing is at the path any more.
+// Given the file held open before, what is set aside must be that very file (whatever
+// numbers an overlay's copy-up gave it), and it is checked under the numbers it had then.
 using AsideCheck = std::function<Status(const struct stat& aside)>;
-Status removeCheckedAside(const Place& path, const AsideCheck& check);
+struct HeldFile {
+    int fd = -1;
+    Identity before;
+};
+Status removeCheckedAside(const Place& path, const AsideCheck& check, const HeldFile& held = {});
 
 // Deletes the source as a duplicate of the keeper: their bytes are compared, the source
 // is set aside, and it is unlinked only while the keeper is still there, untouched since

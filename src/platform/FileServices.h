@@ -57,6 +57,11 @@ struct EntryInfo {
     quint32 owner = 0;
     quint32 group = 0;
     bool mountRoot = false;  // the root of a mounted file system (or of a bind mount)
+    // The mount it is reached through, as long as that stays mounted; 0 where the system
+    // does not say. Unlike the device, it is one for everything seen through an overlay.
+    quint64 mount = 0;
+    bool onOverlay = false;  // seen through an overlay
+
 
     bool exists() const { return kind != EntryKind::Missing; }
 };
@@ -88,6 +93,14 @@ struct PlaceResult {
     EntryInfo placed;
     // The checksum of a copy proved to read back as written (see CopyCheck).
     std::optional<quint32> checksum;
+    // A file renamed on an overlay may be copied up to the upper layer by the rename, and
+    // then show other numbers: what the very file (held across the rename) showed before
+    // and shows after, where they differ.
+    struct Renumbered {
+        Identity before;
+        EntryInfo after;
+    };
+    std::optional<Renumbered> renumbered;
 };
 
 // What a file or folder had, to give back: permission bits, owner and group (kKeepId
@@ -107,6 +120,13 @@ struct Attributes {
     qint64 notModifiedAfterNs = 0;
     bool keepMode = false;  // the permission bits stay as they are
 };
+
+// Whether the mounts let a source go as a duplicate of a keeper. Through an overlay, a file
+// may show bytes that another file system keeps for it (a lower layer's file, maybe the
+// source itself reached directly), so where either is seen through an overlay both must
+// be seen through the same overlay mount: the removal is then the overlay's own (an upper
+// unlink or a whiteout) and never touches a layer.
+bool mountsLetDuplicateGo(const EntryInfo& source, const EntryInfo& keeper);
 
 // The error of a path that leads through a folder that is no longer the one recorded for
 // it: another folder, a link or a mount under its name.

@@ -37,7 +37,7 @@ Result<FileDescriptor> openComponent(int folder, const QByteArray& name) {
     FileDescriptor fd(retry([&] { return os().openat(folder, name.constData(), kFolderFlags | O_NOFOLLOW, 0); }));
     if (!fd.valid()) return {FileDescriptor(), errno == ENOENT ? Status{ENOENT} : Status{kFolderReplaced}};
     struct statx info {};
-    if (os().statx(fd.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS, &info) != 0) return {FileDescriptor(), lastError()};
+    if (os().statx(fd.get(), "", AT_EMPTY_PATH, detail::kStatxMask, &info) != 0) return {FileDescriptor(), lastError()};
     if (entryInfoOf(info).mountRoot) return {FileDescriptor(), Status{kFolderReplaced}};
     return {std::move(fd), {}};
 }
@@ -114,7 +114,8 @@ Result<FileDescriptor> HeldFolders::openBelow(const QByteArray& ancestor, const 
 int HeldFolders::keep(const QByteArray& folder, FileDescriptor fd) {
     std::erase_if(m_entries, [&](const Entry& entry) { return entry.path == folder; });
     if (m_entries.size() == kCapacity) m_entries.erase(m_entries.begin());
-    m_entries.push_back({folder, std::move(fd)});
+    const bool overlay = isOverlay(fd.get());
+    m_entries.push_back({folder, std::move(fd), overlay});
     return m_entries.back().fd.get();
 }
 

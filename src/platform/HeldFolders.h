@@ -34,6 +34,8 @@ public:
     // newer ones (then opened again, and checked again, when next named).
     // kFolderReplaced when a recorded folder's name no longer holds it.
     Result<int> descriptor(const QByteArray& folder);
+    // True when the folder that descriptor() last gave is on an overlay.
+    bool lastOnOverlay() const { return !m_entries.empty() && m_entries.back().onOverlay; }
     // Holds a folder opened by the services themselves (listed, or just made), recording
     // the identity it has.
     void adopt(const QByteArray& folder, FileDescriptor fd);
@@ -49,6 +51,7 @@ private:
     struct Entry {
         QByteArray path;
         FileDescriptor fd;
+        bool onOverlay = false;
     };
 
     Unrecorded m_unrecorded;

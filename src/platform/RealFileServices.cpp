@@ -82,6 +82,7 @@ EntryInfo entryInfoOf(const struct statx& info) {
     entry.group = info.stx_gid;
     entry.mountRoot =
         (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 && (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    if ((info.stx_mask & STATX_MNT_ID) != 0) entry.mount = info.stx_mnt_id;
     return entry;
 }
 
@@ -97,7 +98,13 @@ QByteArray nameOf(const QByteArray& path) {
 }
 
 Place Place::sibling(const QByteArray& otherName) const {
-    return {folder, folder == AT_FDCWD ? folderPath + '/' + otherName : otherName, folderPath};
+    return {folder, folder == AT_FDCWD ? folderPath + '/' + otherName : otherName, folderPath, onOverlay};
+}
+
+bool isOverlay(int fd) {
+    constexpr long kOverlayMagic = 0x794c7630;
+    struct statfs system {};
+    return sys::os().fstatfs(fd, &system) == 0 && system.f_type == kOverlayMagic;
 }
 
 Place Place::ofPath(const QByteArray& path) {
@@ -200,10 +207,13 @@ public:
         const bool relative = place.folder != AT_FDCWD;
         if (relative && m_names.free(place.folderPath, place.name).value_or(false)) return {};
         struct statx info {};
-        if (os().statx(place.folder, place.c(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info) == 0)
-            return {detail::entryInfoOf(info), {}};
-        if (relative && errno == ENOENT) m_names.missed(place.folderPath, place.folder);
-        return missingOr(lastError());
+        if (os().statx(place.folder, place.c(), AT_SYMLINK_NOFOLLOW, detail::kStatxMask, &info) != 0) {
+            if (relative && errno == ENOENT) m_names.missed(place.folderPath, place.folder);
+            return missingOr(lastError());
+        }
+        EntryInfo seen = detail::entryInfoOf(info);
+        seen.onOverlay = onOverlay(seen.mount, place);
+        return {seen, {}};
     }
 
     Result<QList<Identity>> folderChain(const QString& path) override {
@@ -238,12 +248,12 @@ public:
         const QByteArray folder = encodePath(withoutTrailingSeparator(path));
         struct statx info {};
         if (!m_folders) {
-            if (os().statx(AT_FDCWD, folder.constData(), 0, STATX_BASIC_STATS, &info) != 0) return {{}, lastError()};
+            if (os().statx(AT_FDCWD, folder.constData(), 0, detail::kStatxMask, &info) != 0) return {{}, lastError()};
             return {detail::entryInfoOf(info), {}};
         }
         const Result<int> fd = m_folders->descriptor(folder);
         if (!fd.ok()) return {{}, fd.status};
-        if (os().statx(fd.value, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &info) != 0) return {{}, lastError()};
+        if (os().statx(fd.value, "", AT_EMPTY_PATH, detail::kStatxMask, &info) != 0) return {{}, lastError()};
         return {detail::entryInfoOf(info), {}};
     }
 
@@ -405,6 +415,17 @@ private:
     }
 
     // The entry named relative to its held folder; by its full path where no folders are held.
+    // Whether a mount is an overlay, learnt once for each mount from the first entry seen in it.
+    bool onOverlay(quint64 mount, const detail::Place& entry) {
+        if (mount == 0) return entry.onOverlay;
+        if (const auto known = m_overlayMounts.constFind(mount); known != m_overlayMounts.constEnd()) return *known;
+        const FileDescriptor fd(os().openat(entry.folder, entry.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
+        if (!fd.valid()) return entry.onOverlay;
+        const bool overlay = detail::isOverlay(fd.get());
+        m_overlayMounts.insert(mount, overlay);
+        return overlay;
+    }
+
     Result<detail::Place> placeOf(const QString& path) {
         const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
         const qsizetype slash = encoded.lastIndexOf('/');
@@ -412,12 +433,13 @@ private:
         const QByteArray folder = slash == 0 ? QByteArrayLiteral("/") : encoded.left(slash);
         const Result<int> fd = m_folders->descriptor(folder);
         if (!fd.ok()) return {{}, fd.status};
-        return {{fd.value, encoded.mid(slash + 1), folder}, {}};
+        return {{fd.value, encoded.mid(slash + 1), folder, m_folders->lastOnOverlay()}, {}};
     }
 
     std::unique_ptr<detail::HeldFolders> m_folders;
     CopyCheck m_check;
     KnownNames m_names;
+    QHash<quint64, bool> m_overlayMounts;
 };
 
 }  // namespace

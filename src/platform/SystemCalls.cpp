@@ -34,6 +34,7 @@ const Calls kSystemCalls{
     .fstat = ::fstat,
     .fstatat = ::fstatat,
     .statx = ::statx,
+    .fstatfs = ::fstatfs,
     .renameat2 = ::renameat2,
     .linkat = ::linkat,
     .unlinkat = ::unlinkat,

@@ -5,6 +5,7 @@
 #include <linux/openat2.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 
 #include <cerrno>
@@ -27,6 +28,7 @@ struct Calls {
     int (*fstat)(int fd, struct stat* info);
     int (*fstatat)(int folder, const char* path, struct stat* info, int flags);
     int (*statx)(int folder, const char* path, int flags, unsigned mask, struct statx* info);
+    int (*fstatfs)(int fd, struct statfs* info);
     int (*renameat2)(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags);
     int (*linkat)(int fromFolder, const char* from, int toFolder, const char* to, int flags);
     int (*unlinkat)(int folder, const char* path, int flags);

@@ -163,6 +163,8 @@ Status DryRunServices::createFolder(const QString& path, const QString&) {
     EntryInfo made;
     made.kind = EntryKind::Folder;
     made.identity = newIdentity();
+    made.mount = parent.value.mount;
+    made.onOverlay = parent.value.onOverlay;
     made.mode = 0755;
     remember(path, {Remembered::Kind::Folder, {}, made});
     return {};
@@ -178,13 +180,20 @@ Status DryRunServices::removeEmptyFolder(const QString& path) {
     return {};
 }
 
-quint64 DryRunServices::deviceOf(const QString& folder) {
-    const Result<QList<platform::Identity>> chain = folderChain(folder);
-    if (!chain.ok()) return 0;
-    for (const platform::Identity& identity : chain.value) {
-        if (identity.device != kRememberedDevice) return identity.device;
-    }
-    return 0;
+// The folder as the disk or the memory has it, links followed.
+EntryInfo DryRunServices::folderAt(const QString& folder) {
+    const Result<QString> real = realFolder(folder);
+    if (!real.ok()) return {};
+    const Result<EntryInfo> info = probe(platform::withoutTrailingSeparator(real.value));
+    return info.ok() ? info.value : EntryInfo{};
+}
+
+// A rename works within one mount: a file is moved by renaming where it and the folder it
+// goes into are reached through the same mount. (Their devices may differ on an overlay,
+// and agree across two mounts of one file system, where a rename fails all the same.)
+bool DryRunServices::sameMount(const EntryInfo& entry, const EntryInfo& folder) {
+    if (entry.mount != 0 && folder.mount != 0) return entry.mount == folder.mount;
+    return entry.identity.device == folder.identity.device;
 }
 
 PlaceResult DryRunServices::place(const QString& source, const QString& destination, bool move) {
@@ -205,12 +214,17 @@ PlaceResult DryRunServices::place(const QString& source, const QString& destinat
         const Result<QString> real = realFolder(folder);
         if (!real.ok()) return {PlaceOutcome::Failed, real.status};
     }
-    const bool sameDevice = deviceOf(folder) == from.value.identity.device;
+    const EntryInfo target = folderAt(folder);
+    const bool byRename = target.exists() && sameMount(from.value, target);
     // A fifo, socket or device is never read: it can only be renamed where it is.
-    if (from.value.kind == EntryKind::Special && (!move || !sameDevice)) return failed(EINVAL);
+    if (from.value.kind == EntryKind::Special && (!move || !byRename)) return failed(EINVAL);
     EntryInfo arrived = from.value;
-    const bool newFile = !move || !sameDevice;
-    if (newFile) arrived.identity = newIdentity();
+    const bool newFile = !move || !byRename;
+    if (newFile) {
+        arrived.identity = newIdentity();
+        arrived.mount = target.mount;
+        arrived.onOverlay = target.onOverlay;
+    }
     remember(destination, {Remembered::Kind::File, bytesOf(source), arrived});
     if (move) remember(source, {});
     return {PlaceOutcome::Placed, {}, newFile ? arrived : EntryInfo{}};
@@ -240,7 +254,9 @@ Status DryRunServices::deleteDuplicate(const QString& source, const QString& kee
     const Result<bool> same = sameContents(source, keeper, keepGoing);
     if (!same.ok()) return same.status;
     if (!same.value) return Status{EBUSY};
-    if (probe(source).value.mountRoot) return Status{EBUSY};  // a mount point cannot be set aside
+    const EntryInfo going = probe(source).value;
+    if (going.mountRoot) return Status{EBUSY};  // a mount point cannot be set aside
+    if (!platform::mountsLetDuplicateGo(going, probe(keeper).value)) return Status{EBUSY};
     remember(source, {});
     return {};
 }

@@ -55,7 +55,8 @@ private:
     const Remembered* rememberedAbove(const QString& path) const;
     QString bytesOf(const QString& path) const;
     void remember(const QString& path, const Remembered& what);
-    quint64 deviceOf(const QString& folder);
+    platform::EntryInfo folderAt(const QString& folder);
+    static bool sameMount(const platform::EntryInfo& entry, const platform::EntryInfo& folder);
     platform::PlaceResult place(const QString& source, const QString& destination, bool move);
     platform::Identity newIdentity();
 

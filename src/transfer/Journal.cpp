@@ -155,6 +155,10 @@ PlaceResult JournalingServices::placed(journal::Operation& operation, const std:
     operation.outcome = outcomeName(result.outcome);
     operation.error = result.status.error;
     operation.placed = journal::ObjectState::of(result.placed);
+    // Renamed on an overlay, and given other numbers by it: what stands there is the
+    // object under the numbers read from it after the rename.
+    if (result.renumbered && result.renumbered->before == operation.object.id)
+        operation.placed = journal::ObjectState::of(result.renumbered->after);
     operation.checksum = result.checksum;
     tellFailure(m_journal.done(operation));
     return result;

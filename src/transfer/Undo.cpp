@@ -380,6 +380,15 @@ private:
         return (!expected.identity || waiting.identity == *expected.identity) && expected.state.matches(waiting);
     }
 
+    // The file expected, under the numbers that its rename gave it (on an overlay).
+    static Expected renumberedBy(const platform::PlaceResult& placed, Expected expected) {
+        if (!placed.renumbered || !expected.identity || !(placed.renumbered->before == *expected.identity))
+            return expected;
+        expected.identity = placed.renumbered->after.identity;
+        if (expected.state.id == placed.renumbered->before) expected.state.id = *expected.identity;
+        return expected;
+    }
+
     // Puts a file back under its name, from where it is now: first beside it under a hidden
     // name of this process, where it is checked to be the file expected (a name can be given
     // to another file between a look and a rename), then under its own name.
@@ -392,7 +401,7 @@ private:
         }
         touched(from, expected.identity);
         const Look waiting = look(staged);
-        if (!waiting.entry || !isExpected(*waiting.entry, expected, placed.placed.exists())) {
+        if (!waiting.entry || !isExpected(*waiting.entry, renumberedBy(placed, expected), placed.placed.exists())) {
             m_files.moveFile(staged, from, {});  // another file: back where it was found
             left(from, kChanged);
             return false;

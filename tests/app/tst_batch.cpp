@@ -382,7 +382,7 @@ private Q_SLOTS:
                       {"--reuid=nobody", "--regid=nogroup", "--clear-groups", qEnvironmentVariable("KURUMU_BINARY"),
                        "--run", "--rule", "count", "--count", "1", "/nonexistent-but-checked-later"});
         QVERIFY(process.waitForFinished(20000));
-        QCOMPARE(process.exitCode(), 2);  // arguments are checked before the journal
+        if (test::isRoot()) QCOMPARE(process.exitCode(), 2);  // arguments are checked before the journal
         const Outcome refused = [&] {
             QProcess run;
             run.setWorkingDirectory(dir.path());
@@ -437,9 +437,12 @@ private Q_SLOTS:
     void killedRunsAreUndone() {
         KURUMU_REQUIRE_ROOT();
         QTemporaryDir dir;
-        const QString root = dir.path() + '/';
+        // The files have a file system of their own and go onto another one, whatever disk
+        // the tests run on (an overlay would keep duplicates apart from what is outside it).
+        test::Tmpfs items(dir.path() + "/items", "64m");
+        const QString root = items.path() + '/';
         test::Tmpfs tmpfs(root + "g", "64m");
-        if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
+        if (!items.mounted() || !tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
         QRandomGenerator random(2000);
         for (int round = 0; round < 4; ++round) {
             QStringList arguments{"--run", "--rule", "count", "--count", "1", root + "g"};

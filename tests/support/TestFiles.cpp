@@ -94,8 +94,12 @@ QByteArray crcForgingSuffix(const QByteArray& data, const QString& targetCrc) {
     return suffix;
 }
 
+// Root of the machine's own user namespace: root mapped in a namespace of its own may not
+// mount most file systems or give files to other users.
 bool isRoot() {
-    return ::geteuid() == 0;
+    QFile map(QStringLiteral("/proc/self/uid_map"));
+    if (::geteuid() != 0 || !map.open(QIODevice::ReadOnly)) return false;
+    return map.readAll().simplified() == "0 0 4294967295";
 }
 
 namespace {

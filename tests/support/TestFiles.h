@@ -31,7 +31,7 @@ QMap<QString, QByteArray> snapshot(const QString& folder, Snapshot detail = Snap
 // hexadecimal digits): another file with the same length and checksum as a given one.
 QByteArray crcForgingSuffix(const QByteArray& data, const QString& targetCrc);
 
-// True when the test runs as root, which can mount file systems.
+// True when the test runs as the machine's root, which can mount file systems.
 bool isRoot();
 
 // A small tmpfs mounted for one test and unmounted after it; empty when it cannot be made.
