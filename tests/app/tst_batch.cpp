@@ -7,12 +7,15 @@
 #include <QMap>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
 #include <csignal>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace kurumu;
@@ -482,6 +485,84 @@ private Q_SLOTS:
             QCOMPARE(tree(root), before);
             for (const QString& name : QDir(root).entryList(QDir::Files)) QFile::remove(root + name);
         }
+    }
+
+    // A run on an overlay over files of its lower layer, with a duplicate, a taken name, a
+    // folder kept whole and a file with a second name there (whose copy-up by the rename
+    // gives it other numbers), is taken back exactly: also when it was killed at any moment.
+    void runsOnLowerFilesAreTakenBack_data() {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<bool>("twoFileSystems");
+        QTest::addColumn<bool>("killed");
+        for (const bool killed : {false, true}) {
+            const char* const end = killed ? ", killed" : "";
+            QTest::addRow("one file system%s", end) << QString() << false << killed;
+            QTest::addRow("two file systems%s", end) << ",xino=off" << true << killed;
+            QTest::addRow("two file systems, own inode numbers%s", end) << ",xino=on" << true << killed;
+        }
+    }
+
+    void runsOnLowerFilesAreTakenBack() {
+        QFETCH(QString, options);
+        QFETCH(bool, twoFileSystems);
+        QFETCH(bool, killed);
+        KURUMU_REQUIRE_ROOT();
+        QTemporaryDir dir;
+        test::Tmpfs first(dir.path() + "/first", "64m");
+        test::Tmpfs second(dir.path() + "/second", "64m");
+        if (!first.mounted() || !second.mounted()) QSKIP("cannot mount a tmpfs here");
+        const QString lower = first.path() + "/lower/";
+        const QString layers = (twoFileSystems ? second : first).path();
+        QStringList items{"pic", "pic1.txt", "pic2.txt", "pic3.txt", "picsub"};
+        test::makeFileWithFolders(lower + "pic/pic1.txt", "same");
+        test::makeFileWithFolders(lower + "pic/pic2.txt", "old");
+        test::makeFileWithFolders(lower + "picsub/pic4.txt", "four");
+        test::writeFile(lower + "pic1.txt", "same");
+        test::writeFile(lower + "pic2.txt", "new");
+        test::writeFile(lower + "pic3.txt", "three");
+        QCOMPARE(::link(QFile::encodeName(lower + "pic3.txt").constData(),
+                        QFile::encodeName(lower + "other-name").constData()),
+                 0);
+        for (int i = 0; i < 600; ++i) {
+            const QString name = QString("picz-%1.txt").arg(i, 4, 10, QChar('0'));
+            test::writeFile(lower + name, QByteArray(100 + i, 'p'));
+            items.append(name);
+        }
+        const std::array<struct timespec, 2> times{{{1500000000, 0}, {1600000000, 250}}};
+        QDirIterator it(lower, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(it.next()).constData(), times.data(), AT_SYMLINK_NOFOLLOW),
+                     0);
+        for (const char* folder : {"/upper", "/work"}) test::makeFolder(layers + folder);
+        const QString merged = dir.path() + "/merged";
+        test::makeFolder(merged);
+        test::Mount overlay(
+            {"-t", "overlay", "overlay", "-o",
+             "lowerdir=" + lower + ",upperdir=" + layers + "/upper,workdir=" + layers + "/work" + options, merged});
+        if (!overlay.mounted()) QSKIP("cannot mount this overlay here");
+        const auto before = test::snapshot(merged, test::Snapshot::Everything);
+        const QTemporaryDir state;  // this run's journal alone
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        const auto journals = qScopeGuard([&] { qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path())); });
+        QProcess process;
+        process.setWorkingDirectory(merged);
+        process.start(qEnvironmentVariable("KURUMU_BINARY"),
+                      QStringList{"--run", "--move", "--keep-structure", "--rule", "count", "--count", "3"} + items);
+        QVERIFY(process.waitForStarted());
+        if (killed) {
+            QTest::qWait(static_cast<int>(QRandomGenerator::global()->bounded(40)));
+            if (process.processId() > 0) ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+        }
+        process.waitForFinished(20000);
+        if (!killed) {
+            QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+            QVERIFY(!test::exists(merged + "/pic1.txt"));
+            QCOMPARE(test::readFile(merged + "/pic/pic2_000.txt"), QByteArray("new"));
+        }
+        const bool journaled = !runKurumu(merged, {"--history"}).out.trimmed().isEmpty();
+        const Outcome undone = runKurumu(merged, {"--undo"});
+        QVERIFY2(undone.exitCode == (journaled ? 0 : 2), qPrintable(undone.out.right(600) + undone.err));
+        QCOMPARE(test::snapshot(merged, test::Snapshot::Everything), before);
     }
 
     // A first start in an empty folder writes the default file; SIGTERM closes the window

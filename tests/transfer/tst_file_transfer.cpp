@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -377,40 +379,71 @@ private Q_SLOTS:
         QCOMPARE(test::readFile(tmpfs.path() + "/same.bin"), data);
     }
 
-    // The destination is the source folder seen through an overlay mount, plain, with its
-    // own inode numbers (xino) or with metadata-only copies (metacopy): the bytes at the
-    // destination may be the source's own, so the source is never deleted as a duplicate.
-    void sourceSeenThroughAnOverlay_data() {
+    // Duplicates where an overlay is on either side. A source goes as a duplicate only where
+    // both are seen through the same overlay mount (the removal is then a whiteout or an
+    // upper unlink); where the keeper's bytes may be the source's own (a lower file seen
+    // directly against its view, plain, with its own inode numbers or with metadata-only
+    // copies), or the two are seen through different mounts, both stay. L is the lower
+    // layer seen directly, M the overlay, N a second overlay on the same lower layer.
+    void duplicatesAcrossAnOverlay_data() {
         QTest::addColumn<QString>("extra");
-        QTest::newRow("plain") << QString();
-        QTest::newRow("own inode numbers") << ",xino=on";
-        QTest::newRow("metadata-only copies") << ",metacopy=on";
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("into");
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("lower seen directly, keeper its view") << QString() << "L/g/x"
+                                                              << "M/g/" << false;
+        QTest::newRow("the same with own inode numbers") << ",xino=on"
+                                                         << "L/g/x"
+                                                         << "M/g/" << false;
+        QTest::newRow("the same with metadata-only copies") << ",metacopy=on"
+                                                            << "L/g/x"
+                                                            << "M/g/" << false;
+        QTest::newRow("a view, keeper its lower seen directly") << QString() << "M/g/x"
+                                                                << "L/g/" << false;
+        QTest::newRow("both in the upper layer") << QString() << "M/u/x"
+                                                 << "M/v/" << true;
+        QTest::newRow("both lower files seen through the overlay") << QString() << "M/a/x"
+                                                                   << "M/b/" << true;
+        QTest::newRow("two overlays sharing one lower folder") << QString() << "M/g/x"
+                                                               << "N/g/" << false;
     }
 
-    void sourceSeenThroughAnOverlay() {
+    void duplicatesAcrossAnOverlay() {
         QFETCH(QString, extra);
+        QFETCH(QString, source);
+        QFETCH(QString, into);
+        QFETCH(bool, deleted);
         KURUMU_REQUIRE_ROOT();
         Scene s;
         test::Tmpfs lower(s.dir.filePath("lower"), "1m");
         test::Tmpfs upper(s.dir.filePath("upper"), "1m");
         if (!lower.mounted() || !upper.mounted()) QSKIP("cannot mount a tmpfs here");
-        test::makeFolder(lower.path() + "/g");
-        test::makeFolder(upper.path() + "/up");
-        test::makeFolder(upper.path() + "/work");
-        const QString merged = s.dir.filePath("merged");
-        test::makeFolder(merged);
         const QByteArray data(100000, 'o');
-        test::writeFile(lower.path() + "/g/x", data);
-        test::Mount overlay(
-            {"-t", "overlay", "overlay", "-o",
-             "lowerdir=" + lower.path() + ",upperdir=" + upper.path() + "/up,workdir=" + upper.path() + "/work" + extra,
-             merged});
-        if (!overlay.mounted()) QSKIP("cannot mount this overlay here");
-        if (extra.contains("metacopy")) QCOMPARE(::chmod(QFile::encodeName(merged + "/g/x").constData(), 0600), 0);
-        s.transfer().FileMove2(lower.path() + "/g/x", merged + "/g/");
-        QCOMPARE(s.host.warningTexts(), QStringList{"ファイル書き込みエラー。"});
-        QCOMPARE(test::readFile(lower.path() + "/g/x"), data);
-        QCOMPARE(test::readFile(merged + "/g/x"), data);
+        for (const char* file : {"/g/x", "/a/x", "/b/x"}) test::makeFileWithFolders(lower.path() + file, data);
+        const auto overlayAt = [&](const QString& name) {
+            for (const QString& folder : QStringList{"/up-" + name, "/work-" + name})
+                test::makeFolder(upper.path() + folder);
+            test::makeFolder(s.dir.filePath(name));
+            return std::make_unique<test::Mount>(QStringList{"-t", "overlay", "overlay", "-o",
+                                                             "lowerdir=" + lower.path() + ",upperdir=" + upper.path() +
+                                                                 "/up-" + name + ",workdir=" + upper.path() + "/work-" +
+                                                                 name + extra,
+                                                             s.dir.filePath(name)});
+        };
+        const auto first = overlayAt("M");
+        const auto second = overlayAt("N");
+        if (!first->mounted() || !second->mounted()) QSKIP("cannot mount this overlay here");
+        const auto path = [&](const QString& spelled) -> QString {
+            return (spelled.startsWith('L') ? lower.path() : s.dir.filePath(spelled.left(1))) + spelled.mid(1);
+        };
+        for (const char* file : {"/u/x", "/v/x"}) test::makeFileWithFolders(s.dir.filePath("M") + file, data);
+        if (extra.contains("metacopy")) QCOMPARE(::chmod(QFile::encodeName(path("M/g/x")).constData(), 0600), 0);
+        const QString keeper = path(into) + "x";
+        s.transfer().FileMove2(path(source), path(into));
+        QCOMPARE(s.host.warningTexts(), deleted ? QStringList{} : QStringList{"ファイル書き込みエラー。"});
+        QCOMPARE(test::exists(path(source)), !deleted);
+        QCOMPARE(test::readFile(keeper), data);
+        for (const char* file : {"/g/x", "/a/x", "/b/x"}) QCOMPARE(test::readFile(lower.path() + file), data);
     }
 
     // Owner, group and set-user-ID travel with a copy made by root, as with cp -a.
