@@ -442,7 +442,8 @@ PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination,
     // Touched in some other way (renamed, or written with its time set back): both stay.
     if (!untouched(copied.state, now)) return failed(EBUSY);
     const Status removed = removeCheckedAside(
-        source, [&copied](const struct stat& aside) { return sameState(aside, copied.state) ? Status{} : Status{EBUSY}; },
+        source,
+        [&copied](const struct stat& aside) { return sameState(aside, copied.state) ? Status{} : Status{EBUSY}; },
         {copied.pin.get(), identityOf(copied.state)});
     // Gone meanwhile (another program took it): the copy may be the only one left.
     if (removed.ok() || removed.error == ENOENT) return copy;

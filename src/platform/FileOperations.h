@@ -28,8 +28,8 @@ QByteArray nameOf(const QByteArray& path);
 // again; or, where no folder is open, by its full path relative to AT_FDCWD.
 struct Place {
     int folder = AT_FDCWD;
-    QByteArray name;        // in the folder, or the full path
-    QByteArray folderPath;  // the folder, as a path
+    QByteArray name;         // in the folder, or the full path
+    QByteArray folderPath;   // the folder, as a path
     bool onOverlay = false;  // the folder is known to be on an overlay
 
     const char* c() const { return name.constData(); }

@@ -62,7 +62,6 @@ struct EntryInfo {
     quint64 mount = 0;
     bool onOverlay = false;  // seen through an overlay
 
-
     bool exists() const { return kind != EntryKind::Missing; }
 };
 

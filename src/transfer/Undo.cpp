@@ -508,7 +508,11 @@ private:
         if (!killed && !isObject(there.entry, operation.placed)) return left(copy, kAnotherFile);
         if (!killed && !unchanged(*there.entry, operation, operation.placed)) return left(copy, kChanged);
         if (keptByAnother(copy, *there.entry)) return;
-        if (!look(source).entry) return left(copy, QStringLiteral("元のファイルが見つからない"));
+        const Look original = look(source);
+        if (!original.entry) return left(copy, QStringLiteral("元のファイルが見つからない"));
+        // An overlay's edge between them: the copy's bytes cannot be proved to stay the original's.
+        if (!platform::mountsLetDuplicateGo(*there.entry, *original.entry))
+            return left(copy, QStringLiteral("オーバーレイの内と外にあるため消せない"));
         // Removed only when it still holds the bytes of its original, proved byte for byte.
         const Status removed = m_files.deleteDuplicate(copy, source, {});
         if (removed.ok()) {
