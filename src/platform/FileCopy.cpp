@@ -528,7 +528,9 @@ Status restoreAttributesOf(int held, const Identity& expected, const Attributes&
     struct stat info {};
     if (os().fstat(held, &info) != 0) return lastError();
     if (S_ISLNK(info.st_mode)) return Status{EINVAL};
-    if (!(identityOf(info) == expected)) return Status{EBUSY};
+    const Result<EntryInfo> entry = entryAt(held, "", AT_EMPTY_PATH);
+    if (!entry.ok()) return entry.status;
+    if (!(entry.value.identity == expected)) return Status{EBUSY};
     const qint64 modifiedNs = static_cast<qint64>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
     if (attributes.notModifiedAfterNs != 0 && modifiedNs > attributes.notModifiedAfterNs) return Status{EBUSY};
     // The descriptor's own name in /proc reaches the held inode itself.

@@ -13,8 +13,10 @@ namespace kurumu::platform::detail {
 Status lastError();
 Status statusOf(int returnValue);
 
-// What statx is asked for: the basic status and the mount.
-inline constexpr unsigned kStatxMask = STATX_BASIC_STATS | STATX_MNT_ID;
+// What statx is asked for: the basic status and the mount, by the number that is never
+// given to another mount where the kernel has one (STATX_MNT_ID_UNIQUE, Linux 6.8).
+inline constexpr unsigned kStatxMountUnique = 0x4000U;
+inline constexpr unsigned kStatxMask = STATX_BASIC_STATS | STATX_MNT_ID | kStatxMountUnique;
 
 EntryInfo entryInfoOf(const struct stat& info);
 EntryInfo entryInfoOf(const struct statx& info);
@@ -42,6 +44,22 @@ struct Place {
 // True when the open file or folder is on an overlay, whose objects may be copied from a
 // lower layer to the upper one by the first change (and then show other numbers).
 bool isOverlay(int fd);
+
+// Whether the mount is an overlay, learnt once a process for each mount from an entry in
+// it (the name in the open folder, "" for the open folder itself; a link at the name is
+// followed with AT_SYMLINK_FOLLOW in flags).
+bool onOverlayMount(quint64 mount, int at, const char* name, int flags);
+
+// The identity of a folder that statx described at the name. Where an overlay's layers lie
+// on two file systems without xino, its folders' inode numbers last only while the kernel
+// keeps them in memory; the overlay's handle of a folder, which names the layers' own
+// folders, lasts. So on an overlay a folder is known by its device and a digest of that
+// handle (where the kernel gives one, Linux 6.6 on), elsewhere by its device and inode.
+// The flags are statx's.
+Identity folderIdentity(int at, const char* name, int flags, const struct statx& info);
+
+// The entry at the name (flags as statx takes them), a folder by the identity above.
+Result<EntryInfo> entryAt(int at, const char* name, int flags);
 
 // Opens the folder that holds the entry.
 int openFolderOf(const Place& entry, int flags, mode_t mode);

@@ -25,10 +25,10 @@ QByteArray parentOf(const QByteArray& folder) {
 }
 
 Result<Identity> identityOfHeld(int fd) {
-    struct stat info {};
-    if (os().fstat(fd, &info) != 0) return {{}, lastError()};
-    if (!S_ISDIR(info.st_mode)) return {{}, Status{ENOTDIR}};
-    return {identityOf(info), {}};
+    const Result<EntryInfo> info = entryAt(fd, "", AT_EMPTY_PATH);
+    if (!info.ok()) return {{}, info.status};
+    if (info.value.kind != EntryKind::Folder) return {{}, Status{ENOTDIR}};
+    return {info.value.identity, {}};
 }
 
 // One name below an open folder, as a folder: never a link, never the root of a mount.

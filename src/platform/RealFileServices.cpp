@@ -12,9 +12,11 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -82,7 +84,7 @@ EntryInfo entryInfoOf(const struct statx& info) {
     entry.group = info.stx_gid;
     entry.mountRoot =
         (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 && (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
-    if ((info.stx_mask & STATX_MNT_ID) != 0) entry.mount = info.stx_mnt_id;
+    if ((info.stx_mask & (STATX_MNT_ID | kStatxMountUnique)) != 0) entry.mount = info.stx_mnt_id;
     return entry;
 }
 
@@ -105,6 +107,54 @@ bool isOverlay(int fd) {
     constexpr long kOverlayMagic = 0x794c7630;
     struct statfs system {};
     return sys::os().fstatfs(fd, &system) == 0 && system.f_type == kOverlayMagic;
+}
+
+bool onOverlayMount(quint64 mount, int at, const char* name, int flags) {
+    static std::mutex guard;
+    static QHash<quint64, bool> overlays;
+    const auto learn = [&] {
+        if (*name == '\0') return isOverlay(at);
+        const int follow = (flags & AT_SYMLINK_FOLLOW) != 0 ? 0 : O_NOFOLLOW;
+        const FileDescriptor fd(sys::os().openat(at, name, O_PATH | follow | O_CLOEXEC, 0));
+        return fd.valid() && isOverlay(fd.get());
+    };
+    if (mount == 0) return learn();
+    const std::lock_guard<std::mutex> lock(guard);
+    if (const auto known = overlays.constFind(mount); known != overlays.constEnd()) return *known;
+    const bool overlay = learn();
+    overlays.insert(mount, overlay);
+    return overlay;
+}
+
+Identity folderIdentity(int at, const char* name, int flags, const struct statx& info) {
+    const EntryInfo numbers = entryInfoOf(info);
+    const int follow = *name != '\0' && (flags & AT_SYMLINK_NOFOLLOW) == 0 ? AT_SYMLINK_FOLLOW : 0;
+    if (!onOverlayMount(numbers.mount, at, name, follow)) return numbers.identity;
+    constexpr int kHandleFid = 0x200;  // AT_HANDLE_FID: a handle to tell the object by, not to open it
+    constexpr std::size_t kHead = offsetof(struct file_handle, f_handle);
+    alignas(struct file_handle) std::array<unsigned char, kHead + MAX_HANDLE_SZ> buffer{};
+    auto* const handle = reinterpret_cast<struct file_handle*>(buffer.data());
+    handle->handle_bytes = MAX_HANDLE_SZ;
+    int mountOfHandle = 0;
+    const int handleFlags = kHandleFid | follow | (*name == '\0' ? AT_EMPTY_PATH : 0);
+    if (sys::os().name_to_handle_at(at, name, handle, &mountOfHandle, handleFlags) != 0) return numbers.identity;
+    // FNV-1a over the handle's type and bytes: the same handle gives the same digest in
+    // every process.
+    quint64 digest = 14695981039346656037ULL;
+    const auto mix = [&digest](unsigned char byte) { digest = (digest ^ byte) * 1099511628211ULL; };
+    const auto type = static_cast<quint32>(handle->handle_type);
+    for (int shift = 0; shift < 32; shift += 8) mix(static_cast<unsigned char>(type >> shift));
+    const std::size_t length = std::min<std::size_t>(handle->handle_bytes, MAX_HANDLE_SZ);
+    for (std::size_t i = 0; i < length; ++i) mix(buffer[kHead + i]);
+    return {numbers.identity.device, digest};
+}
+
+Result<EntryInfo> entryAt(int at, const char* name, int flags) {
+    struct statx info {};
+    if (sys::os().statx(at, name, flags, kStatxMask, &info) != 0) return {{}, lastError()};
+    EntryInfo entry = entryInfoOf(info);
+    if (entry.kind == EntryKind::Folder) entry.identity = folderIdentity(at, name, flags, info);
+    return {entry, {}};
 }
 
 Place Place::ofPath(const QByteArray& path) {
@@ -206,14 +256,13 @@ public:
         const detail::Place& place = entry.value;
         const bool relative = place.folder != AT_FDCWD;
         if (relative && m_names.free(place.folderPath, place.name).value_or(false)) return {};
-        struct statx info {};
-        if (os().statx(place.folder, place.c(), AT_SYMLINK_NOFOLLOW, detail::kStatxMask, &info) != 0) {
-            if (relative && errno == ENOENT) m_names.missed(place.folderPath, place.folder);
-            return missingOr(lastError());
+        Result<EntryInfo> seen = detail::entryAt(place.folder, place.c(), AT_SYMLINK_NOFOLLOW);
+        if (!seen.ok()) {
+            if (relative && seen.status.error == ENOENT) m_names.missed(place.folderPath, place.folder);
+            return missingOr(seen.status);
         }
-        EntryInfo seen = detail::entryInfoOf(info);
-        seen.onOverlay = onOverlay(seen.mount, place);
-        return {seen, {}};
+        seen.value.onOverlay = detail::onOverlayMount(seen.value.mount, place.folder, place.c(), 0);
+        return seen;
     }
 
     Result<QList<Identity>> folderChain(const QString& path) override {
@@ -222,9 +271,10 @@ public:
         FileDescriptor folder(retry(
             [&] { return os().openat(AT_FDCWD, encodePath(path).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0); }));
         for (int depth = 0; depth < kDeepest; ++depth) {
-            struct stat info {};
-            if (!folder.valid() || os().fstat(folder.get(), &info) != 0) return {{}, lastError()};
-            const Identity identity = detail::identityOf(info);
+            if (!folder.valid()) return {{}, lastError()};
+            const Result<EntryInfo> info = detail::entryAt(folder.get(), "", AT_EMPTY_PATH);
+            if (!info.ok()) return {{}, info.status};
+            const Identity identity = info.value.identity;
             if (!chain.value.isEmpty() && chain.value.last() == identity) break;  // the root is its own parent
             chain.value.append(identity);
             folder = FileDescriptor(
@@ -246,15 +296,10 @@ public:
 
     Result<EntryInfo> heldFolder(const QString& path) override {
         const QByteArray folder = encodePath(withoutTrailingSeparator(path));
-        struct statx info {};
-        if (!m_folders) {
-            if (os().statx(AT_FDCWD, folder.constData(), 0, detail::kStatxMask, &info) != 0) return {{}, lastError()};
-            return {detail::entryInfoOf(info), {}};
-        }
+        if (!m_folders) return detail::entryAt(AT_FDCWD, folder.constData(), 0);
         const Result<int> fd = m_folders->descriptor(folder);
         if (!fd.ok()) return {{}, fd.status};
-        if (os().statx(fd.value, "", AT_EMPTY_PATH, detail::kStatxMask, &info) != 0) return {{}, lastError()};
-        return {detail::entryInfoOf(info), {}};
+        return detail::entryAt(fd.value, "", AT_EMPTY_PATH);
     }
 
     Result<FolderListing> listFolder(const QString& path) override {
@@ -315,9 +360,10 @@ public:
         const detail::Place& folder = place.value;
         // Only the very folder recorded under the name: rmdir takes whatever folder is there.
         if (const Identity* expected = m_folders ? m_folders->recorded(encoded) : nullptr) {
-            struct stat info {};
-            if (os().fstatat(folder.folder, folder.c(), &info, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
-            if (!S_ISDIR(info.st_mode) || !(*expected == detail::identityOf(info))) return Status{kFolderReplaced};
+            const Result<EntryInfo> there = detail::entryAt(folder.folder, folder.c(), AT_SYMLINK_NOFOLLOW);
+            if (!there.ok()) return there.status;
+            if (there.value.kind != EntryKind::Folder || !(*expected == there.value.identity))
+                return Status{kFolderReplaced};
         }
         if (m_folders) m_folders->forget(encoded);
         m_names.forget(encoded);
@@ -415,17 +461,6 @@ private:
     }
 
     // The entry named relative to its held folder; by its full path where no folders are held.
-    // Whether a mount is an overlay, learnt once for each mount from the first entry seen in it.
-    bool onOverlay(quint64 mount, const detail::Place& entry) {
-        if (mount == 0) return entry.onOverlay;
-        if (const auto known = m_overlayMounts.constFind(mount); known != m_overlayMounts.constEnd()) return *known;
-        const FileDescriptor fd(os().openat(entry.folder, entry.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
-        if (!fd.valid()) return entry.onOverlay;
-        const bool overlay = detail::isOverlay(fd.get());
-        m_overlayMounts.insert(mount, overlay);
-        return overlay;
-    }
-
     Result<detail::Place> placeOf(const QString& path) {
         const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
         const qsizetype slash = encoded.lastIndexOf('/');
@@ -439,7 +474,6 @@ private:
     std::unique_ptr<detail::HeldFolders> m_folders;
     CopyCheck m_check;
     KnownNames m_names;
-    QHash<quint64, bool> m_overlayMounts;
 };
 
 }  // namespace

@@ -35,6 +35,7 @@ const Calls kSystemCalls{
     .fstatat = ::fstatat,
     .statx = ::statx,
     .fstatfs = ::fstatfs,
+    .name_to_handle_at = ::name_to_handle_at,
     .renameat2 = ::renameat2,
     .linkat = ::linkat,
     .unlinkat = ::unlinkat,

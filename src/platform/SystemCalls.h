@@ -29,6 +29,7 @@ struct Calls {
     int (*fstatat)(int folder, const char* path, struct stat* info, int flags);
     int (*statx)(int folder, const char* path, int flags, unsigned mask, struct statx* info);
     int (*fstatfs)(int fd, struct statfs* info);
+    int (*name_to_handle_at)(int folder, const char* path, struct file_handle* handle, int* mount, int flags);
     int (*renameat2)(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags);
     int (*linkat)(int fromFolder, const char* from, int toFolder, const char* to, int flags);
     int (*unlinkat)(int folder, const char* path, int flags);

@@ -489,23 +489,28 @@ private Q_SLOTS:
 
     // A run on an overlay over files of its lower layer, with a duplicate, a taken name, a
     // folder kept whole and a file with a second name there (whose copy-up by the rename
-    // gives it other numbers), is taken back exactly: also when it was killed at any moment.
+    // gives it other numbers), is taken back exactly: also when it was killed at any moment,
+    // and when the kernel forgot the folders in between (whose inode numbers then change
+    // where the layers lie on two file systems without xino).
     void runsOnLowerFilesAreTakenBack_data() {
         QTest::addColumn<QString>("options");
         QTest::addColumn<bool>("twoFileSystems");
         QTest::addColumn<bool>("killed");
+        QTest::addColumn<bool>("forgotten");
         for (const bool killed : {false, true}) {
             const char* const end = killed ? ", killed" : "";
-            QTest::addRow("one file system%s", end) << QString() << false << killed;
-            QTest::addRow("two file systems%s", end) << ",xino=off" << true << killed;
-            QTest::addRow("two file systems, own inode numbers%s", end) << ",xino=on" << true << killed;
+            QTest::addRow("one file system%s", end) << QString() << false << killed << false;
+            QTest::addRow("two file systems%s", end) << ",xino=off" << true << killed << false;
+            QTest::addRow("two file systems, own inode numbers%s", end) << ",xino=on" << true << killed << false;
         }
+        QTest::addRow("two file systems, folders forgotten") << ",xino=off" << true << false << true;
     }
 
     void runsOnLowerFilesAreTakenBack() {
         QFETCH(QString, options);
         QFETCH(bool, twoFileSystems);
         QFETCH(bool, killed);
+        QFETCH(bool, forgotten);
         KURUMU_REQUIRE_ROOT();
         QTemporaryDir dir;
         test::Tmpfs first(dir.path() + "/first", "64m");
@@ -560,6 +565,11 @@ private Q_SLOTS:
             QCOMPARE(test::readFile(merged + "/pic/pic2_000.txt"), QByteArray("new"));
         }
         const bool journaled = !runKurumu(merged, {"--history"}).out.trimmed().isEmpty();
+        if (forgotten) {
+            ::sync();
+            QFile caches("/proc/sys/vm/drop_caches");
+            QVERIFY(caches.open(QIODevice::WriteOnly) && caches.write("2\n") == 2);
+        }
         const Outcome undone = runKurumu(merged, {"--undo"});
         QVERIFY2(undone.exitCode == (journaled ? 0 : 2), qPrintable(undone.out.right(600) + undone.err));
         QCOMPARE(test::snapshot(merged, test::Snapshot::Everything), before);

@@ -125,10 +125,9 @@ QString asideName() {
 
 // A folder's identity as the journal writes it.
 QByteArray folderIdentity(const QString& path) {
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return {};
-    return QByteArray::number(static_cast<quint64>(info.st_dev)) + ':' +
-           QByteArray::number(static_cast<quint64>(info.st_ino));
+    const platform::Result<platform::EntryInfo> folder = platform::realFileServices().heldFolder(path);
+    if (!folder.ok()) return {};
+    return QByteArray::number(folder.value.identity.device) + ':' + QByteArray::number(folder.value.identity.inode);
 }
 
 QStringList texts(const transfer::UndoReport& report) {
