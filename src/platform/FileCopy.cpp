@@ -582,8 +582,12 @@ Status deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing
         if (!sameState(aside, sourceBefore)) return Status{EBUSY};
         struct stat kept {};
         if (os().fstatat(keeper.folder, keeper.c(), &kept, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
-        // Two names of one file: removing one keeps the bytes under the other.
-        if (identityOf(kept) == identityOf(aside)) return aside.st_nlink >= 2 ? Status{} : Status{EBUSY};
+        // Two names of one file: removing one keeps the bytes under the other. (On an
+        // overlay the rename aside may have copied the source up, apart from the keeper:
+        // what it is now tells.)
+        struct stat now {};
+        if (os().fstat(heldSource.get(), &now) != 0) return lastError();
+        if (identityOf(kept) == identityOf(now)) return now.st_nlink >= 2 ? Status{} : Status{EBUSY};
         return untouched(keeperBefore, kept) ? Status{} : Status{EBUSY};
     };
     return removeCheckedAside(source, keeperStays, {heldSource.get(), identityOf(sourceBefore)});

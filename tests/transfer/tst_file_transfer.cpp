@@ -404,6 +404,8 @@ private Q_SLOTS:
                                                  << "M/v/" << true;
         QTest::newRow("both lower files seen through the overlay") << QString() << "M/a/x"
                                                                    << "M/b/" << true;
+        QTest::newRow("two names of one lower file, seen through the overlay") << QString() << "M/h/x"
+                                                                               << "M/g/" << true;
         QTest::newRow("two overlays sharing one lower folder") << QString() << "M/g/x"
                                                                << "N/g/" << false;
     }
@@ -420,6 +422,10 @@ private Q_SLOTS:
         if (!lower.mounted() || !upper.mounted()) QSKIP("cannot mount a tmpfs here");
         const QByteArray data(100000, 'o');
         for (const char* file : {"/g/x", "/a/x", "/b/x"}) test::makeFileWithFolders(lower.path() + file, data);
+        test::makeFolder(lower.path() + "/h");
+        QCOMPARE(::link(QFile::encodeName(lower.path() + "/g/x").constData(),
+                        QFile::encodeName(lower.path() + "/h/x").constData()),
+                 0);
         const auto overlayAt = [&](const QString& name) {
             for (const QString& folder : QStringList{"/up-" + name, "/work-" + name})
                 test::makeFolder(upper.path() + folder);
