@@ -575,6 +575,50 @@ private Q_SLOTS:
         QCOMPARE(test::snapshot(merged, test::Snapshot::Everything), before);
     }
 
+    // On an overlay over two file systems without xino, a folder mounted again may get the
+    // inode number that another folder had before: a folder put in the place of the one the
+    // run took a file from, and then the overlay mounted again, is still told apart.
+    void aFolderReplacedOnAnOverlayMountedAgainIsNotTakenForIt() {
+        KURUMU_REQUIRE_ROOT();
+        QTemporaryDir dir;
+        test::Tmpfs first(dir.path() + "/first", "8m");
+        test::Tmpfs second(dir.path() + "/second", "8m");
+        if (!first.mounted() || !second.mounted()) QSKIP("cannot mount a tmpfs here");
+        test::makeFolder(first.path() + "/lower/x/pic_a");
+        test::makeFileWithFolders(first.path() + "/lower/y/pic_b.txt", "b");
+        for (const char* folder : {"/upper", "/work"}) test::makeFolder(second.path() + folder);
+        const QString merged = dir.path() + "/merged";
+        test::makeFolder(merged);
+        const QStringList mount{"-t",
+                                "overlay",
+                                "overlay",
+                                "-o",
+                                "lowerdir=" + first.path() + "/lower,upperdir=" + second.path() +
+                                    "/upper,workdir=" + second.path() + "/work,xino=off",
+                                merged};
+        const QTemporaryDir state;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        const auto journals = qScopeGuard([&] { qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path())); });
+        {
+            test::Mount overlay(mount);
+            if (!overlay.mounted()) QSKIP("cannot mount this overlay here");
+            tree(merged);  // every folder looked up, as a file manager would
+            QCOMPARE(runKurumu(dir.path(), {"--run", "--rule", "count", "--count", "3", merged + "/x/pic_a",
+                                            merged + "/y/pic_b.txt"})
+                         .exitCode,
+                     0);
+            QVERIFY(QDir(merged).rmdir("y") && QDir(merged).mkdir("y"));  // another program replaces it
+        }
+        test::Mount again(mount);
+        QVERIFY(again.mounted());
+        tree(merged);
+        const Outcome undone = runKurumu(dir.path(), {"--undo"});
+        QCOMPARE(undone.exitCode, 1);
+        QVERIFY(undone.out.contains("フォルダが置き換えられている"));
+        QVERIFY(!test::exists(merged + "/y/pic_b.txt"));
+        QCOMPARE(test::readFile(merged + "/x/pic_a/pic_b.txt"), QByteArray("b"));
+    }
+
     // A first start in an empty folder writes the default file; SIGTERM closes the window
     // as its close box does, which writes the start-up state.
     void terminationSavesTheSettings() {
