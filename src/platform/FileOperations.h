@@ -70,9 +70,9 @@ Status renameNoReplace(const Place& from, const Place& to);
 
 // Removes a file that must still be the one described: it is first renamed aside to a
 // hidden name in its folder, checked there, and only then unlinked; if the check fails
-// it is renamed back. ENOENT when nothing is at the path any more.
-// Given the file held open before, what is set aside must be that very file (whatever
-// numbers an overlay's copy-up gave it), and it is checked under the numbers it had then.
+// it is renamed back. ENOENT when nothing is at the path any more. Given the file held
+// open before, what is set aside must be that very file (whatever numbers an overlay's
+// copy-up gave it), and the check sees it under the numbers it had then.
 using AsideCheck = std::function<Status(const struct stat& aside)>;
 struct HeldFile {
     int fd = -1;
