@@ -86,7 +86,8 @@ int main(int argc, char** argv) {
                 }
                 case 1: {
                     // The same through the run journal, as every real run goes.
-                    const auto journal = kurumu::transfer::Journal::open(work.filePath(u"runs" + tag), {});
+                    const auto state = kurumu::platform::StateFolder::openAt(work.filePath(u"state" + tag));
+                    const auto journal = kurumu::transfer::Journal::open(state.value, {});
                     if (!journal.ok()) std::abort();
                     const auto disk = kurumu::platform::diskServices();
                     kurumu::transfer::JournalingServices recorded(*disk, *journal.value);

@@ -23,6 +23,8 @@
 #include <string_view>
 #include <utility>
 
+#include <unistd.h>
+
 namespace kurumu::app {
 
 namespace {
@@ -31,11 +33,12 @@ namespace {
 // every tenth of a second while the work goes on (asked whenever the run lets its host
 // handle events), before every message on standard error, on a signal and at the end; the
 // journal, not the output, is the record of what happened. Messages are written at once.
+// Every write ends at a line end, so that a kill leaves whole lines.
 // Once the reader has gone (a closed pipe), the stream stays silent and the work goes on:
 // the exit status still tells how it ended.
 class LineStream {
 public:
-    LineStream(std::FILE* stream, bool inBlocks) : m_stream(stream), m_inBlocks(inBlocks) {
+    LineStream(int stream, bool inBlocks) : m_stream(stream), m_inBlocks(inBlocks) {
         if (inBlocks) m_block.reserve(kBlock + 4096);
     }
 
@@ -53,8 +56,7 @@ public:
     void flush() {
         m_flushed = std::chrono::steady_clock::now();
         if (m_closed || m_block.isEmpty()) return;
-        const auto size = static_cast<std::size_t>(m_block.size());
-        m_closed = std::fwrite(m_block.constData(), 1, size, m_stream) != size || std::fflush(m_stream) != 0;
+        m_closed = !platform::writeWholeLines(m_stream, m_block).ok();
         m_block.clear();
     }
 
@@ -62,7 +64,7 @@ private:
     static constexpr qsizetype kBlock = qsizetype{64} * 1024;
     static constexpr auto kAtLeastEvery = std::chrono::milliseconds(100);
 
-    std::FILE* m_stream;
+    int m_stream;
     bool m_inBlocks;
     QByteArray m_block;
     std::chrono::steady_clock::time_point m_flushed = std::chrono::steady_clock::now();
@@ -70,13 +72,13 @@ private:
 };
 
 LineStream& out() {
-    static LineStream stream(stdout, true);
+    static LineStream stream(STDOUT_FILENO, true);
     return stream;
 }
 
 // A message follows every line of the output before it.
 LineStream& err() {
-    static LineStream stream(stderr, false);
+    static LineStream stream(STDERR_FILENO, false);
     out().flush();
     return stream;
 }
@@ -132,7 +134,25 @@ transfer::JournalHeader headerOf(const BatchOptions& options) {
 
 // The run: with --create-folders, the folders first (a dry run only remembers them; a
 // real run makes them under a journal of their own, which the run's names), then Execute.
+// The state folder for a run or an undo, checked before anything is touched; nothing (and
+// the reason said) when it is refused.
+std::optional<platform::StateFolder> stateFolder(platform::StateFolder::Making making) {
+    platform::Result<platform::StateFolder> state = platform::StateFolder::open(making);
+    if (!state.value.note().isEmpty()) err().line(QStringLiteral("kurumu: ") + state.value.note());
+    if (state.ok()) return std::move(state.value);
+    err().line(QStringLiteral("kurumu: ") + (state.value.refusal().isEmpty()
+                                                 ? QStringLiteral("記録のフォルダを開けません(%1): %2")
+                                                       .arg(state.status.code())
+                                                       .arg(state.value.path())
+                                                 : state.value.refusal()));
+    return std::nullopt;
+}
+
 int run(BatchOptions options, QList<judgement::Line> judged) {
+    // A dry run writes no journal.
+    std::optional<platform::StateFolder> state =
+        options.dryRun ? platform::StateFolder() : stateFolder(platform::StateFolder::Making::Missing);
+    if (!state) return 1;
     QSet<platform::Identity> made;
     QStringList folderRuns;
     QList<judgement::Line> lines = judged;
@@ -143,12 +163,12 @@ int run(BatchOptions options, QList<judgement::Line> judged) {
         transfer::JournalHeader folders = headerOf(options);
         folders.items = 0;
         const platform::Result<transfer::JournaledOutcome> created =
-            transfer::runJournaled(folders, [&](platform::FileServices& files) {
+            transfer::runJournaled(*state, folders, [&](platform::FileServices& files) {
                 lines = withGatheringFolders(options, judged, files, made);
                 return true;
             });
         if (!created.ok()) {
-            err().line(QStringLiteral("kurumu: ") + transfer::journalUnwritableText(created.status, false));
+            err().line(QStringLiteral("kurumu: ") + transfer::journalUnwritableText(*state, created.status, false));
             return 1;
         }
         folderRuns.append(created.value.id);
@@ -170,17 +190,20 @@ int run(BatchOptions options, QList<judgement::Line> judged) {
     options.paths = {};
     options.arguments = {};
     const platform::Result<bool> finished =
-        transfer::executeRun(variables, host, std::move(header), groups, made, options.dryRun ? &dryFiles : nullptr);
+        transfer::executeRun(variables, host, *state, std::move(header), groups, made,
+                             options.dryRun ? &dryFiles : nullptr);
     if (!finished.ok()) {
-        err().line(QStringLiteral("kurumu: ") + transfer::journalUnwritableText(finished.status, false));
+        err().line(QStringLiteral("kurumu: ") + transfer::journalUnwritableText(*state, finished.status, false));
         return 1;
     }
     return finished.value ? 0 : 1;
 }
 
 int undo(const BatchOptions& options) {
+    const std::optional<platform::StateFolder> state = stateFolder(platform::StateFolder::Making::Missing);
+    if (!state) return 1;
     const platform::Result<transfer::UndoReport> report =
-        transfer::undoRun(transfer::journalFolder(), options.undoRun, QStringLiteral("batch"));
+        transfer::undoRun(*state, options.undoRun, QStringLiteral("batch"));
     if (!report.ok()) {
         const int error = report.status.error;
         const QString named = options.undoRun.isEmpty() ? report.value.run.id : options.undoRun;
@@ -201,7 +224,7 @@ int undo(const BatchOptions& options) {
             case EPERM:
                 err().line(QStringLiteral("kurumu: the journals in %1 are not this user's own (or others may write "
                                           "them): they are not trusted")
-                               .arg(transfer::journalFolder()));
+                               .arg(state->runsPath()));
                 return 1;
             default:
                 err().line(QStringLiteral("kurumu: the undo cannot be journaled (error %1)").arg(error));
@@ -216,13 +239,19 @@ int undo(const BatchOptions& options) {
 }
 
 int history() {
-    for (const transfer::RunSummary& run : transfer::runHistory(transfer::journalFolder())) {
+    const std::optional<platform::StateFolder> folder = stateFolder(platform::StateFolder::Making::Nothing);
+    if (!folder) return 1;
+    for (const transfer::RunSummary& run : transfer::runHistory(*folder)) {
         QString state = run.undone ? QStringLiteral("undone") : QStringLiteral("not undone");
-        if (run.kind == QLatin1String("undo")) state = QStringLiteral("undo of ") + run.undoOf;
+        if (run.kind == QLatin1String("undo"))
+            state = run.undoOf.isEmpty() ? QStringLiteral("undo") : QStringLiteral("undo of ") + run.undoOf;
         QString end = run.end;
         if (end.isEmpty()) end = run.running ? QStringLiteral("running") : QStringLiteral("killed");
         // Journals from before identities were recorded are taken back with the checks of their time.
-        if (run.format < transfer::journal::kFormat && !run.damaged) state += QStringLiteral("  (old journal)");
+        if (run.format < transfer::journal::kIdentityFormat && !run.damaged) state += QStringLiteral("  (old journal)");
+        if (run.damaged)
+            state += run.kind.isEmpty() ? QStringLiteral("  (damaged journal: what it was is not known)")
+                                        : QStringLiteral("  (damaged journal)");
         out().line(QStringLiteral("%1  %2  %3  items %4  operations %5  %6  %7")
                        .arg(run.id, run.start, run.origin)
                        .arg(run.items)

@@ -4,8 +4,6 @@
 #include "platform/FileOperations.h"
 #include "platform/FileSystem.h"
 
-#include <QDir>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cstdlib>
@@ -35,13 +33,10 @@ qint64 pageSize() {
 
 }  // namespace
 
-Result<AppendLog> AppendLog::create(const QString& path) {
+Result<AppendLog> AppendLog::createAt(int folder, const QByteArray& name, const QString& path) {
     Result<AppendLog> log;
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) return {{}, Status{EACCES}};
-    log.value.m_fd = retry([&] {
-        return os().openat(AT_FDCWD, encodePath(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                           0600);
-    });
+    log.value.m_fd = retry(
+        [&] { return os().openat(folder, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); });
     if (log.value.m_fd < 0) return {{}, detail::lastError()};
     // Held while the file is written: a reader tells a live writer's file from one whose
     // writer is gone (a kill releases the lock with the process).
@@ -145,11 +140,10 @@ Status AppendLog::close() {
     return status;
 }
 
-Result<FileLock> FileLock::take(const QString& path) {
+Result<FileLock> FileLock::takeAt(int folder, const QByteArray& name) {
     Result<FileLock> lock;
-    lock.value.m_fd = retry([&] {
-        return os().openat(AT_FDCWD, encodePath(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    });
+    lock.value.m_fd = retry(
+        [&] { return os().openat(folder, name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600); });
     if (lock.value.m_fd < 0) return {{}, detail::lastError()};
     if (retry([&] { return os().flock(lock.value.m_fd, LOCK_EX | LOCK_NB); }) != 0)
         lock.status = errno == EWOULDBLOCK ? Status{EBUSY} : detail::lastError();
@@ -160,26 +154,12 @@ FileLock::~FileLock() {
     if (m_fd >= 0) os().close(m_fd);
 }
 
-bool AppendLog::heldByWriter(const QString& path) {
+bool AppendLog::heldByWriterAt(int folder, const QByteArray& name) {
     const FileDescriptor fd(retry(
-        [&] { return os().openat(AT_FDCWD, encodePath(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0); }));
+        [&] { return os().openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0); }));
     if (!fd.valid()) return false;
     if (retry([&] { return os().flock(fd.get(), LOCK_SH | LOCK_NB); }) == 0) return false;
     return errno == EWOULDBLOCK;
-}
-
-QString stateFolder() {
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + QStringLiteral("/.local/state");
-    return base + QStringLiteral("/kurumu");
-}
-
-QStringList filesIn(const QString& folder) {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
-Status removeFile(const QString& path) {
-    return detail::statusOf(os().unlinkat(AT_FDCWD, encodePath(path).constData(), 0));
 }
 
 }  // namespace kurumu::platform

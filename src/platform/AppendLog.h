@@ -18,8 +18,9 @@ namespace kurumu::platform {
 class AppendLog {
 public:
     AppendLog() = default;
-    // Creates the file, which must not exist yet, with the folders above it.
-    static Result<AppendLog> create(const QString& path);
+    // Creates the file, which must not exist yet, in the folder held (never through a
+    // link); path names it in messages.
+    static Result<AppendLog> createAt(int folder, const QByteArray& name, const QString& path);
     AppendLog(AppendLog&& other) noexcept;
     AppendLog& operator=(AppendLog&& other) noexcept;
     AppendLog(const AppendLog&) = delete;
@@ -30,9 +31,10 @@ public:
     // Cuts the file to what was written and makes it durable.
     Status close();
     const QString& path() const { return m_path; }
+    qint64 length() const { return m_length; }
 
-    // True while a writer, in this process or another, has the file open.
-    static bool heldByWriter(const QString& path);
+    // True while a writer, in this process or another, has the file in the folder open.
+    static bool heldByWriterAt(int folder, const QByteArray& name);
 
 private:
     Status reserve(qint64 end);
@@ -52,8 +54,9 @@ private:
 // back), released when it goes out of scope or its process ends, however it ends.
 class FileLock {
 public:
-    // Takes the lock of the file (made when missing); EBUSY while another holds it.
-    static Result<FileLock> take(const QString& path);
+    // Takes the lock of the file in the folder held (made when missing, never through a
+    // link); EBUSY while another holds it.
+    static Result<FileLock> takeAt(int folder, const QByteArray& name);
     FileLock() = default;
     FileLock(FileLock&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
     FileLock& operator=(FileLock&&) = delete;
@@ -64,13 +67,5 @@ public:
 private:
     int m_fd = -1;
 };
-
-// The folder where the program keeps its state: $XDG_STATE_HOME/kurumu, or
-// ~/.local/state/kurumu.
-QString stateFolder();
-
-// The regular files directly in a folder, by name, oldest name first; and removal of one.
-QStringList filesIn(const QString& folder);
-Status removeFile(const QString& path);
 
 }  // namespace kurumu::platform

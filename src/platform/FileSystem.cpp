@@ -66,6 +66,30 @@ bool markListed(const QString& folder, QHash<QByteArrayView, bool>& names) {
 
 }  // namespace
 
+Status writeWholeLines(int fd, QByteArrayView lines) {
+    struct stat info {};
+    // A write of at most PIPE_BUF bytes reaches a pipe whole, even when its writer is killed.
+    const qsizetype limit = os().fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode) ? PIPE_BUF : lines.size();
+    while (!lines.isEmpty()) {
+        qsizetype size = lines.size();
+        if (size > limit) {
+            // The lines that fit; a single longer line goes alone.
+            const qsizetype end = lines.first(limit).lastIndexOf('\n');
+            const qsizetype longLine = lines.indexOf('\n', limit);
+            size = end >= 0 ? end + 1 : (longLine >= 0 ? longLine + 1 : lines.size());
+        }
+        qsizetype done = 0;
+        while (done < size) {
+            const ssize_t wrote = retry(
+                [&] { return os().write(fd, lines.data() + done, static_cast<std::size_t>(size - done)); });
+            if (wrote < 0) return lastError();
+            done += wrote;
+        }
+        lines = lines.sliced(size);
+    }
+    return {};
+}
+
 QByteArray encodePath(const QString& path) {
     return QFile::encodeName(path);
 }
@@ -169,20 +193,13 @@ Status readFileBlocks(const QString& path, const std::function<void(const std::b
     }
 }
 
-Result<QByteArray> readFileStart(const QString& path, qint64 limit) {
-    const FileDescriptor fd(retry(
-        [&] { return os().openat(AT_FDCWD, encodePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); }));
-    if (!fd.valid()) return {{}, lastError()};
-    struct stat info {};
-    if (os().fstat(fd.get(), &info) != 0) return {{}, lastError()};
-    if (!S_ISREG(info.st_mode)) return {{}, Status{EINVAL}};
+Result<QByteArray> readStart(int fd, qint64 size) {
     Result<QByteArray> result;
-    result.value.resize(static_cast<qsizetype>(std::min<qint64>(limit, info.st_size)));
+    result.value.resize(static_cast<qsizetype>(size));
     qsizetype done = 0;
     while (done < result.value.size()) {
         const ssize_t got = retry([&] {
-            return os().read(fd.get(), result.value.data() + done,
-                             static_cast<std::size_t>(result.value.size() - done));
+            return os().read(fd, result.value.data() + done, static_cast<std::size_t>(result.value.size() - done));
         });
         if (got < 0) return {{}, lastError()};
         if (got == 0) break;
@@ -190,6 +207,16 @@ Result<QByteArray> readFileStart(const QString& path, qint64 limit) {
     }
     result.value.truncate(done);
     return result;
+}
+
+Result<QByteArray> readFileStart(const QString& path, qint64 limit) {
+    const FileDescriptor fd(retry(
+        [&] { return os().openat(AT_FDCWD, encodePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); }));
+    if (!fd.valid()) return {{}, lastError()};
+    struct stat info {};
+    if (os().fstat(fd.get(), &info) != 0) return {{}, lastError()};
+    if (!S_ISREG(info.st_mode)) return {{}, Status{EINVAL}};
+    return readStart(fd.get(), std::min<qint64>(limit, info.st_size));
 }
 
 Status createFileWith(const QString& path, const QByteArray& bytes) {

@@ -40,6 +40,13 @@ Status readFileBlocks(const QString& path, const std::function<void(const std::b
 // The first bytes (at most limit) of a regular file, links followed, opened without ever
 // waiting: anything but a regular file is refused (EINVAL).
 Result<QByteArray> readFileStart(const QString& path, qint64 limit);
+// Up to size bytes read from the descriptor's position: fewer where the file ends first.
+Result<QByteArray> readStart(int fd, qint64 size);
+
+// Writes lines to a stream, each write ending at a line end: a kill between two writes
+// leaves whole lines. Into a pipe a write carries at most PIPE_BUF bytes, which the pipe
+// takes whole, where the lines allow (a longer line goes in a write of its own).
+Status writeWholeLines(int fd, QByteArrayView lines);
 
 // Creates a file that must not exist yet, never through a link, holding the bytes.
 Status createFileWith(const QString& path, const QByteArray& bytes);

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <chrono>
@@ -31,18 +32,18 @@ QString outcomeName(PlaceOutcome outcome) {
 }
 
 // Removes the oldest journals until one more fits within those kept; never one named in
-// keep (an undo's run and its earlier undos, finished from them), never one still written.
-void makeRoom(const QString& folder, const QStringList& keep) {
-    QStringList older = platform::filesIn(folder);
+// keep (an undo's run and its earlier undos, finished from them), never one still written,
+// and nothing but a journal.
+void makeRoom(const platform::StateFolder& state, const QStringList& keep) {
+    QStringList older = state.runFiles();
+    older.removeIf([](const QString& name) { return !isJournalName(name); });
     qsizetype kept = 0;
     older.removeIf([&](const QString& name) {
-        const bool stays =
-            keep.contains(platform::GetBaseName(name)) || platform::AppendLog::heldByWriter(folder + u'/' + name);
+        const bool stays = keep.contains(platform::GetBaseName(name)) || state.runFileWritten(name);
         kept += stays ? 1 : 0;
         return stays;
     });
-    while (!older.isEmpty() && older.size() + kept >= kJournalsKept)
-        platform::removeFile(folder + u'/' + older.takeFirst());
+    while (!older.isEmpty() && older.size() + kept >= kJournalsKept) state.removeRunFile(older.takeFirst());
 }
 
 }  // namespace
@@ -56,13 +57,14 @@ QString folderOf(const QString& path) {
     return platform::withoutTrailingSeparator(platform::GetParentfolderName(platform::withoutTrailingSeparator(path)));
 }
 
-QString journalFolder() {
-    return platform::stateFolder() + QStringLiteral("/runs");
+bool isJournalName(const QString& name) {
+    static const QRegularExpression form(QStringLiteral("^[0-9]{8}-[0-9]{6}-[0-9]{3}-[0-9]+\\.jsonl$"));
+    return form.match(name).hasMatch();
 }
 
-platform::Result<std::unique_ptr<Journal>> Journal::open(const QString& folder, JournalHeader header,
+platform::Result<std::unique_ptr<Journal>> Journal::open(const platform::StateFolder& state, JournalHeader header,
                                                          const QStringList& keep) {
-    makeRoom(folder, keep);
+    makeRoom(state, keep);
     // Named by the time in UTC, so that the names sort as the runs happened, whatever the
     // time zone or a clock put back for daylight saving time.
     QDateTime now = QDateTime::currentDateTimeUtc();
@@ -71,47 +73,60 @@ platform::Result<std::unique_ptr<Journal>> Journal::open(const QString& folder, 
         return time.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' + QString::number(pid);
     };
     QString id = nameAt(now);
-    platform::Result<platform::AppendLog> log = platform::AppendLog::create(folder + u'/' + id + u".jsonl");
+    platform::Result<platform::AppendLog> log = state.createRunFile(id + u".jsonl");
     // Two runs of one process within one millisecond: the second is named a millisecond
     // later, so that it still sorts after the first (a suffix would sort before it).
     while (!log.ok() && log.status.error == EEXIST) {
         now = now.addMSecs(1);
         id = nameAt(now);
-        log = platform::AppendLog::create(folder + u'/' + id + u".jsonl");
+        log = state.createRunFile(id + u".jsonl");
     }
     if (!log.ok()) return {nullptr, log.status};
     header.id = id;
     header.pid = pid;
     header.start = now.toOffsetFromUtc(now.toLocalTime().offsetFromUtc()).toString(Qt::ISODateWithMs);
-    if (const Status written = log.value.append(header.line().finished()); !written.ok()) {
+    auto journal = std::make_unique<Journal>(std::move(log.value), id, header.kind);
+    if (const Status written = journal->m_log.append(header.line().finished()); !written.ok()) {
         // A journal without its first line tells of no run: it goes, rather than stand
         // as the last run for the next undo.
-        const QString path = log.value.path();
-        (void)log.value.close();
-        (void)platform::removeFile(path);
+        journal->m_finished = true;
+        (void)journal->m_log.close();
+        (void)state.removeRunFile(id + u".jsonl");
         return {nullptr, written};
     }
-    return {std::make_unique<Journal>(std::move(log.value), id), {}};
+    return {std::move(journal), {}};
 }
 
 Journal::~Journal() {
     if (!m_finished) finish(QStringLiteral("closed"));
 }
 
+// Pages are marked as small as any system's, so that whatever a power cut leaves of a page
+// takes no more than that page's mark with it.
+constexpr qint64 kMarkedPage = 4096;
+
+Status Journal::append(const QByteArray& line) {
+    if (const qint64 page = m_log.length() / kMarkedPage; page != m_markedPage) {
+        if (const Status marked = m_log.append(journal::markLine(m_kind).finished()); !marked.ok()) return marked;
+        m_markedPage = page;
+    }
+    return m_log.append(line);
+}
+
 Status Journal::begin(journal::Operation& operation) {
     operation.number = m_last + 1;
-    if (const Status written = m_log.append(operation.line().finished()); !written.ok()) return written;
+    if (const Status written = append(operation.line().finished()); !written.ok()) return written;
     ++m_last;
     return {};
 }
 
 Status Journal::done(journal::Operation& operation) {
     operation.doneNs = nowNs();
-    return written(m_log.append(operation.doneLine().finished()));
+    return written(append(operation.doneLine().finished()));
 }
 
 Status Journal::note(const JournalLine& line) {
-    return written(m_log.append(line.finished()));
+    return written(append(line.finished()));
 }
 
 Status Journal::written(const Status& status) {
@@ -121,7 +136,7 @@ Status Journal::written(const Status& status) {
 
 void Journal::finish(const QString& end) {
     m_finished = true;
-    (void)m_log.append(journal::endLine(m_lineLost ? QStringLiteral("stopped") : end).finished());
+    (void)append(journal::endLine(m_lineLost ? QStringLiteral("stopped") : end).finished());
     (void)m_log.close();
 }
 

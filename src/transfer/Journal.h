@@ -2,6 +2,7 @@
 
 #include "platform/AppendLog.h"
 #include "platform/FileServices.h"
+#include "platform/StateFolder.h"
 #include "transfer/JournalFormat.h"
 
 #include <QSet>
@@ -26,9 +27,10 @@ class Journal {
 public:
     // Opens a new journal in the folder, after removing all but the most recent journals
     // (never one named in keep, never one still being written).
-    static platform::Result<std::unique_ptr<Journal>> open(const QString& folder, JournalHeader header,
+    static platform::Result<std::unique_ptr<Journal>> open(const platform::StateFolder& state, JournalHeader header,
                                                            const QStringList& keep = {});
-    explicit Journal(platform::AppendLog log, QString id) : m_log(std::move(log)), m_id(std::move(id)) {}
+    Journal(platform::AppendLog log, QString id, QString kind)
+        : m_log(std::move(log)), m_id(std::move(id)), m_kind(std::move(kind)) {}
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
     ~Journal();
@@ -50,9 +52,13 @@ public:
 
 private:
     platform::Status written(const platform::Status& status);
+    // Appends a line, after the journal's mark where the line begins a page.
+    platform::Status append(const QByteArray& line);
 
     platform::AppendLog m_log;
     QString m_id;
+    QString m_kind;
+    qint64 m_markedPage = -1;
     qint64 m_last = 0;
     bool m_finished = false;
     bool m_lineLost = false;
@@ -61,8 +67,8 @@ private:
 // How many journals are kept; older ones are removed when a run starts.
 inline constexpr int kJournalsKept = 50;
 
-// The folder of the journals: the state folder's "runs".
-QString journalFolder();
+// Whether a name in the journals' folder is of the form a journal is given.
+bool isJournalName(const QString& name);
 
 // The folder that holds a path, without a trailing separator.
 QString folderOf(const QString& path);

@@ -149,7 +149,7 @@ Operation operationOf(const QJsonObject& line) {
 // A line of format 2 says what it touched; one that does not was not written by a run.
 bool complete(const Operation& operation, int format) {
     if (operation.kind == Kind::Unknown) return false;
-    if (format < kFormat) return true;
+    if (format < kIdentityFormat) return true;
     switch (operation.kind) {
         case Kind::Move:
         case Kind::RemoveFolder:
@@ -309,6 +309,7 @@ Line Operation::doneLine() const {
     writeState(line, placed, kObject);
     if (checksum)
         line.text("crc32", QStringLiteral("%1").arg(*checksum ^ 0xFFFFFFFFu, 8, 16, QLatin1Char('0')).toUpper());
+    if (sameFile) line.flag("sameFile", true);
     return line;
 }
 
@@ -347,39 +348,107 @@ Line endLine(const QString& end) {
     return Line().text("end", end);
 }
 
-std::optional<Journal> read(const QString& path) {
-    const platform::Result<QByteArray> bytes = platform::readFileStart(path, kJournalLimit);
-    if (!bytes.ok()) return std::nullopt;
-    Journal journal;
-    journal.untrusted = !platform::privateToUser(path);
-    QHash<qint64, qsizetype> byNumber;
-    const qsizetype zeros = bytes.value.indexOf('\0');  // the unwritten end of a killed run's journal
-    QList<QByteArray> texts = (zeros < 0 ? bytes.value : bytes.value.first(zeros)).split('\n');
-    // After the last line end: nothing, or a line that a kill cut short (the zeros follow
-    // it); a file that ends in the middle of a line without them was cut by other means.
-    if (!texts.takeLast().isEmpty() && zeros < 0) ++journal.damaged;
-    // Killed before it wrote its first line, it did nothing: no run to tell.
-    if (texts.isEmpty()) return std::nullopt;
-    for (qsizetype i = 0; i < texts.size(); ++i) {
-        const QJsonObject line = QJsonDocument::fromJson(texts[i]).object();
-        if (i == 0) {
-            // The first line says what the journal is; without it, it is taken for a run's,
-            // named by its file.
-            journal.headerDamaged = !line.contains(QLatin1String("kurumu"));
-            if (journal.headerDamaged) {
-                ++journal.damaged;
-                journal.header.id = platform::GetBaseName(path);
-                journal.header.pid = journal.header.id.mid(journal.header.id.lastIndexOf(u'-') + 1).toLongLong();
-            } else {
-                journal.header = headerOf(line);
-                journal.startNs =
-                    QDateTime::fromString(journal.header.start, Qt::ISODateWithMs).toMSecsSinceEpoch() * 1'000'000;
-            }
-            continue;
+Line markLine(const QString& kind) {
+    return Line().text("journal", kind).number("format", kFormat);
+}
+
+namespace {
+
+// A journal's lines, and what torn pages cut out of them.
+struct Lines {
+    QList<QByteArrayView> lines;
+    qsizetype cut = 0;         // stretches of zeros with written bytes after them, and a cut last line
+    bool firstCut = false;     // the first of them began on the first line
+    bool killedEnd = false;    // the file ends in zeros: the unwritten end of a killed run's journal
+};
+
+Lines linesOf(QByteArrayView bytes) {
+    Lines read;
+    qsizetype end = bytes.size();
+    while (end > 0 && bytes[end - 1] == '\0') --end;
+    read.killedEnd = end < bytes.size();
+    bytes = bytes.first(end);
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const qsizetype zero = bytes.indexOf('\0', at);
+        const QByteArrayView whole = bytes.sliced(at, (zero < 0 ? bytes.size() : zero) - at);
+        const qsizetype lastEnd = whole.lastIndexOf('\n');
+        for (qsizetype start = 0; start <= lastEnd;) {
+            const qsizetype lineEnd = whole.indexOf('\n', start);
+            read.lines.append(whole.sliced(start, lineEnd - start));
+            start = lineEnd + 1;
         }
-        if (line.contains(QLatin1String("op"))) {
+        if (zero < 0) {
+            // After the last line end: nothing, or a line that a kill cut short (zeros
+            // follow it); a file that ends in the middle of a line without them was cut by
+            // other means.
+            if (lastEnd + 1 < whole.size() && !read.killedEnd) ++read.cut;
+            break;
+        }
+        // A torn page: what precedes the zeros on their line, and what follows them up to
+        // the next line end, are what is left of the lines it cut.
+        read.firstCut = read.firstCut || (at == 0 && lastEnd < 0);
+        ++read.cut;
+        qsizetype after = zero;
+        while (after < bytes.size() && bytes[after] == '\0') ++after;
+        const qsizetype next = bytes.indexOf('\n', after);
+        at = next < 0 ? bytes.size() : next + 1;
+    }
+    return read;
+}
+
+// The kind and format of a journal whose header was lost, from the marks on its pages;
+// unknown (empty, 0) where no mark reads or two disagree.
+void markedAs(Header& header, const QList<QJsonObject>& marks) {
+    header.kind.clear();
+    header.format = 0;
+    for (const QJsonObject& mark : marks) {
+        const QString kind = text(mark, "journal");
+        const int format = static_cast<int>(number(mark, "format"));
+        if (kind.isEmpty() || format < kFormat || (!header.kind.isEmpty() && kind != header.kind)) {
+            header.kind.clear();
+            header.format = 0;
+            return;
+        }
+        header.kind = kind;
+        header.format = format;
+    }
+}
+
+}  // namespace
+
+std::optional<Journal> parse(QByteArrayView bytes, const QString& id) {
+    const Lines read = linesOf(bytes);
+    // Killed before it wrote its first line, it did nothing: no run to tell.
+    if (read.lines.isEmpty() && read.cut == 0) return std::nullopt;
+    Journal journal;
+    journal.damaged = read.cut;
+    QHash<qint64, qsizetype> byNumber;
+    QList<QJsonObject> marks;
+    qsizetype first = 0;
+    const QJsonObject head = read.firstCut || read.lines.isEmpty()
+                                 ? QJsonObject()
+                                 : QJsonDocument::fromJson(read.lines.first().toByteArray()).object();
+    journal.headerDamaged = !head.contains(QLatin1String("kurumu"));
+    if (journal.headerDamaged) {
+        // Named by its file; its kind and format as its marks say, its start unknown.
+        journal.header.id = id;
+        journal.header.pid = id.mid(id.lastIndexOf(u'-') + 1).toLongLong();
+        journal.header.start.clear();
+        if (!read.firstCut && !read.lines.isEmpty()) ++journal.damaged;
+        first = read.firstCut ? 0 : 1;
+    } else {
+        journal.header = headerOf(head);
+        journal.startNs = QDateTime::fromString(journal.header.start, Qt::ISODateWithMs).toMSecsSinceEpoch() * 1'000'000;
+        first = 1;
+    }
+    for (qsizetype i = first; i < read.lines.size(); ++i) {
+        const QJsonObject line = QJsonDocument::fromJson(read.lines[i].toByteArray()).object();
+        if (line.contains(QLatin1String("journal"))) {
+            marks.append(line);
+        } else if (line.contains(QLatin1String("op"))) {
             const Operation operation = operationOf(line);
-            if (!complete(operation, journal.header.format)) {
+            if (!complete(operation, journal.headerDamaged ? kFormat : journal.header.format)) {
                 ++journal.damaged;
                 continue;
             }
@@ -393,6 +462,10 @@ std::optional<Journal> read(const QString& path) {
             operation.doneNs = number(line, "time");
             operation.error = static_cast<int>(number(line, "error"));
             operation.placed = readState(line, kObject);
+            bool crcOk = false;
+            const quint32 crc = text(line, "crc32").toUInt(&crcOk, 16);
+            if (crcOk) operation.checksum = crc ^ 0xFFFFFFFFu;
+            operation.sameFile = line.value(QLatin1String("sameFile")).toBool();
         } else if (line.contains(QLatin1String("seen"))) {
             const std::optional<platform::Identity> identity = identityFrom(text(line, "id"));
             if (identity) journal.seen.append({text(line, "seen"), *identity, number(line, "mtime")});
@@ -408,6 +481,16 @@ std::optional<Journal> read(const QString& path) {
             ++journal.damaged;
         }
     }
+    if (journal.headerDamaged) markedAs(journal.header, marks);
+    return journal;
+}
+
+std::optional<Journal> read(const platform::StateFolder& state, const QString& name) {
+    bool privateToUser = false;
+    const platform::Result<QByteArray> bytes = state.readRunFile(name, kJournalLimit, privateToUser);
+    if (!bytes.ok()) return std::nullopt;
+    std::optional<Journal> journal = parse(bytes.value, platform::GetBaseName(name));
+    if (journal) journal->untrusted = !privateToUser;
     return journal;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileServices.h"
+#include "platform/StateFolder.h"
 #include "transfer/RunOptions.h"
 
 #include <QByteArray>
@@ -22,8 +23,11 @@
 namespace kurumu::transfer::journal {
 
 // Journals of format 2 record the identity of everything they touch; those before (format
-// 1, without the key) are taken back with the checks of their time.
-inline constexpr int kFormat = 2;
+// 1, without the key) are taken back with the checks of their time. Format 3 also records
+// the checksum of every deleted duplicate's bytes (or that it was another name of its
+// keeper), and marks every page of the journal with what it is.
+inline constexpr int kIdentityFormat = 2;
+inline constexpr int kFormat = 3;
 
 // One line of the journal, built field by field.
 class Line {
@@ -94,7 +98,8 @@ struct Operation {
     qint64 doneNs = 0;
     int error = 0;
     ObjectState placed;               // what the operation made: a copy, a file moved across file systems, a folder
-    std::optional<quint32> checksum;  // a copy's CRC-32, read back as written
+    std::optional<quint32> checksum;  // a copy's CRC-32 register, read back as written; a duplicate's, as compared
+    bool sameFile = false;            // a duplicate that was another name of its keeper's file
 
     bool done() const { return outcome && *outcome == QLatin1String("done"); }
     bool mayHaveHappened() const { return !outcome || done(); }
@@ -108,8 +113,8 @@ struct Operation {
 
 // What the first line tells of a run.
 struct Header {
-    QString kind = QStringLiteral("run");  // "run", or "undo" of the run named in undoOf
-    int format = kFormat;
+    QString kind = QStringLiteral("run");  // "run", or "undo" of the run named in undoOf; empty when unknown
+    int format = kFormat;                  // 0 when unknown
     QString id;
     qint64 pid = 0;  // the process that ran it, whose number its hidden names carry
     QString start;
@@ -135,6 +140,9 @@ struct Seen {
 Line seenLine(const Seen& seen);
 Line folderTimesLine(const QString& folder, const platform::EntryInfo& info);
 Line endLine(const QString& end);
+// What the journal is, repeated on every page it fills, so that a page lost with its
+// header still leaves the kind and format of the journal to be read.
+Line markLine(const QString& kind);
 
 struct Journal {
     Header header;
@@ -143,13 +151,17 @@ struct Journal {
     QList<Seen> seen;                                 // in the order written
     QHash<QString, platform::EntryInfo> folderTimes;  // source folders' times when first listed
     QString end;                                      // empty when the run was killed
-    qsizetype damaged = 0;                            // lines that do not read as what the program writes
-    bool headerDamaged = false;                       // the first line among them
+    qsizetype damaged = 0;                            // lines that do not read, and stretches lost to a torn page
+    bool headerDamaged = false;  // the first line among them: its kind and format are read from the marks
     bool untrusted = false;                           // owned by another user, or writable by others
 };
 
-// Reads a journal line by line up to its end, or to where a killed run left off; nothing
-// when the file cannot be read.
-std::optional<Journal> read(const QString& path);
+// A journal's bytes read line by line up to their end, or to where a killed run left off;
+// zeros with written bytes after them are a torn page: the lines they cut are damaged,
+// and the reading goes on after them. Nothing when no line was written. The id is the
+// file's name without its extension.
+std::optional<Journal> parse(QByteArrayView bytes, const QString& id);
+// The journal named in the state folder's runs; nothing when it cannot be read.
+std::optional<Journal> read(const platform::StateFolder& state, const QString& name);
 
 }  // namespace kurumu::transfer::journal

@@ -4,11 +4,11 @@
 
 namespace kurumu::transfer {
 
-platform::Result<JournaledOutcome> runJournaled(JournalHeader header,
+platform::Result<JournaledOutcome> runJournaled(const platform::StateFolder& state, JournalHeader header,
                                                 const std::function<bool(platform::FileServices&)>& work,
                                                 const JournalingServices::FailureHandler& journalFailed) {
     const bool verifyEveryCopy = header.options.verifyEveryCopy;
-    platform::Result<std::unique_ptr<Journal>> journal = Journal::open(journalFolder(), std::move(header));
+    platform::Result<std::unique_ptr<Journal>> journal = Journal::open(state, std::move(header));
     if (!journal.ok()) return {{}, journal.status};
     const auto disk = platform::diskServices(copyCheck(verifyEveryCopy));
     JournalingServices files(*disk, *journal.value, journalFailed);
@@ -17,28 +17,29 @@ platform::Result<JournaledOutcome> runJournaled(JournalHeader header,
     return {{journal.value->id(), finished}, {}};
 }
 
-QString journalUnwritableText(const platform::Status& status, bool midRun) {
+QString journalUnwritableText(const platform::StateFolder& state, const platform::Status& status, bool midRun) {
+    const QString what = midRun ? QStringLiteral("実行の記録を続けられないため、中止しました。")
+                                : QStringLiteral("実行の記録を書けないため、何もしませんでした。");
+    if (!state.refusal().isEmpty()) return what + state.refusal();
     const QString full = status.errorClass() == platform::ErrorClass::VolumeFull
                              ? QStringLiteral("記録のフォルダの容量が不足しています")
                              : QStringLiteral("記録を書き込めません(%1)").arg(status.code());
-    const QString what = midRun ? QStringLiteral("実行の記録を続けられないため、中止しました。")
-                                : QStringLiteral("実行の記録を書けないため、何もしませんでした。");
-    return what + full + QStringLiteral(":\n") + journalFolder();
+    return what + full + QStringLiteral(":\n") + state.runsPath();
 }
 
-platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, JournalHeader header,
-                                  const std::vector<Group>& groups, const QSet<platform::Identity>& madeFolders,
-                                  platform::FileServices* dryRun) {
+platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, const platform::StateFolder& state,
+                                  JournalHeader header, const std::vector<Group>& groups,
+                                  const QSet<platform::Identity>& madeFolders, platform::FileServices* dryRun) {
     const RunOptions options = header.options;
     if (dryRun != nullptr) return {Execute(variables, host, *dryRun, options, groups, madeFolders), {}};
     // The journal's own failure ends the Execute: told once, then as a stop.
     const auto journalFailed = [&](const platform::Status& status) {
         if (variables.intCancel == kStopRequested) return;
-        host.showWarning(QStringLiteral("kurumu"), journalUnwritableText(status, true));
+        host.showWarning(QStringLiteral("kurumu"), journalUnwritableText(state, status, true));
         requestStop(variables);
     };
     const platform::Result<JournaledOutcome> outcome = runJournaled(
-        std::move(header),
+        state, std::move(header),
         [&](platform::FileServices& files) { return Execute(variables, host, files, options, groups, madeFolders); },
         journalFailed);
     return {outcome.value.finished, outcome.status};

@@ -24,21 +24,23 @@ struct JournaledOutcome {
 // opened: then nothing is done. Should the journal not take a line during the work,
 // journalFailed is told, and no operation is tried after it. The header is let go once
 // written (a long run's item list is not kept through it).
-platform::Result<JournaledOutcome> runJournaled(JournalHeader header,
+platform::Result<JournaledOutcome> runJournaled(const platform::StateFolder& state, JournalHeader header,
                                                 const std::function<bool(platform::FileServices&)>& work,
                                                 const JournalingServices::FailureHandler& journalFailed = {});
 
-// The message for a journal that cannot be opened, or that stopped taking lines.
-QString journalUnwritableText(const platform::Status& status, bool midRun);
+// The message for a journal that cannot be opened (its folder refused, too), or that
+// stopped taking lines.
+QString journalUnwritableText(const platform::StateFolder& state, const platform::Status& status, bool midRun);
 
 // An Execute as every door runs it: through a dry run's services when given (nothing is
-// journaled, nothing changed), otherwise journaled, with header naming the run. A journal
+// journaled, nothing changed), otherwise journaled in the state folder's runs, with header
+// naming the run. A journal
 // that stops taking lines stops the Execute as the Stop button does, its message shown
 // first. The error when the journal cannot be opened (nothing done); otherwise whether
 // every group ran to its end.
-platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, JournalHeader header,
-                                  const std::vector<Group>& groups, const QSet<platform::Identity>& madeFolders,
-                                  platform::FileServices* dryRun = nullptr);
+platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, const platform::StateFolder& state,
+                                  JournalHeader header, const std::vector<Group>& groups,
+                                  const QSet<platform::Identity>& madeFolders, platform::FileServices* dryRun = nullptr);
 
 // Makes sure that a gathering folder exists at the path, made through the services when
 // missing (its identity added to made, so that no run walks it); the error when it

@@ -102,7 +102,7 @@ struct History {
     QSet<QString> removedByUndos;           // folders the run made that an earlier undo removed
     QList<FolderMaybeMade> maybeMade;
     qint64 startNs = nowNs();  // this undo's
-    int format = journal::kFormat;
+    int format = journal::kFormat;  // the oldest of the journals taken back
 
     void touch(const Operation& operation) {
         for (const ObjectState* state : {&operation.object, &operation.placed, &operation.keeperState}) {
@@ -145,7 +145,7 @@ struct History {
                 givenBack.insert(operation.to, {operation.done() ? operation.result() : ObjectState{}, killed});
             if (operation.kind == Kind::MakeFolder && operation.placed.known)
                 givenBack.insert(operation.from, {operation.placed, killed});
-            if (operation.kind == Kind::MakeFolder && !operation.outcome)
+            if (operation.kind == Kind::MakeFolder && !operation.outcome && undo.startNs > 0)
                 maybeMade.append({operation.from, undo.startNs});
             if (operation.kind == Kind::RemoveFolder && operation.done()) removedByUndos.insert(operation.from);
         }
@@ -213,7 +213,7 @@ private:
         }
     }
 
-    bool recordsIdentities() const { return m_format >= journal::kFormat; }
+    bool recordsIdentities() const { return m_format >= journal::kIdentityFormat; }
 
     Look look(const QString& path) {
         const platform::Result<EntryInfo> info = m_files.probe(path);
@@ -271,7 +271,7 @@ private:
     // (Another run's keeper is known by its identity and state alone: this undo does not
     // know the times of that run.)
     bool keeperUnchanged(const EntryInfo& kept, const Operation& duplicate, int format, bool ours = true) const {
-        if (format >= journal::kFormat) {
+        if (format >= journal::kIdentityFormat) {
             if (!duplicate.keeperState.matches(kept)) return false;
             if (!ours) return true;
             return kept.changedNs <= m_history.objects.value(kept.identity).bound(m_history.startNs);
@@ -746,13 +746,13 @@ private:
     QList<std::pair<const Operation*, Identity>> m_madeAgain;  // removed folders made again
 };
 
-RunSummary summaryOf(const QString& path, const journal::Journal& journal) {
+RunSummary summaryOf(const platform::StateFolder& state, const QString& name, const journal::Journal& journal) {
     RunSummary run;
-    run.path = path;
+    run.path = state.runsPath() + u'/' + name;
     run.id = journal.header.id;
     run.start = journal.header.start;
     run.origin = journal.header.origin;
-    run.kind = journal.headerDamaged ? QStringLiteral("run") : journal.header.kind;
+    run.kind = journal.header.kind;
     run.undoOf = journal.header.undoOf;
     run.after = journal.header.after;
     run.paths = journal.header.paths;
@@ -761,7 +761,7 @@ RunSummary summaryOf(const QString& path, const journal::Journal& journal) {
     run.operations = journal.operations.size();
     run.end = journal.end;
     run.damaged = journal.headerDamaged;
-    run.running = journal.end.isEmpty() && platform::AppendLog::heldByWriter(path);
+    run.running = journal.end.isEmpty() && state.runFileWritten(name);
     return run;
 }
 
@@ -778,11 +778,12 @@ bool isUndoOf(const RunSummary& undo, const QStringList& ids) {
 
 // The files that other runs, not taken back, kept as the same as a file they deleted: an
 // undo of such a run makes its file again from them.
-QMultiHash<QString, KeptByOther> keptByOtherRuns(const QList<RunSummary>& runs, const QStringList& ids) {
+QMultiHash<QString, KeptByOther> keptByOtherRuns(const platform::StateFolder& state, const QList<RunSummary>& runs,
+                                                 const QStringList& ids) {
     QMultiHash<QString, KeptByOther> kept;
     for (const RunSummary& run : runs) {
         if (run.kind != QLatin1String("run") || run.undone || ids.contains(run.id)) continue;
-        const std::optional<journal::Journal> other = journal::read(run.path);
+        const std::optional<journal::Journal> other = journal::read(state, platform::GetFileName(run.path));
         if (!other) continue;
         for (const Operation& operation : other->operations) {
             if (operation.kind == Kind::Duplicate && operation.mayHaveHappened())
@@ -823,11 +824,12 @@ QString UndoLine::text() const {
     return path + QStringLiteral("…戻せない(") + reason + u')';
 }
 
-QList<RunSummary> runHistory(const QString& folder) {
+QList<RunSummary> runHistory(const platform::StateFolder& state) {
     QList<RunSummary> runs;
-    for (const QString& name : platform::filesIn(folder)) {
-        const QString path = folder + u'/' + name;
-        if (const std::optional<journal::Journal> journal = journal::read(path)) runs.append(summaryOf(path, *journal));
+    for (const QString& name : state.runFiles()) {
+        if (!isJournalName(name)) continue;
+        if (const std::optional<journal::Journal> journal = journal::read(state, name))
+            runs.append(summaryOf(state, name, *journal));
     }
     for (const RunSummary& undo : std::as_const(runs)) {
         if (undo.kind != QLatin1String("undo") || undo.end.isEmpty()) continue;
@@ -860,12 +862,11 @@ platform::Result<RunSummary> runToUndo(const QList<RunSummary>& runs, const QStr
     return {*chosen, {}};
 }
 
-platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId, const QString& origin) {
+platform::Result<UndoReport> undoRun(const platform::StateFolder& state, const QString& runId, const QString& origin) {
     // One undo at a time: two of one run would share its work between them.
-    const platform::Result<platform::FileLock> alone =
-        platform::FileLock::take(QFileInfo(folder).path() + QStringLiteral("/undo.lock"));
+    const platform::Result<platform::FileLock> alone = state.lock(QStringLiteral("undo.lock"));
     if (!alone.ok()) return {{}, alone.status};
-    const QList<RunSummary> runs = runHistory(folder);
+    const QList<RunSummary> runs = runHistory(state);
     const platform::Result<RunSummary> chosen = runToUndo(runs, runId);
     UndoReport report;
     report.run = chosen.value;
@@ -876,20 +877,25 @@ platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId
         report.everything = false;
         return {std::move(report), {}};
     }
-    // The journals say what to act on: only the user's own are trusted.
-    if (!platform::privateToUser(folder)) return {{}, Status{EPERM}};
-    const std::optional<journal::Journal> run = journal::read(chosen.value.path);
+    if (chosen.value.kind.isEmpty()) {
+        report.lines.append(
+            {chosen.value.path, UndoLine::Kind::Left, QStringLiteral("記録の先頭が壊れていて、何の記録か分からない")});
+        report.everything = false;
+        return {std::move(report), {}};
+    }
+    const std::optional<journal::Journal> run = journal::read(state, platform::GetFileName(chosen.value.path));
     if (!run) return {{}, Status{EIO}};
     QList<journal::Journal> folderRuns;  // the folder creations it builds on
     for (const QString& id : chosen.value.after) {
-        const std::optional<journal::Journal> made = journal::read(folder + u'/' + id + u".jsonl");
+        const std::optional<journal::Journal> made = journal::read(state, id + u".jsonl");
         if (made && made->header.kind == QLatin1String("run")) folderRuns.append(*made);
     }
     const QStringList together = takenBackTogether(chosen.value);
     QList<std::pair<QString, journal::Journal>> undos;
     for (const RunSummary& earlier : runs) {
         if (!isUndoOf(earlier, together)) continue;
-        if (std::optional<journal::Journal> undo = journal::read(earlier.path)) undos.append({earlier.path, *undo});
+        if (std::optional<journal::Journal> undo = journal::read(state, platform::GetFileName(earlier.path)))
+            undos.append({earlier.path, *undo});
     }
     const bool untrusted =
         run->untrusted ||
@@ -901,7 +907,7 @@ platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId
     for (const journal::Journal& made : std::as_const(folderRuns)) history.addRun(made);  // made before the run
     history.addRun(*run);
     for (const auto& [path, undo] : std::as_const(undos)) history.addUndo(undo);
-    history.keptByOthers = keptByOtherRuns(runs, together);
+    history.keptByOthers = keptByOtherRuns(state, runs, together);
     history.processes.insert(QCoreApplication::applicationPid());
     holdFoldersMadeByKilledUndos(history);
 
@@ -913,7 +919,7 @@ platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId
     header.items = run->operations.size();
     QStringList keep = together;
     for (const auto& [path, undo] : std::as_const(undos)) keep.append(undo.header.id);
-    platform::Result<std::unique_ptr<Journal>> own = Journal::open(folder, header, keep);
+    platform::Result<std::unique_ptr<Journal>> own = Journal::open(state, header, keep);
     if (!own.ok()) return {{}, own.status};
     report.journal = own.value->path();
     // What damaged lines said cannot be known: the undo does the rest and says so.
@@ -923,10 +929,17 @@ platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId
         report.everything = false;
     };
     reportDamage(chosen.value.path, *run);
+    // The header named the folder creations the run builds on: those are not known now.
+    if (run->headerDamaged) {
+        report.lines.append({chosen.value.path, UndoLine::Kind::Left,
+                             QStringLiteral("記録の先頭が壊れているため、先に作ったフォルダは戻せない")});
+        report.everything = false;
+    }
     for (const auto& [path, undo] : std::as_const(undos)) reportDamage(path, undo);
 
     const auto disk =
-        platform::recordedFolderServices(history.recordedFolders, history.format < journal::kFormat, copyCheck(false));
+        platform::recordedFolderServices(history.recordedFolders, history.format < journal::kIdentityFormat,
+                                         copyCheck(false));
     JournalingServices files(*disk, *own.value);
     Undoer undoer(files, report, std::move(history));
     undoer.takeBack(*run);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Errors.h"
+#include "platform/StateFolder.h"
 
 #include <QList>
 #include <QString>
@@ -26,11 +27,11 @@ struct RunSummary {
     bool running = false;       // its journal is still being written
     bool undone = false;        // an undo of it took everything back
     bool undoFinished = false;  // an undo of it went to its end, whether it took everything back or not
-    bool damaged = false;       // its first line does not read: what it was is not known
+    bool damaged = false;       // its first line does not read: its kind is its marks', empty when they do not tell
 };
 
-// Every journal in the folder, oldest first.
-QList<RunSummary> runHistory(const QString& folder);
+// Every journal in the state folder's runs, oldest first.
+QList<RunSummary> runHistory(const platform::StateFolder& state);
 
 // The run an undo takes back: the one named, or (when the id is empty) the last run that
 // is not itself an undo and was not taken back already. ENOENT when there is none, EINVAL
@@ -66,6 +67,6 @@ struct UndoReport {
 // recorded is acted on, in the folders it recorded: whatever changed since the run is left
 // as it is and reported by its path; the rest is still done. EPERM when the journals are
 // not the user's own, besides the errors of runToUndo.
-platform::Result<UndoReport> undoRun(const QString& folder, const QString& runId, const QString& origin);
+platform::Result<UndoReport> undoRun(const platform::StateFolder& state, const QString& runId, const QString& origin);
 
 }  // namespace kurumu::transfer

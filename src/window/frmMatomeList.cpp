@@ -235,17 +235,20 @@ void frmMatome::makeGatheringFolders(const judgement::LeaderFilter& only) {
     // names, so that taking it back takes them back too.
     judgement::GatheredLines gathered{m_lines, {}};
     transfer::JournalHeader header = runHeader();
+    const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
+    const auto makeFolders = [&](platform::FileServices& files) {
+        gathered = judgement::withGatheringFolders(
+            m_lines, judgement::characterCount(txtMojisuu->text()), mnuFolderName->isChecked(),
+            [&](const QString& path) { return ensureGatheringFolder(files, path); }, only);
+        return true;
+    };
     const platform::Result<transfer::JournaledOutcome> made =
-        transfer::runJournaled(header, [&](platform::FileServices& files) {
-            gathered = judgement::withGatheringFolders(
-                m_lines, judgement::characterCount(txtMojisuu->text()), mnuFolderName->isChecked(),
-                [&](const QString& path) { return ensureGatheringFolder(files, path); }, only);
-            return true;
-        });
+        state.ok() ? transfer::runJournaled(state.value, header, makeFolders)
+                   : platform::Result<transfer::JournaledOutcome>{{}, state.status};
     if (made.ok()) {
         m_folderJournals.append(made.value.id);
     } else {
-        showMessageBox(this, kAppTitle, MessageIcon::Warning, transfer::journalUnwritableText(made.status, false));
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, transfer::journalUnwritableText(state.value, made.status, false));
     }
     setLines(gathered.lines);
     for (qsizetype line = 0; line < m_lines.size(); ++line) {

@@ -106,7 +106,8 @@ void frmMatome::mnuPreview_Click() {
         [&told](const QString& message) { told.append(message); });
     const auto disk = platform::diskServices();
     transfer::DryRunServices files(*disk);
-    transfer::executeRun(variables, host, runHeader(), runsOf(judgement::groupsOf(lines)), m_madeFolders, &files);
+    transfer::executeRun(variables, host, platform::StateFolder(), runHeader(), runsOf(judgement::groupsOf(lines)),
+                         m_madeFolders, &files);
     if (told.isEmpty()) told.append(QStringLiteral("まとめるグループがありません"));
     auto* preview = new TextDialog(this, QStringLiteral("dlgPreview"), QStringLiteral("実行内容の確認"),
                                    told.join(u'\n'), false);  // deletes itself when closed
@@ -114,8 +115,15 @@ void frmMatome::mnuPreview_Click() {
 }
 void frmMatome::mnuUndo_Click() {
     if (m_runUnderWay) return;
-    const platform::Result<transfer::RunSummary> last =
-        transfer::runToUndo(transfer::runHistory(transfer::journalFolder()), {});
+    const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
+    if (!state.ok()) {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning,
+                       state.value.refusal().isEmpty()
+                           ? QStringLiteral("元に戻せませんでした(%1)").arg(state.status.code())
+                           : state.value.refusal());
+        return;
+    }
+    const platform::Result<transfer::RunSummary> last = transfer::runToUndo(transfer::runHistory(state.value), {});
     if (last.status.error == EBUSY) {
         showMessageBox(this, kAppTitle, MessageIcon::Information,
                        QStringLiteral("最後の実行はまだ終わっていないため、元に戻せません。"));
@@ -133,7 +141,7 @@ void frmMatome::mnuUndo_Click() {
                                  .arg(last.value.operations);
     if (!askQuestion(this, kAppTitle, question)) return;
     const platform::Result<transfer::UndoReport> report =
-        transfer::undoRun(transfer::journalFolder(), last.value.id, QStringLiteral("window"));
+        transfer::undoRun(state.value, last.value.id, QStringLiteral("window"));
     if (!report.ok()) {
         showMessageBox(this, kAppTitle, MessageIcon::Warning,
                        QStringLiteral("元に戻せませんでした(%1)").arg(report.status.code()));

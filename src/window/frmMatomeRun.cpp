@@ -160,14 +160,16 @@ void frmMatome::runJudgedGroups() {
     lstFolderlist->hide();
     if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(false);
     // Every run is journaled; without a journal it does not start.
+    const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
     const platform::Result<bool> finished =
-        transfer::executeRun(m_runVariables, *m_runHost, header, runs, m_madeFolders);
+        state.ok() ? transfer::executeRun(m_runVariables, *m_runHost, state.value, header, runs, m_madeFolders)
+                   : platform::Result<bool>{false, state.status};
     if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(true);
     lstFolderlist->show();
     m_runUnderWay = false;
     setListCommandsEnabled(true);
     if (!finished.ok()) {
-        showMessageBox(this, kAppTitle, MessageIcon::Warning, transfer::journalUnwritableText(finished.status, false));
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, transfer::journalUnwritableText(state.value, finished.status, false));
         cmdCF->setEnabled(true);
         if (mnuEB->isChecked()) cmdEXEC->setEnabled(true);
         return;

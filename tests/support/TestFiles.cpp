@@ -29,6 +29,10 @@ bool exists(const QString& path) {
     return QFileInfo::exists(path) || QFileInfo(path).isSymLink();
 }
 
+QStringList namesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
 void makeFolder(const QString& path) {
     QVERIFY2(QDir().mkpath(path), qPrintable(path));
 }

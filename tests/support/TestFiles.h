@@ -13,6 +13,8 @@ namespace kurumu::test {
 void writeFile(const QString& path, const QByteArray& contents);
 QByteArray readFile(const QString& path);
 bool exists(const QString& path);
+// The regular files directly in a folder, by name, in order.
+QStringList namesIn(const QString& folder);
 void makeFolder(const QString& path);
 // Writes a file, creating the folders above it first; returns its path.
 QString makeFileWithFolders(const QString& path, const QByteArray& contents);

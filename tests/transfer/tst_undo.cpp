@@ -32,6 +32,7 @@ struct Scene {
     QTemporaryDir dir;
     QString root = dir.path() + "/tree/";
     QString journals = dir.path() + "/runs";
+    platform::StateFolder state = platform::StateFolder::openAt(dir.path()).value;
     test::RecordingHost host;
 
     Scene() { test::makeFolder(root); }
@@ -45,7 +46,7 @@ struct Scene {
         transfer::JournalHeader header;
         header.origin = "test";
         header.options = options;
-        auto journal = transfer::Journal::open(journals, header);
+        auto journal = transfer::Journal::open(state, header);
         if (!journal.ok()) qFatal("no journal");
         const auto disk = platform::diskServices();
         transfer::JournalingServices files(*disk, *journal.value);
@@ -70,7 +71,7 @@ struct Scene {
     void leaveKilledJournal(const transfer::JournalHeader& header, transfer::journal::Operation operation) const {
         QString path;
         {
-            auto killed = transfer::Journal::open(journals, header);
+            auto killed = transfer::Journal::open(state, header);
             if (!killed.ok()) qFatal("no journal");
             // The folders it uses are noted first, as a run notes them.
             for (const QString& used : {operation.from, operation.to, operation.keeper}) {
@@ -98,7 +99,7 @@ struct Scene {
     }
 
     transfer::UndoReport undo(const QString& runId = {}) {
-        const auto report = transfer::undoRun(journals, runId, "test");
+        const auto report = transfer::undoRun(state, runId, "test");
         if (!report.ok()) qFatal("no undo");
         return report.value;
     }
@@ -224,7 +225,7 @@ private Q_SLOTS:
         QCOMPARE(test::readFile(s.root + "G/m1"), QByteArray("moved"));
 
         test::writeFile(s.root + "c2", "the original, changed");
-        const QList<transfer::RunSummary> runs = transfer::runHistory(s.journals);
+        const QList<transfer::RunSummary> runs = transfer::runHistory(s.state);
         const transfer::UndoReport copied = s.undo(runs.first().id);
         QCOMPARE(copied.lines.size(), 2);
         QCOMPARE(copied.lines[0].text(), s.root + "G/c2…戻せない(変更されている)");
@@ -246,14 +247,14 @@ private Q_SLOTS:
         const auto before = test::snapshot(s.root, test::Snapshot::Everything);
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "src"}}}));
         QVERIFY(!test::exists(s.root + "src"));
-        const QString runId = transfer::runHistory(s.journals).last().id;
+        const QString runId = transfer::runHistory(s.state).last().id;
         QVERIFY(s.undo().everything);
         QCOMPARE(test::snapshot(s.root, test::Snapshot::Everything), before);
         const transfer::UndoReport again = s.undo(runId);
         QVERIFY(again.everything);
         QVERIFY(again.lines.isEmpty());
         QCOMPARE(test::snapshot(s.root, test::Snapshot::Everything), before);
-        const QList<transfer::RunSummary> runs = transfer::runHistory(s.journals);
+        const QList<transfer::RunSummary> runs = transfer::runHistory(s.state);
         QCOMPARE(runs.size(), 3);
         QVERIFY(runs.first().undone);
         QCOMPARE(runs.last().kind, "undo");
@@ -287,7 +288,7 @@ private Q_SLOTS:
         QCOMPARE(test::readFile(s.root + "d1"), QByteArray("another file under the name"));
         QCOMPARE(test::readFile(s.root + "m1"), QByteArray("another file again"));
         QVERIFY(!test::exists(s.root + "d2"));
-        QVERIFY(!transfer::runHistory(s.journals).first().undone);
+        QVERIFY(!transfer::runHistory(s.state).first().undone);
     }
 
     // A whole line of the journal that does not read is reported; the lines after it are
@@ -297,7 +298,7 @@ private Q_SLOTS:
         s.make("G/.keep", "");
         for (const char* name : {"a1", "a2", "a3"}) s.make(name, name);
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1", s.root + "a2", s.root + "a3"}}}));
-        const QString journal = s.journals + '/' + platform::filesIn(s.journals).first();
+        const QString journal = s.journals + '/' + test::namesIn(s.journals).first();
         QList<QByteArray> lines = test::readFile(journal).split('\n');
         const auto a2 = std::find_if(lines.begin(), lines.end(),
                                      [](const QByteArray& line) { return line.startsWith("{\"done\":2,"); });
@@ -309,7 +310,7 @@ private Q_SLOTS:
         QVERIFY(!report.everything);
         QCOMPARE(report.lines.first().text(), journal + "…戻せない(記録が1行壊れている)");
         for (const char* name : {"a1", "a2", "a3"}) QCOMPARE(test::readFile(s.root + name), QByteArray(name));
-        QVERIFY(!transfer::runHistory(s.journals).first().undone);
+        QVERIFY(!transfer::runHistory(s.state).first().undone);
     }
 
     // A source folder removed by the run comes back with its mode, owner, group and times,
@@ -346,7 +347,7 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(s.root + "d", QFileDevice::ReadOwner));
         const auto before = test::snapshot(s.root, test::Snapshot::Everything);
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "d"}}}));
-        const QString runId = transfer::runHistory(s.journals).last().id;
+        const QString runId = transfer::runHistory(s.state).last().id;
         s.leaveKilledUndo(runId, operation(transfer::journal::Kind::Copy, s.root + "G/d", s.root + "d"));
         QVERIFY(QFile::copy(s.root + "G/d", s.root + "d"));  // made, its attributes never set
         const transfer::UndoReport report = s.undo();
@@ -365,7 +366,7 @@ private Q_SLOTS:
         s.make("a2", "a2");
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1"}}}));
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "a2"}}}));
-        const QString last = s.journals + '/' + platform::filesIn(s.journals).last();
+        const QString last = s.journals + '/' + test::namesIn(s.journals).last();
         QByteArray bytes = test::readFile(last);
         bytes.replace("\"kurumu\":\"run\"", "\"kurumu\":\"run");
         bytes.chop(3);  // and cut in the middle of its last line
@@ -380,8 +381,8 @@ private Q_SLOTS:
         QVERIFY(!named.everything);
         QCOMPARE(named.lines.first().text(), last + "…戻せない(記録が2行壊れている)");
         QCOMPARE(test::readFile(s.root + "a2"), QByteArray("a2"));
-        const QString undoId = transfer::runHistory(s.journals).last().id;
-        QCOMPARE(transfer::undoRun(s.journals, undoId, "test").status.error, EINVAL);
+        const QString undoId = transfer::runHistory(s.state).last().id;
+        QCOMPARE(transfer::undoRun(s.state, undoId, "test").status.error, EINVAL);
         // Taken back by its name, it no longer stops a bare undo: the older run comes next;
         // a journal left empty by a process killed before its first line is no run at all.
         test::writeFile(s.journals + "/29991231-000000-000-1.jsonl", "");
@@ -546,12 +547,12 @@ private Q_SLOTS:
         s.make("a1", "a1");
         s.make("a2", "a2");
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1"}}}));
-        auto going = transfer::Journal::open(s.journals, {});
+        auto going = transfer::Journal::open(s.state, {});
         QVERIFY(going.ok());
-        const QString older = transfer::runHistory(s.journals).first().id;
-        QCOMPARE(transfer::undoRun(s.journals, {}, "test").status.error, EBUSY);
-        QCOMPARE(transfer::undoRun(s.journals, going.value->id(), "test").status.error, EBUSY);
-        QVERIFY(transfer::runHistory(s.journals).last().running);
+        const QString older = transfer::runHistory(s.state).first().id;
+        QCOMPARE(transfer::undoRun(s.state, {}, "test").status.error, EBUSY);
+        QCOMPARE(transfer::undoRun(s.state, going.value->id(), "test").status.error, EBUSY);
+        QVERIFY(transfer::runHistory(s.state).last().running);
         QVERIFY(Scene::runInto(*going.value, {{s.root + "G", {s.root + "a2"}}}));
         QVERIFY(s.undo().everything);
         QVERIFY(s.undo(older).everything);
@@ -570,7 +571,7 @@ private Q_SLOTS:
         test::makeFolder(s.root + "empty");
         test::makeFolder(s.root + "outside");
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1"}}}));
-        const QString journal = transfer::runHistory(s.journals).last().path;
+        const QString journal = transfer::runHistory(s.state).last().path;
         QByteArray bytes = test::readFile(journal);
         transfer::journal::Operation stolen =
             operation(transfer::journal::Kind::Move, s.root + "outside/stolen", s.root + "victim");
@@ -591,10 +592,12 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(journal));
         test::writeFile(journal, bytes);
         QFile::setPermissions(journal, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QCOMPARE(QFile::permissions(s.journals) & QFileDevice::WriteOther, QFileDevice::Permissions{});
-        QVERIFY(QFile::setPermissions(s.journals, QFile::permissions(s.journals) | QFileDevice::WriteOther));
-        QCOMPARE(transfer::undoRun(s.journals, {}, "test").status.error, EPERM);
-        QVERIFY(QFile::setPermissions(s.journals, QFile::permissions(s.journals) & ~QFileDevice::WriteOther));
+        // A journals' folder that others could write, as a umask of 002 made it once, is
+        // made private again before anything in it is read.
+        QCOMPARE(::chmod(QFile::encodeName(s.journals).constData(), 0775), 0);
+        s.state = platform::StateFolder::openAt(s.dir.path()).value;
+        QCOMPARE(QFileInfo(s.journals).permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther),
+                 QFileDevice::Permissions{});
         const transfer::UndoReport report = s.undo();
         QVERIFY(!report.everything);
         QCOMPARE(texts(report),
@@ -610,7 +613,6 @@ private Q_SLOTS:
     // done that the journal does not hold, so the undo takes all of it back.
     void fullJournalStopsTheRun() {
         Scene s;
-        qputenv("XDG_STATE_HOME", QFile::encodeName(s.dir.path() + "/state"));
         s.make("G/.keep", "");
         QStringList members;
         for (int i = 0; i < 4000; ++i) members.append(s.make(QString("a-member-with-a-long-name-%1").arg(i), "m"));
@@ -625,19 +627,18 @@ private Q_SLOTS:
             faults.fallocate = [&](int) -> std::optional<int> {
                 return ++grown > 1 ? std::optional(ENOSPC) : std::nullopt;
             };
-            finished = transfer::executeRun(variables, s.host, header, {{s.root + "G", members}}, {});
+            finished = transfer::executeRun(variables, s.host, s.state, header, {{s.root + "G", members}}, {});
         }
         QVERIFY(finished.ok() && !finished.value);
         QCOMPARE(s.host.warnings.size(), 1);
         QCOMPARE(s.host.warnings[0].text,
                  "実行の記録を続けられないため、中止しました。記録のフォルダの容量が不足しています:\n" +
-                     transfer::journalFolder());
+                     s.journals);
         QVERIFY(s.host.ends.last().stopped);
         QVERIFY(test::exists(s.root + "a-member-with-a-long-name-3999"));  // never moved
-        const auto report = transfer::undoRun(transfer::journalFolder(), {}, "test");
+        const auto report = transfer::undoRun(s.state, {}, "test");
         QVERIFY(report.ok() && report.value.everything);
         QCOMPARE(test::snapshot(s.root), before);
-        qunsetenv("XDG_STATE_HOME");
     }
 
     // A line the journal cannot take whole is not in it at all, and the journal says so: a
@@ -654,13 +655,13 @@ private Q_SLOTS:
         faults.fallocate = afterTheFirst(ENOSPC);
         transfer::JournalHeader big;
         big.paths = QStringList(3000, s.root + QString(400, u'p'));
-        QVERIFY(!transfer::Journal::open(s.journals, big).ok());
+        QVERIFY(!transfer::Journal::open(s.state, big).ok());
         QVERIFY(QDir(s.journals).entryList(QDir::Files).isEmpty());
 
         faults.fallocate = {};
         calls = 0;
         faults.mmap = afterTheFirst(ENOMEM);
-        auto journal = transfer::Journal::open(s.journals, {});
+        auto journal = transfer::Journal::open(s.state, {});
         QVERIFY(journal.ok());
         transfer::journal::Operation operation;
         operation.kind = transfer::journal::Kind::MakeFolder;
@@ -675,7 +676,7 @@ private Q_SLOTS:
         QVERIFY(!journal.value->done(operation).ok());
         faults.fallocate = {};
         journal.value->finish("finished");
-        const std::optional<transfer::journal::Journal> read = transfer::journal::read(journal.value->path());
+        const std::optional<transfer::journal::Journal> read = transfer::journal::read(s.state, QFileInfo(journal.value->path()).fileName());
         QVERIFY(read);
         QCOMPARE(read->damaged, 0);
         QCOMPARE(read->operations.size(), 1);
@@ -683,7 +684,7 @@ private Q_SLOTS:
         QCOMPARE(read->end, "stopped");
 
         // A folder's seen line that cannot be written: the move in that folder is not tried.
-        auto empty = transfer::Journal::open(s.journals, {});
+        auto empty = transfer::Journal::open(s.state, {});
         empty.value->finish("x");
         const qint64 bare = QFileInfo(empty.value->path()).size() - QByteArray(R"({"end":"x"})"
                                                                                "\n")
@@ -692,7 +693,7 @@ private Q_SLOTS:
         filled.paths = {QString((1 << 20) - 20 - bare - 2, u'p')};  // the next line crosses into the next MiB
         calls = 0;
         faults.mmap = afterTheFirst(ENOMEM);
-        auto crossing = transfer::Journal::open(s.journals, filled);
+        auto crossing = transfer::Journal::open(s.state, filled);
         QVERIFY(crossing.ok());
         s.make("G/.keep", "");
         const QString source = s.make("stays", "x");
@@ -715,7 +716,7 @@ private Q_SLOTS:
         transfer::RunOptions copy;
         copy.family = transfer::kCopy2;
         QVERIFY(s.run(copy, {{s.root + "G", {s.root + "c1"}}}));
-        s.leaveKilledUndo(transfer::runHistory(s.journals).last().id,
+        s.leaveKilledUndo(transfer::runHistory(s.state).last().id,
                           operation(transfer::journal::Kind::Duplicate, s.root + "G/c1", {}, s.root + "c1"));
         QVERIFY(QDir(s.root + "G").rename("c1", asideName()));
         test::writeFile(s.root + "c1", "changed since");
@@ -737,7 +738,7 @@ private Q_SLOTS:
         s.make("a1", "one");
         s.make("sub/a1", "one");
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "a1", s.root + "sub"}}}));
-        const QString runId = transfer::runHistory(s.journals).last().id;
+        const QString runId = transfer::runHistory(s.state).last().id;
         const auto before = test::snapshot(s.root, test::Snapshot::Everything);
         QVERIFY(s.undo().everything);
         const transfer::UndoReport again = s.undo(runId);
@@ -759,8 +760,8 @@ private Q_SLOTS:
         s.make("G/.keep", "");
         s.make("x/g1", "same bytes");
         s.make("y/g1", "same bytes");
-        auto first = transfer::Journal::open(s.journals, {});
-        auto second = transfer::Journal::open(s.journals, {});
+        auto first = transfer::Journal::open(s.state, {});
+        auto second = transfer::Journal::open(s.state, {});
         QVERIFY(first.ok() && second.ok());
         QVERIFY(Scene::runInto(*second.value, {{s.root + "G", {s.root + "y/g1"}}}));
         QVERIFY(Scene::runInto(*first.value, {{s.root + "G", {s.root + "x/g1"}}}));
@@ -780,7 +781,7 @@ private Q_SLOTS:
         both.make("d1/a1", "same");
         both.make("d2/a1", "same");
         both.make("d2/b1", "moved, then changed");
-        const auto lastId = [&] { return transfer::runHistory(both.journals).last().id; };
+        const auto lastId = [&] { return transfer::runHistory(both.state).last().id; };
         QVERIFY(both.run({}, {{both.root + "G", {both.root + "a1"}}}));
         const QString placing = lastId();
         QVERIFY(both.run({}, {{both.root + "G", {both.root + "d1/a1"}}}));
@@ -811,11 +812,11 @@ private Q_SLOTS:
         s.make("G/.keep", "");
         s.make("a", "a");
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "a"}}}));
-        const QString oldest = transfer::runHistory(s.journals).first().id;
+        const QString oldest = transfer::runHistory(s.state).first().id;
         for (int i = 1; i < transfer::kJournalsKept; ++i) s.run({}, {});
         QVERIFY(s.undo(oldest).everything);
-        QVERIFY(platform::filesIn(s.journals).contains(oldest + ".jsonl"));
-        QCOMPARE(platform::filesIn(s.journals).size(), transfer::kJournalsKept);
+        QVERIFY(test::namesIn(s.journals).contains(oldest + ".jsonl"));
+        QCOMPARE(test::namesIn(s.journals).size(), transfer::kJournalsKept);
         QCOMPARE(test::readFile(s.root + "a"), QByteArray("a"));
     }
 
@@ -864,10 +865,13 @@ private Q_SLOTS:
         s.make("G/.keep", "");
         s.make("a", "x");
         QVERIFY(s.run({}, {{s.root + "G", {s.root + "a"}}}));
-        const QString journal = s.journals + '/' + platform::filesIn(s.journals).first();
-        const QList<QByteArray> lines = test::readFile(journal).trimmed().split('\n');
-        QCOMPARE(lines.size(), 6);
-        QVERIFY(lines[0].startsWith("{\"kurumu\":\"run\",\"format\":2,"));
+        const QString journal = s.journals + '/' + test::namesIn(s.journals).first();
+        QList<QByteArray> lines = test::readFile(journal).trimmed().split('\n');
+        QCOMPARE(lines.size(), 7);
+        QVERIFY(lines[0].startsWith("{\"kurumu\":\"run\",\"format\":3,"));
+        // Every page the journal fills begins with what the journal is.
+        QCOMPARE(lines[1], "{\"journal\":\"run\",\"format\":3}");
+        lines.removeAt(1);
         const QByteArray root = QFile::encodeName(s.root);
         // The folders are noted once, before the first operation that uses them, with the
         // time the run then changes; the operation, with what it moves.
@@ -881,20 +885,21 @@ private Q_SLOTS:
         QVERIFY(lines[4].startsWith("{\"done\":1,\"outcome\":\"done\",\"time\":"));
         QCOMPARE(lines[5], "{\"end\":\"finished\"}");
         for (int i = 0; i < transfer::kJournalsKept + 3; ++i) s.run({}, {});
-        QCOMPARE(platform::filesIn(s.journals).size(), transfer::kJournalsKept);
+        QCOMPARE(test::namesIn(s.journals).size(), transfer::kJournalsKept);
     }
 
     // Journals opened one after another, many within one millisecond, sort in the order
     // they were opened: the last one is the last run.
     void journalsSortAsTheyWereOpened() {
         const QTemporaryDir dir;
+        const auto state = platform::StateFolder::openAt(dir.path());
         QStringList opened;
         for (int i = 0; i < 40; ++i) {
-            auto journal = transfer::Journal::open(dir.path(), {});
+            auto journal = transfer::Journal::open(state.value, {});
             QVERIFY(journal.ok());
             opened.append(journal.value->id() + ".jsonl");
         }
-        QCOMPARE(platform::filesIn(dir.path()), opened);
+        QCOMPARE(test::namesIn(dir.path() + "/runs"), opened);
     }
 };
 
