@@ -2,8 +2,11 @@
 #include "platform/FileDescriptor.h"
 #include "platform/FileOperations.h"
 
+#include <array>
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <tuple>
 #include <vector>
 
 #include <climits>
@@ -15,6 +18,8 @@ namespace {
 using sys::os;
 using sys::retry;
 
+// The register a checksum starts from (a CRC-32's).
+constexpr quint32 kChecksumStart = 0xFFFFFFFFu;
 // The first and last blocks decide most comparisons of different files at once.
 constexpr off_t kEdgeBlock = off_t{64} * 1024;
 // Two buffers of this size stay in the processor's cache between read and compare.
@@ -48,13 +53,15 @@ class RangeComparer {
 public:
     RangeComparer(int first, int second) : m_first(first), m_second(second), m_a(kCompareBlock), m_b(kCompareBlock) {}
 
-    Result<bool> equal(off_t offset, off_t end, Pacer& pacer) {
+    // Each stretch found equal is handed to the consumer.
+    Result<bool> equal(off_t offset, off_t end, Pacer& pacer, const std::function<void(const char*, off_t)>& equalBytes) {
         while (offset < end) {
             if (!pacer.keepGoing()) return {false, Status{ECANCELED}};
             const off_t size = std::min(end - offset, kCompareBlock);
             if (const Status read = readExactly(m_first, m_a.data(), size, offset); !read.ok()) return {false, read};
             if (const Status read = readExactly(m_second, m_b.data(), size, offset); !read.ok()) return {false, read};
             if (std::memcmp(m_a.data(), m_b.data(), static_cast<std::size_t>(size)) != 0) return {false, {}};
+            if (equalBytes) equalBytes(m_a.data(), size);
             offset += size;
         }
         return {true, {}};
@@ -98,7 +105,8 @@ bool Pacer::keepGoing() {
     return !m_stopped;
 }
 
-Result<bool> compareContents(const Place& first, const Place& second, const KeepGoing& keepGoing) {
+Result<bool> compareContents(const Place& first, const Place& second, const KeepGoing& keepGoing,
+                             const CopyCheck* summed, DuplicateProof* proof) {
     const FileDescriptor a = openForReading(first);
     if (!a.valid() && errno == ELOOP) return sameLinks(first, second);
     if (!a.valid()) return {false, lastError()};
@@ -108,15 +116,35 @@ Result<bool> compareContents(const Place& first, const Place& second, const Keep
     struct stat infoB {};
     if (os().fstat(a.get(), &infoA) != 0 || os().fstat(b.get(), &infoB) != 0) return {false, lastError()};
     if (!S_ISREG(infoA.st_mode) || !S_ISREG(infoB.st_mode) || infoA.st_size != infoB.st_size) return {false, {}};
-    if (identityOf(infoA) == identityOf(infoB)) return {true, {}};  // one file under two names
+    if (identityOf(infoA) == identityOf(infoB)) {  // one file under two names
+        if (proof != nullptr) proof->sameFile = true;
+        return {true, {}};
+    }
     const off_t size = infoA.st_size;
     const off_t head = std::min(size, kEdgeBlock);
     const off_t tail = std::max(head, size - kEdgeBlock);
     RangeComparer comparer(a.get(), b.get());
     Pacer pacer(keepGoing);
-    for (const auto& [from, to] : {std::pair{off_t{0}, head}, std::pair{tail, size}, std::pair{head, tail}}) {
-        const Result<bool> equal = comparer.equal(from, to, pacer);
+    // The checksum in the file's order: the last block, compared second, is kept until the
+    // middle is summed.
+    const bool summing = summed != nullptr && summed->checksum && proof != nullptr;
+    quint32 sum = kChecksumStart;
+    std::vector<char> last;
+    const auto add = [&](const char* bytes, off_t length) {
+        sum = summed->checksum(sum, reinterpret_cast<const std::byte*>(bytes), static_cast<std::size_t>(length));
+    };
+    const auto keep = [&](const char* bytes, off_t length) { last.insert(last.end(), bytes, bytes + length); };
+    using Consumer = std::function<void(const char*, off_t)>;
+    const std::array ranges{std::tuple{off_t{0}, head, summing ? Consumer(add) : Consumer()},
+                            std::tuple{tail, size, summing ? Consumer(keep) : Consumer()},
+                            std::tuple{head, tail, summing ? Consumer(add) : Consumer()}};
+    for (const auto& [from, to, consume] : ranges) {
+        const Result<bool> equal = comparer.equal(from, to, pacer, consume);
         if (!equal.ok() || !equal.value) return equal;
+    }
+    if (summing) {
+        add(last.data(), static_cast<off_t>(last.size()));
+        proof->checksum = sum;
     }
     return {true, {}};
 }

@@ -506,22 +506,60 @@ Status renameNoReplace(const Place& from, const Place& to) {
     return {};
 }
 
-Status createFolderLike(const Place& path, const Place& model) {
+namespace {
+
+bool isEmptyFolder(int folder) {
+    const int fd = retry([&] { return os().openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
+    if (fd < 0) return false;
+    DIR* const listing = os().fdopendir(fd);
+    if (listing == nullptr) {
+        os().close(fd);
+        return false;
+    }
+    bool empty = true;
+    while (const dirent* entry = os().readdir(listing)) {
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..") empty = false;
+    }
+    os().closedir(listing);
+    return empty;
+}
+
+}  // namespace
+
+Result<FileDescriptor> openMadeFolder(const Place& path) {
+    Result<FileDescriptor> made;
+    made.value = FileDescriptor(
+        retry([&] { return os().openat(path.folder, path.c(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0); }));
+    if (!made.value.valid()) return {FileDescriptor(), lastError()};
+    const Result<EntryInfo> folder = entryAt(made.value.get(), "", AT_EMPTY_PATH);
+    const Result<EntryInfo> parent = path.folder == AT_FDCWD ? entryAt(AT_FDCWD, path.folderPath.constData(), 0)
+                                                             : entryAt(path.folder, "", AT_EMPTY_PATH);
+    if (!folder.ok() || !parent.ok()) return {FileDescriptor(), folder.ok() ? parent.status : folder.status};
+    // A folder's link count tells nothing: many file systems give every folder one.
+    const bool another = folder.value.mountRoot || folder.value.mount != parent.value.mount ||
+                         folder.value.owner != ::geteuid() || !isEmptyFolder(made.value.get());
+    if (another) return {FileDescriptor(), Status{kFolderReplaced}};
+    return made;
+}
+
+Result<FileDescriptor> createFolderLike(const Place& path, const Place& model) {
     const FileDescriptor from(
         retry([&] { return os().openat(model.folder, model.c(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
     struct stat like {};
     if (!from.valid() || os().fstat(from.get(), &like) != 0) like.st_mode = 0755;
     // Made private first, so that nothing can look into it before it has its own bits.
-    if (os().mkdirat(path.folder, path.c(), 0700) != 0) return lastError();
-    const FileDescriptor made(
-        retry([&] { return os().openat(path.folder, path.c(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0); }));
-    if (!made.valid()) return lastError();
+    if (os().mkdirat(path.folder, path.c(), 0700) != 0) return {FileDescriptor(), lastError()};
+    Result<FileDescriptor> made = openMadeFolder(path);
+    if (!made.ok()) return made;
     mode_t mode = (like.st_mode & 07777) | S_IRWXU;
+    const int fd = made.value.get();
     if (from.valid()) {
-        if (os().fchown(made.get(), like.st_uid, like.st_gid) != 0) mode &= ~static_cast<mode_t>(S_ISGID);
-        copyExtendedAttributes(from.get(), made.get());
+        if (os().fchown(fd, like.st_uid, like.st_gid) != 0) mode &= ~static_cast<mode_t>(S_ISGID);
+        copyExtendedAttributes(from.get(), fd);
     }
-    return statusOf(os().fchmod(made.get(), mode));
+    if (os().fchmod(fd, mode) != 0) return {FileDescriptor(), lastError()};
+    return made;
 }
 
 Status restoreAttributesOf(int held, const Identity& expected, const Attributes& attributes) {
@@ -560,24 +598,26 @@ Result<EntryInfo> heldEntry(const FileDescriptor& held) {
     return entry;
 }
 
-Status deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing& keepGoing) {
+Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing& keepGoing,
+                                       const CopyCheck& summed) {
     const FileDescriptor heldSource(os().openat(source.folder, source.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
     const Result<EntryInfo> sourceSeen = heldEntry(heldSource);
-    if (!sourceSeen.ok()) return sourceSeen.status;
+    if (!sourceSeen.ok()) return {{}, sourceSeen.status};
     const FileDescriptor heldKeeper(os().openat(keeper.folder, keeper.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
     const Result<EntryInfo> keeperSeen = heldEntry(heldKeeper);
-    if (!keeperSeen.ok()) return keeperSeen.status;
-    if (!mountsLetDuplicateGo(sourceSeen.value, keeperSeen.value)) return Status{EBUSY};
+    if (!keeperSeen.ok()) return {{}, keeperSeen.status};
+    if (!mountsLetDuplicateGo(sourceSeen.value, keeperSeen.value)) return {{}, Status{EBUSY}};
     struct stat sourceBefore {};
     struct stat keeperBefore {};
-    if (os().fstat(heldSource.get(), &sourceBefore) != 0) return lastError();
-    if (os().fstat(heldKeeper.get(), &keeperBefore) != 0) return lastError();
-    const Result<bool> same = compareContents(source, keeper, keepGoing);
-    if (!same.ok()) return same.status;
-    if (!same.value) return Status{EBUSY};
+    if (os().fstat(heldSource.get(), &sourceBefore) != 0) return {{}, lastError()};
+    if (os().fstat(heldKeeper.get(), &keeperBefore) != 0) return {{}, lastError()};
+    Result<DuplicateProof> proof;
+    const Result<bool> same = compareContents(source, keeper, keepGoing, &summed, &proof.value);
+    if (!same.ok()) return {{}, same.status};
+    if (!same.value) return {{}, Status{EBUSY}};
     struct stat sourceNow {};
-    if (os().fstatat(source.folder, source.c(), &sourceNow, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
-    if (!untouched(sourceBefore, sourceNow)) return Status{EBUSY};
+    if (os().fstatat(source.folder, source.c(), &sourceNow, AT_SYMLINK_NOFOLLOW) != 0) return {{}, lastError()};
+    if (!untouched(sourceBefore, sourceNow)) return {{}, Status{EBUSY}};
     const auto keeperStays = [&](const struct stat& aside) {
         if (!sameState(aside, sourceBefore)) return Status{EBUSY};
         struct stat kept {};
@@ -590,7 +630,8 @@ Status deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing
         if (identityOf(kept) == identityOf(now)) return now.st_nlink >= 2 ? Status{} : Status{EBUSY};
         return untouched(keeperBefore, kept) ? Status{} : Status{EBUSY};
     };
-    return removeCheckedAside(source, keeperStays, {heldSource.get(), identityOf(sourceBefore)});
+    proof.status = removeCheckedAside(source, keeperStays, {heldSource.get(), identityOf(sourceBefore)});
+    return proof;
 }
 
 Status removeCheckedAside(const Place& path, const AsideCheck& check, const HeldFile& held) {

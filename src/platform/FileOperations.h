@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileDescriptor.h"
 #include "platform/FileServices.h"
 
 #include <QByteArray>
@@ -84,11 +85,17 @@ Status removeCheckedAside(const Place& path, const AsideCheck& check, const Held
 // is set aside, and it is unlinked only while the keeper is still there, untouched since
 // the comparison, and another file than the source (not the source itself seen through a
 // second mount, which the rename aside would have changed or taken away).
-Status deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing& keepGoing);
+Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing& keepGoing,
+                                       const CopyCheck& summed);
 
 // Creates a folder like the model: its owner and group where the process may set them,
-// its extended attributes, and its permission bits with the owner's always on.
-Status createFolderLike(const Place& path, const Place& model);
+// its extended attributes, and its permission bits with the owner's always on; the folder
+// made, held, and checked as openMadeFolder checks it.
+Result<FileDescriptor> createFolderLike(const Place& path, const Place& model);
+// The folder just made at the path, opened beneath the same folder without following a
+// link, and taken for the one made only while it is on its parent's mount and no mount's
+// root, the effective user's, and empty (kFolderReplaced otherwise).
+Result<FileDescriptor> openMadeFolder(const Place& path);
 
 // Gives the entry held by an O_PATH descriptor its attributes, while it is the one expected.
 Status restoreAttributesOf(int held, const Identity& expected, const Attributes& attributes);
@@ -101,7 +108,10 @@ PlaceResult copyFileNoReplace(const Place& source, const Place& destination, con
 // Compares two files byte for byte: true only for two regular files of equal length and
 // equal bytes, or two links to the same text. The first and the last blocks are compared first, so that most different
 // files are told apart after a few kilobytes.
-Result<bool> compareContents(const Place& first, const Place& second, const KeepGoing& keepGoing);
+// With summed and proof, the proof of equal files is given: the checksum of their bytes,
+// or that they are one file.
+Result<bool> compareContents(const Place& first, const Place& second, const KeepGoing& keepGoing,
+                             const CopyCheck* summed = nullptr, DuplicateProof* proof = nullptr);
 
 // Calls keepGoing at most every tenth of a second; remembers a "no".
 class Pacer {

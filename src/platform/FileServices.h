@@ -120,6 +120,13 @@ struct Attributes {
     bool keepMode = false;  // the permission bits stay as they are
 };
 
+// What proved a deleted duplicate to be its keeper's bytes: the CRC-32 register of the bytes
+// the comparison read (in the file's order), or that the two were one file under two names.
+struct DuplicateProof {
+    std::optional<quint32> checksum;
+    bool sameFile = false;
+};
+
 // Whether the mounts let a source go as a duplicate of a keeper. Through an overlay, a file
 // may show bytes that another file system keeps for it (a lower layer's file, maybe the
 // source itself reached directly), so where either is seen through an overlay both must
@@ -180,7 +187,8 @@ public:
     // Deletes the source as a duplicate of the keeper: only once the source is out of the
     // way (renamed in its folder to a name beginning with kSetAsidePrefix) and the keeper is
     // proved, still there, to hold the same bytes. On any doubt it fails and the source stays.
-    virtual Status deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing) = 0;
+    virtual Result<DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
+                                                   const KeepGoing& keepGoing) = 0;
     // Gives the entry its attributes back (the owner and group where the process may;
     // set-user-ID and set-group-ID dropped where it may not), but only while it is still
     // the file or folder expected: never through a link, never to another entry put under

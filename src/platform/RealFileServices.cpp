@@ -335,22 +335,23 @@ public:
         if (!place.ok()) return place.status;
         const detail::Place& folder = place.value;
         m_names.added(folder.folderPath, folder.name);  // taken, whether by this call or another program
-        Status made;
+        // Nothing goes into a folder put in its place or mounted on it since; held as
+        // made, so that nothing put under its name later is taken for it.
+        Result<FileDescriptor> made;
         if (model.isEmpty()) {
-            made = detail::statusOf(os().mkdirat(folder.folder, folder.c(), 0777));
+            if (os().mkdirat(folder.folder, folder.c(), 0777) != 0) return lastError();
+            made = detail::openMadeFolder(folder);
         } else {
             const Result<detail::Place> like = placeOf(model);
-            made = like.ok() ? detail::createFolderLike(folder, like.value) : like.status;
+            if (!like.ok()) return like.status;
+            made = detail::createFolderLike(folder, like.value);
         }
-        if (!made.ok() || !m_folders) return made;
-        // Held as made, so that nothing put under its name later is taken for it.
-        FileDescriptor fd(retry(
-            [&] { return os().openat(folder.folder, folder.c(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0); }));
-        if (!fd.valid()) return made;
+        if (!made.ok()) return made.status;
+        if (!m_folders) return {};
         const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
-        m_folders->adopt(encoded, std::move(fd));
+        m_folders->adopt(encoded, std::move(made.value));
         m_names.madeEmpty(encoded);
-        return made;
+        return {};
     }
 
     Status removeEmptyFolder(const QString& path) override {
@@ -398,11 +399,12 @@ public:
         return detail::compareContents(a.value, b.value, keepGoing);
     }
 
-    Status deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing) override {
+    Result<DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
+                                           const KeepGoing& keepGoing) override {
         const Result<detail::Place> from = placeOf(source);
         const Result<detail::Place> kept = placeOf(keeper);
-        if (!from.ok() || !kept.ok()) return from.ok() ? kept.status : from.status;
-        const Status deleted = detail::deleteDuplicate(from.value, kept.value, keepGoing);
+        if (!from.ok() || !kept.ok()) return {{}, from.ok() ? kept.status : from.status};
+        const Result<DuplicateProof> deleted = detail::deleteDuplicate(from.value, kept.value, keepGoing, m_check);
         if (deleted.ok()) m_names.removed(from.value.folderPath, from.value.name);
         return deleted;
     }

@@ -249,14 +249,14 @@ Result<bool> DryRunServices::sameContents(const QString& first, const QString& s
     return m_disk.sameContents(bytesOf(first), bytesOf(second), keepGoing);
 }
 
-Status DryRunServices::deleteDuplicate(const QString& source, const QString& keeper,
-                                       const platform::KeepGoing& keepGoing) {
+Result<platform::DuplicateProof> DryRunServices::deleteDuplicate(const QString& source, const QString& keeper,
+                                                                  const platform::KeepGoing& keepGoing) {
     const Result<bool> same = sameContents(source, keeper, keepGoing);
-    if (!same.ok()) return same.status;
-    if (!same.value) return Status{EBUSY};
+    if (!same.ok()) return {{}, same.status};
+    if (!same.value) return {{}, Status{EBUSY}};
     const EntryInfo going = probe(source).value;
-    if (going.mountRoot) return Status{EBUSY};  // a mount point cannot be set aside
-    if (!platform::mountsLetDuplicateGo(going, probe(keeper).value)) return Status{EBUSY};
+    if (going.mountRoot) return {{}, Status{EBUSY}};  // a mount point cannot be set aside
+    if (!platform::mountsLetDuplicateGo(going, probe(keeper).value)) return {{}, Status{EBUSY}};
     remember(source, {});
     return {};
 }

@@ -32,7 +32,7 @@ public:
                                    const platform::KeepGoing& keepGoing) override;
     platform::Result<bool> sameContents(const QString& first, const QString& second,
                                         const platform::KeepGoing& keepGoing) override;
-    platform::Status deleteDuplicate(const QString& source, const QString& keeper,
+    platform::Result<platform::DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
                                      const platform::KeepGoing& keepGoing) override;
     // Only an undo gives attributes back, and an undo is never dry.
     platform::Status restoreAttributes(const QString&, const platform::Identity&,

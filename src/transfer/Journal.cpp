@@ -277,19 +277,27 @@ PlaceResult JournalingServices::transferred(journal::Kind kind, const QString& s
     });
 }
 
-Status JournalingServices::deleteDuplicate(const QString& source, const QString& keeper,
-                                           const platform::KeepGoing& keepGoing) {
+platform::Result<platform::DuplicateProof> JournalingServices::deleteDuplicate(const QString& source,
+                                                                              const QString& keeper,
+                                                                              const platform::KeepGoing& keepGoing) {
     // What it takes to make the source again from the keeper: the source's own mode, owner
-    // and times, and the keeper as it is now, which tells later whether it still holds the
-    // very bytes.
-    if (const Status noted = noteFoldersOf(source, keeper); !noted.ok()) return noted;
+    // and times, the keeper as it is now, and (in the done line) the checksum of the bytes
+    // compared, which tell later whether the keeper still holds the very bytes.
+    if (const Status noted = noteFoldersOf(source, keeper); !noted.ok()) return {{}, noted};
     journal::Operation operation;
     operation.kind = journal::Kind::Duplicate;
     operation.from = source;
     operation.keeper = keeper;
     operation.object = stateOf(source);
     operation.keeperState = stateOf(keeper);
-    return recorded(operation, [&] { return m_disk.deleteDuplicate(source, keeper, keepGoing); });
+    platform::Result<platform::DuplicateProof> proof;
+    proof.status = recorded(operation, [&] {
+        proof = m_disk.deleteDuplicate(source, keeper, keepGoing);
+        operation.checksum = proof.value.checksum;
+        operation.sameFile = proof.value.sameFile;
+        return proof.status;
+    });
+    return proof;
 }
 
 }  // namespace kurumu::transfer

@@ -215,7 +215,7 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
             case Presence::SameBytes:
                 report(sourceFolder + candidate.logText + sameBytesSuffix(family));
                 if (family.operation == Operation::Move)
-                    fileError(m_files.deleteDuplicate(source, target, [this] { return keepGoing(); }), source);
+                    fileError(m_files.deleteDuplicate(source, target, [this] { return keepGoing(); }).status, source);
                 return;
             case Presence::OtherFile:
                 break;

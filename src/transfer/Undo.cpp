@@ -428,7 +428,7 @@ private:
     // A run (or an undo) killed between publishing a copy across file systems and removing
     // its source: the second copy goes once it is proved to hold the other's bytes.
     void removeSecondCopy(const QString& copy, const QString& source, bool say = true) {
-        const Status removed = m_files.deleteDuplicate(copy, source, {});
+        const Status removed = m_files.deleteDuplicate(copy, source, {}).status;
         if (!removed.ok()) return left(copy, kNameTaken);
         touched(copy);
         if (say) restored(source);
@@ -514,7 +514,7 @@ private:
         if (!platform::mountsLetDuplicateGo(*there.entry, *original.entry))
             return left(copy, QStringLiteral("オーバーレイの内と外にあるため消せない"));
         // Removed only when it still holds the bytes of its original, proved byte for byte.
-        const Status removed = m_files.deleteDuplicate(copy, source, {});
+        const Status removed = m_files.deleteDuplicate(copy, source, {}).status;
         if (removed.ok()) {
             touched(copy);
             return restored(copy);
@@ -554,7 +554,23 @@ private:
             return left(source, QStringLiteral("同じ内容のファイルが見つからない"));
         if (!keeperUnchanged(*kept.entry, operation, m_format))
             return left(source, QStringLiteral("同じ内容のファイルが変更されている"));
+        if (const QString refused = keeperRefused(*kept.entry, operation); !refused.isEmpty())
+            return left(source, refused);
         makeAgain(operation);
+    }
+
+    // Why the keeper's bytes cannot be taken for the deleted file's beyond its state: no
+    // checksum of them was recorded (a run killed before it said), or, undoing as root,
+    // a user other than the file's owner could have written them since.
+    QString keeperRefused(const EntryInfo& kept, const Operation& duplicate) const {
+        if (m_format >= journal::kFormat && !duplicate.sameFile && !duplicate.checksum)
+            return QStringLiteral("同じ内容か確かめられない");
+        if (::geteuid() != 0) return {};
+        const quint32 owner = duplicate.object.owner;
+        const bool othersWrite = (kept.mode & S_IWOTH) != 0 ||
+                                 ((kept.mode & S_IWGRP) != 0 && platform::primaryGroupOf(owner) != kept.group);
+        if (kept.owner != owner || othersWrite) return QStringLiteral("同じ内容のファイルを他のユーザーが書き換えられる");
+        return {};
     }
 
     // A deleted duplicate made again from its keeper: copied beside its name under a hidden
@@ -568,7 +584,9 @@ private:
             return leftAfter(source, made.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : made.status);
         const Identity copy = made.placed.identity;
         touched(staged, copy);
-        if (recordsIdentities() && !operation.keeperState.copiedInto(made.placed)) {
+        // The copy read back gives the bytes compared when the run deleted the file.
+        const bool otherBytes = m_format >= journal::kFormat && !operation.sameFile && made.checksum != operation.checksum;
+        if (otherBytes || (recordsIdentities() && !operation.keeperState.copiedInto(made.placed))) {
             if (!m_files.deleteDuplicate(staged, operation.keeper, {}).ok())
                 left(staged, QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)"));
             return left(source, QStringLiteral("同じ内容のファイルが変更されている"));
@@ -939,7 +957,7 @@ platform::Result<UndoReport> undoRun(const platform::StateFolder& state, const Q
 
     const auto disk =
         platform::recordedFolderServices(history.recordedFolders, history.format < journal::kIdentityFormat,
-                                         copyCheck(false));
+                                         copyCheck(true));
     JournalingServices files(*disk, *own.value);
     Undoer undoer(files, report, std::move(history));
     undoer.takeBack(*run);

@@ -342,7 +342,7 @@ private Q_SLOTS:
             if (names(from, "a")) QFile::remove(keeper);
             return std::nullopt;
         };
-        const platform::Status deleted = files().deleteDuplicate(source, keeper, {});
+        const platform::Status deleted = files().deleteDuplicate(source, keeper, {}).status;
         QCOMPARE(deleted.error, ENOENT);
         QCOMPARE(test::readFile(source), QByteArray("same"));
         QCOMPARE(namesIn(dir.filePath("in")), QStringList{"a"});

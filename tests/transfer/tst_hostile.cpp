@@ -75,7 +75,8 @@ public:
     platform::Result<bool> sameContents(const QString& a, const QString& b, const platform::KeepGoing& k) override {
         return real().sameContents(a, b, k);
     }
-    platform::Status deleteDuplicate(const QString& a, const QString& b, const platform::KeepGoing& k) override {
+    platform::Result<platform::DuplicateProof> deleteDuplicate(const QString& a, const QString& b,
+                                                               const platform::KeepGoing& k) override {
         ++touched;
         return real().deleteDuplicate(a, b, k);
     }

@@ -48,7 +48,7 @@ struct Scene {
         header.options = options;
         auto journal = transfer::Journal::open(state, header);
         if (!journal.ok()) qFatal("no journal");
-        const auto disk = platform::diskServices();
+        const auto disk = platform::diskServices(transfer::copyCheck(false));
         transfer::JournalingServices files(*disk, *journal.value);
         transfer::RunVariables variables;
         const bool finished = transfer::Execute(variables, host, files, options, groups);
@@ -58,7 +58,7 @@ struct Scene {
 
     // Runs the groups through a journal opened before, as a second run at once would.
     static bool runInto(transfer::Journal& journal, const std::vector<transfer::Group>& groups) {
-        const auto disk = platform::diskServices();
+        const auto disk = platform::diskServices(transfer::copyCheck(false));
         transfer::JournalingServices files(*disk, journal);
         transfer::RunVariables variables;
         test::RecordingHost quiet;
@@ -698,7 +698,7 @@ private Q_SLOTS:
         s.make("G/.keep", "");
         const QString source = s.make("stays", "x");
         QStringList told;
-        const auto disk = platform::diskServices();
+        const auto disk = platform::diskServices(transfer::copyCheck(false));
         transfer::JournalingServices files(*disk, *crossing.value, [&](const platform::Status& status) {
             told.append(QString::number(status.error));
         });
