@@ -182,6 +182,9 @@ public:
     virtual PlaceResult moveFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) = 0;
     // Copies a file (a link as the link) to a name that must be free, complete or not at all.
     virtual PlaceResult copyFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) = 0;
+    // Gives a regular file another name, which must be free (Occupied otherwise), in the
+    // same file system; what holds the name then is in placed.
+    virtual PlaceResult linkFile(const QString& existing, const QString& destination) = 0;
     // True when both are regular files of equal length whose bytes are equal.
     virtual Result<bool> sameContents(const QString& first, const QString& second, const KeepGoing& keepGoing) = 0;
     // Deletes the source as a duplicate of the keeper: only once the source is out of the

@@ -392,6 +392,20 @@ public:
         return placed;
     }
 
+    PlaceResult linkFile(const QString& existing, const QString& destination) override {
+        const Result<detail::Place> from = placeOf(existing);
+        const Result<detail::Place> to = placeOf(destination);
+        if (!from.ok() || !to.ok()) return {PlaceOutcome::Failed, from.ok() ? to.status : from.status, {}};
+        const Result<EntryInfo> file = detail::entryAt(from.value.folder, from.value.c(), AT_SYMLINK_NOFOLLOW);
+        if (!file.ok()) return {PlaceOutcome::Failed, file.status, {}};
+        if (file.value.kind != EntryKind::File) return {PlaceOutcome::Failed, Status{EINVAL}, {}};
+        if (os().linkat(from.value.folder, from.value.c(), to.value.folder, to.value.c(), 0) != 0)
+            return errno == EEXIST ? PlaceResult{PlaceOutcome::Occupied} : PlaceResult{PlaceOutcome::Failed, lastError()};
+        m_names.added(to.value.folderPath, to.value.name);
+        const Result<EntryInfo> linked = detail::entryAt(to.value.folder, to.value.c(), AT_SYMLINK_NOFOLLOW);
+        return {PlaceOutcome::Placed, {}, linked.value};
+    }
+
     Result<bool> sameContents(const QString& first, const QString& second, const KeepGoing& keepGoing) override {
         const Result<detail::Place> a = placeOf(first);
         const Result<detail::Place> b = placeOf(second);

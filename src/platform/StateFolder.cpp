@@ -80,7 +80,8 @@ Opened openBeneath(int parent, const QByteArray& name, const QString& path, bool
 
 // The state folder at its path: the nearest folder above it that exists is held (it may
 // be reached through links: it is the user's home or a folder the user named), and what
-// is missing beneath it is made there, only where the effective user owns it.
+// is missing beneath it is made there, only where the effective user owns it (and only
+// where making is asked for: otherwise it is missing, ENOENT).
 Opened openStateFolder(const QString& path, bool make) {
     const QByteArray encoded = encodePath(path);
     FileDescriptor whole(retry([&] { return os().openat(AT_FDCWD, encoded.constData(), kFolderFlags, 0); }));
@@ -90,7 +91,6 @@ Opened openStateFolder(const QString& path, bool make) {
     }
     if (errno == ELOOP || errno == ENOTDIR) return refusedAs(Refused{path, std::nullopt});
     if (errno != ENOENT) return failed(errno);
-    if (!make) return failed(ENOENT);
     std::vector<QByteArray> missing{detail::nameOf(encoded)};
     QByteArray above = detail::folderOf(encoded);
     FileDescriptor held;
@@ -105,6 +105,7 @@ Opened openStateFolder(const QString& path, bool make) {
     struct stat info {};
     if (os().fstat(held.get(), &info) != 0) return failed(errno);
     if (info.st_uid != ::geteuid()) return refusedAs(Refused{QFile::decodeName(above), info.st_uid, true});
+    if (!make) return failed(ENOENT);
     QByteArray reached = above;
     for (auto name = missing.crbegin(); name != missing.crend(); ++name) {
         reached += (reached.endsWith('/') ? "" : "/") + *name;

@@ -238,6 +238,15 @@ PlaceResult DryRunServices::copyFile(const QString& source, const QString& desti
     return place(source, destination, false);
 }
 
+PlaceResult DryRunServices::linkFile(const QString& existing, const QString& destination) {
+    const EntryInfo file = probe(existing).value;
+    if (file.kind != EntryKind::File) return failed(EINVAL);
+    if (probe(destination).value.exists()) return {PlaceOutcome::Occupied, {}};
+    if (!sameMount(file, folderAt(parentOf(keyOf(destination))))) return failed(EXDEV);
+    remember(destination, {Remembered::Kind::File, bytesOf(existing), file});
+    return {PlaceOutcome::Placed, {}, file};
+}
+
 Result<bool> DryRunServices::sameContents(const QString& first, const QString& second,
                                           const platform::KeepGoing& keepGoing) {
     for (const QString& path : {first, second}) {

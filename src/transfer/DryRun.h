@@ -28,6 +28,7 @@ public:
     platform::Status removeEmptyFolder(const QString& path) override;
     platform::PlaceResult moveFile(const QString& source, const QString& destination,
                                    const platform::KeepGoing& keepGoing) override;
+    platform::PlaceResult linkFile(const QString& existing, const QString& destination) override;
     platform::PlaceResult copyFile(const QString& source, const QString& destination,
                                    const platform::KeepGoing& keepGoing) override;
     platform::Result<bool> sameContents(const QString& first, const QString& second,

@@ -262,6 +262,16 @@ PlaceResult JournalingServices::copyFile(const QString& source, const QString& d
     return transferred(journal::Kind::Copy, source, destination, keepGoing);
 }
 
+// A new name records what it names (in its done line).
+PlaceResult JournalingServices::linkFile(const QString& existing, const QString& destination) {
+    if (const Status noted = noteFoldersOf(existing, destination); !noted.ok()) return {PlaceOutcome::Failed, noted, {}};
+    journal::Operation operation;
+    operation.kind = journal::Kind::Link;
+    operation.from = existing;
+    operation.to = destination;
+    return placed(operation, [&] { return m_disk.linkFile(existing, destination); });
+}
+
 // A move records the file it moves; a copy, what it made (in its done line).
 PlaceResult JournalingServices::transferred(journal::Kind kind, const QString& source, const QString& destination,
                                             const platform::KeepGoing& keepGoing) {

@@ -40,7 +40,7 @@ struct KindName {
     Kind kind;
     const char* name;
 };
-constexpr std::array kKindNames{KindName{Kind::Move, "move"}, KindName{Kind::Copy, "copy"},
+constexpr std::array kKindNames{KindName{Kind::Move, "move"}, KindName{Kind::Copy, "copy"}, KindName{Kind::Link, "link"},
                                 KindName{Kind::Duplicate, "duplicate"}, KindName{Kind::MakeFolder, "mkdir"},
                                 KindName{Kind::RemoveFolder, "rmdir"}};
 

@@ -80,14 +80,14 @@ struct ObjectState {
     platform::Attributes attributes() const { return {mode, owner, group, atime, mtime}; }
 };
 
-enum class Kind { Move, Copy, Duplicate, MakeFolder, RemoveFolder, Unknown };
+enum class Kind { Move, Copy, Link, Duplicate, MakeFolder, RemoveFolder, Unknown };
 
 // One operation: its line and its done line.
 struct Operation {
     qint64 number = 0;
     Kind kind = Kind::Unknown;
     QString from;              // the file moved, copied or deleted; the folder made or removed
-    QString to;                // where a file was moved or copied
+    QString to;                // where a file was moved, copied or given another name
     QString keeper;            // the file a deleted duplicate had the bytes of
     ObjectState object;        // what was moved, deleted or removed, before
     ObjectState keeperState;   // the keeper as it was compared

@@ -108,7 +108,7 @@ struct History {
         for (const ObjectState* state : {&operation.object, &operation.placed, &operation.keeperState}) {
             if (state->known) objects[state->id].add(operation);
         }
-        if (operation.kind != Kind::Copy && operation.kind != Kind::Unknown)
+        if (operation.kind != Kind::Copy && operation.kind != Kind::Link && operation.kind != Kind::Unknown)
             folders[folderOf(operation.from)].add(operation);
         if (!operation.to.isEmpty()) folders[folderOf(operation.to)].add(operation);
     }
@@ -141,7 +141,7 @@ struct History {
             touch(operation);
             followFolders(operation);
             if (!operation.mayHaveHappened()) continue;
-            if (operation.kind == Kind::Move || operation.kind == Kind::Copy)
+            if (operation.kind == Kind::Move || operation.kind == Kind::Copy || operation.kind == Kind::Link)
                 givenBack.insert(operation.to, {operation.done() ? operation.result() : ObjectState{}, killed});
             if (operation.kind == Kind::MakeFolder && operation.placed.known)
                 givenBack.insert(operation.from, {operation.placed, killed});
@@ -208,6 +208,7 @@ private:
                 return undoRemovedFolder(operation);
             case Kind::MakeFolder:
                 return undoCreatedFolder(operation);
+            case Kind::Link:  // only an undo gives names, and an undo is not taken back
             case Kind::Unknown:
                 return;
         }
@@ -577,6 +578,7 @@ private:
     // name of this process, checked to be a copy of the very keeper (a name can be given to
     // another file between a look and a copy), given its own attributes, then named.
     void makeAgain(const Operation& operation) {
+        if (m_format >= journal::kFormat && operation.sameFile) return nameAgain(operation);
         const QString& source = operation.from;
         const QString staged = stagingName(source);
         const platform::PlaceResult made = m_files.copyFile(operation.keeper, staged, {});
@@ -596,6 +598,28 @@ private:
         if (named.outcome != PlaceOutcome::Placed)
             return leftAfter(staged, named.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : named.status);
         touched(source, copy);
+        restored(source);
+    }
+
+    // A deleted duplicate that was another name of its keeper's file is that name again,
+    // given beside it under a hidden name and kept only while the file it names is the one
+    // recorded, as it was.
+    void nameAgain(const Operation& operation) {
+        const QString& source = operation.from;
+        const QString staged = stagingName(source);
+        const platform::PlaceResult linked = m_files.linkFile(operation.keeper, staged);
+        if (linked.outcome != PlaceOutcome::Placed)
+            return leftAfter(source, linked.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : linked.status);
+        touched(staged);
+        if (!operation.keeperState.matches(linked.placed)) {
+            if (!m_files.deleteDuplicate(staged, operation.keeper, {}).ok())
+                left(staged, QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)"));
+            return left(source, QStringLiteral("同じ内容のファイルが変更されている"));
+        }
+        const platform::PlaceResult named = m_files.moveFile(staged, source, {});
+        if (named.outcome != PlaceOutcome::Placed)
+            return leftAfter(staged, named.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : named.status);
+        touched(source, linked.placed.identity);
         restored(source);
     }
 

@@ -409,6 +409,59 @@ private Q_SLOTS:
     }
 
     // The last run is the last one made, whatever the time zone each run was started in.
+    // The state folder is used only as a real folder of the user's: a link as its runs,
+    // or another user's state folder (root with a user's environment), stops a run, an
+    // undo and the history before anything is touched, through a link neither. Where the
+    // folder would have to be made beneath another user's, the user's own is used.
+    void stateFolderIsTheUsersOwn() {
+        QTemporaryDir dir;
+        test::makeFolder(dir.filePath("g"));
+        test::writeFile(dir.filePath("g1"), "1");
+        const auto before = tree(dir.path());
+        QTemporaryDir states;
+        test::makeFolder(states.filePath("linked/kurumu"));
+        for (int i = 0; i < 60; ++i) test::makeFileWithFolders(states.filePath("documents/%1.odt").arg(i), "doc");
+        QCOMPARE(::symlink(QFile::encodeName(states.filePath("documents")).constData(),
+                           QFile::encodeName(states.filePath("linked/kurumu/runs")).constData()),
+                 0);
+        const auto runWith = [&](const QString& state, const QStringList& arguments) {
+            qputenv("XDG_STATE_HOME", QFile::encodeName(state));
+            const Outcome outcome = runKurumu(dir.path(), arguments);
+            qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path()));
+            return outcome;
+        };
+        const Outcome linked = runWith(states.filePath("linked"), {"--run", "--rule", "count", "--count", "1", "g", "g1"});
+        QCOMPARE(linked.exitCode, 1);
+        QVERIFY2(linked.err.contains("リンクか、フォルダではないため、使いません: " + states.filePath("linked/kurumu/runs")),
+                 qPrintable(linked.err));
+        QCOMPARE(tree(dir.path()), before);
+        QCOMPARE(QDir(states.filePath("documents")).entryList(QDir::Files).size(), 60);
+        QCOMPARE(runWith(states.filePath("linked"), {"--history"}).exitCode, 1);
+
+        KURUMU_REQUIRE_ROOT();
+        test::makeFolder(states.filePath("foreign/kurumu/runs"));
+        test::writeFile(states.filePath("victim"), "victim");
+        QCOMPARE(::symlink(QFile::encodeName(states.filePath("victim")).constData(),
+                           QFile::encodeName(states.filePath("foreign/kurumu/undo.lock")).constData()),
+                 0);
+        for (const char* folder : {"foreign/kurumu", "foreign/kurumu/runs"})
+            QCOMPARE(::chown(QFile::encodeName(states.filePath(folder)).constData(), 65534, 65534), 0);
+        const Outcome foreign = runWith(states.filePath("foreign"), {"--undo"});
+        QCOMPARE(foreign.exitCode, 1);
+        QVERIFY2(foreign.err.contains("持ち主が別のユーザー(nobody)のため、使いません: " + states.filePath("foreign/kurumu")),
+                 qPrintable(foreign.err));
+        QCOMPARE(test::readFile(states.filePath("victim")), QByteArray("victim"));
+        QVERIFY(QDir(states.filePath("foreign/kurumu/runs")).isEmpty());
+
+        test::makeFolder(states.filePath("another"));
+        QCOMPARE(::chown(QFile::encodeName(states.filePath("another")).constData(), 65534, 65534), 0);
+        const Outcome instead = runWith(states.filePath("another"), {"--history"});
+        QCOMPARE(instead.exitCode, 0);
+        QVERIFY2(instead.err.contains(states.filePath("another") + " は別のユーザー(nobody)のフォルダのため、記録は "),
+                 qPrintable(instead.err));
+        QVERIFY(QDir(states.filePath("another")).isEmpty());
+    }
+
     void lastRunAcrossTimeZones() {
         QTemporaryDir dir;
         QTemporaryDir state;
@@ -465,6 +518,9 @@ private Q_SLOTS:
             const qint64 pid = process.processId();  // 0 once it has ended: nothing to kill then
             if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGKILL);
             process.waitForFinished(20000);
+            // Killed, it leaves whole lines on its output.
+            const QByteArray output = process.readAllStandardOutput();
+            QVERIFY2(output.isEmpty() || output.endsWith('\n'), output.right(300).constData());
             const bool journaled = !runKurumu(dir.path(), {"--history"}).out.trimmed().isEmpty();
             // Undos killed in their turn, then one that goes to its end.
             for (int killed = random.bounded(3); killed > 0; --killed) {

@@ -72,6 +72,10 @@ public:
         ++touched;
         return real().copyFile(a, b, k);
     }
+    platform::PlaceResult linkFile(const QString& a, const QString& b) override {
+        ++touched;
+        return real().linkFile(a, b);
+    }
     platform::Result<bool> sameContents(const QString& a, const QString& b, const platform::KeepGoing& k) override {
         return real().sameContents(a, b, k);
     }

@@ -16,10 +16,12 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -241,6 +243,10 @@ private Q_SLOTS:
         Scene s;
         s.make("G/same.txt", "same bytes");
         s.make("src/same.txt", "same bytes");
+        s.make("G/twin.txt", "one file, two names");
+        QCOMPARE(::link(QFile::encodeName(s.root + "G/twin.txt").constData(),
+                        QFile::encodeName(s.root + "src/twin.txt").constData()),
+                 0);
         QVERIFY(QFile::setPermissions(s.root + "src/same.txt", QFileDevice::ReadOwner));
         const std::array<struct timespec, 2> times{{{1000000000, 5}, {-150000000, 250000000}}};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(s.root + "src/same.txt").constData(), times.data(), 0), 0);
@@ -250,6 +256,12 @@ private Q_SLOTS:
         const QString runId = transfer::runHistory(s.state).last().id;
         QVERIFY(s.undo().everything);
         QCOMPARE(test::snapshot(s.root, test::Snapshot::Everything), before);
+        // Another name of one file comes back as that name again.
+        struct stat twin {};
+        struct stat kept {};
+        QCOMPARE(::stat(QFile::encodeName(s.root + "src/twin.txt").constData(), &twin), 0);
+        QCOMPARE(::stat(QFile::encodeName(s.root + "G/twin.txt").constData(), &kept), 0);
+        QCOMPARE(twin.st_ino, kept.st_ino);
         const transfer::UndoReport again = s.undo(runId);
         QVERIFY(again.everything);
         QVERIFY(again.lines.isEmpty());
@@ -270,7 +282,36 @@ private Q_SLOTS:
         s.make("d1", "same");
         s.make("d2", "same too");
         s.make("m1", "moved");
-        QVERIFY(s.run({}, {{s.root + "G", {s.root + "d1", s.root + "d2", s.root + "m1"}}}));
+        s.make("G/d3", "same again");
+        s.make("d3", "same again");
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "d1", s.root + "d2", s.root + "d3", s.root + "m1"}}}));
+        // Rewritten right after the run, its length kept and its time set back: within the
+        // clock's tick its state shows nothing, its bytes do.
+        struct stat kept {};
+        QCOMPARE(::stat(QFile::encodeName(s.root + "G/d3").constData(), &kept), 0);
+        {
+            QFile rewritten(s.root + "G/d3");
+            QVERIFY(rewritten.open(QIODevice::ReadWrite));
+            QCOMPARE(rewritten.write("SAME AGAIN"), 10);
+        }
+        const std::array<struct timespec, 2> times{kept.st_atim, kept.st_mtim};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(s.root + "G/d3").constData(), times.data(), 0), 0);
+        // A coarse clock could give the rewrite the run's own time: so it is here.
+        const QString journal = s.journals + '/' + test::namesIn(s.journals).first();
+        QList<QByteArray> journalLines = test::readFile(journal).split('\n');
+        const auto d3 = std::find_if(journalLines.cbegin(), journalLines.cend(), [&](const QByteArray& line) {
+            return line.contains(QByteArray("\"from\":\"" + QFile::encodeName(s.root) + "d3\""));
+        });
+        QVERIFY(d3 != journalLines.cend());
+        const QByteArray number = d3->mid(d3->lastIndexOf("\"n\":") + 4).chopped(1);
+        for (QByteArray& line : journalLines) {
+            if (!line.startsWith(QByteArray("{\"done\":" + number + ','))) continue;
+            const qsizetype time = line.indexOf("\"time\":") + 7;
+            line.replace(time, line.indexOf(',', time) - time, QByteArray::number(qint64{4'000'000'000} * 1'000'000'000));
+        }
+        QVERIFY(QFile::remove(journal));
+        test::writeFile(journal, journalLines.join('\n'));
+        QFile::setPermissions(journal, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         test::writeFile(s.root + "d1", "another file under the name");
         QVERIFY(QFile::remove(s.root + "G/m1"));
         test::writeFile(s.root + "m1", "another file again");
@@ -283,8 +324,11 @@ private Q_SLOTS:
         QStringList lines;
         for (const transfer::UndoLine& line : report.lines) lines.append(line.text());
         QCOMPARE(lines, (QStringList{s.root + "G/m1…戻せない(見つからない)",
+                                     s.root + "d3…戻せない(同じ内容のファイルが変更されている)",
                                      s.root + "d2…戻せない(同じ内容のファイルが変更されている)",
                                      s.root + "d1…戻せない(名前が使われている)"}));
+        QVERIFY(!test::exists(s.root + "d3"));
+        QCOMPARE(test::readFile(s.root + "G/d3"), QByteArray("SAME AGAIN"));
         QCOMPARE(test::readFile(s.root + "d1"), QByteArray("another file under the name"));
         QCOMPARE(test::readFile(s.root + "m1"), QByteArray("another file again"));
         QVERIFY(!test::exists(s.root + "d2"));
@@ -388,6 +432,37 @@ private Q_SLOTS:
         test::writeFile(s.journals + "/29991231-000000-000-1.jsonl", "");
         QVERIFY(s.undo().everything);
         QCOMPARE(test::readFile(s.root + "a1"), QByteArray("a1"));
+    }
+
+    // Zeros over a page of a finished journal, as a power cut can leave it, are damage, not
+    // its end: in the body, the lines after them are still taken back; in the header, the
+    // run still shows, of the kind its pages' marks tell, and is taken back by its name.
+    void tornPagesAreDamage() {
+        for (const bool inHeader : {false, true}) {
+            Scene s;
+            s.make("G/.keep", "");
+            QStringList members;
+            for (int i = 0; i < 300; ++i) members.append(s.make(QString("member-%1").arg(i, 3, 10, QChar('0')), "m"));
+            QVERIFY(s.run({}, {{s.root + "G", members}}));
+            const QString journal = s.journals + '/' + test::namesIn(s.journals).first();
+            QByteArray bytes = test::readFile(journal);
+            QVERIFY(bytes.size() > 8 * 4096);
+            const qsizetype from = inHeader ? 20 : 4 * 4096;
+            bytes.replace(from, inHeader ? 40 : 4096, QByteArray(inHeader ? 40 : 4096, '\0'));
+            QVERIFY(QFile::remove(journal));
+            test::writeFile(journal, bytes);
+            const transfer::RunSummary run = transfer::runHistory(s.state).first();
+            QCOMPARE(run.damaged, inHeader);
+            QCOMPARE(run.kind, "run");
+            if (inHeader) QVERIFY(!s.undo().everything);  // a bare undo stops at it
+            const transfer::UndoReport report = s.undo(run.id);
+            QVERIFY(!report.everything);
+            QVERIFY(texts(report).contains(journal + "…戻せない(記録が1行壊れている)"));
+            const auto back = std::count_if(members.cbegin(), members.cend(), test::exists);
+            QVERIFY2(inHeader ? back == 300 : back > 270 && back < 300, qPrintable(QString::number(back)));
+            QCOMPARE(test::namesIn(s.root + "G").size(), 300 - back + 1);  // with .keep
+            QVERIFY(!transfer::runHistory(s.state).first().undone);
+        }
     }
 
     // A folder of the run that another folder or a link has taken the place of since is
@@ -537,6 +612,38 @@ private Q_SLOTS:
         }
         QVERIFY(!test::exists(d.root + "d"));
         QCOMPARE(test::snapshot(d.root), (QMap<QString, QByteArray>{{"K/d", "evil"}, {"K/kept", "same"}}));
+
+        // A folder mounted on one the undo has just made again: nothing goes into the mount.
+        Scene m;
+        m.make("G/.keep", "");
+        m.make("gx/d1/f1", "f1");
+        m.make("gx/d1/f2", "f2");
+        test::makeFolder(m.root + "other");
+        transfer::RunOptions keep;
+        keep.keepStructure = true;
+        QVERIFY(m.run(keep, {{m.root + "G", {m.root + "gx"}}}));
+        const QByteArray made = QFile::encodeName(m.root + "gx/d1");
+        bool mounted = false;
+        const auto unmount = qScopeGuard([&] {
+            if (mounted) ::umount2(made.constData(), MNT_DETACH);
+        });
+        {
+            test::InjectedFaults faults;
+            faults.openat = [&](const char* path, int flags) -> std::optional<int> {
+                if (QByteArray(path) == "d1" && (flags & O_PATH) == 0 && (flags & O_DIRECTORY) != 0 &&
+                    test::exists(m.root + "gx/d1") && !mounted)
+                    mounted = ::mount(QFile::encodeName(m.root + "other").constData(), made.constData(), nullptr,
+                                      MS_BIND, nullptr) == 0;
+                return std::nullopt;
+            };
+            const transfer::UndoReport report = m.undo();
+            QVERIFY(!report.everything);
+            if (mounted) QVERIFY(texts(report).contains(m.root + "gx/d1…戻せない(フォルダが置き換えられている)"));
+        }
+        QVERIFY(mounted);
+        QVERIFY(QDir(m.root + "other").isEmpty());
+        QCOMPARE(test::readFile(m.root + "G/gx/d1/f1"), QByteArray("f1"));
+        QCOMPARE(test::readFile(m.root + "G/gx/d1/f2"), QByteArray("f2"));
     }
 
     // A run still going holds its journal: neither it nor (by a bare undo) a run before it
@@ -884,8 +991,16 @@ private Q_SLOTS:
         QVERIFY(lines[3].endsWith(",\"n\":1}"));
         QVERIFY(lines[4].startsWith("{\"done\":1,\"outcome\":\"done\",\"time\":"));
         QCOMPARE(lines[5], "{\"end\":\"finished\"}");
+        // Only journals go: never a user's file in the folder, never a link.
+        test::writeFile(s.journals + "/notes.txt", "the user's");
+        test::writeFile(s.dir.path() + "/outside", "the user's too");
+        QCOMPARE(::symlink(QFile::encodeName(s.dir.path() + "/outside").constData(),
+                           QFile::encodeName(s.journals + "/00000000-000000-000-1.jsonl").constData()),
+                 0);
         for (int i = 0; i < transfer::kJournalsKept + 3; ++i) s.run({}, {});
-        QCOMPARE(test::namesIn(s.journals).size(), transfer::kJournalsKept);
+        QCOMPARE(test::namesIn(s.journals).size(), transfer::kJournalsKept + 2);
+        QCOMPARE(test::readFile(s.journals + "/notes.txt"), QByteArray("the user's"));
+        QCOMPARE(test::readFile(s.journals + "/00000000-000000-000-1.jsonl"), QByteArray("the user's too"));
     }
 
     // Journals opened one after another, many within one millisecond, sort in the order
