@@ -140,11 +140,11 @@ std::optional<platform::StateFolder> stateFolder(platform::StateFolder::Making m
     platform::Result<platform::StateFolder> state = platform::StateFolder::open(making);
     if (!state.value.note().isEmpty()) err().line(QStringLiteral("kurumu: ") + state.value.note());
     if (state.ok()) return std::move(state.value);
-    err().line(QStringLiteral("kurumu: ") + (state.value.refusal().isEmpty()
-                                                 ? QStringLiteral("記録のフォルダを開けません(%1): %2")
-                                                       .arg(state.status.code())
-                                                       .arg(state.value.path())
-                                                 : state.value.refusal()));
+    err().line(
+        QStringLiteral("kurumu: ") +
+        (state.value.refusal().isEmpty()
+             ? QStringLiteral("記録のフォルダを開けません(%1): %2").arg(state.status.code()).arg(state.value.path())
+             : state.value.refusal()));
     return std::nullopt;
 }
 
@@ -189,9 +189,8 @@ int run(BatchOptions options, QList<judgement::Line> judged) {
     header.after = folderRuns;
     options.paths = {};
     options.arguments = {};
-    const platform::Result<bool> finished =
-        transfer::executeRun(variables, host, *state, std::move(header), groups, made,
-                             options.dryRun ? &dryFiles : nullptr);
+    const platform::Result<bool> finished = transfer::executeRun(variables, host, *state, std::move(header), groups,
+                                                                 made, options.dryRun ? &dryFiles : nullptr);
     if (!finished.ok()) {
         err().line(QStringLiteral("kurumu: ") + transfer::journalUnwritableText(*state, finished.status, false));
         return 1;

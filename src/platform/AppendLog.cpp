@@ -4,7 +4,6 @@
 #include "platform/FileOperations.h"
 #include "platform/FileSystem.h"
 
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -35,8 +34,9 @@ qint64 pageSize() {
 
 Result<AppendLog> AppendLog::createAt(int folder, const QByteArray& name, const QString& path) {
     Result<AppendLog> log;
-    log.value.m_fd = retry(
-        [&] { return os().openat(folder, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); });
+    log.value.m_fd = retry([&] {
+        return os().openat(folder, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    });
     if (log.value.m_fd < 0) return {{}, detail::lastError()};
     // Held while the file is written: a reader tells a live writer's file from one whose
     // writer is gone (a kill releases the lock with the process).
@@ -142,8 +142,8 @@ Status AppendLog::close() {
 
 Result<FileLock> FileLock::takeAt(int folder, const QByteArray& name) {
     Result<FileLock> lock;
-    lock.value.m_fd = retry(
-        [&] { return os().openat(folder, name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600); });
+    lock.value.m_fd =
+        retry([&] { return os().openat(folder, name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600); });
     if (lock.value.m_fd < 0) return {{}, detail::lastError()};
     if (retry([&] { return os().flock(lock.value.m_fd, LOCK_EX | LOCK_NB); }) != 0)
         lock.status = errno == EWOULDBLOCK ? Status{EBUSY} : detail::lastError();

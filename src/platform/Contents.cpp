@@ -54,7 +54,8 @@ public:
     RangeComparer(int first, int second) : m_first(first), m_second(second), m_a(kCompareBlock), m_b(kCompareBlock) {}
 
     // Each stretch found equal is handed to the consumer.
-    Result<bool> equal(off_t offset, off_t end, Pacer& pacer, const std::function<void(const char*, off_t)>& equalBytes) {
+    Result<bool> equal(off_t offset, off_t end, Pacer& pacer,
+                       const std::function<void(const char*, off_t)>& equalBytes) {
         while (offset < end) {
             if (!pacer.keepGoing()) return {false, Status{ECANCELED}};
             const off_t size = std::min(end - offset, kCompareBlock);

@@ -80,8 +80,8 @@ Status writeWholeLines(int fd, QByteArrayView lines) {
         }
         qsizetype done = 0;
         while (done < size) {
-            const ssize_t wrote = retry(
-                [&] { return os().write(fd, lines.data() + done, static_cast<std::size_t>(size - done)); });
+            const ssize_t wrote =
+                retry([&] { return os().write(fd, lines.data() + done, static_cast<std::size_t>(size - done)); });
             if (wrote < 0) return lastError();
             done += wrote;
         }

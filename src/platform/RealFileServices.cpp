@@ -400,7 +400,8 @@ public:
         if (!file.ok()) return {PlaceOutcome::Failed, file.status, {}};
         if (file.value.kind != EntryKind::File) return {PlaceOutcome::Failed, Status{EINVAL}, {}};
         if (os().linkat(from.value.folder, from.value.c(), to.value.folder, to.value.c(), 0) != 0)
-            return errno == EEXIST ? PlaceResult{PlaceOutcome::Occupied} : PlaceResult{PlaceOutcome::Failed, lastError()};
+            return errno == EEXIST ? PlaceResult{PlaceOutcome::Occupied}
+                                   : PlaceResult{PlaceOutcome::Failed, lastError()};
         m_names.added(to.value.folderPath, to.value.name);
         const Result<EntryInfo> linked = detail::entryAt(to.value.folder, to.value.c(), AT_SYMLINK_NOFOLLOW);
         return {PlaceOutcome::Placed, {}, linked.value};

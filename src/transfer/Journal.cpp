@@ -264,7 +264,8 @@ PlaceResult JournalingServices::copyFile(const QString& source, const QString& d
 
 // A new name records what it names (in its done line).
 PlaceResult JournalingServices::linkFile(const QString& existing, const QString& destination) {
-    if (const Status noted = noteFoldersOf(existing, destination); !noted.ok()) return {PlaceOutcome::Failed, noted, {}};
+    if (const Status noted = noteFoldersOf(existing, destination); !noted.ok())
+        return {PlaceOutcome::Failed, noted, {}};
     journal::Operation operation;
     operation.kind = journal::Kind::Link;
     operation.from = existing;
@@ -288,8 +289,8 @@ PlaceResult JournalingServices::transferred(journal::Kind kind, const QString& s
 }
 
 platform::Result<platform::DuplicateProof> JournalingServices::deleteDuplicate(const QString& source,
-                                                                              const QString& keeper,
-                                                                              const platform::KeepGoing& keepGoing) {
+                                                                               const QString& keeper,
+                                                                               const platform::KeepGoing& keepGoing) {
     // What it takes to make the source again from the keeper: the source's own mode, owner
     // and times, the keeper as it is now, and (in the done line) the checksum of the bytes
     // compared, which tell later whether the keeper still holds the very bytes.

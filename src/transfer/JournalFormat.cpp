@@ -40,9 +40,9 @@ struct KindName {
     Kind kind;
     const char* name;
 };
-constexpr std::array kKindNames{KindName{Kind::Move, "move"}, KindName{Kind::Copy, "copy"}, KindName{Kind::Link, "link"},
-                                KindName{Kind::Duplicate, "duplicate"}, KindName{Kind::MakeFolder, "mkdir"},
-                                KindName{Kind::RemoveFolder, "rmdir"}};
+constexpr std::array kKindNames{KindName{Kind::Move, "move"},        KindName{Kind::Copy, "copy"},
+                                KindName{Kind::Link, "link"},        KindName{Kind::Duplicate, "duplicate"},
+                                KindName{Kind::MakeFolder, "mkdir"}, KindName{Kind::RemoveFolder, "rmdir"}};
 
 const char* nameOf(Kind kind) {
     for (const KindName& known : kKindNames) {
@@ -357,9 +357,9 @@ namespace {
 // A journal's lines, and what torn pages cut out of them.
 struct Lines {
     QList<QByteArrayView> lines;
-    qsizetype cut = 0;         // stretches of zeros with written bytes after them, and a cut last line
-    bool firstCut = false;     // the first of them began on the first line
-    bool killedEnd = false;    // the file ends in zeros: the unwritten end of a killed run's journal
+    qsizetype cut = 0;       // stretches of zeros with written bytes after them, and a cut last line
+    bool firstCut = false;   // the first of them began on the first line
+    bool killedEnd = false;  // the file ends in zeros: the unwritten end of a killed run's journal
 };
 
 Lines linesOf(QByteArrayView bytes) {
@@ -439,7 +439,8 @@ std::optional<Journal> parse(QByteArrayView bytes, const QString& id) {
         first = read.firstCut ? 0 : 1;
     } else {
         journal.header = headerOf(head);
-        journal.startNs = QDateTime::fromString(journal.header.start, Qt::ISODateWithMs).toMSecsSinceEpoch() * 1'000'000;
+        journal.startNs =
+            QDateTime::fromString(journal.header.start, Qt::ISODateWithMs).toMSecsSinceEpoch() * 1'000'000;
         first = 1;
     }
     for (qsizetype i = first; i < read.lines.size(); ++i) {

@@ -153,7 +153,7 @@ struct Journal {
     QString end;                                      // empty when the run was killed
     qsizetype damaged = 0;                            // lines that do not read, and stretches lost to a torn page
     bool headerDamaged = false;  // the first line among them: its kind and format are read from the marks
-    bool untrusted = false;                           // owned by another user, or writable by others
+    bool untrusted = false;      // owned by another user, or writable by others
 };
 
 // A journal's bytes read line by line up to their end, or to where a killed run left off;

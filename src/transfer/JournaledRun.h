@@ -40,7 +40,8 @@ QString journalUnwritableText(const platform::StateFolder& state, const platform
 // every group ran to its end.
 platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, const platform::StateFolder& state,
                                   JournalHeader header, const std::vector<Group>& groups,
-                                  const QSet<platform::Identity>& madeFolders, platform::FileServices* dryRun = nullptr);
+                                  const QSet<platform::Identity>& madeFolders,
+                                  platform::FileServices* dryRun = nullptr);
 
 // Makes sure that a gathering folder exists at the path, made through the services when
 // missing (its identity added to made, so that no run walks it); the error when it

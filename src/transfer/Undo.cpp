@@ -101,7 +101,7 @@ struct History {
     QHash<QString, EntryInfo> folderTimes;  // source folders' times before the run listed them
     QSet<QString> removedByUndos;           // folders the run made that an earlier undo removed
     QList<FolderMaybeMade> maybeMade;
-    qint64 startNs = nowNs();  // this undo's
+    qint64 startNs = nowNs();       // this undo's
     int format = journal::kFormat;  // the oldest of the journals taken back
 
     void touch(const Operation& operation) {
@@ -568,9 +568,10 @@ private:
             return QStringLiteral("同じ内容か確かめられない");
         if (::geteuid() != 0) return {};
         const quint32 owner = duplicate.object.owner;
-        const bool othersWrite = (kept.mode & S_IWOTH) != 0 ||
-                                 ((kept.mode & S_IWGRP) != 0 && platform::primaryGroupOf(owner) != kept.group);
-        if (kept.owner != owner || othersWrite) return QStringLiteral("同じ内容のファイルを他のユーザーが書き換えられる");
+        const bool othersWrite =
+            (kept.mode & S_IWOTH) != 0 || ((kept.mode & S_IWGRP) != 0 && platform::primaryGroupOf(owner) != kept.group);
+        if (kept.owner != owner || othersWrite)
+            return QStringLiteral("同じ内容のファイルを他のユーザーが書き換えられる");
         return {};
     }
 
@@ -587,7 +588,8 @@ private:
         const Identity copy = made.placed.identity;
         touched(staged, copy);
         // The copy read back gives the bytes compared when the run deleted the file.
-        const bool otherBytes = m_format >= journal::kFormat && !operation.sameFile && made.checksum != operation.checksum;
+        const bool otherBytes =
+            m_format >= journal::kFormat && !operation.sameFile && made.checksum != operation.checksum;
         if (otherBytes || (recordsIdentities() && !operation.keeperState.copiedInto(made.placed))) {
             if (!m_files.deleteDuplicate(staged, operation.keeper, {}).ok())
                 left(staged, QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)"));
@@ -979,9 +981,8 @@ platform::Result<UndoReport> undoRun(const platform::StateFolder& state, const Q
     }
     for (const auto& [path, undo] : std::as_const(undos)) reportDamage(path, undo);
 
-    const auto disk =
-        platform::recordedFolderServices(history.recordedFolders, history.format < journal::kIdentityFormat,
-                                         copyCheck(true));
+    const auto disk = platform::recordedFolderServices(history.recordedFolders,
+                                                       history.format < journal::kIdentityFormat, copyCheck(true));
     JournalingServices files(*disk, *own.value);
     Undoer undoer(files, report, std::move(history));
     undoer.takeBack(*run);

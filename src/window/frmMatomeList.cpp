@@ -248,7 +248,8 @@ void frmMatome::makeGatheringFolders(const judgement::LeaderFilter& only) {
     if (made.ok()) {
         m_folderJournals.append(made.value.id);
     } else {
-        showMessageBox(this, kAppTitle, MessageIcon::Warning, transfer::journalUnwritableText(state.value, made.status, false));
+        showMessageBox(this, kAppTitle, MessageIcon::Warning,
+                       transfer::journalUnwritableText(state.value, made.status, false));
     }
     setLines(gathered.lines);
     for (qsizetype line = 0; line < m_lines.size(); ++line) {

@@ -169,7 +169,8 @@ void frmMatome::runJudgedGroups() {
     m_runUnderWay = false;
     setListCommandsEnabled(true);
     if (!finished.ok()) {
-        showMessageBox(this, kAppTitle, MessageIcon::Warning, transfer::journalUnwritableText(state.value, finished.status, false));
+        showMessageBox(this, kAppTitle, MessageIcon::Warning,
+                       transfer::journalUnwritableText(state.value, finished.status, false));
         cmdCF->setEnabled(true);
         if (mnuEB->isChecked()) cmdEXEC->setEnabled(true);
         return;

@@ -430,10 +430,12 @@ private Q_SLOTS:
             qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path()));
             return outcome;
         };
-        const Outcome linked = runWith(states.filePath("linked"), {"--run", "--rule", "count", "--count", "1", "g", "g1"});
+        const Outcome linked =
+            runWith(states.filePath("linked"), {"--run", "--rule", "count", "--count", "1", "g", "g1"});
         QCOMPARE(linked.exitCode, 1);
-        QVERIFY2(linked.err.contains("リンクか、フォルダではないため、使いません: " + states.filePath("linked/kurumu/runs")),
-                 qPrintable(linked.err));
+        QVERIFY2(
+            linked.err.contains("リンクか、フォルダではないため、使いません: " + states.filePath("linked/kurumu/runs")),
+            qPrintable(linked.err));
         QCOMPARE(tree(dir.path()), before);
         QCOMPARE(QDir(states.filePath("documents")).entryList(QDir::Files).size(), 60);
         QCOMPARE(runWith(states.filePath("linked"), {"--history"}).exitCode, 1);
@@ -448,7 +450,8 @@ private Q_SLOTS:
             QCOMPARE(::chown(QFile::encodeName(states.filePath(folder)).constData(), 65534, 65534), 0);
         const Outcome foreign = runWith(states.filePath("foreign"), {"--undo"});
         QCOMPARE(foreign.exitCode, 1);
-        QVERIFY2(foreign.err.contains("持ち主が別のユーザー(nobody)のため、使いません: " + states.filePath("foreign/kurumu")),
+        QVERIFY2(foreign.err.contains("持ち主が別のユーザー(nobody)のため、使いません: " +
+                                      states.filePath("foreign/kurumu")),
                  qPrintable(foreign.err));
         QCOMPARE(test::readFile(states.filePath("victim")), QByteArray("victim"));
         QVERIFY(QDir(states.filePath("foreign/kurumu/runs")).isEmpty());

@@ -296,7 +296,9 @@ private Q_SLOTS:
         }
         const std::array<struct timespec, 2> times{kept.st_atim, kept.st_mtim};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(s.root + "G/d3").constData(), times.data(), 0), 0);
-        // A coarse clock could give the rewrite the run's own time: so it is here.
+        // A coarse clock could give the rewrite the time the run ended: so it is here.
+        QCOMPARE(::stat(QFile::encodeName(s.root + "G/d3").constData(), &kept), 0);
+        const qint64 rewritten = qint64{kept.st_ctim.tv_sec} * 1'000'000'000 + kept.st_ctim.tv_nsec;
         const QString journal = s.journals + '/' + test::namesIn(s.journals).first();
         QList<QByteArray> journalLines = test::readFile(journal).split('\n');
         const auto d3 = std::find_if(journalLines.cbegin(), journalLines.cend(), [&](const QByteArray& line) {
@@ -307,14 +309,14 @@ private Q_SLOTS:
         for (QByteArray& line : journalLines) {
             if (!line.startsWith(QByteArray("{\"done\":" + number + ','))) continue;
             const qsizetype time = line.indexOf("\"time\":") + 7;
-            line.replace(time, line.indexOf(',', time) - time, QByteArray::number(qint64{4'000'000'000} * 1'000'000'000));
+            line.replace(time, line.indexOf(',', time) - time, QByteArray::number(rewritten));
         }
         QVERIFY(QFile::remove(journal));
         test::writeFile(journal, journalLines.join('\n'));
         QFile::setPermissions(journal, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         test::writeFile(s.root + "d1", "another file under the name");
+        test::writeFile(s.root + "m1", "another file again");  // made first: it cannot reuse the inode number
         QVERIFY(QFile::remove(s.root + "G/m1"));
-        test::writeFile(s.root + "m1", "another file again");
         // Rewritten: the bytes are no longer proved. The file system's clock moves in ticks of
         // a few milliseconds; the rewrite comes after the run's tick, as a user's would.
         QTest::qSleep(20);
@@ -739,8 +741,7 @@ private Q_SLOTS:
         QVERIFY(finished.ok() && !finished.value);
         QCOMPARE(s.host.warnings.size(), 1);
         QCOMPARE(s.host.warnings[0].text,
-                 "実行の記録を続けられないため、中止しました。記録のフォルダの容量が不足しています:\n" +
-                     s.journals);
+                 "実行の記録を続けられないため、中止しました。記録のフォルダの容量が不足しています:\n" + s.journals);
         QVERIFY(s.host.ends.last().stopped);
         QVERIFY(test::exists(s.root + "a-member-with-a-long-name-3999"));  // never moved
         const auto report = transfer::undoRun(s.state, {}, "test");
@@ -783,7 +784,8 @@ private Q_SLOTS:
         QVERIFY(!journal.value->done(operation).ok());
         faults.fallocate = {};
         journal.value->finish("finished");
-        const std::optional<transfer::journal::Journal> read = transfer::journal::read(s.state, QFileInfo(journal.value->path()).fileName());
+        const std::optional<transfer::journal::Journal> read =
+            transfer::journal::read(s.state, QFileInfo(journal.value->path()).fileName());
         QVERIFY(read);
         QCOMPARE(read->damaged, 0);
         QCOMPARE(read->operations.size(), 1);
