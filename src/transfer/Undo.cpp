@@ -562,10 +562,11 @@ private:
 
     // Why the keeper's bytes cannot be taken for the deleted file's beyond its state: no
     // checksum of them was recorded (a run killed before it said), or, undoing as root,
-    // a user other than the file's owner could have written them since.
+    // a user other than the file's owner could have written them since. (Journals before
+    // checksums keep the checks of their time.)
     QString keeperRefused(const EntryInfo& kept, const Operation& duplicate) const {
-        if (m_format >= journal::kFormat && !duplicate.sameFile && !duplicate.checksum)
-            return QStringLiteral("同じ内容か確かめられない");
+        if (m_format < journal::kFormat) return {};
+        if (!duplicate.sameFile && !duplicate.checksum) return QStringLiteral("同じ内容か確かめられない");
         if (::geteuid() != 0) return {};
         const quint32 owner = duplicate.object.owner;
         const bool othersWrite =

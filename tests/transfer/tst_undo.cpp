@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QRandomGenerator>
 #include <QScopeGuard>
@@ -335,6 +337,17 @@ private Q_SLOTS:
         QCOMPARE(test::readFile(s.root + "m1"), QByteArray("another file again"));
         QVERIFY(!test::exists(s.root + "d2"));
         QVERIFY(!transfer::runHistory(s.state).first().undone);
+
+        // As root, a file is not made again from a keeper another user could have written.
+        KURUMU_REQUIRE_ROOT();
+        Scene r;
+        r.make("G/theirs", "same");
+        r.make("theirs", "same");
+        QCOMPARE(::chown(QFile::encodeName(r.root + "G/theirs").constData(), 65534, 65534), 0);
+        QVERIFY(r.run({}, {{r.root + "G", {r.root + "theirs"}}}));
+        QCOMPARE(texts(r.undo()),
+                 QStringList{r.root + "theirs…戻せない(同じ内容のファイルを他のユーザーが書き換えられる)"});
+        QVERIFY(!test::exists(r.root + "theirs"));
     }
 
     // A whole line of the journal that does not read is reported; the lines after it are
@@ -941,6 +954,50 @@ private Q_SLOTS:
         QVERIFY(!report.everything);
         QCOMPARE(report.lines.first().text(), s.root + "gx…戻せない(名前が使われている)");
         QCOMPARE(test::readFile(s.root + "G/g1"), QByteArray("1"));
+    }
+
+    // Journals of every format are taken back, each with the checks of its time: format 1
+    // without identities (a keeper known by its times), format 2 without checksums (a
+    // keeper known by its identity and state), format 3 with both.
+    void everyFormatIsTakenBack_data() {
+        QTest::addColumn<int>("format");
+        for (const int format : {1, 2, 3}) QTest::addRow("format %d", format) << format;
+    }
+
+    void everyFormatIsTakenBack() {
+        QFETCH(const int, format);
+        Scene s;
+        s.make("G/d", "same");
+        s.make("d", "same");
+        s.make("m", "moved");
+        const auto before = test::snapshot(s.root);
+        QVERIFY(s.run({}, {{s.root + "G", {s.root + "d", s.root + "m"}}}));
+        struct stat keeper {};
+        QCOMPARE(::stat(QFile::encodeName(s.root + "G/d").constData(), &keeper), 0);
+        const QString journal = s.journals + '/' + test::namesIn(s.journals).first();
+        QByteArray older;
+        for (const QByteArray& text : test::readFile(journal).split('\n')) {
+            QJsonObject line = QJsonDocument::fromJson(text).object();
+            if (line.isEmpty() || (format < 3 && line.contains("journal")) || (format < 2 && line.contains("seen")))
+                continue;
+            if (line.contains("kurumu")) line.insert("format", format);
+            if (line.contains("kurumu") && format < 2) line.remove("format");
+            if (format < 3) line.remove("crc32");
+            if (format < 2) {
+                for (const char* key : {"id", "keeperId", "owner", "group", "keeperOwner", "keeperGroup"})
+                    line.remove(key);
+                if (line.value("op") == "duplicate")
+                    line.insert("keeperCtime", qint64{keeper.st_ctim.tv_sec} * 1'000'000'000 + keeper.st_ctim.tv_nsec);
+            }
+            older += QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+        }
+        QVERIFY(QFile::remove(journal));
+        test::writeFile(journal, older);
+        QFile::setPermissions(journal, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(transfer::runHistory(s.state).first().format, format);
+        const transfer::UndoReport report = s.undo();
+        QVERIFY2(report.everything, qPrintable(texts(report).join('\n')));
+        QCOMPARE(test::snapshot(s.root), before);
     }
 
     // A run killed in the middle of a move across file systems, at each moment where a
