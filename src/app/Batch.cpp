@@ -132,10 +132,8 @@ transfer::JournalHeader headerOf(const BatchOptions& options) {
     return header;
 }
 
-// The run: with --create-folders, the folders first (a dry run only remembers them; a
-// real run makes them under a journal of their own, which the run's names), then Execute.
-// The state folder for a run or an undo, checked before anything is touched; nothing (and
-// the reason said) when it is refused.
+// The state folder for a run, an undo or the history, checked before anything is touched;
+// nothing (and the reason said) when it is refused.
 std::optional<platform::StateFolder> stateFolder(platform::StateFolder::Making making) {
     platform::Result<platform::StateFolder> state = platform::StateFolder::open(making);
     if (!state.value.note().isEmpty()) err().line(QStringLiteral("kurumu: ") + state.value.note());
@@ -148,6 +146,8 @@ std::optional<platform::StateFolder> stateFolder(platform::StateFolder::Making m
     return std::nullopt;
 }
 
+// The run: with --create-folders, the folders first (a dry run only remembers them; a
+// real run makes them under a journal of their own, which the run's names), then Execute.
 int run(BatchOptions options, QList<judgement::Line> judged) {
     // A dry run writes no journal.
     std::optional<platform::StateFolder> state =

@@ -357,7 +357,7 @@ namespace {
 // A journal's lines, and what torn pages cut out of them.
 struct Lines {
     QList<QByteArrayView> lines;
-    qsizetype cut = 0;       // stretches of zeros with written bytes after them, and a cut last line
+    qsizetype cut = 0;       // stretches of zeros not at a killed run's end, and a cut last line
     bool firstCut = false;   // the first of them began on the first line
     bool killedEnd = false;  // the file ends in zeros: the unwritten end of a killed run's journal
 };
@@ -367,6 +367,11 @@ Lines linesOf(QByteArrayView bytes) {
     qsizetype end = bytes.size();
     while (end > 0 && bytes[end - 1] == '\0') --end;
     read.killedEnd = end < bytes.size();
+    // A killed run's journal keeps the whole pages it was given; a journal cut to its
+    // length when it was closed that ends in zeros lost them after.
+    constexpr qsizetype kPage = 4096;
+    if (read.killedEnd && bytes.size() % kPage != 0) ++read.cut;
+    read.firstCut = read.killedEnd && bytes.size() % kPage != 0 && end == 0;
     bytes = bytes.first(end);
     qsizetype at = 0;
     while (at < bytes.size()) {
