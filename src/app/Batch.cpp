@@ -225,6 +225,9 @@ int undo(const BatchOptions& options) {
                                           "them): they are not trusted")
                                .arg(state->runsPath()));
                 return 1;
+            case ELOOP:
+                err().line(QStringLiteral("kurumu: %1/undo.lock is a link: it is not followed").arg(state->path()));
+                return 1;
             default:
                 err().line(QStringLiteral("kurumu: the undo cannot be journaled (error %1)").arg(error));
                 return 1;

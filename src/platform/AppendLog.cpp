@@ -154,11 +154,12 @@ FileLock::~FileLock() {
     if (m_fd >= 0) os().close(m_fd);
 }
 
-bool AppendLog::heldByWriterAt(int folder, const QByteArray& name) {
-    const FileDescriptor fd(retry(
-        [&] { return os().openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0); }));
-    if (!fd.valid()) return false;
-    if (retry([&] { return os().flock(fd.get(), LOCK_SH | LOCK_NB); }) == 0) return false;
+bool AppendLog::heldByWriter(int fd) {
+    // A shared lock taken (and released with the descriptor's last close) is no writer's.
+    if (retry([&] { return os().flock(fd, LOCK_SH | LOCK_NB); }) == 0) {
+        retry([&] { return os().flock(fd, LOCK_UN); });
+        return false;
+    }
     return errno == EWOULDBLOCK;
 }
 

@@ -33,8 +33,8 @@ public:
     const QString& path() const { return m_path; }
     qint64 length() const { return m_length; }
 
-    // True while a writer, in this process or another, has the file in the folder open.
-    static bool heldByWriterAt(int folder, const QByteArray& name);
+    // True while a writer, in this process or another, has the open file open.
+    static bool heldByWriter(int fd);
 
 private:
     Status reserve(qint64 end);

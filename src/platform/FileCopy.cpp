@@ -599,7 +599,7 @@ Result<EntryInfo> heldEntry(const FileDescriptor& held) {
 }
 
 Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing& keepGoing,
-                                       const CopyCheck& summed) {
+                                       const CopyCheck& summed, const ProofHandler& proved) {
     const FileDescriptor heldSource(os().openat(source.folder, source.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
     const Result<EntryInfo> sourceSeen = heldEntry(heldSource);
     if (!sourceSeen.ok()) return {{}, sourceSeen.status};
@@ -618,6 +618,9 @@ Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper,
     struct stat sourceNow {};
     if (os().fstatat(source.folder, source.c(), &sourceNow, AT_SYMLINK_NOFOLLOW) != 0) return {{}, lastError()};
     if (!untouched(sourceBefore, sourceNow)) return {{}, Status{EBUSY}};
+    if (proved) {
+        if (const Status told = proved(proof.value); !told.ok()) return {{}, told};
+    }
     const auto keeperStays = [&](const struct stat& aside) {
         if (!sameState(aside, sourceBefore)) return Status{EBUSY};
         struct stat kept {};

@@ -86,7 +86,7 @@ Status removeCheckedAside(const Place& path, const AsideCheck& check, const Held
 // the comparison, and another file than the source (not the source itself seen through a
 // second mount, which the rename aside would have changed or taken away).
 Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing& keepGoing,
-                                       const CopyCheck& summed);
+                                       const CopyCheck& summed, const ProofHandler& proved);
 
 // Creates a folder like the model: its owner and group where the process may set them,
 // its extended attributes, and its permission bits with the owner's always on; the folder

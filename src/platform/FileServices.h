@@ -127,6 +127,9 @@ struct DuplicateProof {
     bool sameFile = false;
 };
 
+// Told what proves a duplicate before it is removed; an error keeps it.
+using ProofHandler = std::function<Status(const DuplicateProof& proof)>;
+
 // Whether the mounts let a source go as a duplicate of a keeper. Through an overlay, a file
 // may show bytes that another file system keeps for it (a lower layer's file, maybe the
 // source itself reached directly), so where either is seen through an overlay both must
@@ -190,8 +193,9 @@ public:
     // Deletes the source as a duplicate of the keeper: only once the source is out of the
     // way (renamed in its folder to a name beginning with kSetAsidePrefix) and the keeper is
     // proved, still there, to hold the same bytes. On any doubt it fails and the source stays.
+    // What proved it is told to proved, when given, before the source goes.
     virtual Result<DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
-                                                   const KeepGoing& keepGoing) = 0;
+                                                   const KeepGoing& keepGoing, const ProofHandler& proved = {}) = 0;
     // Gives the entry its attributes back (the owner and group where the process may;
     // set-user-ID and set-group-ID dropped where it may not), but only while it is still
     // the file or folder expected: never through a link, never to another entry put under

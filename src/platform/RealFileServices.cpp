@@ -414,12 +414,13 @@ public:
         return detail::compareContents(a.value, b.value, keepGoing);
     }
 
-    Result<DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
-                                           const KeepGoing& keepGoing) override {
+    Result<DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing,
+                                           const ProofHandler& proved) override {
         const Result<detail::Place> from = placeOf(source);
         const Result<detail::Place> kept = placeOf(keeper);
         if (!from.ok() || !kept.ok()) return {{}, from.ok() ? kept.status : from.status};
-        const Result<DuplicateProof> deleted = detail::deleteDuplicate(from.value, kept.value, keepGoing, m_check);
+        const Result<DuplicateProof> deleted =
+            detail::deleteDuplicate(from.value, kept.value, keepGoing, m_check, proved);
         if (deleted.ok()) m_names.removed(from.value.folderPath, from.value.name);
         return deleted;
     }

@@ -128,6 +128,26 @@ QString environmentStateFolder() {
     return QDir::cleanPath(base + QStringLiteral("/kurumu"));
 }
 
+// A regular file in the folder, opened for reading without following a link and without
+// ever opening anything else that is planted under its name (a fifo, a device).
+FileDescriptor openRegular(int folder, const QByteArray& name) {
+    struct stat seen {};
+    if (os().fstatat(folder, name.constData(), &seen, AT_SYMLINK_NOFOLLOW) != 0) return FileDescriptor();
+    if (!S_ISREG(seen.st_mode)) {
+        errno = EINVAL;
+        return FileDescriptor();
+    }
+    FileDescriptor fd(retry(
+        [&] { return os().openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0); }));
+    struct stat opened {};
+    if (!fd.valid() || os().fstat(fd.get(), &opened) != 0) return FileDescriptor();
+    if (opened.st_dev != seen.st_dev || opened.st_ino != seen.st_ino) {
+        errno = EBUSY;
+        return FileDescriptor();
+    }
+    return fd;
+}
+
 }  // namespace
 
 Result<StateFolder> StateFolder::openAt(const QString& path, Making making) {
@@ -199,32 +219,27 @@ QStringList StateFolder::runFiles() const {
 Result<QByteArray> StateFolder::readRunFile(const QString& name, qint64 limit, bool& privateToUser) const {
     privateToUser = false;
     if (!m_runs.valid()) return {{}, Status{ENOENT}};
-    const QByteArray encoded = encodePath(name);
-    const FileDescriptor fd(retry([&] {
-        return os().openat(m_runs.get(), encoded.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
-    }));
+    const FileDescriptor fd = openRegular(m_runs.get(), encodePath(name));
     if (!fd.valid()) return {{}, detail::lastError()};
     struct stat info {};
     if (os().fstat(fd.get(), &info) != 0) return {{}, detail::lastError()};
-    if (!S_ISREG(info.st_mode)) return {{}, Status{EINVAL}};
     privateToUser = info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
     return readStart(fd.get(), std::min<qint64>(limit, info.st_size));
 }
 
 bool StateFolder::runFileWritten(const QString& name) const {
-    return m_runs.valid() && AppendLog::heldByWriterAt(m_runs.get(), encodePath(name));
+    if (!m_runs.valid()) return false;
+    const FileDescriptor fd = openRegular(m_runs.get(), encodePath(name));
+    return fd.valid() && AppendLog::heldByWriter(fd.get());
 }
 
 Status StateFolder::removeRunFile(const QString& name) const {
     if (!m_runs.valid()) return Status{ENOENT};
     const QByteArray encoded = encodePath(name);
     // Held and locked while it goes: a writer that holds it keeps it.
-    const FileDescriptor fd(retry([&] {
-        return os().openat(m_runs.get(), encoded.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
-    }));
+    const FileDescriptor fd = openRegular(m_runs.get(), encoded);
     struct stat info {};
     if (!fd.valid() || os().fstat(fd.get(), &info) != 0) return detail::lastError();
-    if (!S_ISREG(info.st_mode)) return Status{EINVAL};
     if (retry([&] { return os().flock(fd.get(), LOCK_EX | LOCK_NB); }) != 0) return Status{EBUSY};
     struct stat there {};
     if (os().fstatat(m_runs.get(), encoded.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0) return detail::lastError();

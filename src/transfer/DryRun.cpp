@@ -259,7 +259,8 @@ Result<bool> DryRunServices::sameContents(const QString& first, const QString& s
 }
 
 Result<platform::DuplicateProof> DryRunServices::deleteDuplicate(const QString& source, const QString& keeper,
-                                                                 const platform::KeepGoing& keepGoing) {
+                                                                 const platform::KeepGoing& keepGoing,
+                                                                 const platform::ProofHandler&) {
     const Result<bool> same = sameContents(source, keeper, keepGoing);
     if (!same.ok()) return {{}, same.status};
     if (!same.value) return {{}, Status{EBUSY}};

@@ -34,7 +34,8 @@ public:
     platform::Result<bool> sameContents(const QString& first, const QString& second,
                                         const platform::KeepGoing& keepGoing) override;
     platform::Result<platform::DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
-                                                               const platform::KeepGoing& keepGoing) override;
+                                                               const platform::KeepGoing& keepGoing,
+                                                               const platform::ProofHandler& proved) override;
     // Only an undo gives attributes back, and an undo is never dry.
     platform::Status restoreAttributes(const QString&, const platform::Identity&,
                                        const platform::Attributes&) override {

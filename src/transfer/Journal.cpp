@@ -31,12 +31,26 @@ QString outcomeName(PlaceOutcome outcome) {
     return QStringLiteral("failed");
 }
 
+// The runs an undo's journal names: read from its first line, which an undo keeps short.
+QStringList runsTakenBackBy(const platform::StateFolder& state, const QString& name) {
+    constexpr qint64 kUndoHeader = 4096;
+    bool privateToUser = false;
+    const platform::Result<QByteArray> start = state.readRunFile(name, kUndoHeader, privateToUser);
+    const qsizetype end = start.value.indexOf('\n');
+    if (!start.ok() || end < 0) return {};
+    const std::optional<journal::Journal> head = journal::parse(QByteArrayView(start.value).first(end + 1), {});
+    if (!head || head->headerDamaged || head->header.kind != QLatin1String("undo")) return {};
+    return QStringList{head->header.undoOf} + head->header.after;
+}
+
 // Removes the oldest journals until one more fits within those kept; never one named in
 // keep (an undo's run and its earlier undos, finished from them), never one still written,
 // and nothing but a journal.
-void makeRoom(const platform::StateFolder& state, const QStringList& keep) {
+void makeRoom(const platform::StateFolder& state, QStringList keep) {
     QStringList older = state.runFiles();
     older.removeIf([](const QString& name) { return !isJournalName(name); });
+    // A run stays as long as an undo of it does, which may not have taken all of it back.
+    for (const QString& name : std::as_const(older)) keep += runsTakenBackBy(state, name);
     qsizetype kept = 0;
     older.removeIf([&](const QString& name) {
         const bool stays = keep.contains(platform::GetBaseName(name)) || state.runFileWritten(name);
@@ -290,10 +304,12 @@ PlaceResult JournalingServices::transferred(journal::Kind kind, const QString& s
 
 platform::Result<platform::DuplicateProof> JournalingServices::deleteDuplicate(const QString& source,
                                                                                const QString& keeper,
-                                                                               const platform::KeepGoing& keepGoing) {
+                                                                               const platform::KeepGoing& keepGoing,
+                                                                               const platform::ProofHandler&) {
     // What it takes to make the source again from the keeper: the source's own mode, owner
-    // and times, the keeper as it is now, and (in the done line) the checksum of the bytes
-    // compared, which tell later whether the keeper still holds the very bytes.
+    // and times, the keeper as it is now, and the checksum of the bytes compared (in a line
+    // of its own before the source goes, so that a kill leaves it too), which tell later
+    // whether the keeper still holds the very bytes.
     if (const Status noted = noteFoldersOf(source, keeper); !noted.ok()) return {{}, noted};
     journal::Operation operation;
     operation.kind = journal::Kind::Duplicate;
@@ -302,8 +318,15 @@ platform::Result<platform::DuplicateProof> JournalingServices::deleteDuplicate(c
     operation.object = stateOf(source);
     operation.keeperState = stateOf(keeper);
     platform::Result<platform::DuplicateProof> proof;
+    const auto recordProof = [&](const platform::DuplicateProof& found) {
+        operation.checksum = found.checksum;
+        operation.sameFile = found.sameFile;
+        const Status written = m_journal.note(operation.proofLine());
+        if (!written.ok()) tellFailure(written);
+        return written.ok() ? Status{} : Status{ECANCELED};
+    };
     proof.status = recorded(operation, [&] {
-        proof = m_disk.deleteDuplicate(source, keeper, keepGoing);
+        proof = m_disk.deleteDuplicate(source, keeper, keepGoing, recordProof);
         operation.checksum = proof.value.checksum;
         operation.sameFile = proof.value.sameFile;
         return proof.status;

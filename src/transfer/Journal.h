@@ -104,7 +104,8 @@ public:
                                    const platform::KeepGoing& keepGoing) override;
     platform::PlaceResult linkFile(const QString& existing, const QString& destination) override;
     platform::Result<platform::DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
-                                                               const platform::KeepGoing& keepGoing) override;
+                                                               const platform::KeepGoing& keepGoing,
+                                                               const platform::ProofHandler& proved) override;
     platform::Status restoreAttributes(const QString& path, const platform::Identity& expected,
                                        const platform::Attributes& attributes) override {
         return m_disk.restoreAttributes(path, expected, attributes);

@@ -115,6 +115,21 @@ std::optional<platform::Identity> identityFrom(const QString& text) {
     return identity;
 }
 
+// A copy's checksum, or a deleted duplicate's proof.
+void writeProof(Line& line, const Operation& operation) {
+    if (operation.checksum)
+        line.text("crc32",
+                  QStringLiteral("%1").arg(*operation.checksum ^ 0xFFFFFFFFu, 8, 16, QLatin1Char('0')).toUpper());
+    if (operation.sameFile) line.flag("sameFile", true);
+}
+
+void readProof(const QJsonObject& line, Operation& operation) {
+    bool crcOk = false;
+    const quint32 crc = text(line, "crc32").toUInt(&crcOk, 16);
+    if (crcOk) operation.checksum = crc ^ 0xFFFFFFFFu;
+    operation.sameFile = operation.sameFile || line.value(QLatin1String("sameFile")).toBool();
+}
+
 ObjectState readState(const QJsonObject& line, const StateKeys& keys) {
     ObjectState state;
     const std::optional<platform::Identity> identity = identityFrom(text(line, keys.id));
@@ -307,9 +322,14 @@ Line Operation::doneLine() const {
     line.number("done", number).text("outcome", outcome.value_or(QString())).number("time", doneNs);
     if (error != 0) line.number("error", error);
     writeState(line, placed, kObject);
-    if (checksum)
-        line.text("crc32", QStringLiteral("%1").arg(*checksum ^ 0xFFFFFFFFu, 8, 16, QLatin1Char('0')).toUpper());
-    if (sameFile) line.flag("sameFile", true);
+    writeProof(line, *this);
+    return line;
+}
+
+Line Operation::proofLine() const {
+    Line line;
+    line.number("proof", number);
+    writeProof(line, *this);
     return line;
 }
 
@@ -468,10 +488,10 @@ std::optional<Journal> parse(QByteArrayView bytes, const QString& id) {
             operation.doneNs = number(line, "time");
             operation.error = static_cast<int>(number(line, "error"));
             operation.placed = readState(line, kObject);
-            bool crcOk = false;
-            const quint32 crc = text(line, "crc32").toUInt(&crcOk, 16);
-            if (crcOk) operation.checksum = crc ^ 0xFFFFFFFFu;
-            operation.sameFile = line.value(QLatin1String("sameFile")).toBool();
+            readProof(line, operation);
+        } else if (line.contains(QLatin1String("proof"))) {
+            const auto found = byNumber.constFind(number(line, "proof"));
+            if (found != byNumber.constEnd()) readProof(line, journal.operations[*found]);
         } else if (line.contains(QLatin1String("seen"))) {
             const std::optional<platform::Identity> identity = identityFrom(text(line, "id"));
             if (identity) journal.seen.append({text(line, "seen"), *identity, number(line, "mtime")});

@@ -109,6 +109,8 @@ struct Operation {
     Line line() const;
     // Its done line.
     Line doneLine() const;
+    // A deleted duplicate's proof, written before the source goes.
+    Line proofLine() const;
 };
 
 // What the first line tells of a run.

@@ -88,6 +88,12 @@ struct KeptByOther {
     int format = journal::kFormat;
 };
 
+// A folder made whose journal does not say what it is: killed before it said, or found,
+// once made, mounted on or put in the place of (then it failed, and its folder may stay).
+bool mayHaveMade(const Operation& operation) {
+    return !operation.outcome || operation.error == platform::kFolderReplaced;
+}
+
 // Everything the journals of a run and of its earlier undos say, for this undo.
 struct History {
     QHash<Identity, LastTouch> objects;  // the latest operation of the run or an undo on each object
@@ -140,13 +146,13 @@ struct History {
         for (const Operation& operation : undo.operations) {
             touch(operation);
             followFolders(operation);
+            if (operation.kind == Kind::MakeFolder && mayHaveMade(operation) && undo.startNs > 0)
+                maybeMade.append({operation.from, undo.startNs});
             if (!operation.mayHaveHappened()) continue;
             if (operation.kind == Kind::Move || operation.kind == Kind::Copy || operation.kind == Kind::Link)
                 givenBack.insert(operation.to, {operation.done() ? operation.result() : ObjectState{}, killed});
             if (operation.kind == Kind::MakeFolder && operation.placed.known)
                 givenBack.insert(operation.from, {operation.placed, killed});
-            if (operation.kind == Kind::MakeFolder && !operation.outcome && undo.startNs > 0)
-                maybeMade.append({operation.from, undo.startNs});
             if (operation.kind == Kind::RemoveFolder && operation.done()) removedByUndos.insert(operation.from);
         }
     }
@@ -195,6 +201,9 @@ public:
 
 private:
     void undo(const Operation& operation) {
+        // A folder the run made and then found taken over stays, whatever holds its name.
+        if (operation.kind == Kind::MakeFolder && operation.outcome && mayHaveMade(operation))
+            return left(operation.from, kFolderReplaced);
         // An operation the run found refused, or gave up, changed nothing.
         if (!operation.mayHaveHappened()) return;
         switch (operation.kind) {

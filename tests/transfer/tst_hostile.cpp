@@ -80,9 +80,10 @@ public:
         return real().sameContents(a, b, k);
     }
     platform::Result<platform::DuplicateProof> deleteDuplicate(const QString& a, const QString& b,
-                                                               const platform::KeepGoing& k) override {
+                                                               const platform::KeepGoing& k,
+                                                               const platform::ProofHandler& p) override {
         ++touched;
-        return real().deleteDuplicate(a, b, k);
+        return real().deleteDuplicate(a, b, k, p);
     }
     platform::Status restoreAttributes(const QString& a, const platform::Identity& b,
                                        const platform::Attributes& c) override {

@@ -272,6 +272,22 @@ private Q_SLOTS:
         QCOMPARE(runs.size(), 3);
         QVERIFY(runs.first().undone);
         QCOMPARE(runs.last().kind, "undo");
+
+        // Killed once the bytes were proved, before the journal said the file was gone.
+        Scene k;
+        k.make("G/d", "same");
+        k.make("d", "same");
+        QVERIFY(k.run({}, {{k.root + "G", {k.root + "d"}}}));
+        const QString journal = k.journals + '/' + test::namesIn(k.journals).first();
+        QByteArray killed = test::readFile(journal);
+        killed.truncate(killed.indexOf("{\"done\":1,"));
+        QVERIFY(killed.contains("{\"proof\":1,\"crc32\":\""));
+        QVERIFY(QFile::remove(journal));
+        test::writeFile(journal, killed);
+        QFile::setPermissions(journal, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        const transfer::UndoReport report = k.undo();
+        QVERIFY2(report.everything, qPrintable(texts(report).join('\n')));
+        QCOMPARE(test::readFile(k.root + "d"), QByteArray("same"));
     }
 
     // Whatever cannot come back is reported and the undo does not say it finished: a name
@@ -665,6 +681,11 @@ private Q_SLOTS:
         QVERIFY(QDir(m.root + "other").isEmpty());
         QCOMPARE(test::readFile(m.root + "G/gx/d1/f1"), QByteArray("f1"));
         QCOMPARE(test::readFile(m.root + "G/gx/d1/f2"), QByteArray("f2"));
+        // Once the mount is gone, the folder the undo made there is its own again.
+        QCOMPARE(::umount2(made.constData(), MNT_DETACH), 0);
+        mounted = false;
+        QVERIFY2(m.undo().everything, qPrintable(test::namesIn(m.root + "gx/d1").join(' ')));
+        QCOMPARE(test::readFile(m.root + "gx/d1/f1"), QByteArray("f1"));
     }
 
     // A run still going holds its journal: neither it nor (by a bare undo) a run before it
@@ -1066,6 +1087,11 @@ private Q_SLOTS:
         QCOMPARE(test::namesIn(s.journals).size(), transfer::kJournalsKept + 2);
         QCOMPARE(test::readFile(s.journals + "/notes.txt"), QByteArray("the user's"));
         QCOMPARE(test::readFile(s.journals + "/00000000-000000-000-1.jsonl"), QByteArray("the user's too"));
+        // The oldest run stays while an undo of it that may not have finished does.
+        const QString oldest = transfer::runHistory(s.state)[1].id;  // the oldest once the undo's journal is open
+        s.leaveKilledUndo(oldest, operation(transfer::journal::Kind::MakeFolder, s.root + "never"));
+        for (int i = 0; i < 3; ++i) s.run({}, {});
+        QCOMPARE(transfer::runHistory(s.state).first().id, oldest);
     }
 
     // Journals opened one after another, many within one millisecond, sort in the order
