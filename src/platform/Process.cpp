@@ -1,5 +1,9 @@
 #include "platform/Process.h"
 
+#include "platform/FileSystem.h"
+
+#include <QString>
+
 #include <array>
 #include <climits>
 #include <string>
@@ -15,6 +19,11 @@ void replaceBySibling(const char* relativePath, char** argv) {
     std::string program(self.data(), static_cast<std::size_t>(length));
     program = program.substr(0, program.rfind('/') + 1) + relativePath;
     ::execv(program.c_str(), argv);
+}
+
+QByteArray bootId() {
+    static const QByteArray id = readFileStart(QStringLiteral("/proc/sys/kernel/random/boot_id"), 64).value.trimmed();
+    return id;
 }
 
 }  // namespace kurumu::platform

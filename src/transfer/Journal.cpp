@@ -1,6 +1,7 @@
 #include "transfer/Journal.h"
 
 #include "platform/Paths.h"
+#include "platform/Process.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -98,6 +99,7 @@ platform::Result<std::unique_ptr<Journal>> Journal::open(const platform::StateFo
     if (!log.ok()) return {nullptr, log.status};
     header.id = id;
     header.pid = pid;
+    header.boot = QString::fromLatin1(platform::bootId());
     header.start = now.toOffsetFromUtc(now.toLocalTime().offsetFromUtc()).toString(Qt::ISODateWithMs);
     auto journal = std::make_unique<Journal>(std::move(log.value), id, header.kind);
     if (const Status written = journal->m_log.append(header.line().finished()); !written.ok()) {

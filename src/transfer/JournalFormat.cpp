@@ -205,6 +205,7 @@ Header headerOf(const QJsonObject& line) {
     header.options = optionsOf(line);
     header.items = number(line, "items");
     header.undoOf = text(line, "undoOf");
+    header.boot = text(line, "boot");
     header.after = textsOf(line, "after");
     // Journals before the key carry the process's number at the end of their name.
     header.pid = line.contains(QLatin1String("pid")) ? number(line, "pid")
@@ -342,6 +343,7 @@ Line Header::line() const {
         .text("start", start)
         .text("version", QCoreApplication::applicationVersion())
         .text("origin", origin)
+        .text("boot", boot)
         .list("arguments", arguments)
         .list("paths", paths)
         .text("operation",

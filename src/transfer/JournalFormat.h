@@ -121,6 +121,7 @@ struct Header {
     qint64 pid = 0;  // the process that ran it, whose number its hidden names carry
     QString start;
     QString origin;  // "window" or "batch"
+    QString boot;    // the boot of the system it ran in
     QStringList arguments;
     QStringList paths;  // the items of the run, as the user gave them
     RunOptions options;

@@ -4,6 +4,7 @@
 #include "platform/FileServices.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 #include "transfer/Journal.h"
 #include "transfer/JournalFormat.h"
 
@@ -983,6 +984,14 @@ platform::Result<UndoReport> undoRun(const platform::StateFolder& state, const Q
         report.everything = false;
     };
     reportDamage(chosen.value.path, *run);
+    // A run that never ended, in a boot of the system before this one, may have lost the
+    // end of its journal with the power, and with it what it did last.
+    if (run->end.isEmpty() && !run->header.boot.isEmpty() &&
+        run->header.boot != QString::fromLatin1(platform::bootId())) {
+        report.lines.append({chosen.value.path, UndoLine::Kind::Left,
+                             QStringLiteral("システムが止まった時の記録のため、最後の操作は分からない")});
+        report.everything = false;
+    }
     // The header named the folder creations the run builds on: those are not known now.
     if (run->headerDamaged) {
         report.lines.append({chosen.value.path, UndoLine::Kind::Left,
