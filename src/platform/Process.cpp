@@ -22,7 +22,15 @@ void replaceBySibling(const char* relativePath, char** argv) {
 }
 
 QByteArray bootId() {
-    static const QByteArray id = readFileStart(QStringLiteral("/proc/sys/kernel/random/boot_id"), 64).value.trimmed();
+    // Read to its end: the system gives the file no length.
+    static const QByteArray id = [] {
+        QByteArray text;
+        (void)readFileBlocks(QStringLiteral("/proc/sys/kernel/random/boot_id"),
+                             [&](const std::byte* bytes, std::size_t size) {
+                                 text.append(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(size));
+                             });
+        return text.trimmed();
+    }();
     return id;
 }
 

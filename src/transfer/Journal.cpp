@@ -5,8 +5,10 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QHash>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -44,21 +46,57 @@ QStringList runsTakenBackBy(const platform::StateFolder& state, const QString& n
     return QStringList{head->header.undoOf} + head->header.after;
 }
 
-// Removes the oldest journals until one more fits within those kept; never one named in
-// keep (an undo's run and its earlier undos, finished from them), never one still written,
-// and nothing but a journal.
-void makeRoom(const platform::StateFolder& state, QStringList keep) {
-    QStringList older = state.runFiles();
-    older.removeIf([](const QString& name) { return !isJournalName(name); });
-    // A run stays as long as an undo of it does, which may not have taken all of it back.
-    for (const QString& name : std::as_const(older)) keep += runsTakenBackBy(state, name);
-    qsizetype kept = 0;
-    older.removeIf([&](const QString& name) {
-        const bool stays = keep.contains(platform::GetBaseName(name)) || state.runFileWritten(name);
-        kept += stays ? 1 : 0;
-        return stays;
+// The journals as the units that are kept or removed together: a run with its undos
+// (an undo goes with the runs it names, which it may not have taken back wholly, and they
+// with it), each unit as old as its newest journal, the oldest unit first.
+QList<QStringList> unitsOf(const platform::StateFolder& state, const QStringList& names) {
+    QHash<QString, qsizetype> unitOf;  // by id
+    QList<QStringList> units;
+    for (const QString& name : names) {
+        const QString id = platform::GetBaseName(name);
+        const QStringList runs = runsTakenBackBy(state, name);
+        qsizetype unit = units.size();
+        for (const QString& run : runs) {
+            if (const auto found = unitOf.constFind(run); found != unitOf.constEnd()) unit = std::min(unit, *found);
+        }
+        if (unit == units.size()) units.append(QStringList());
+        // The units this undo joins become one, under the oldest of their numbers.
+        for (const QString& run : runs) {
+            const auto found = unitOf.constFind(run);
+            if (found == unitOf.constEnd() || *found == unit) continue;
+            const qsizetype other = *found;
+            for (const QString& member : std::as_const(units[other]))
+                unitOf.insert(platform::GetBaseName(member), unit);
+            units[unit] += units[other];
+            units[other].clear();
+        }
+        units[unit].append(name);
+        unitOf.insert(id, unit);
+    }
+    units.removeIf([](const QStringList& unit) { return unit.isEmpty(); });
+    // Names sort as the journals were opened: a unit is as old as its newest.
+    std::sort(units.begin(), units.end(), [](const QStringList& a, const QStringList& b) {
+        return *std::max_element(a.cbegin(), a.cend()) < *std::max_element(b.cbegin(), b.cend());
     });
-    while (!older.isEmpty() && older.size() + kept >= kJournalsKept) state.removeRunFile(older.takeFirst());
+    return units;
+}
+
+// Removes the oldest journals until one more fits within those kept, a run with its undos
+// together; never one named in keep (an undo's run and its earlier undos, finished from
+// them), never one still written, and nothing but a journal.
+void makeRoom(const platform::StateFolder& state, const QStringList& keep) {
+    QStringList names = state.runFiles();
+    names.removeIf([](const QString& name) { return !isJournalName(name); });
+    qsizetype count = names.size();
+    for (const QStringList& unit : unitsOf(state, names)) {
+        if (count < kJournalsKept) return;
+        const bool stays = std::any_of(unit.cbegin(), unit.cend(), [&](const QString& name) {
+            return keep.contains(platform::GetBaseName(name)) || state.runFileWritten(name);
+        });
+        if (stays) continue;
+        for (const QString& name : unit) state.removeRunFile(name);
+        count -= unit.size();
+    }
 }
 
 }  // namespace

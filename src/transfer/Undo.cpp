@@ -80,6 +80,7 @@ struct GivenBack {
 struct FolderMaybeMade {
     QString path;
     qint64 undoStartNs = 0;
+    bool refused = false;  // made, then found taken over: nothing went into it
 };
 
 // A file another run, not taken back, kept as the same as one it deleted.
@@ -148,7 +149,7 @@ struct History {
             touch(operation);
             followFolders(operation);
             if (operation.kind == Kind::MakeFolder && mayHaveMade(operation) && undo.startNs > 0)
-                maybeMade.append({operation.from, undo.startNs});
+                maybeMade.append({operation.from, undo.startNs, operation.outcome.has_value()});
             if (!operation.mayHaveHappened()) continue;
             if (operation.kind == Kind::Move || operation.kind == Kind::Copy || operation.kind == Kind::Link)
                 givenBack.insert(operation.to, {operation.done() ? operation.result() : ObjectState{}, killed});
@@ -855,11 +856,22 @@ void holdFoldersMadeByKilledUndos(History& history) {
     for (const FolderMaybeMade& maybe : std::as_const(history.maybeMade)) {
         const auto expected = history.recordedFolders.constFind(maybe.path);
         if (expected == history.recordedFolders.cend() || !(*expected == Identity{})) continue;
-        const platform::Result<EntryInfo> there = platform::realFileServices().probe(maybe.path);
+        // Looked at through the folders recorded above it, as the undo reaches them.
+        QHash<QString, Identity> above = history.recordedFolders;
+        above.remove(maybe.path);
+        const auto recorded = platform::recordedFolderServices(above, history.format < journal::kIdentityFormat, {});
+        const platform::Result<EntryInfo> there = recorded->probe(maybe.path);
         const EntryInfo& folder = there.value;
         if (!there.ok() || folder.kind != EntryKind::Folder || folder.mountRoot || folder.owner != ::geteuid() ||
             folder.changedNs < maybe.undoStartNs)
             continue;
+        // One made and found taken over had nothing put into it: it is empty.
+        if (maybe.refused) {
+            const platform::Result<platform::FolderListing> inside = recorded->listFolder(maybe.path);
+            if (!inside.ok() || !inside.value.files.isEmpty() || !inside.value.subfolders.isEmpty() ||
+                !inside.value.undecodableNames.isEmpty())
+                continue;
+        }
         history.recordedFolders.insert(maybe.path, folder.identity);
         history.givenBack.insert(maybe.path, {ObjectState::of(folder), true});
     }

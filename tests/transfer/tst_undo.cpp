@@ -490,6 +490,7 @@ private Q_SLOTS:
             if (torn == Torn::EarlierBoot) {
                 bytes.truncate(bytes.lastIndexOf("{\"end\""));
                 const qsizetype boot = bytes.indexOf("\"boot\":\"") + 8;
+                QVERIFY(bytes.indexOf('"', boot) > boot + 30);  // the boot the run was written in
                 bytes.replace(boot, bytes.indexOf('"', boot) - boot, "another boot");
             }
             QVERIFY(QFile::remove(journal));
@@ -1101,6 +1102,14 @@ private Q_SLOTS:
         s.leaveKilledUndo(oldest, operation(transfer::journal::Kind::MakeFolder, s.root + "never"));
         for (int i = 0; i < 3; ++i) s.run({}, {});
         QCOMPARE(transfer::runHistory(s.state).first().id, oldest);
+        // and the two go together, so that the run never stands without what took it back.
+        for (int i = 0; i < transfer::kJournalsKept; ++i) {
+            s.run({}, {});
+            const QList<transfer::RunSummary> runs = transfer::runHistory(s.state);
+            const auto named = [&](const transfer::RunSummary& run) { return run.id == oldest; };
+            const auto undoing = [&](const transfer::RunSummary& run) { return run.undoOf == oldest; };
+            QCOMPARE(std::any_of(runs.cbegin(), runs.cend(), named), std::any_of(runs.cbegin(), runs.cend(), undoing));
+        }
     }
 
     // Journals opened one after another, many within one millisecond, sort in the order
