@@ -401,12 +401,6 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     return published;
 }
 
-Status syncFolderOf(const Place& entry) {
-    const FileDescriptor fd(retry([&] { return openFolderOf(entry, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
-    if (!fd.valid()) return lastError();
-    return statusOf(retry([&] { return os().fsync(fd.get()); }));
-}
-
 // Removes the copy just published, but only while the name still holds it.
 void withdrawCopy(const Place& destination, const struct stat& copy) {
     struct stat now {};
@@ -492,6 +486,12 @@ Renamed renameReadingNumbers(const Place& source, const Place& destination) {
 }
 
 }  // namespace
+
+Status syncFolderOf(const Place& entry) {
+    const FileDescriptor fd(retry([&] { return openFolderOf(entry, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
+    if (!fd.valid()) return lastError();
+    return statusOf(retry([&] { return os().fsync(fd.get()); }));
+}
 
 Status renameNoReplace(const Place& from, const Place& to) {
     if (os().renameat2(from.folder, from.c(), to.folder, to.c(), RENAME_NOREPLACE) == 0) return {};

@@ -64,6 +64,8 @@ Result<EntryInfo> entryAt(int at, const char* name, int flags);
 
 // Opens the folder that holds the entry.
 int openFolderOf(const Place& entry, int flags, mode_t mode);
+// Makes the names in the folder of the entry durable (fsync of the folder).
+Status syncFolderOf(const Place& entry);
 
 // Renames without ever replacing: renameat2 with RENAME_NOREPLACE, or a hard link and
 // an unlink where the file system lacks it. EEXIST when the name is taken.

@@ -347,6 +347,9 @@ public:
             made = detail::createFolderLike(folder, like.value);
         }
         if (!made.ok()) return made.status;
+        // Its name on the disk before anything goes into it: a power cut after a move into
+        // it must not leave the moved file in a folder the disk never had.
+        if (const Status synced = detail::syncFolderOf(folder); !synced.ok()) return synced;
         if (!m_folders) return {};
         const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
         m_folders->adopt(encoded, std::move(made.value));

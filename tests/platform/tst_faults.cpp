@@ -348,6 +348,20 @@ private Q_SLOTS:
         QCOMPARE(namesIn(dir.filePath("in")), QStringList{"a"});
     }
 
+    // A folder made is synced into its parent before the call returns, so that nothing
+    // moved into it can outlive, on the disk, the folder's own name.
+    void injectedFolderMadeIsSyncedIntoItsParent() {
+        QTemporaryDir dir;
+        QStringList synced;
+        test::InjectedFaults faults;
+        faults.fsync = [&](int fd) -> std::optional<int> {
+            synced.append(QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(fd)).symLinkTarget());
+            return std::nullopt;
+        };
+        QVERIFY(files().createFolder(dir.filePath("made"), {}).ok());
+        QCOMPARE(synced, QStringList{QFileInfo(dir.path()).canonicalFilePath()});
+    }
+
     // The keeper is changed in the moment the source is set aside: no deletion either.
     void injectedKeeperChangedAfterTheSourceIsSetAside() {
         QTemporaryDir dir;
