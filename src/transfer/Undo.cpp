@@ -862,8 +862,11 @@ void holdFoldersMadeByKilledUndos(History& history) {
         const auto recorded = platform::recordedFolderServices(above, history.format < journal::kIdentityFormat, {});
         const platform::Result<EntryInfo> there = recorded->probe(maybe.path);
         const EntryInfo& folder = there.value;
+        // The file system stamps a change by a coarse clock, which may lag the undo's start
+        // by a tick.
+        constexpr qint64 kCoarseTickNs = 10'000'000;
         if (!there.ok() || folder.kind != EntryKind::Folder || folder.mountRoot || folder.owner != ::geteuid() ||
-            folder.changedNs < maybe.undoStartNs)
+            folder.changedNs < maybe.undoStartNs - kCoarseTickNs)
             continue;
         // One made and found taken over had nothing put into it: it is empty.
         if (maybe.refused) {
