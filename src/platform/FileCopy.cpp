@@ -538,7 +538,7 @@ Result<FileDescriptor> openMadeFolder(const Place& path) {
     if (!folder.ok() || !parent.ok()) return {FileDescriptor(), folder.ok() ? parent.status : folder.status};
     // A folder's link count tells nothing: many file systems give every folder one.
     const bool another = folder.value.mountRoot || folder.value.mount != parent.value.mount ||
-                         folder.value.owner != ::geteuid() || !isEmptyFolder(made.value.get());
+                         folder.value.owner != os().geteuid() || !isEmptyFolder(made.value.get());
     if (another) return {FileDescriptor(), Status{kFolderReplaced}};
     return made;
 }

@@ -45,7 +45,7 @@ QString refusalText(const Refused& refused) {
 std::optional<Refused> checked(const FileDescriptor& folder, const QString& path) {
     struct stat info {};
     if (os().fstat(folder.get(), &info) != 0 || !S_ISDIR(info.st_mode)) return Refused{path, std::nullopt};
-    if (info.st_uid != ::geteuid()) return Refused{path, info.st_uid};
+    if (info.st_uid != os().geteuid()) return Refused{path, info.st_uid};
     if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) os().fchmod(folder.get(), 0700);
     return std::nullopt;
 }
@@ -104,7 +104,7 @@ Opened openStateFolder(const QString& path, bool make) {
     if (!held.valid()) return failed(errno);
     struct stat info {};
     if (os().fstat(held.get(), &info) != 0) return failed(errno);
-    if (info.st_uid != ::geteuid()) return refusedAs(Refused{QFile::decodeName(above), info.st_uid, true});
+    if (info.st_uid != os().geteuid()) return refusedAs(Refused{QFile::decodeName(above), info.st_uid, true});
     if (!make) return failed(ENOENT);
     QByteArray reached = above;
     for (auto name = missing.crbegin(); name != missing.crend(); ++name) {
@@ -117,7 +117,7 @@ Opened openStateFolder(const QString& path, bool make) {
 }
 
 QString ownStateFolder() {
-    const passwd* const user = ::getpwuid(::geteuid());
+    const passwd* const user = ::getpwuid(os().geteuid());
     if (user == nullptr || user->pw_dir == nullptr || *user->pw_dir != '/') return {};
     return QFile::decodeName(user->pw_dir) + QStringLiteral("/.local/state/kurumu");
 }
@@ -223,7 +223,7 @@ Result<QByteArray> StateFolder::readRunFile(const QString& name, qint64 limit, b
     if (!fd.valid()) return {{}, detail::lastError()};
     struct stat info {};
     if (os().fstat(fd.get(), &info) != 0) return {{}, detail::lastError()};
-    privateToUser = info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    privateToUser = info.st_uid == os().geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
     return readStart(fd.get(), std::min<qint64>(limit, info.st_size));
 }
 

@@ -60,6 +60,7 @@ const Calls kSystemCalls{
     .ftruncate = ::ftruncate,
     .mmap = ::mmap,
     .fcntl = fileControl,
+    .geteuid = ::geteuid,
 };
 
 const Calls* g_inForce = &kSystemCalls;

@@ -54,6 +54,7 @@ struct Calls {
     int (*ftruncate)(int fd, off_t length);
     void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
     int (*fcntl)(int fd, int command, int argument);  // the commands that take an int
+    uid_t (*geteuid)();
 };
 
 // The calls in force: the system's own unless a test has replaced some.
