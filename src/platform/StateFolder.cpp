@@ -64,12 +64,19 @@ Opened refusedAs(Refused refused) {
     return {FileDescriptor(), std::move(refused), 0};
 }
 
+// Puts the names in a folder held on the disk; a file system that cannot flush a folder
+// (EINVAL) keeps them as it does.
+int syncNames(int folder) {
+    return retry([&] { return os().fsync(folder); }) == 0 || errno == EINVAL ? 0 : errno;
+}
+
 // Opens a folder beneath one held, never through a link, making it (private) where it is
 // missing and making is asked for; checked either way.
 Opened openBeneath(int parent, const QByteArray& name, const QString& path, bool make) {
     FileDescriptor fd(retry([&] { return os().openat(parent, name.constData(), kFolderFlags, 0); }));
     if (!fd.valid() && errno == ENOENT && make) {
         if (os().mkdirat(parent, name.constData(), 0700) != 0 && errno != EEXIST) return failed(errno);
+        if (const int error = syncNames(parent); error != 0) return failed(error);
         fd = FileDescriptor(retry([&] { return os().openat(parent, name.constData(), kFolderFlags, 0); }));
     }
     if (!fd.valid() && (errno == ELOOP || errno == ENOTDIR)) return refusedAs(Refused{path, std::nullopt});
@@ -191,7 +198,11 @@ Result<StateFolder> StateFolder::open(Making making) {
 
 Result<AppendLog> StateFolder::createRunFile(const QString& name) const {
     if (!m_runs.valid()) return {{}, Status{ENOENT}};
-    return AppendLog::createAt(m_runs.get(), encodePath(name), runsPath() + u'/' + name);
+    Result<AppendLog> log = AppendLog::createAt(m_runs.get(), encodePath(name), runsPath() + u'/' + name);
+    // Its name on the disk before the run changes anything: a power cut after the run must
+    // not take the record of it away.
+    if (const int error = log.ok() ? syncNames(m_runs.get()) : 0; error != 0) log.status = Status{error};
+    return log;
 }
 
 QStringList StateFolder::runFiles() const {
