@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Transfer benchmarks against mv and cp, on the same data in the same run, on one file
 # system: bench/transfer.sh [WORK FOLDER] (default: a new folder under /var/tmp). With OTHER_FS naming a folder on
-# another file system, a move onto it is measured too.
+# another file system, a move onto it is measured too, of one big file and of a tree with its structure.
 # Each case runs five times, kurumu and its peer in alternating order; the speed ratio of a
 # round is the peer's time over kurumu's, so above 1 means kurumu was faster. Printed: the
 # median ratio and its range, and the median times.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-kurumu=$PWD/build/kurumu
+kurumu=${KURUMU:-$PWD/build/kurumu}  # KURUMU names another build to measure, an earlier one say
 bench_crc=$PWD/build/bench/bench_crc
 bench_file_move=$PWD/build/bench/bench_file_move
 work=${1:-$(mktemp -d /var/tmp/kurumu-bench.XXXXXX)}
@@ -120,3 +120,15 @@ no_tree() { rm -rf tree/t/t_tree tree/cp; sync; }
 tree_kurumu() { (cd tree && "$kurumu" --run --copy --keep-structure --rule count --count 1 t t_tree > /dev/null); }
 tree_cp() { cp -a tree/t_tree tree/cp; }
 alternate "--run --copy --keep-structure: 2,000 files of 128 KiB" "cp -a" no_tree tree_kurumu tree_cp
+# The same tree moved with its structure onto another file system: each folder the run makes is synced into its
+# parent before anything goes into it, each file flushed before its source goes; against cp -a, sync and rm -r.
+if [ -n "${OTHER_FS:-}" ]; then
+  other=$(mktemp -d "$OTHER_FS/kurumu-bench.XXXXXX")
+  trap 'rm -rf "$work" "$other"' EXIT
+  rm -rf tree/t && cp -a tree/t_tree tree/pristine
+  no_tree_move() { rm -rf "$other/t" tree/t_tree && mkdir "$other/t" && cp -a tree/pristine tree/t_tree && sync; }
+  tree_move_kurumu() { (cd tree && "$kurumu" --run --move --keep-structure --rule count --count 1 "$other/t" t_tree > /dev/null); }
+  tree_move_cp() { cp -a tree/t_tree "$other/t/" && sync && rm -r tree/t_tree; }
+  alternate "--run --move --keep-structure onto another fs: 2,000 files" "cp -a, sync, rm -r" no_tree_move tree_move_kurumu tree_move_cp
+  rm -rf "$other"
+fi
