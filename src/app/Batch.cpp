@@ -23,8 +23,6 @@
 #include <string_view>
 #include <utility>
 
-#include <unistd.h>
-
 namespace kurumu::app {
 
 namespace {

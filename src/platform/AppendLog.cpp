@@ -26,7 +26,7 @@ using sys::retry;
 constexpr qint64 kGrowth = 1 << 20;
 
 qint64 pageSize() {
-    static const qint64 size = ::sysconf(_SC_PAGESIZE);
+    static const qint64 size = os().sysconf(_SC_PAGESIZE);
     return size;
 }
 
@@ -94,7 +94,7 @@ Status AppendLog::mapAt(qint64 start) {
     if (map == MAP_FAILED) return detail::lastError();
     // The pages made writable now, in one call, rather than one fault at a time while the
     // run writes its lines (a hint: kernels without it fault as before).
-    ::madvise(map, static_cast<std::size_t>(size), MADV_POPULATE_WRITE);
+    os().madvise(map, static_cast<std::size_t>(size), MADV_POPULATE_WRITE);
     m_map = static_cast<char*>(map);
     m_mapStart = start;
     m_mapSize = size;
@@ -102,7 +102,7 @@ Status AppendLog::mapAt(qint64 start) {
 }
 
 void AppendLog::unmap() {
-    if (m_map != nullptr) ::munmap(m_map, static_cast<std::size_t>(m_mapSize));
+    if (m_map != nullptr) os().munmap(m_map, static_cast<std::size_t>(m_mapSize));
     m_map = nullptr;
     m_mapSize = 0;
 }

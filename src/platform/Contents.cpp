@@ -1,9 +1,9 @@
 // Telling files apart by their bytes.
 #include "platform/FileDescriptor.h"
 #include "platform/FileOperations.h"
+#include "platform/TimeOfDay.h"
 
 #include <array>
-#include <chrono>
 #include <cstring>
 #include <functional>
 #include <tuple>
@@ -24,11 +24,6 @@ constexpr quint32 kChecksumStart = 0xFFFFFFFFu;
 constexpr off_t kEdgeBlock = off_t{64} * 1024;
 // Two buffers of this size stay in the processor's cache between read and compare.
 constexpr off_t kCompareBlock = off_t{256} * 1024;
-
-qint64 nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 FileDescriptor openForReading(const Place& path) {
     // Never follows a link and never waits on a fifo: only a regular file is read.
@@ -93,13 +88,13 @@ Result<bool> sameLinks(const Place& first, const Place& second) {
 
 }  // namespace
 
-Pacer::Pacer(const KeepGoing& keepGoing) : m_keepGoing(keepGoing), m_lastAskedNs(nowNs()) {}
+Pacer::Pacer(const KeepGoing& keepGoing) : m_keepGoing(keepGoing), m_lastAskedNs(steadyClockNs()) {}
 
 bool Pacer::keepGoing() {
     constexpr qint64 kInterval = 100'000'000;
     if (m_stopped) return false;
     if (!m_keepGoing) return true;
-    const qint64 now = nowNs();
+    const qint64 now = steadyClockNs();
     if (now - m_lastAskedNs < kInterval) return true;
     m_lastAskedNs = now;
     m_stopped = !m_keepGoing();

@@ -73,11 +73,9 @@ bool untouched(const struct stat& before, const struct stat& now) {
     return sameState(before, now) && sameTime(before.st_ctim, now.st_ctim);
 }
 
-// A name in the folder that no user file is expected to have: "<prefix><pid>-<n>", so that
-// an undo knows which process left it.
+// A hidden name of this process beside the place.
 Place hiddenSibling(const Place& place, const char* prefix) {
-    static unsigned counter = 0;
-    return place.sibling(prefix + QByteArray::number(::getpid()) + '-' + QByteArray::number(++counter));
+    return place.sibling(hiddenName(prefix));
 }
 
 Status writeAll(int fd, const char* data, std::size_t size) {
@@ -146,7 +144,7 @@ Result<quint32> readBlocks(BlockPass pass, Pacer& pacer) {
         if (pass.copy >= 0) {
             if (const Status status = writeAll(pass.copy, pass.buffer.data(), size); !status.ok())
                 return {0, pass.check != nullptr ? writeError(status) : status};
-            if (pass.handOver) ::sync_file_range(pass.copy, pass.offset, got, SYNC_FILE_RANGE_WRITE);
+            if (pass.handOver) os().sync_file_range(pass.copy, pass.offset, got, SYNC_FILE_RANGE_WRITE);
         }
         pass.offset += got;
     }
@@ -179,7 +177,7 @@ Result<quint32> copyData(int from, int to, off_t length, Pacer& pacer, const Cop
         }
         if (moved < 0) return {0, lastError()};
         if (moved == 0) break;
-        if (flush) ::sync_file_range(to, source.offset, moved, SYNC_FILE_RANGE_WRITE);
+        if (flush) os().sync_file_range(to, source.offset, moved, SYNC_FILE_RANGE_WRITE);
         source.end = source.offset + moved;
         if (check != nullptr) {
             const Result<quint32> read = readSource();
@@ -337,7 +335,7 @@ Result<quint32> checksumReadBack(int fd, off_t length, Pacer& pacer, const CopyC
     if (retry([&] { return os().fdatasync(fd); }) != 0) return {0, writeError(lastError())};
     if (const Result<quint32> direct = checksumDirect(fd, length, pacer, check); direct.status.error != EINVAL)
         return {direct.value, writeError(direct.status)};
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    os().posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
     const ReadBuffer buffer(kBufferSize);
     const Result<quint32> readBack =
         readBlocks({.fd = fd, .end = length, .buffer = buffer.block(), .check = &check, .readingBack = true}, pacer);
@@ -577,7 +575,7 @@ Status restoreAttributesOf(int held, const Identity& expected, const Attributes&
         quint32 mode = attributes.mode;
         if (os().fchownat(held, "", attributes.owner, attributes.group, AT_EMPTY_PATH) != 0)
             mode &= ~static_cast<quint32>(S_ISUID | S_ISGID);
-        if (::fchmodat(AT_FDCWD, self.constData(), mode, 0) != 0) return lastError();
+        if (os().fchmodat(AT_FDCWD, self.constData(), mode, 0) != 0) return lastError();
     }
     // Seconds rounded down, so that a time before 1970 keeps its fraction as a positive part.
     const auto timeOf = [](qint64 ns) {

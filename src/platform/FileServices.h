@@ -37,6 +37,12 @@ inline constexpr char kSetAsidePrefix[] = ".kurumu-aside-";
 // unnamed files; it is given its own name only once complete.
 inline constexpr char kUnpublishedPrefix[] = ".kurumu-part-";
 
+// A name no user file is expected to have, new in this process: "<prefix><pid>-<tag><n>",
+// so that an undo knows which process left it.
+QByteArray hiddenName(const QByteArray& prefix, const QByteArray& tag = {});
+// The process that left a name set aside or unpublished, if it is one of those.
+std::optional<qint64> hiddenNameOwner(const QString& name);
+
 enum class EntryKind {
     Missing,  // nothing of that name
     File,     // a regular file

@@ -3,6 +3,7 @@
 #include "platform/FileDescriptor.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 
 #include <QByteArrayView>
 #include <QFile>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <vector>
@@ -20,6 +22,23 @@
 #include <unistd.h>
 
 namespace kurumu::platform {
+
+QByteArray hiddenName(const QByteArray& prefix, const QByteArray& tag) {
+    static std::atomic<unsigned> counter{0};
+    return prefix + QByteArray::number(processId()) + '-' + tag + QByteArray::number(++counter);
+}
+
+std::optional<qint64> hiddenNameOwner(const QString& name) {
+    for (const char* prefix : {kSetAsidePrefix, kUnpublishedPrefix}) {
+        const QLatin1String start(prefix);
+        if (!name.startsWith(start)) continue;
+        const QString rest = name.mid(start.size());
+        bool ok = false;
+        const qint64 pid = rest.left(rest.indexOf(u'-')).toLongLong(&ok);
+        if (ok) return pid;
+    }
+    return std::nullopt;
+}
 
 namespace {
 
@@ -181,7 +200,7 @@ Status readFileBlocks(const QString& path, const std::function<void(const std::b
     struct stat info {};
     if (os().fstat(fd.get(), &info) != 0) return lastError();
     if (!S_ISREG(info.st_mode)) return Status{EINVAL};  // a fifo or device is never read
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    os().posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     // A block that stays in the processor cache between the read and its consumer.
     constexpr std::size_t kBlock = std::size_t{128} * 1024;
     std::vector<std::byte> buffer(kBlock);
@@ -231,21 +250,19 @@ Status createFileWith(const QString& path, const QByteArray& bytes) {
 
 bool privateToUser(const QString& path) {
     struct stat info {};
-    return lstatPath(path, info) && !S_ISLNK(info.st_mode) && info.st_uid == ::geteuid() &&
+    return lstatPath(path, info) && !S_ISLNK(info.st_mode) && info.st_uid == os().geteuid() &&
            (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 Status replaceFile(const QString& path, const QByteArray& bytes) {
     std::array<char, PATH_MAX> resolved{};
-    if (::realpath(encodePath(path).constData(), resolved.data()) == nullptr) return lastError();
+    if (os().realpath(encodePath(path).constData(), resolved.data()) == nullptr) return lastError();
     const QByteArray target(resolved.data());
     struct stat old {};
     if (os().fstatat(AT_FDCWD, target.constData(), &old, 0) != 0) return lastError();
     if (!S_ISREG(old.st_mode)) return Status{EINVAL};
     if ((old.st_mode & S_IWUSR) == 0) return Status{EACCES};
-    static unsigned counter = 0;
-    const QByteArray temporary = detail::folderOf(target) + "/." + detail::nameOf(target) + '-' +
-                                 QByteArray::number(::getpid()) + '-' + QByteArray::number(++counter);
+    const QByteArray temporary = detail::folderOf(target) + '/' + hiddenName('.' + detail::nameOf(target) + '-');
     FileDescriptor fd(retry([&] {
         return os().openat(AT_FDCWD, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                            old.st_mode & 07777);

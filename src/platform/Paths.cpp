@@ -1,5 +1,7 @@
 #include "platform/Paths.h"
 
+#include "platform/SystemCalls.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStringTokenizer>
@@ -7,8 +9,6 @@
 #include <array>
 #include <climits>
 #include <cstdlib>
-
-#include <unistd.h>
 
 namespace kurumu::platform {
 
@@ -58,7 +58,7 @@ namespace kurumu::platform {
 
 QString workingFolder() {
     std::array<char, PATH_MAX> bytes{};
-    if (::getcwd(bytes.data(), bytes.size()) == nullptr) return {};
+    if (sys::os().getcwd(bytes.data(), bytes.size()) == nullptr) return {};
     const QByteArray folder(bytes.data());
     const QString decoded = QFile::decodeName(folder);
     return QFile::encodeName(decoded) == folder ? decoded : QString();
@@ -92,7 +92,7 @@ QString absolutePath(const QString& path, const QString& base) {
     const QString folder = lastIsDots ? trimmed : GetParentfolderName(trimmed);
     std::array<char, PATH_MAX> resolved{};
     // A folder that is not there cannot be resolved: the path stays as given, and names nothing.
-    if (::realpath(QFile::encodeName(folder).constData(), resolved.data()) == nullptr) return joined;
+    if (sys::os().realpath(QFile::encodeName(folder).constData(), resolved.data()) == nullptr) return joined;
     const QString real = QFile::decodeName(QByteArray(resolved.data()));
     return lastIsDots ? real : withTrailingSeparator(real) + last;
 }

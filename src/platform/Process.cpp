@@ -1,6 +1,7 @@
 #include "platform/Process.h"
 
 #include "platform/FileSystem.h"
+#include "platform/SystemCalls.h"
 
 #include <QString>
 
@@ -8,17 +9,23 @@
 #include <climits>
 #include <string>
 
-#include <unistd.h>
-
 namespace kurumu::platform {
 
 void replaceBySibling(const char* relativePath, char** argv) {
     std::array<char, PATH_MAX> self{};
-    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
+    const ssize_t length = sys::os().readlinkat(AT_FDCWD, "/proc/self/exe", self.data(), self.size() - 1);
     if (length <= 0) return;
     std::string program(self.data(), static_cast<std::size_t>(length));
     program = program.substr(0, program.rfind('/') + 1) + relativePath;
-    ::execv(program.c_str(), argv);
+    sys::os().execv(program.c_str(), argv);
+}
+
+quint32 effectiveUser() {
+    return sys::os().geteuid();
+}
+
+qint64 processId() {
+    return sys::os().getpid();
 }
 
 QByteArray bootId() {

@@ -285,7 +285,7 @@ public:
 
     Result<QString> realFolder(const QString& path) override {
         std::array<char, PATH_MAX> resolved{};
-        if (::realpath(encodePath(path).constData(), resolved.data()) == nullptr) return {{}, lastError()};
+        if (sys::os().realpath(encodePath(path).constData(), resolved.data()) == nullptr) return {{}, lastError()};
         struct stat info {};
         if (os().fstatat(AT_FDCWD, resolved.data(), &info, 0) != 0) return {{}, lastError()};
         if (!S_ISDIR(info.st_mode)) return {{}, Status{ENOTDIR}};

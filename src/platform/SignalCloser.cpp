@@ -1,9 +1,9 @@
 #include "platform/SignalCloser.h"
 
+#include "platform/SystemCalls.h"
+
 #include <QSocketNotifier>
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <array>
 #include <csignal>
 
@@ -22,27 +22,36 @@ extern "C" void onSignal(int) {
     g_caught = 1;
     const int saved = errno;
     const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
+    // The system's own table: a constant, read safely inside a handler.
+    [[maybe_unused]] const ssize_t written = sys::systemCalls().write(g_pipe[1], &byte, 1);
     errno = saved;
+}
+
+void handleWith(int signal, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sys::os().sigaction(signal, &action, nullptr);
+}
+
+void handleCloseSignalsByDefault() {
+    for (const int signal : kSignals) handleWith(signal, SIG_DFL);
 }
 
 }  // namespace
 
 void catchCloseSignals() {
-    if (g_pipe[0] >= 0 || ::pipe2(g_pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) return;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : kSignals) ::sigaction(signal, &action, nullptr);
+    if (g_pipe[0] >= 0 || sys::os().pipe2(g_pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) return;
+    for (const int signal : kSignals) handleWith(signal, onSignal);
 }
 
 bool takeCloseRequest() {
     if (g_caught == 0 || g_pipe[0] < 0) return false;
     g_caught = 0;
     std::array<char, 64> bytes{};
-    if (::read(g_pipe[0], bytes.data(), bytes.size()) <= 0) return false;
-    for (const int signal : kSignals) ::signal(signal, SIG_DFL);
+    if (sys::os().read(g_pipe[0], bytes.data(), bytes.size()) <= 0) return false;
+    handleCloseSignalsByDefault();
     return true;
 }
 
@@ -56,23 +65,23 @@ SignalCloser::SignalCloser(QObject* parent) : QObject(parent) {
 
 SignalCloser::~SignalCloser() {
     if (m_notifier == nullptr) return;
-    for (const int signal : kSignals) ::signal(signal, SIG_DFL);
-    ::close(g_pipe[0]);
-    ::close(g_pipe[1]);
+    handleCloseSignalsByDefault();
+    sys::os().close(g_pipe[0]);
+    sys::os().close(g_pipe[1]);
     g_pipe = {-1, -1};
 }
 
 void SignalCloser::drain() {
     std::array<char, 64> bytes{};
-    while (::read(g_pipe[0], bytes.data(), bytes.size()) > 0) {
+    while (sys::os().read(g_pipe[0], bytes.data(), bytes.size()) > 0) {
     }
     // A second signal ends the program at once, even while a box asks something on the way out.
-    for (const int signal : kSignals) ::signal(signal, SIG_DFL);
+    handleCloseSignalsByDefault();
     Q_EMIT closeRequested();
 }
 
 void ignoreClosedPipes() {
-    ::signal(SIGPIPE, SIG_IGN);
+    handleWith(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace kurumu::platform

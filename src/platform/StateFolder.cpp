@@ -124,7 +124,7 @@ Opened openStateFolder(const QString& path, bool make) {
 }
 
 QString ownStateFolder() {
-    const passwd* const user = ::getpwuid(os().geteuid());
+    const passwd* const user = os().getpwuid(os().geteuid());
     if (user == nullptr || user->pw_dir == nullptr || *user->pw_dir != '/') return {};
     return QFile::decodeName(user->pw_dir) + QStringLiteral("/.local/state/kurumu");
 }
@@ -264,13 +264,13 @@ Result<FileLock> StateFolder::lock(const QString& name) const {
 }
 
 QString userName(quint32 uid) {
-    if (const passwd* const user = ::getpwuid(uid); user != nullptr && user->pw_name != nullptr)
+    if (const passwd* const user = os().getpwuid(uid); user != nullptr && user->pw_name != nullptr)
         return QString::fromLocal8Bit(user->pw_name);
     return QString::number(uid);
 }
 
 std::optional<quint32> primaryGroupOf(quint32 uid) {
-    const passwd* const user = ::getpwuid(uid);
+    const passwd* const user = os().getpwuid(uid);
     if (user == nullptr) return std::nullopt;
     return user->pw_gid;
 }

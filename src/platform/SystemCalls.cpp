@@ -1,6 +1,9 @@
 #include "platform/SystemCalls.h"
 
 #include <cstdio>
+#include <cstdlib>
+
+#include <pwd.h>
 
 #include <sys/file.h>
 #include <sys/syscall.h>
@@ -17,6 +20,10 @@ int openAt(int folder, const char* path, int flags, mode_t mode) {
 
 int fileControl(int fd, int command, int argument) {
     return ::fcntl(fd, command, argument);
+}
+
+int syncFileRange(int fd, off_t offset, off_t length, unsigned flags) {
+    return ::sync_file_range(fd, offset, length, flags);
 }
 
 int openAt2(int folder, const char* path, const struct open_how* how, size_t size) {
@@ -61,6 +68,20 @@ const Calls kSystemCalls{
     .mmap = ::mmap,
     .fcntl = fileControl,
     .geteuid = ::geteuid,
+    .fchmodat = ::fchmodat,
+    .sync_file_range = syncFileRange,
+    .posix_fadvise = ::posix_fadvise,
+    .realpath = ::realpath,
+    .madvise = ::madvise,
+    .munmap = ::munmap,
+    .getpid = ::getpid,
+    .getcwd = ::getcwd,
+    .sysconf = ::sysconf,
+    .getpwuid = ::getpwuid,
+    .sigaction = ::sigaction,
+    .execv = ::execv,
+    .pipe2 = ::pipe2,
+    .clock_gettime = ::clock_gettime,
 };
 
 const Calls* g_inForce = &kSystemCalls;

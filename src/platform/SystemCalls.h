@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <pwd.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/types.h>
 
 #include <cerrno>
+#include <csignal>
 #include <ctime>
 
 // The operating system calls that the file services make, gathered in one table so that
@@ -55,6 +57,20 @@ struct Calls {
     void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
     int (*fcntl)(int fd, int command, int argument);  // the commands that take an int
     uid_t (*geteuid)();
+    int (*fchmodat)(int folder, const char* path, mode_t mode, int flags);
+    int (*sync_file_range)(int fd, off_t offset, off_t length, unsigned flags);
+    int (*posix_fadvise)(int fd, off_t offset, off_t length, int advice);  // returns the error, not -1
+    char* (*realpath)(const char* path, char* resolved);
+    int (*madvise)(void* address, size_t length, int advice);
+    int (*munmap)(void* address, size_t length);
+    pid_t (*getpid)();
+    char* (*getcwd)(char* buffer, size_t size);
+    long (*sysconf)(int name);
+    struct passwd* (*getpwuid)(uid_t user);
+    int (*sigaction)(int signal, const struct sigaction* action, struct sigaction* previous);
+    int (*execv)(const char* program, char* const arguments[]);
+    int (*pipe2)(int ends[2], int flags);
+    int (*clock_gettime)(clockid_t clock, struct timespec* time);
 };
 
 // The calls in force: the system's own unless a test has replaced some.

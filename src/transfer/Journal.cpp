@@ -2,15 +2,14 @@
 
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/TimeOfDay.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QHash>
 #include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 namespace kurumu::transfer {
 
@@ -101,11 +100,6 @@ void makeRoom(const platform::StateFolder& state, const QStringList& keep) {
 
 }  // namespace
 
-qint64 nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 QString folderOf(const QString& path) {
     return platform::withoutTrailingSeparator(platform::GetParentfolderName(platform::withoutTrailingSeparator(path)));
 }
@@ -120,8 +114,8 @@ platform::Result<std::unique_ptr<Journal>> Journal::open(const platform::StateFo
     makeRoom(state, keep);
     // Named by the time in UTC, so that the names sort as the runs happened, whatever the
     // time zone or a clock put back for daylight saving time.
-    QDateTime now = QDateTime::currentDateTimeUtc();
-    const qint64 pid = QCoreApplication::applicationPid();
+    QDateTime now = QDateTime::fromMSecsSinceEpoch(platform::wallClockNs() / 1'000'000, Qt::UTC);
+    const qint64 pid = platform::processId();
     const auto nameAt = [pid](const QDateTime& time) -> QString {
         return time.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + u'-' + QString::number(pid);
     };
@@ -175,7 +169,7 @@ Status Journal::begin(journal::Operation& operation) {
 }
 
 Status Journal::done(journal::Operation& operation) {
-    operation.doneNs = nowNs();
+    operation.doneNs = platform::wallClockNs();
     return written(append(operation.doneLine().finished()));
 }
 

@@ -73,9 +73,6 @@ bool isJournalName(const QString& name);
 // The folder that holds a path, without a trailing separator.
 QString folderOf(const QString& path);
 
-// The time now, in nanoseconds since the epoch, as the file system stamps a change.
-qint64 nowNs();
-
 // The real file services with every change recorded in the journal first: what it acts on
 // (its identity and state), and what it made. Should the journal not take a line, the
 // operation is not tried: it fails with ECANCELED, once journalFailed was told why.

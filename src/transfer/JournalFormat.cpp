@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -12,8 +13,6 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-
-#include <unistd.h>
 
 namespace kurumu::transfer::journal {
 
@@ -294,7 +293,8 @@ bool ObjectState::matches(const platform::EntryInfo& entry) const {
 bool ObjectState::copiedInto(const platform::EntryInfo& copy) const {
     constexpr quint32 kPermissions = 0777;
     return known && copy.kind == platform::EntryKind::File && copy.length == size && copy.modifiedNs == mtime &&
-           (copy.mode & kPermissions) == (mode & kPermissions) && (copy.owner == owner || copy.owner == ::geteuid());
+           (copy.mode & kPermissions) == (mode & kPermissions) &&
+           (copy.owner == owner || copy.owner == platform::effectiveUser());
 }
 
 Line Operation::line() const {

@@ -5,10 +5,10 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/TimeOfDay.h"
 #include "transfer/Journal.h"
 #include "transfer/JournalFormat.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
@@ -17,8 +17,6 @@
 #include <cerrno>
 #include <optional>
 #include <utility>
-
-#include <unistd.h>
 
 namespace kurumu::transfer {
 
@@ -37,19 +35,6 @@ const QString kFolderReplaced = QStringLiteral("フォルダが置き換えら�
 const QString kNameTaken = QStringLiteral("名前が使われている");
 const QString kChanged = QStringLiteral("変更されている");
 const QString kAnotherFile = QStringLiteral("記録とは別のファイル");
-
-// The process that left a hidden name ("<prefix><pid>-<n>"), if it is one of ours.
-std::optional<qint64> hiddenNameOwner(const QString& name) {
-    for (const char* prefix : {platform::kSetAsidePrefix, platform::kUnpublishedPrefix}) {
-        const QLatin1String start(prefix);
-        if (!name.startsWith(start)) continue;
-        const QString rest = name.mid(start.size());
-        bool ok = false;
-        const qint64 pid = rest.left(rest.indexOf(u'-')).toLongLong(&ok);
-        if (ok) return pid;
-    }
-    return std::nullopt;
-}
 
 // The latest time a run or an undo acted on something, and whether an operation on it
 // may have happened without saying when (a kill): then no time can tell a later change.
@@ -109,8 +94,8 @@ struct History {
     QHash<QString, EntryInfo> folderTimes;  // source folders' times before the run listed them
     QSet<QString> removedByUndos;           // folders the run made that an earlier undo removed
     QList<FolderMaybeMade> maybeMade;
-    qint64 startNs = nowNs();       // this undo's
-    int format = journal::kFormat;  // the oldest of the journals taken back
+    qint64 startNs = platform::wallClockNs();  // this undo's
+    int format = journal::kFormat;             // the oldest of the journals taken back
 
     void touch(const Operation& operation) {
         for (const ObjectState* state : {&operation.object, &operation.placed, &operation.keeperState}) {
@@ -257,7 +242,7 @@ private:
 
     // This undo acted on an object in a folder just now.
     void touched(const QString& path, const std::optional<Identity>& object = std::nullopt) {
-        const qint64 now = nowNs();
+        const qint64 now = platform::wallClockNs();
         m_history.folders[folderOf(path)].add(now);
         if (object) m_history.objects[*object].add(now);
     }
@@ -335,7 +320,7 @@ private:
         if (!listing.ok()) return {};
         QStringList hidden;
         for (const QString& file : listing.value.files) {
-            const std::optional<qint64> owner = hiddenNameOwner(platform::GetFileName(file));
+            const std::optional<qint64> owner = platform::hiddenNameOwner(platform::GetFileName(file));
             if (owner && m_history.processes.contains(*owner)) hidden.append(file);
         }
         return hidden;
@@ -374,9 +359,7 @@ private:
 
     // A hidden name of this process beside a path, where a file waits while it is checked.
     QString stagingName(const QString& path) {
-        return folderOf(path) + u'/' + QLatin1String(platform::kSetAsidePrefix) +
-               QString::number(QCoreApplication::applicationPid()) + QStringLiteral("-undo-") +
-               QString::number(++m_staged);
+        return folderOf(path) + u'/' + QString::fromLatin1(platform::hiddenName(platform::kSetAsidePrefix, "undo-"));
     }
 
     // What a file was expected to be, checked where it waits: the very object (identity)
@@ -578,7 +561,7 @@ private:
     QString keeperRefused(const EntryInfo& kept, const Operation& duplicate) const {
         if (m_format < journal::kFormat) return {};
         if (!duplicate.sameFile && !duplicate.checksum) return QStringLiteral("同じ内容か確かめられない");
-        if (::geteuid() != 0) return {};
+        if (platform::effectiveUser() != 0) return {};
         const quint32 owner = duplicate.object.owner;
         const bool othersWrite =
             (kept.mode & S_IWOTH) != 0 || ((kept.mode & S_IWGRP) != 0 && platform::primaryGroupOf(owner) != kept.group);
@@ -796,9 +779,8 @@ private:
     UndoReport& m_report;
     History m_history;
     int m_format = journal::kFormat;
-    int m_staged = 0;                        // hidden names this undo gave files while it checked them
-    QHash<QString, QStringList> m_hiddenIn;  // the hidden names of the run's processes, by folder
-    QList<const Operation*> m_operations;    // of the journals taken back
+    QHash<QString, QStringList> m_hiddenIn;                    // the hidden names of the run's processes, by folder
+    QList<const Operation*> m_operations;                      // of the journals taken back
     QList<std::pair<const Operation*, Identity>> m_madeAgain;  // removed folders made again
 };
 
@@ -865,8 +847,8 @@ void holdFoldersMadeByKilledUndos(History& history) {
         // The file system stamps a change by a coarse clock, which may lag the undo's start
         // by a tick.
         constexpr qint64 kCoarseTickNs = 10'000'000;
-        if (!there.ok() || folder.kind != EntryKind::Folder || folder.mountRoot || folder.owner != ::geteuid() ||
-            folder.changedNs < maybe.undoStartNs - kCoarseTickNs)
+        if (!there.ok() || folder.kind != EntryKind::Folder || folder.mountRoot ||
+            folder.owner != platform::effectiveUser() || folder.changedNs < maybe.undoStartNs - kCoarseTickNs)
             continue;
         // One made and found taken over had nothing put into it: it is empty.
         if (maybe.refused) {
@@ -978,7 +960,7 @@ platform::Result<UndoReport> undoRun(const platform::StateFolder& state, const Q
     history.addRun(*run);
     for (const auto& [path, undo] : std::as_const(undos)) history.addUndo(undo);
     history.keptByOthers = keptByOtherRuns(state, runs, together);
-    history.processes.insert(QCoreApplication::applicationPid());
+    history.processes.insert(platform::processId());
     holdFoldersMadeByKilledUndos(history);
 
     JournalHeader header;

@@ -336,9 +336,13 @@ private Q_SLOTS:
         test::writeFile(s.root + "m1", "another file again");  // made first: it cannot reuse the inode number
         QVERIFY(QFile::remove(s.root + "G/m1"));
         // Rewritten: the bytes are no longer proved. The file system's clock moves in ticks of
-        // a few milliseconds; the rewrite comes after the run's tick, as a user's would.
-        QTest::qSleep(20);
+        // a few milliseconds; the rewrite is stamped a second on, as a user's would be later.
         test::writeFile(s.root + "G/d2", "same too");
+        struct stat d2 {};
+        QCOMPARE(::stat(QFile::encodeName(s.root + "G/d2").constData(), &d2), 0);
+        d2.st_mtim.tv_sec += 1;
+        const std::array<struct timespec, 2> later{d2.st_atim, d2.st_mtim};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(s.root + "G/d2").constData(), later.data(), 0), 0);
         const transfer::UndoReport report = s.undo();
         QVERIFY(!report.everything);
         QStringList lines;
