@@ -18,6 +18,22 @@ if ! clang-format --dry-run --Werror "${files[@]}"; then
   echo "style: the files above differ from what clang-format makes of them (clang-format -i FILE...)" >&2
   exit 1
 fi
+# Every call to the operating system goes through the seam that tests can replace
+# (src/platform/SystemCalls.cpp); none is made around it.
+calls='open|openat|close|read|pread|write|fstat|fstatat|lstat|stat|statx|fstatfs|statfs|renameat2?|rename|linkat|link'
+calls+='|unlinkat|unlink|mkdirat|mkdir|rmdir|fsync|fdatasync|fchmodat|fchmod|chmod|fchownat|fchown|chown|futimens|utimensat'
+calls+='|readlinkat|readlink|symlinkat|symlink|flistxattr|fgetxattr|fsetxattr|fdopendir|opendir|readdir|closedir|flock'
+calls+='|posix_fallocate|ftruncate|mmap|munmap|madvise|fcntl|ioctl|geteuid|getuid|getpid|sync_file_range|posix_fadvise'
+calls+='|realpath|getcwd|sysconf|getpwuid|getpwnam|sigaction|signal|execv|execvp|pipe2?|clock_gettime|copy_file_range'
+calls+='|name_to_handle_at|syscall|access|faccessat|kill|lseek|dup2?'
+if grep -nE "(^|[^A-Za-z0-9_>.])::($calls)\(" src --include='*.cpp' --include='*.h' -r | grep -v '^src/platform/SystemCalls.cpp:'; then
+  echo "style: the calls above go around the system-call seam (src/platform/SystemCalls.h)" >&2
+  exit 1
+fi
+if grep -nE '#include <(unistd|fcntl|dirent|pwd|signal)\.h>|#include <(sys|linux)/' -r src/transfer; then
+  echo "style: src/transfer/ includes the operating system's headers above; it reaches the system through platform/" >&2
+  exit 1
+fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if ! run-clang-tidy -p "$build" -quiet "$PWD/src/.*\.cpp" > "$log" 2>&1; then
