@@ -9,6 +9,7 @@
 #include "platform/Paths.h"
 #include "platform/SignalCloser.h"
 #include "platform/Version.h"
+#include "session/Session.h"
 #include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
@@ -113,21 +114,9 @@ QList<judgement::Line> withGatheringFolders(const BatchOptions& options, const Q
     return gathered.lines;
 }
 
-std::vector<transfer::Group> groupsToRun(const QList<judgement::Line>& lines) {
-    std::vector<transfer::Group> groups;
-    for (const judgement::Group& group : judgement::groupsOf(lines))
-        groups.push_back({group.leaderPath, group.memberPaths});
-    return groups;
-}
-
 transfer::JournalHeader headerOf(const BatchOptions& options) {
-    transfer::JournalHeader header;
-    header.origin = QStringLiteral("batch");
-    header.arguments = options.arguments;
-    header.paths = options.paths;
-    header.options = transfer::runOptionsOf(options.states);
-    header.items = options.paths.size();
-    return header;
+    return session::headerOf(
+        {QStringLiteral("batch"), options.arguments, options.paths, transfer::runOptionsOf(options.states)});
 }
 
 // The state folder for a run, an undo or the history, checked before anything is touched;
@@ -178,7 +167,7 @@ int run(BatchOptions options, QList<judgement::Line> judged) {
     transfer::TextHost host(
         variables, [](const QString& line) { out().line(line); }, [](const QString& text) { err().line(text); },
         stopAsked);
-    const std::vector<transfer::Group> groups = groupsToRun(lines);
+    const std::vector<transfer::Group> groups = session::runGroupsOf(judgement::groupsOf(lines));
     // Once grouped, the lines are done with: a long list is not kept through the run.
     lines = {};
     judged = {};
@@ -199,37 +188,37 @@ int run(BatchOptions options, QList<judgement::Line> judged) {
 int undo(const BatchOptions& options) {
     const std::optional<platform::StateFolder> state = stateFolder(platform::StateFolder::Making::Missing);
     if (!state) return 1;
-    const platform::Result<transfer::UndoReport> report =
-        transfer::undoRun(*state, options.undoRun, QStringLiteral("batch"));
-    if (!report.ok()) {
-        const int error = report.status.error;
-        const QString named = options.undoRun.isEmpty() ? report.value.run.id : options.undoRun;
-        switch (error) {
-            case ENOENT:
-                err().line(QStringLiteral("kurumu: no such run to take back: ") + options.undoRun);
-                return 2;
-            case EINVAL:
-                err().line(QStringLiteral("kurumu: an undo is not taken back: ") + options.undoRun);
-                return 2;
-            case EBUSY:
-                err().line(named.isEmpty() ? QStringLiteral("kurumu: another undo is under way: try again when it "
-                                                            "has ended")
-                                           : QStringLiteral("kurumu: run %1 is still going (or being taken back): it "
-                                                            "cannot be taken back now")
-                                                 .arg(named));
-                return 1;
-            case EPERM:
-                err().line(QStringLiteral("kurumu: the journals in %1 are not this user's own (or others may write "
-                                          "them): they are not trusted")
-                               .arg(state->runsPath()));
-                return 1;
-            case ELOOP:
-                err().line(QStringLiteral("kurumu: %1/undo.lock is a link: it is not followed").arg(state->path()));
-                return 1;
-            default:
-                err().line(QStringLiteral("kurumu: the undo cannot be journaled (error %1)").arg(error));
-                return 1;
-        }
+    const session::UndoOutcome outcome = session::undo(*state, options.undoRun, QStringLiteral("batch"));
+    const platform::Result<transfer::UndoReport>& report = outcome.report;
+    const QString named = options.undoRun.isEmpty() ? report.value.run.id : options.undoRun;
+    switch (outcome.status) {
+        case session::UndoStatus::Done:
+            break;
+        case session::UndoStatus::NoSuchRun:
+            err().line(QStringLiteral("kurumu: no such run to take back: ") + options.undoRun);
+            return 2;
+        case session::UndoStatus::UndoOfAnUndo:
+            err().line(QStringLiteral("kurumu: an undo is not taken back: ") + options.undoRun);
+            return 2;
+        case session::UndoStatus::AnotherUndo:
+            err().line(QStringLiteral("kurumu: another undo is under way: try again when it has ended"));
+            return 1;
+        case session::UndoStatus::RunStillGoing:
+            err().line(
+                QStringLiteral("kurumu: run %1 is still going (or being taken back): it cannot be taken back now")
+                    .arg(named));
+            return 1;
+        case session::UndoStatus::NotTrusted:
+            err().line(QStringLiteral("kurumu: the journals in %1 are not this user's own (or others may write "
+                                      "them): they are not trusted")
+                           .arg(state->runsPath()));
+            return 1;
+        case session::UndoStatus::LockIsLink:
+            err().line(QStringLiteral("kurumu: %1/undo.lock is a link: it is not followed").arg(state->path()));
+            return 1;
+        case session::UndoStatus::NotJournaled:
+            err().line(QStringLiteral("kurumu: the undo cannot be journaled (error %1)").arg(report.status.error));
+            return 1;
     }
     for (const transfer::UndoLine& line : report.value.lines) out().line(line.text());
     for (const transfer::UndoLine& line : report.value.notes) out().line(line.text());

@@ -87,13 +87,6 @@ public:
 
 }  // namespace
 
-std::vector<transfer::Group> runsOf(const std::vector<judgement::Group>& groups) {
-    std::vector<transfer::Group> runs;
-    runs.reserve(groups.size());
-    for (const judgement::Group& group : groups) runs.push_back({group.leaderPath, group.memberPaths});
-    return runs;
-}
-
 QStringList localPaths(const QMimeData* data) {
     QStringList paths;
     if (data == nullptr) return paths;

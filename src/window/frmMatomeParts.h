@@ -22,7 +22,6 @@ inline const QString kCaption = QStringLiteral("くるむ ") + platform::program
 inline const QString kAppTitle = QStringLiteral("kurumu");
 
 // The groups of a judged list as the run takes them.
-std::vector<transfer::Group> runsOf(const std::vector<judgement::Group>& groups);
 // The local files a drag carries, in its order.
 QStringList localPaths(const QMimeData* data);
 QFont japaneseFont(const QStringList& families, qreal pointSize, bool bold = false);

@@ -8,6 +8,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Version.h"
+#include "session/Session.h"
 #include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
@@ -53,6 +54,36 @@
 namespace kurumu::window {
 
 using platform::OptionStates;
+
+namespace {
+
+// Why an undo did not start, one message for each reason.
+QString undoRefusedText(const session::UndoOutcome& outcome, const platform::StateFolder& state) {
+    switch (outcome.status) {
+        case session::UndoStatus::Done:
+            break;
+        case session::UndoStatus::NoSuchRun:
+            return QStringLiteral("元に戻せる実行はありません。");
+        case session::UndoStatus::UndoOfAnUndo:
+            return QStringLiteral("「元に戻す」は元に戻せません。");
+        case session::UndoStatus::RunStillGoing:
+            return QStringLiteral("最後の実行はまだ終わっていないか、元に戻している最中のため、元に戻せません。");
+        case session::UndoStatus::AnotherUndo:
+            return QStringLiteral(
+                "ほかの「元に戻す」が実行中のため、元に戻せません。終わってからもう一度お試しください。");
+        case session::UndoStatus::NotTrusted:
+            return QStringLiteral(
+                       "記録のフォルダ %1 が自分のものでないか、ほかのユーザーが書き込めるため、記録を信用できません。")
+                .arg(state.runsPath());
+        case session::UndoStatus::LockIsLink:
+            return QStringLiteral("%1/undo.lock がリンクのため、元に戻せません。").arg(state.path());
+        case session::UndoStatus::NotJournaled:
+            break;
+    }
+    return QStringLiteral("元に戻せませんでした(%1)").arg(outcome.report.status.code());
+}
+
+}  // namespace
 
 // The keyboard does what the mouse does: the Menu key and Shift+F10 open the popup of the
 // control that has the focus, Delete deletes the selected lines.
@@ -106,8 +137,8 @@ void frmMatome::mnuPreview_Click() {
         [&told](const QString& message) { told.append(message); });
     const auto disk = platform::diskServices();
     transfer::DryRunServices files(*disk);
-    transfer::executeRun(variables, host, platform::StateFolder(), runHeader(), runsOf(judgement::groupsOf(lines)),
-                         m_madeFolders, &files);
+    transfer::executeRun(variables, host, platform::StateFolder(), runHeader(),
+                         session::runGroupsOf(judgement::groupsOf(lines)), m_madeFolders, &files);
     if (told.isEmpty()) told.append(QStringLiteral("まとめるグループがありません"));
     auto* preview = new TextDialog(this, QStringLiteral("dlgPreview"), QStringLiteral("実行内容の確認"),
                                    told.join(u'\n'), false);  // deletes itself when closed
@@ -140,11 +171,10 @@ void frmMatome::mnuUndo_Click() {
                                  .arg(last.value.items)
                                  .arg(last.value.operations);
     if (!askQuestion(this, kAppTitle, question)) return;
-    const platform::Result<transfer::UndoReport> report =
-        transfer::undoRun(state.value, last.value.id, QStringLiteral("window"));
-    if (!report.ok()) {
-        showMessageBox(this, kAppTitle, MessageIcon::Warning,
-                       QStringLiteral("元に戻せませんでした(%1)").arg(report.status.code()));
+    const session::UndoOutcome outcome = session::undo(state.value, last.value.id, QStringLiteral("window"));
+    const platform::Result<transfer::UndoReport>& report = outcome.report;
+    if (outcome.status != session::UndoStatus::Done) {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, undoRefusedText(outcome, state.value));
         return;
     }
     showItemsTakenBack(report.value.run.paths);

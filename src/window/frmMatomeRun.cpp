@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Version.h"
+#include "session/Session.h"
 #include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
@@ -59,12 +60,9 @@ frmMatome::~frmMatome() = default;
 // What the journal of a run from the window says of it: the items as they were dropped
 // (what an undo shows again), the options, and the folder creations it builds on.
 transfer::JournalHeader frmMatome::runHeader() const {
-    transfer::JournalHeader header;
-    header.origin = QStringLiteral("window");
-    for (const judgement::Item& item : m_storedItems) header.paths.append(item.path());
-    header.items = header.paths.size();
-    header.options = transfer::runOptionsOf(optionStates());
-    return header;
+    QStringList paths;
+    for (const judgement::Item& item : m_storedItems) paths.append(item.path());
+    return session::headerOf({QStringLiteral("window"), {}, paths, transfer::runOptionsOf(optionStates())});
 }
 void frmMatome::cmdEXEC_Click() {
     if (m_runUnderWay) return;
@@ -153,7 +151,7 @@ void frmMatome::runJudgedGroups() {
     m_failures.clear();
     cmdCF->setEnabled(false);  // no folder is made while a run reads the list
     std::vector<judgement::Group> groups = judgement::groupsOf(lines);
-    const std::vector<transfer::Group> runs = runsOf(groups);
+    const std::vector<transfer::Group> runs = session::runGroupsOf(groups);
     m_runHost->setGroups(std::move(groups));
     m_removedRows = 0;
     txtPath->setText(platform::withTrailingSeparator(runs.front().leader));
