@@ -159,6 +159,8 @@ int run(BatchOptions options, QList<judgement::Line> judged) {
             return 1;
         }
         folderRuns.append(created.value.id);
+        if (!created.value.kept.ok())
+            err().line(QStringLiteral("kurumu: ") + transfer::journalNotKeptText(*state, created.value.kept));
     }
     transfer::RunVariables variables;
     variables.keepLog = false;

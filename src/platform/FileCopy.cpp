@@ -596,6 +596,26 @@ Result<EntryInfo> heldEntry(const FileDescriptor& held) {
     return entry;
 }
 
+// The keeper's bytes and its name on the disk: a source deleted as its duplicate must not
+// outlive it through a power cut (another program may have written it just before, and
+// left it unflushed). A link's target is in its folder. A file system that cannot flush
+// (EINVAL) keeps it as it does.
+Status keepOnDisk(const Place& keeper, const struct stat& expected) {
+    if (S_ISLNK(expected.st_mode)) {
+        const Status synced = syncFolderOf(keeper);
+        return synced.error == EINVAL ? Status{} : synced;
+    }
+    const FileDescriptor fd(retry(
+        [&] { return os().openat(keeper.folder, keeper.c(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0); }));
+    if (!fd.valid()) return lastError();
+    struct stat info {};
+    if (os().fstat(fd.get(), &info) != 0) return lastError();
+    if (!(identityOf(info) == identityOf(expected))) return Status{EBUSY};
+    if (retry([&] { return os().fdatasync(fd.get()); }) != 0 && errno != EINVAL) return lastError();
+    const Status synced = syncFolderOf(keeper);
+    return synced.error == EINVAL ? Status{} : synced;
+}
+
 Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper, const KeepGoing& keepGoing,
                                        const CopyCheck& summed, const ProofHandler& proved) {
     const FileDescriptor heldSource(os().openat(source.folder, source.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
@@ -616,6 +636,7 @@ Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper,
     struct stat sourceNow {};
     if (os().fstatat(source.folder, source.c(), &sourceNow, AT_SYMLINK_NOFOLLOW) != 0) return {{}, lastError()};
     if (!untouched(sourceBefore, sourceNow)) return {{}, Status{EBUSY}};
+    if (const Status kept = keepOnDisk(keeper, keeperBefore); !kept.ok()) return {{}, kept};
     if (proved) {
         if (const Status told = proved(proof.value); !told.ok()) return {{}, told};
     }

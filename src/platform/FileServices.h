@@ -207,6 +207,9 @@ public:
     // the file or folder expected: never through a link, never to another entry put under
     // the name meanwhile (EBUSY).
     virtual Status restoreAttributes(const QString& path, const Identity& expected, const Attributes& attributes) = 0;
+    // Puts the names in the entry's folder on the disk: a rename within one file system is
+    // flushed by nothing otherwise.
+    virtual Status keepNamesOf(const QString& path) = 0;
 };
 
 // The services acting on the real disk for one run: each folder it works in is opened by

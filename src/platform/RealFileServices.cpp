@@ -428,6 +428,11 @@ public:
         return deleted;
     }
 
+    Status keepNamesOf(const QString& path) override {
+        const Result<detail::Place> place = placeOf(path);
+        return place.ok() ? detail::syncFolderOf(place.value) : place.status;
+    }
+
     Status restoreAttributes(const QString& path, const Identity& expected, const Attributes& attributes) override {
         // A folder held as such is given its attributes through the descriptor that holds it.
         const QByteArray encoded = encodePath(withoutTrailingSeparator(path));

@@ -41,6 +41,7 @@ public:
                                        const platform::Attributes&) override {
         return {};
     }
+    platform::Status keepNamesOf(const QString&) override { return {}; }
 
 private:
     // What the run would have made of a path.

@@ -146,7 +146,7 @@ platform::Result<std::unique_ptr<Journal>> Journal::open(const platform::StateFo
 }
 
 Journal::~Journal() {
-    if (!m_finished) finish(QStringLiteral("closed"));
+    if (!m_finished) (void)finish(QStringLiteral("closed"));
 }
 
 // Pages are marked as small as any system's, so that whatever a power cut leaves of a page
@@ -182,10 +182,11 @@ Status Journal::written(const Status& status) {
     return status;
 }
 
-void Journal::finish(const QString& end) {
+Status Journal::finish(const QString& end) {
     m_finished = true;
-    (void)append(journal::endLine(m_lineLost ? QStringLiteral("stopped") : end).finished());
-    (void)m_log.close();
+    const Status ended = append(journal::endLine(m_lineLost ? QStringLiteral("stopped") : end).finished());
+    const Status closed = m_log.close();
+    return ended.ok() ? closed : ended;
 }
 
 Status JournalingServices::begin(journal::Operation& operation) {

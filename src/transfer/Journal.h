@@ -47,8 +47,9 @@ public:
     // the error that kept it out.
     platform::Status note(const JournalLine& line);
     // The last line: how the run ended ("stopped" once a line could not be written, since
-    // the journal then no longer tells all the run did).
-    void finish(const QString& end);
+    // the journal then no longer tells all the run did), and the journal flushed: the
+    // error that kept it from the disk.
+    platform::Status finish(const QString& end);
 
 private:
     platform::Status written(const platform::Status& status);
@@ -107,6 +108,7 @@ public:
                                        const platform::Attributes& attributes) override {
         return m_disk.restoreAttributes(path, expected, attributes);
     }
+    platform::Status keepNamesOf(const QString& path) override { return m_disk.keepNamesOf(path); }
 
 private:
     // Writes the operation's line, tries it, writes its done line.

@@ -13,8 +13,9 @@ platform::Result<JournaledOutcome> runJournaled(const platform::StateFolder& sta
     const auto disk = platform::diskServices(copyCheck(verifyEveryCopy));
     JournalingServices files(*disk, *journal.value, journalFailed);
     const bool finished = work(files);
-    journal.value->finish(finished ? QStringLiteral("finished") : QStringLiteral("stopped"));
-    return {{journal.value->id(), finished}, {}};
+    const platform::Status kept =
+        journal.value->finish(finished ? QStringLiteral("finished") : QStringLiteral("stopped"));
+    return {{journal.value->id(), finished, kept}, {}};
 }
 
 QString journalUnwritableText(const platform::StateFolder& state, const platform::Status& status, bool midRun) {
@@ -25,6 +26,12 @@ QString journalUnwritableText(const platform::StateFolder& state, const platform
                              ? QStringLiteral("記録のフォルダの容量が不足しています")
                              : QStringLiteral("記録を書き込めません(%1)").arg(status.code());
     return what + full + QStringLiteral(":\n") + state.runsPath();
+}
+
+QString journalNotKeptText(const platform::StateFolder& state, const platform::Status& status) {
+    return QStringLiteral("実行の記録を最後まで書き込めませんでした(%1)。この実行は元に戻せないことがあります:\n")
+               .arg(status.code()) +
+           state.runsPath();
 }
 
 platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, const platform::StateFolder& state,
@@ -42,6 +49,11 @@ platform::Result<bool> executeRun(RunVariables& variables, ExecuteHost& host, co
         state, std::move(header),
         [&](platform::FileServices& files) { return Execute(variables, host, files, options, groups, madeFolders); },
         journalFailed);
+    // Done, but not on the disk as a whole: the run may not be taken back, and it says so.
+    if (outcome.ok() && !outcome.value.kept.ok()) {
+        host.showWarning(QStringLiteral("kurumu"), journalNotKeptText(state, outcome.value.kept));
+        return {false, {}};
+    }
     return {outcome.value.finished, outcome.status};
 }
 

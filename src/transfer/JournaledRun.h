@@ -18,6 +18,7 @@ namespace kurumu::transfer {
 struct JournaledOutcome {
     QString id;             // the journal's
     bool finished = false;  // the work went to its end
+    platform::Status kept;  // what kept the journal's end from the disk, if anything did
 };
 
 // Does the work through journaled real services. The error when the journal cannot be
@@ -31,6 +32,8 @@ platform::Result<JournaledOutcome> runJournaled(const platform::StateFolder& sta
 // The message for a journal that cannot be opened (its folder refused, too), or that
 // stopped taking lines.
 QString journalUnwritableText(const platform::StateFolder& state, const platform::Status& status, bool midRun);
+// Why the journal of a run that was done did not reach the disk whole.
+QString journalNotKeptText(const platform::StateFolder& state, const platform::Status& status);
 
 // An Execute as every door runs it: through a dry run's services when given (nothing is
 // journaled, nothing changed), otherwise journaled in the state folder's runs, with header

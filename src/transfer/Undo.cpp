@@ -408,6 +408,11 @@ private:
             return false;
         }
         touched(to, waiting.entry->identity);
+        // On the disk under its name before the undo goes on: its other copy is gone.
+        if (const Status kept = m_files.keepNamesOf(to); !kept.ok()) {
+            leftAfter(to, kept);
+            return true;
+        }
         restored(to);
         return true;
     }
@@ -595,6 +600,7 @@ private:
         if (named.outcome != PlaceOutcome::Placed)
             return leftAfter(staged, named.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : named.status);
         touched(source, copy);
+        if (const Status kept = m_files.keepNamesOf(source); !kept.ok()) return leftAfter(source, kept);
         restored(source);
     }
 
@@ -617,6 +623,7 @@ private:
         if (named.outcome != PlaceOutcome::Placed)
             return leftAfter(staged, named.outcome == PlaceOutcome::Occupied ? Status{EEXIST} : named.status);
         touched(source, linked.placed.identity);
+        if (const Status kept = m_files.keepNamesOf(source); !kept.ok()) return leftAfter(source, kept);
         restored(source);
     }
 
@@ -1004,7 +1011,13 @@ platform::Result<UndoReport> undoRun(const platform::StateFolder& state, const Q
     undoer.takeBack(*run);
     for (auto made = folderRuns.crbegin(); made != folderRuns.crend(); ++made) undoer.takeBack(*made);
     undoer.finish();
-    own.value->finish(report.everything ? QStringLiteral("undone") : QStringLiteral("partly undone"));
+    const platform::Status kept =
+        own.value->finish(report.everything ? QStringLiteral("undone") : QStringLiteral("partly undone"));
+    if (!kept.ok()) {
+        report.lines.append({report.journal, UndoLine::Kind::Left,
+                             QStringLiteral("記録を最後まで書き込めなかった(%1)").arg(kept.code())});
+        report.everything = false;
+    }
     return {std::move(report), {}};
 }
 

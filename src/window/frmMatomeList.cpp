@@ -247,6 +247,9 @@ void frmMatome::makeGatheringFolders(const judgement::LeaderFilter& only) {
                    : platform::Result<transfer::JournaledOutcome>{{}, state.status};
     if (made.ok()) {
         m_folderJournals.append(made.value.id);
+        if (!made.value.kept.ok())
+            showMessageBox(this, kAppTitle, MessageIcon::Warning,
+                           transfer::journalNotKeptText(state.value, made.value.kept));
     } else {
         showMessageBox(this, kAppTitle, MessageIcon::Warning,
                        transfer::journalUnwritableText(state.value, made.status, false));

@@ -73,6 +73,11 @@ void lay(const QString& root, const QMap<QString, QByteArray>& entries) {
     }
 }
 
+QString cutText(qint64 cut, qint64 operations) {
+    return cut < 0 ? QString("cut once it had ended")
+                   : QString("cut after %1 of %2 operations").arg(cut).arg(operations);
+}
+
 QByteArray bytes(const char* name, int size) {
     QByteArray made;
     while (made.size() < size) made += QByteArray(name) + ' ' + QByteArray::number(made.size()) + '\n';
@@ -84,7 +89,9 @@ struct Scenario {
     QMap<QString, QByteArray> sources;  // below a folder on another file system
     QStringList dropped;                // "disk/…" or "src/…"
     QStringList options;
-    bool journalOnDisk = false;  // and the run is then taken back
+    bool journalOnDisk = false;              // and the run is then taken back
+    bool cutTheUndo = false;                 // the run ends whole, and its undo is cut
+    QMap<QString, QByteArray> written = {};  // below the disk too, written just before the run, unflushed
 };
 
 // Gathered onto the disk: an existing folder that holds another file under a name that
@@ -116,6 +123,26 @@ Scenario intoFoldersMade(bool journalOnDisk) {
             .journalOnDisk = journalOnDisk};
 }
 
+// Gathered onto the disk, where another program has just written the very bytes of one
+// that comes in, still unflushed: the source goes as its duplicate.
+Scenario ontoUnflushedDuplicate() {
+    Scenario scenario = intoExistingFolder({"--move"});
+    scenario.onDisk.remove("g_0/g_3.bin");
+    scenario.written = {{"g_0/g_3.bin", bytes("same", 3000)}};
+    return scenario;
+}
+
+// Gathered from the disk onto another file system, then taken back onto the disk: the
+// undo is cut.
+Scenario undoneOntoTheDisk() {
+    return {.onDisk = {{"g_1.bin", bytes("one", 5000)}, {"g_2/", {}}, {"g_2/z.bin", bytes("two", 9000)}},
+            .sources = {{"g_0/", {}}},
+            .dropped = {"src/g_0", "disk/g_1.bin", "disk/g_2"},
+            .options = {"--move"},
+            .journalOnDisk = false,
+            .cutTheUndo = true};
+}
+
 }  // namespace
 
 Q_DECLARE_METATYPE(Scenario)
@@ -136,15 +163,29 @@ class TestPowerCut : public QObject {
         QMap<QString, QByteArray> disk;
         QMap<QString, QByteArray> sources;
         QMap<QString, QByteArray> diskAfterRun;  // before the undo
-        qint64 operations = 0;
+        QMap<QString, QByteArray> sourcesAfterRun;
+        qint64 operations = 0;  // of the part cut: the run, or its undo
+        int exitCode = -1;      // of that part
     };
     Ended run(const QString& model, const Scenario& scenario, std::optional<qint64> cutAfter) {
         m_disk->control("reset-" + model);
         QDir(sources()).removeRecursively();
+        QDir(m_dir.filePath("state")).removeRecursively();
         lay(m_disk->path({}), scenario.onDisk);
         lay(sources(), scenario.sources);
         m_disk->control("sync");
-        if (cutAfter && *cutAfter != kWhenEnded) m_disk->control("cut-after-" + QString::number(*cutAfter));
+        for (auto file = scenario.written.begin(); file != scenario.written.end(); ++file)
+            test::writeFile(m_disk->path(file.key()), file.value());
+        const auto cut = [&](bool thisPart) {
+            if (thisPart && cutAfter && *cutAfter != kWhenEnded)
+                m_disk->control("cut-after-" + QString::number(*cutAfter));
+        };
+        const auto powerCycle = [&](bool thisPart) {
+            if (!thisPart || !cutAfter) return;
+            m_disk->control("cut-after-0");  // the power goes now if the part has ended first
+            m_disk->control("power-on");
+        };
+        cut(!scenario.cutTheUndo);
         QStringList arguments{"--run", "--rule", "count", "--count", "1"};
         arguments += scenario.options;
         for (const QString& item : scenario.dropped)
@@ -156,17 +197,27 @@ class TestPowerCut : public QObject {
             process.setProcessEnvironment(environment);
             process.setWorkingDirectory(m_dir.path());
             process.start(qEnvironmentVariable("KURUMU_BINARY"), with);
-            QVERIFY2(process.waitForFinished(60000), "the run did not end");
+            if (!process.waitForFinished(60000)) return -1;  // hung
+            return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         };
-        kurumu(arguments);
-        const qint64 operations = m_disk->control("count").value_or(0);
-        if (cutAfter) {
-            m_disk->control("cut-after-0");  // the power goes now if the run has ended first
-            m_disk->control("power-on");
-        }
+        const qint64 before = m_disk->control("count").value_or(0);
+        int exitCode = kurumu(arguments);
+        qint64 operations = m_disk->control("count").value_or(0) - before;
+        powerCycle(!scenario.cutTheUndo);
         const QMap<QString, QByteArray> afterRun = filesBelow(m_disk->path({}));
-        if (scenario.journalOnDisk) kurumu({"--undo"});
-        return {filesBelow(m_disk->path({})), filesBelow(sources()), afterRun, operations};
+        const QMap<QString, QByteArray> sourcesAfterRun = filesBelow(sources());
+        if (scenario.cutTheUndo) {
+            m_disk->control("sync");  // the run long over; the undo's operations are counted
+            cut(true);
+            exitCode = kurumu({"--undo"});
+            operations = m_disk->control("count").value_or(0);
+            powerCycle(true);
+            // Cut, it is run again, as a user would once the power is back.
+            if (cutAfter) kurumu({"--undo"});
+        } else if (scenario.journalOnDisk) {
+            kurumu({"--undo"});
+        }
+        return {filesBelow(m_disk->path({})), filesBelow(sources()), afterRun, sourcesAfterRun, operations, exitCode};
     }
 
 private Q_SLOTS:
@@ -225,6 +276,8 @@ private Q_SLOTS:
             QTest::addRow("move into folders made, %s", model) << name << intoFoldersMade(false);
             QTest::addRow("copy checked, %s", model) << name << intoExistingFolder({"--copy", "--crc32"});
             QTest::addRow("journal on the disk, undone, %s", model) << name << intoFoldersMade(true);
+            QTest::addRow("onto an unflushed duplicate, %s", model) << name << ontoUnflushedDuplicate();
+            QTest::addRow("undo onto the disk cut, %s", model) << name << undoneOntoTheDisk();
         }
     }
     void nothingIsLostAtAnyCut() {
@@ -239,6 +292,7 @@ private Q_SLOTS:
                     placesOf[file.value()] += side + file.key();
         };
         note("disk/", scenario.onDisk);
+        note("disk/", scenario.written);
         note("src/", scenario.sources);
         QMap<QString, QByteArray> published;  // what each name the run (and its undo) gives holds after it
         for (const QMap<QString, QByteArray>* disk : {&whole.diskAfterRun, &whole.disk})
@@ -246,6 +300,7 @@ private Q_SLOTS:
                 if (file.value() != "/" && !file.key().startsWith("state/")) published.insert(file.key(), file.value());
         note("disk/", published);
         note("src/", whole.sources);
+        note("src/", whole.sourcesAfterRun);
         QVERIFY(whole.operations > 0);
 
         const qint64 samples = std::min<qint64>(whole.operations, 48);
@@ -257,14 +312,16 @@ private Q_SLOTS:
                 const auto there = side.find(place.mid(place.indexOf('/') + 1));
                 return there != side.end() && *there == contents;
             };
+            // Cut before its end, the run (or undo) must not say it did everything.
+            QVERIFY2(ended.exitCode != -1, qPrintable(cutText(cut, whole.operations) + ": it hung or crashed"));
+            if (cut != kWhenEnded)
+                QVERIFY2(ended.exitCode != 0, qPrintable(cutText(cut, whole.operations) + ": it said it was done"));
             for (auto file = placesOf.begin(); file != placesOf.end(); ++file) {
                 const QSet<QString>& places = file.value();
                 const bool found = std::any_of(places.begin(), places.end(),
                                                [&](const QString& place) { return holds(place, file.key()); });
-                QVERIFY2(found, qPrintable(QString("cut after %1 of %2 operations: lost the file of %3")
-                                               .arg(cut)
-                                               .arg(whole.operations)
-                                               .arg(QStringList(places.values()).join(", "))));
+                QVERIFY2(found, qPrintable(cutText(cut, whole.operations) + ": lost the file of " +
+                                           QStringList(places.values()).join(", ")));
             }
             // Once the run has ended, its journal is on the disk, and the undo takes it back.
             if (cut == kWhenEnded && scenario.journalOnDisk) {
@@ -273,15 +330,14 @@ private Q_SLOTS:
                         QVERIFY2(holds("src/" + source.key(), source.value()), qPrintable(source.key()));
             }
             for (auto name = published.begin(); name != published.end(); ++name) {
-                if (!ended.disk.contains(name.key())) continue;
+                // What another program left unflushed is its own affair.
+                if (!ended.disk.contains(name.key()) || scenario.written.contains(name.key())) continue;
                 const QByteArray there = ended.disk.value(name.key());
                 const auto before = scenario.onDisk.find(name.key());
                 const bool itsOwn = there == name.value() || (before != scenario.onDisk.end() && *before == there);
-                QVERIFY2(itsOwn, qPrintable(QString("cut after %1 of %2 operations: %3 holds %4 bytes not its own")
-                                                .arg(cut)
-                                                .arg(whole.operations)
-                                                .arg(name.key())
-                                                .arg(there.size())));
+                QVERIFY2(itsOwn,
+                         qPrintable(cutText(cut, whole.operations) +
+                                    QString(": %1 holds %2 bytes not its own").arg(name.key()).arg(there.size())));
             }
         }
     }

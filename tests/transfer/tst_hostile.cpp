@@ -89,6 +89,7 @@ public:
                                        const platform::Attributes& c) override {
         return real().restoreAttributes(a, b, c);
     }
+    platform::Status keepNamesOf(const QString& path) override { return real().keepNamesOf(path); }
     int touched = 0;
 
 private:
