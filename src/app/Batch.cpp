@@ -97,21 +97,15 @@ QList<judgement::Line> judgedLines(const BatchOptions& options) {
     return lines;
 }
 
-// Makes the gathering folders for --create-folders through the services given, so that a
-// dry run only remembers them and a real run records them; they are never walked.
-QList<judgement::Line> withGatheringFolders(const BatchOptions& options, const QList<judgement::Line>& lines,
-                                            platform::FileServices& files, QSet<platform::Identity>& made) {
-    const judgement::GatheredLines gathered = judgement::withGatheringFolders(
-        lines, options.rules.count, options.states.folderNameByCount, [&](const QString& path) {
-            const platform::Status created = transfer::ensureFolder(files, path, made);
-            if (!created.ok())
-                err().line(
-                    QStringLiteral("kurumu: フォルダを作成できませんでした(%1) %2").arg(created.code()).arg(path));
-            return created.ok();
-        });
-    if (!gathered.refused.isEmpty())
-        err().line(QStringLiteral("kurumu: ") + judgement::refusedFoldersText(gathered.refused));
-    return gathered.lines;
+// How --create-folders makes the gathering folders, its failures said on standard error.
+session::FolderMaking folderMakingOf(const BatchOptions& options) {
+    return {
+        options.rules.count,
+        options.states.folderNameByCount,
+        {},
+        [](const QString& path, const platform::Status& status) {
+            err().line(QStringLiteral("kurumu: フォルダを作成できませんでした(%1) %2").arg(status.code()).arg(path));
+        }};
 }
 
 transfer::JournalHeader headerOf(const BatchOptions& options) {
@@ -145,22 +139,22 @@ int run(BatchOptions options, QList<judgement::Line> judged) {
     QList<judgement::Line> lines = judged;
     const auto disk = platform::diskServices();
     transfer::DryRunServices dryFiles(*disk);
-    if (options.createFolders && options.dryRun) lines = withGatheringFolders(options, judged, dryFiles, made);
-    if (options.createFolders && !options.dryRun) {
+    if (options.createFolders) {
         transfer::JournalHeader folders = headerOf(options);
         folders.items = 0;
-        const platform::Result<transfer::JournaledOutcome> created =
-            transfer::runJournaled(*state, folders, [&](platform::FileServices& files) {
-                lines = withGatheringFolders(options, judged, files, made);
-                return true;
-            });
-        if (!created.ok()) {
-            err().line(QStringLiteral("kurumu: ") + transfer::journalUnwritableText(*state, created.status, false));
+        const session::FoldersMade created = session::makeGatheringFolders(
+            *state, folders, judged, folderMakingOf(options), made, options.dryRun ? &dryFiles : nullptr);
+        if (!created.gathered.refused.isEmpty())
+            err().line(QStringLiteral("kurumu: ") + judgement::refusedFoldersText(created.gathered.refused));
+        lines = created.gathered.lines;
+        if (!options.dryRun && !created.journal.ok()) {
+            err().line(QStringLiteral("kurumu: ") +
+                       transfer::journalUnwritableText(*state, created.journal.status, false));
             return 1;
         }
-        folderRuns.append(created.value.id);
-        if (!created.value.kept.ok())
-            err().line(QStringLiteral("kurumu: ") + transfer::journalNotKeptText(*state, created.value.kept));
+        if (!options.dryRun) folderRuns.append(created.journal.value.id);
+        if (!options.dryRun && !created.journal.value.kept.ok())
+            err().line(QStringLiteral("kurumu: ") + transfer::journalNotKeptText(*state, created.journal.value.kept));
     }
     transfer::RunVariables variables;
     variables.keepLog = false;

@@ -21,6 +21,29 @@ transfer::JournalHeader headerOf(const Request& request) {
     return header;
 }
 
+FoldersMade makeGatheringFolders(const platform::StateFolder& state, const transfer::JournalHeader& header,
+                                 const QList<judgement::Line>& lines, const FolderMaking& how,
+                                 QSet<platform::Identity>& made, platform::FileServices* dryRun) {
+    FoldersMade result{{lines, {}}, {}};
+    const auto makeThrough = [&](platform::FileServices& files) {
+        result.gathered = judgement::withGatheringFolders(
+            lines, how.count, how.byCount,
+            [&](const QString& path) {
+                const platform::Status created = transfer::ensureFolder(files, path, made);
+                if (!created.ok() && how.notMade) how.notMade(path, created);
+                return created.ok();
+            },
+            how.only);
+        return true;
+    };
+    if (dryRun != nullptr) {
+        makeThrough(*dryRun);
+        return result;
+    }
+    result.journal = transfer::runJournaled(state, header, makeThrough);
+    return result;
+}
+
 UndoStatus undoStatusOf(const platform::Status& status, const QString& named) {
     switch (status.error) {
         case 0:

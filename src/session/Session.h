@@ -1,16 +1,21 @@
 #pragma once
 
+#include "judgement/Editing.h"
 #include "judgement/GroupPlan.h"
 #include "platform/Errors.h"
 #include "platform/StateFolder.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
+#include "transfer/JournaledRun.h"
 #include "transfer/RunOptions.h"
 #include "transfer/Undo.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <functional>
 #include <vector>
 
 // The run session: what the window and the batch mode each ask of a run, an undo or the
@@ -29,6 +34,27 @@ struct Request {
     transfer::RunOptions options;
 };
 transfer::JournalHeader headerOf(const Request& request);
+
+// How C.F. names the gathering folders, which leaders get one, and whom it tells of a
+// folder it could not make.
+struct FolderMaking {
+    std::int32_t count = 0;
+    bool byCount = false;
+    judgement::LeaderFilter only;  // every leader when empty
+    std::function<void(const QString& path, const platform::Status& status)> notMade;
+};
+struct FoldersMade {
+    judgement::GatheredLines gathered;
+    // The journal they were made under (none for a dry run); its error when it could not
+    // be opened, and then nothing was made.
+    platform::Result<transfer::JournaledOutcome> journal;
+};
+// Makes the gathering folders of the judged lines (C.F.): through the dry run's services
+// when given, which only remember them; otherwise under a journal of their own, which the
+// run after it names. Each folder made is added to made: a run never walks it.
+FoldersMade makeGatheringFolders(const platform::StateFolder& state, const transfer::JournalHeader& header,
+                                 const QList<judgement::Line>& lines, const FolderMaking& how,
+                                 QSet<platform::Identity>& made, platform::FileServices* dryRun = nullptr);
 
 // What an undo came to. Each is worded once by each door, and no two share a message.
 enum class UndoStatus {

@@ -134,7 +134,6 @@ private:
     void setCurrentLine(qsizetype line, bool select = true);
     void setStoredItems(QList<judgement::Item> items);
     void setCaptionTimes(const QString& startTime, const QString& endTime);
-    bool ensureGatheringFolder(platform::FileServices& files, const QString& path);
     transfer::JournalHeader runHeader() const;
     void showItemsTakenBack(const QStringList& paths);
     void offerToGoOn();

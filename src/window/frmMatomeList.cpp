@@ -8,6 +8,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Version.h"
+#include "session/Session.h"
 #include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
@@ -209,13 +210,6 @@ void frmMatome::mnuHanten_Click() {
     lblComplete->hide();
     for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF}) button->setEnabled(true);
 }
-bool frmMatome::ensureGatheringFolder(platform::FileServices& files, const QString& path) {
-    const platform::Status created = transfer::ensureFolder(files, path, m_madeFolders);
-    if (created.ok()) return true;
-    showMessageBox(this, kAppTitle, MessageIcon::Warning,
-                   QStringLiteral("フォルダを作成できませんでした(%1)\n%2").arg(created.code()).arg(path));
-    return false;
-}
 void frmMatome::cmdCF_Click() {
     if (m_runUnderWay) return;
     cmdCF->setEnabled(false);
@@ -234,17 +228,20 @@ void frmMatome::makeGatheringFolders(const judgement::LeaderFilter& only) {
     // The folders are made at once, under a journal of their own that the next Execute
     // names, so that taking it back takes them back too.
     judgement::GatheredLines gathered{m_lines, {}};
-    transfer::JournalHeader header = runHeader();
     const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
-    const auto makeFolders = [&](platform::FileServices& files) {
-        gathered = judgement::withGatheringFolders(
-            m_lines, judgement::characterCount(txtMojisuu->text()), mnuFolderName->isChecked(),
-            [&](const QString& path) { return ensureGatheringFolder(files, path); }, only);
-        return true;
-    };
-    const platform::Result<transfer::JournaledOutcome> made =
-        state.ok() ? transfer::runJournaled(state.value, header, makeFolders)
-                   : platform::Result<transfer::JournaledOutcome>{{}, state.status};
+    const session::FolderMaking how{
+        judgement::characterCount(txtMojisuu->text()), mnuFolderName->isChecked(), only,
+        [this](const QString& path, const platform::Status& status) {
+            showMessageBox(this, kAppTitle, MessageIcon::Warning,
+                           QStringLiteral("フォルダを作成できませんでした(%1)\n%2").arg(status.code()).arg(path));
+        }};
+    platform::Result<transfer::JournaledOutcome> made{{}, state.status};
+    if (state.ok()) {
+        session::FoldersMade folders =
+            session::makeGatheringFolders(state.value, runHeader(), m_lines, how, m_madeFolders);
+        gathered = std::move(folders.gathered);
+        made = std::move(folders.journal);
+    }
     if (made.ok()) {
         m_folderJournals.append(made.value.id);
         if (!made.value.kept.ok())
