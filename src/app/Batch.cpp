@@ -10,11 +10,8 @@
 #include "platform/SignalCloser.h"
 #include "platform/Version.h"
 #include "session/Session.h"
-#include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
-#include "transfer/JournaledRun.h"
-#include "transfer/Undo.h"
 
 #include <QCoreApplication>
 
@@ -137,13 +134,13 @@ int run(BatchOptions options, QList<judgement::Line> judged) {
     QSet<platform::Identity> made;
     QStringList folderRuns;
     QList<judgement::Line> lines = judged;
-    const auto disk = platform::diskServices();
-    transfer::DryRunServices dryFiles(*disk);
+    std::optional<session::DryRun> dry;
+    if (options.dryRun) dry.emplace();
     if (options.createFolders) {
         transfer::JournalHeader folders = headerOf(options);
         folders.items = 0;
         const session::FoldersMade created = session::makeGatheringFolders(
-            *state, folders, judged, folderMakingOf(options), made, options.dryRun ? &dryFiles : nullptr);
+            *state, folders, judged, folderMakingOf(options), made, dry ? &*dry : nullptr);
         if (!created.gathered.refused.isEmpty())
             err().line(QStringLiteral("kurumu: ") + judgement::refusedFoldersText(created.gathered.refused));
         lines = created.gathered.lines;
@@ -172,8 +169,8 @@ int run(BatchOptions options, QList<judgement::Line> judged) {
     header.after = folderRuns;
     options.paths = {};
     options.arguments = {};
-    const platform::Result<bool> finished = transfer::executeRun(variables, host, *state, std::move(header), groups,
-                                                                 made, options.dryRun ? &dryFiles : nullptr);
+    const platform::Result<bool> finished =
+        session::run(variables, host, *state, std::move(header), groups, made, dry ? &*dry : nullptr);
     if (!finished.ok()) {
         err().line(QStringLiteral("kurumu: ") + transfer::journalUnwritableText(*state, finished.status, false));
         return 1;
@@ -226,7 +223,7 @@ int undo(const BatchOptions& options) {
 int history() {
     const std::optional<platform::StateFolder> folder = stateFolder(platform::StateFolder::Making::Nothing);
     if (!folder) return 1;
-    for (const transfer::RunSummary& run : transfer::runHistory(*folder)) {
+    for (const transfer::RunSummary& run : session::history(*folder)) {
         QString state = run.undone ? QStringLiteral("undone") : QStringLiteral("not undone");
         if (run.kind == QLatin1String("undo"))
             state = run.undoOf.isEmpty() ? QStringLiteral("undo") : QStringLiteral("undo of ") + run.undoOf;

@@ -1,6 +1,7 @@
 #include "session/Session.h"
 
 #include <cerrno>
+#include <utility>
 
 namespace kurumu::session {
 
@@ -21,9 +22,27 @@ transfer::JournalHeader headerOf(const Request& request) {
     return header;
 }
 
+DryRun::DryRun() : m_disk(platform::diskServices()), m_services(*m_disk) {}
+
+platform::Result<bool> run(transfer::RunVariables& variables, transfer::ExecuteHost& host,
+                           const platform::StateFolder& state, transfer::JournalHeader header,
+                           const std::vector<transfer::Group>& groups, const QSet<platform::Identity>& made,
+                           DryRun* dryRun) {
+    return transfer::executeRun(variables, host, state, std::move(header), groups, made,
+                                dryRun != nullptr ? &dryRun->services() : nullptr);
+}
+
+QList<transfer::RunSummary> history(const platform::StateFolder& state) {
+    return transfer::runHistory(state);
+}
+
+platform::Result<transfer::RunSummary> runToUndo(const platform::StateFolder& state) {
+    return transfer::runToUndo(transfer::runHistory(state), {});
+}
+
 FoldersMade makeGatheringFolders(const platform::StateFolder& state, const transfer::JournalHeader& header,
                                  const QList<judgement::Line>& lines, const FolderMaking& how,
-                                 QSet<platform::Identity>& made, platform::FileServices* dryRun) {
+                                 QSet<platform::Identity>& made, DryRun* dryRun) {
     FoldersMade result{{lines, {}}, {}};
     const auto makeThrough = [&](platform::FileServices& files) {
         result.gathered = judgement::withGatheringFolders(
@@ -37,7 +56,7 @@ FoldersMade makeGatheringFolders(const platform::StateFolder& state, const trans
         return true;
     };
     if (dryRun != nullptr) {
-        makeThrough(*dryRun);
+        makeThrough(dryRun->services());
         return result;
     }
     result.journal = transfer::runJournaled(state, header, makeThrough);

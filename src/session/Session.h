@@ -4,6 +4,7 @@
 #include "judgement/GroupPlan.h"
 #include "platform/Errors.h"
 #include "platform/StateFolder.h"
+#include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
 #include "transfer/JournaledRun.h"
@@ -16,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // The run session: what the window and the batch mode each ask of a run, an undo or the
@@ -34,6 +36,30 @@ struct Request {
     transfer::RunOptions options;
 };
 transfer::JournalHeader headerOf(const Request& request);
+
+// The services a dry run goes through, its C.F. and its Execute alike: they look at the
+// disk and only remember what they would change.
+class DryRun {
+public:
+    DryRun();
+    platform::FileServices& services() { return m_services; }
+
+private:
+    std::unique_ptr<platform::FileServices> m_disk;
+    transfer::DryRunServices m_services;
+};
+
+// Execute over the groups: journaled in the state folder, or through the dry run given.
+// The journal's error when it cannot be written; otherwise whether every group ran to its
+// end.
+platform::Result<bool> run(transfer::RunVariables& variables, transfer::ExecuteHost& host,
+                           const platform::StateFolder& state, transfer::JournalHeader header,
+                           const std::vector<transfer::Group>& groups, const QSet<platform::Identity>& made,
+                           DryRun* dryRun = nullptr);
+
+// The runs kept, oldest first, and the one an undo would take back now.
+QList<transfer::RunSummary> history(const platform::StateFolder& state);
+platform::Result<transfer::RunSummary> runToUndo(const platform::StateFolder& state);
 
 // How C.F. names the gathering folders, which leaders get one, and whom it tells of a
 // folder it could not make.
@@ -54,7 +80,7 @@ struct FoldersMade {
 // run after it names. Each folder made is added to made: a run never walks it.
 FoldersMade makeGatheringFolders(const platform::StateFolder& state, const transfer::JournalHeader& header,
                                  const QList<judgement::Line>& lines, const FolderMaking& how,
-                                 QSet<platform::Identity>& made, platform::FileServices* dryRun = nullptr);
+                                 QSet<platform::Identity>& made, DryRun* dryRun = nullptr);
 
 // What an undo came to. Each is worded once by each door, and no two share a message.
 enum class UndoStatus {

@@ -9,11 +9,8 @@
 #include "platform/Paths.h"
 #include "platform/Version.h"
 #include "session/Session.h"
-#include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
-#include "transfer/JournaledRun.h"
-#include "transfer/Undo.h"
 #include "window/Accessibility.h"
 #include "window/JudgedList.h"
 #include "window/MessageBox.h"
@@ -135,10 +132,9 @@ void frmMatome::mnuPreview_Click() {
     transfer::TextHost host(
         variables, [&told](const QString& line) { told.append(line); },
         [&told](const QString& message) { told.append(message); });
-    const auto disk = platform::diskServices();
-    transfer::DryRunServices files(*disk);
-    transfer::executeRun(variables, host, platform::StateFolder(), runHeader(),
-                         session::runGroupsOf(judgement::groupsOf(lines)), m_madeFolders, &files);
+    session::DryRun dry;
+    session::run(variables, host, platform::StateFolder(), runHeader(),
+                 session::runGroupsOf(judgement::groupsOf(lines)), m_madeFolders, &dry);
     if (told.isEmpty()) told.append(QStringLiteral("まとめるグループがありません"));
     auto* preview = new TextDialog(this, QStringLiteral("dlgPreview"), QStringLiteral("実行内容の確認"),
                                    told.join(u'\n'), false);  // deletes itself when closed
@@ -154,7 +150,7 @@ void frmMatome::mnuUndo_Click() {
                            : state.value.refusal());
         return;
     }
-    const platform::Result<transfer::RunSummary> last = transfer::runToUndo(transfer::runHistory(state.value), {});
+    const platform::Result<transfer::RunSummary> last = session::runToUndo(state.value);
     if (last.status.error == EBUSY) {
         showMessageBox(this, kAppTitle, MessageIcon::Information,
                        QStringLiteral("最後の実行はまだ終わっていないため、元に戻せません。"));

@@ -10,11 +10,8 @@
 #include "platform/Paths.h"
 #include "platform/Version.h"
 #include "session/Session.h"
-#include "transfer/DryRun.h"
 #include "transfer/Execute.h"
 #include "transfer/Journal.h"
-#include "transfer/JournaledRun.h"
-#include "transfer/Undo.h"
 #include "window/Accessibility.h"
 #include "window/JudgedList.h"
 #include "window/MessageBox.h"
@@ -160,7 +157,7 @@ void frmMatome::runJudgedGroups() {
     // Every run is journaled; without a journal it does not start.
     const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
     const platform::Result<bool> finished =
-        state.ok() ? transfer::executeRun(m_runVariables, *m_runHost, state.value, header, runs, m_madeFolders)
+        state.ok() ? session::run(m_runVariables, *m_runHost, state.value, header, runs, m_madeFolders)
                    : platform::Result<bool>{false, state.status};
     if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(true);
     lstFolderlist->show();
