@@ -16,12 +16,12 @@
 
 namespace {
 
-class BenchHost final : public kurumu::transfer::TransferHost {
+class BenchHost final : public kurumu::transfer::RunHost {
 public:
     void showWarning(const QString&, const QString& text, const QString&) override {
         std::fprintf(stderr, "%s\n", qPrintable(text));
     }
-    void showStatus(const QString& line) override { m_status = line; }
+    void logged(const kurumu::transfer::LogLine& line) override { m_status = line.text; }
     void processEvents() override { QCoreApplication::processEvents(); }
 
 private:

@@ -34,6 +34,13 @@ if grep -nE '#include <(unistd|fcntl|dirent|pwd|signal)\.h>|#include <(sys|linux
   echo "style: src/transfer/ includes the operating system's headers above; it reaches the system through platform/" >&2
   exit 1
 fi
+# The window and the batch mode reach runs, dry runs, undos and the history through the
+# session; of the transfer they know only its value types and options.
+if grep -nE '#include "transfer/' -r src/app src/window |
+    grep -vE '"transfer/(RunHost|RunOptions|RunRecords|RunVariables)\.h"'; then
+  echo "style: the window or the batch mode includes the transfer's workings above; they go through src/session/" >&2
+  exit 1
+fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if ! run-clang-tidy -p "$build" -quiet "$PWD/src/.*\.cpp" > "$log" 2>&1; then

@@ -10,8 +10,6 @@
 #include "platform/SignalCloser.h"
 #include "platform/Version.h"
 #include "session/Session.h"
-#include "transfer/Execute.h"
-#include "transfer/Journal.h"
 
 #include <QCoreApplication>
 
@@ -105,9 +103,8 @@ session::FolderMaking folderMakingOf(const BatchOptions& options) {
         }};
 }
 
-transfer::JournalHeader headerOf(const BatchOptions& options) {
-    return session::headerOf(
-        {QStringLiteral("batch"), options.arguments, options.paths, transfer::runOptionsOf(options.states)});
+session::Request requestOf(const BatchOptions& options) {
+    return {QStringLiteral("batch"), options.arguments, options.paths, transfer::runOptionsOf(options.states), {}};
 }
 
 // The state folder for a run, an undo or the history, checked before anything is touched;
@@ -137,42 +134,40 @@ int run(BatchOptions options, QList<judgement::Line> judged) {
     std::optional<session::DryRun> dry;
     if (options.dryRun) dry.emplace();
     if (options.createFolders) {
-        transfer::JournalHeader folders = headerOf(options);
-        folders.items = 0;
         const session::FoldersMade created = session::makeGatheringFolders(
-            *state, folders, judged, folderMakingOf(options), made, dry ? &*dry : nullptr);
+            *state, requestOf(options), judged, folderMakingOf(options), made, dry ? &*dry : nullptr);
         if (!created.gathered.refused.isEmpty())
             err().line(QStringLiteral("kurumu: ") + judgement::refusedFoldersText(created.gathered.refused));
         lines = created.gathered.lines;
         if (!options.dryRun && !created.journal.ok()) {
             err().line(QStringLiteral("kurumu: ") +
-                       transfer::journalUnwritableText(*state, created.journal.status, false));
+                       session::journalUnwritableText(*state, created.journal.status, false));
             return 1;
         }
         if (!options.dryRun) folderRuns.append(created.journal.value.id);
         if (!options.dryRun && !created.journal.value.kept.ok())
-            err().line(QStringLiteral("kurumu: ") + transfer::journalNotKeptText(*state, created.journal.value.kept));
+            err().line(QStringLiteral("kurumu: ") + session::journalNotKeptText(*state, created.journal.value.kept));
     }
     transfer::RunVariables variables;
     variables.keepLog = false;
     // Log lines on standard output, messages on standard error; SIGTERM, SIGINT or SIGHUP
     // stop the run as the Stop button does.
-    transfer::TextHost host(
+    session::TextHost host(
         variables, [](const QString& line) { out().line(line); }, [](const QString& text) { err().line(text); },
         stopAsked);
     const std::vector<transfer::Group> groups = session::runGroupsOf(judgement::groupsOf(lines));
     // Once grouped, the lines are done with: a long list is not kept through the run.
     lines = {};
     judged = {};
-    // The header holds the paths from here, and lets them go once its journal is open.
-    transfer::JournalHeader header = headerOf(options);
-    header.after = folderRuns;
+    // The request holds the paths from here, and lets them go once its journal is open.
+    session::Request request = requestOf(options);
+    request.after = folderRuns;
     options.paths = {};
     options.arguments = {};
     const platform::Result<bool> finished =
-        session::run(variables, host, *state, std::move(header), groups, made, dry ? &*dry : nullptr);
+        session::run(variables, host, *state, std::move(request), groups, made, dry ? &*dry : nullptr);
     if (!finished.ok()) {
-        err().line(QStringLiteral("kurumu: ") + transfer::journalUnwritableText(*state, finished.status, false));
+        err().line(QStringLiteral("kurumu: ") + session::journalUnwritableText(*state, finished.status, false));
         return 1;
     }
     return finished.value ? 0 : 1;

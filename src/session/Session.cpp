@@ -1,9 +1,31 @@
 #include "session/Session.h"
 
+#include "transfer/DryRun.h"
+#include "transfer/Execute.h"
+#include "transfer/JournaledRun.h"
+#include "transfer/Undo.h"
+
 #include <cerrno>
 #include <utility>
 
 namespace kurumu::session {
+
+namespace {
+
+const QString kAppTitle = QStringLiteral("kurumu");
+
+transfer::JournalHeader headerOf(Request request) {
+    transfer::JournalHeader header;
+    header.origin = std::move(request.origin);
+    header.arguments = std::move(request.arguments);
+    header.items = request.paths.size();
+    header.paths = std::move(request.paths);
+    header.options = request.options;
+    header.after = std::move(request.after);
+    return header;
+}
+
+}  // namespace
 
 std::vector<transfer::Group> runGroupsOf(const std::vector<judgement::Group>& groups) {
     std::vector<transfer::Group> runs;
@@ -12,24 +34,52 @@ std::vector<transfer::Group> runGroupsOf(const std::vector<judgement::Group>& gr
     return runs;
 }
 
-transfer::JournalHeader headerOf(const Request& request) {
-    transfer::JournalHeader header;
-    header.origin = request.origin;
-    header.arguments = request.arguments;
-    header.paths = request.paths;
-    header.options = request.options;
-    header.items = request.paths.size();
-    return header;
-}
+DryRun::DryRun() : m_disk(platform::diskServices()), m_services(std::make_unique<transfer::DryRunServices>(*m_disk)) {}
 
-DryRun::DryRun() : m_disk(platform::diskServices()), m_services(*m_disk) {}
+DryRun::~DryRun() = default;
 
-platform::Result<bool> run(transfer::RunVariables& variables, transfer::ExecuteHost& host,
-                           const platform::StateFolder& state, transfer::JournalHeader header,
+platform::Result<bool> run(transfer::RunVariables& variables, transfer::RunHost& host,
+                           const platform::StateFolder& state, Request request,
                            const std::vector<transfer::Group>& groups, const QSet<platform::Identity>& made,
                            DryRun* dryRun) {
-    return transfer::executeRun(variables, host, state, std::move(header), groups, made,
-                                dryRun != nullptr ? &dryRun->services() : nullptr);
+    const transfer::RunOptions options = request.options;
+    if (dryRun != nullptr) return {transfer::Execute(variables, host, dryRun->services(), options, groups, made), {}};
+    // The journal's own failure ends the Execute: told once, then as a stop.
+    const auto journalFailed = [&](const platform::Status& status) {
+        if (variables.intCancel == transfer::kStopRequested) return;
+        host.showWarning(kAppTitle, journalUnwritableText(state, status, true));
+        variables.requestStop();
+    };
+    const platform::Result<transfer::JournaledOutcome> outcome = transfer::runJournaled(
+        state, headerOf(std::move(request)),
+        [&](platform::FileServices& files) { return transfer::Execute(variables, host, files, options, groups, made); },
+        journalFailed);
+    // Done, but not on the disk as a whole: the run may not be taken back, and it says so.
+    if (outcome.ok() && !outcome.value.kept.ok()) {
+        host.showWarning(kAppTitle, journalNotKeptText(state, outcome.value.kept));
+        return {false, {}};
+    }
+    return {outcome.value.finished, outcome.status};
+}
+
+void cancelPrepared(transfer::RunVariables& variables, transfer::RunHost& host) {
+    transfer::MatomeJikkou(variables, host, platform::realFileServices(), {}, {});
+}
+
+QString journalUnwritableText(const platform::StateFolder& state, const platform::Status& status, bool midRun) {
+    const QString what = midRun ? QStringLiteral("実行の記録を続けられないため、中止しました。")
+                                : QStringLiteral("実行の記録を書けないため、何もしませんでした。");
+    if (!state.refusal().isEmpty()) return what + state.refusal();
+    const QString full = status.errorClass() == platform::ErrorClass::VolumeFull
+                             ? QStringLiteral("記録のフォルダの容量が不足しています")
+                             : QStringLiteral("記録を書き込めません(%1)").arg(status.code());
+    return what + full + QStringLiteral(":\n") + state.runsPath();
+}
+
+QString journalNotKeptText(const platform::StateFolder& state, const platform::Status& status) {
+    return QStringLiteral("実行の記録を最後まで書き込めませんでした(%1)。この実行は元に戻せないことがあります:\n")
+               .arg(status.code()) +
+           state.runsPath();
 }
 
 QList<transfer::RunSummary> history(const platform::StateFolder& state) {
@@ -40,7 +90,7 @@ platform::Result<transfer::RunSummary> runToUndo(const platform::StateFolder& st
     return transfer::runToUndo(transfer::runHistory(state), {});
 }
 
-FoldersMade makeGatheringFolders(const platform::StateFolder& state, const transfer::JournalHeader& header,
+FoldersMade makeGatheringFolders(const platform::StateFolder& state, const Request& request,
                                  const QList<judgement::Line>& lines, const FolderMaking& how,
                                  QSet<platform::Identity>& made, DryRun* dryRun) {
     FoldersMade result{{lines, {}}, {}};
@@ -59,7 +109,10 @@ FoldersMade makeGatheringFolders(const platform::StateFolder& state, const trans
         makeThrough(dryRun->services());
         return result;
     }
-    result.journal = transfer::runJournaled(state, header, makeThrough);
+    // A journal of folders alone: it moves no item.
+    transfer::JournalHeader header = headerOf(request);
+    header.items = 0;
+    result.journal = transfer::runJournaled(state, std::move(header), makeThrough);
     return result;
 }
 

@@ -3,13 +3,12 @@
 #include "judgement/Editing.h"
 #include "judgement/GroupPlan.h"
 #include "platform/Errors.h"
+#include "platform/FileServices.h"
 #include "platform/StateFolder.h"
-#include "transfer/DryRun.h"
-#include "transfer/Execute.h"
-#include "transfer/Journal.h"
-#include "transfer/JournaledRun.h"
+#include "transfer/RunHost.h"
 #include "transfer/RunOptions.h"
-#include "transfer/Undo.h"
+#include "transfer/RunRecords.h"
+#include "transfer/RunVariables.h"
 
 #include <QSet>
 #include <QString>
@@ -34,28 +33,43 @@ struct Request {
     QStringList arguments;  // the command line, where there was one
     QStringList paths;      // the items as they were dropped (what an undo shows again)
     transfer::RunOptions options;
+    QStringList after;  // the folder creations (their journals) that the run builds on
 };
-transfer::JournalHeader headerOf(const Request& request);
 
 // The services a dry run goes through, its C.F. and its Execute alike: they look at the
 // disk and only remember what they would change.
 class DryRun {
 public:
     DryRun();
-    platform::FileServices& services() { return m_services; }
+    DryRun(const DryRun&) = delete;
+    DryRun& operator=(const DryRun&) = delete;
+    ~DryRun();
+    platform::FileServices& services() { return *m_services; }
 
 private:
     std::unique_ptr<platform::FileServices> m_disk;
-    transfer::DryRunServices m_services;
+    std::unique_ptr<platform::FileServices> m_services;
 };
 
 // Execute over the groups: journaled in the state folder, or through the dry run given.
-// The journal's error when it cannot be written; otherwise whether every group ran to its
-// end.
-platform::Result<bool> run(transfer::RunVariables& variables, transfer::ExecuteHost& host,
-                           const platform::StateFolder& state, transfer::JournalHeader header,
+// A journal that stops taking lines stops the Execute as the Stop button does, its message
+// shown first; a journal whose end did not reach the disk makes the run fail, and says
+// so. The journal's error when it cannot be opened (nothing done); otherwise whether every
+// group ran to its end. The request is let go once its journal is written.
+platform::Result<bool> run(transfer::RunVariables& variables, transfer::RunHost& host,
+                           const platform::StateFolder& state, Request request,
                            const std::vector<transfer::Group>& groups, const QSet<platform::Identity>& made,
                            DryRun* dryRun = nullptr);
+
+// A run prepared and not started, on the stop asked for, ends at once as a stopped run
+// does.
+void cancelPrepared(transfer::RunVariables& variables, transfer::RunHost& host);
+
+// The message for a journal that cannot be opened (its folder refused, too), or that
+// stopped taking lines (midRun).
+QString journalUnwritableText(const platform::StateFolder& state, const platform::Status& status, bool midRun);
+// Why the journal of a run that was done did not reach the disk whole.
+QString journalNotKeptText(const platform::StateFolder& state, const platform::Status& status);
 
 // The runs kept, oldest first, and the one an undo would take back now.
 QList<transfer::RunSummary> history(const platform::StateFolder& state);
@@ -78,7 +92,7 @@ struct FoldersMade {
 // Makes the gathering folders of the judged lines (C.F.): through the dry run's services
 // when given, which only remember them; otherwise under a journal of their own, which the
 // run after it names. Each folder made is added to made: a run never walks it.
-FoldersMade makeGatheringFolders(const platform::StateFolder& state, const transfer::JournalHeader& header,
+FoldersMade makeGatheringFolders(const platform::StateFolder& state, const Request& request,
                                  const QList<judgement::Line>& lines, const FolderMaking& how,
                                  QSet<platform::Identity>& made, DryRun* dryRun = nullptr);
 
@@ -101,5 +115,37 @@ struct UndoOutcome {
 UndoOutcome undo(const platform::StateFolder& state, const QString& run, const QString& origin);
 // The meaning of the status an undo gave, for the run named (empty: the last one).
 UndoStatus undoStatusOf(const platform::Status& status, const QString& named);
+
+// A host that tells a run as text: every log line as it is reported, the run's end
+// ("処理終了" or "処理中止") and every message, each handed on as it happens. The batch mode
+// prints them; the window's preview collects them.
+class TextHost final : public transfer::RunHost {
+public:
+    using Sink = std::function<void(const QString&)>;
+    // stopAsked, asked whenever the run lets its host handle events, stops the run as the
+    // Stop button does when it answers true.
+    TextHost(transfer::RunVariables& variables, Sink lines, Sink messages, std::function<bool()> stopAsked = {})
+        : m_variables(variables),
+          m_lines(std::move(lines)),
+          m_messages(std::move(messages)),
+          m_stopAsked(std::move(stopAsked)) {}
+
+    void showWarning(const QString& title, const QString& text, const QString& detail) override {
+        m_messages(title + u": " + text + (detail.isEmpty() ? QString() : u' ' + detail));
+    }
+    void logged(const transfer::LogLine& line) override { m_lines(line.text); }
+    void processEvents() override {
+        if (m_stopAsked && m_stopAsked()) m_variables.requestStop();
+    }
+    void runEnded(const transfer::RunEnd& end) override {
+        m_lines(end.stopped ? transfer::kRunStopped : transfer::kRunFinished);
+    }
+
+private:
+    transfer::RunVariables& m_variables;
+    Sink m_lines;
+    Sink m_messages;
+    std::function<bool()> m_stopAsked;
+};
 
 }  // namespace kurumu::session

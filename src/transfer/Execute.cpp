@@ -6,17 +6,7 @@
 
 namespace kurumu::transfer {
 
-void requestStop(RunVariables& variables) {
-    variables.intCancel = kStopRequested;
-    variables.strLog += QStringLiteral("\r\n");
-    variables.endExecute = true;
-}
-
-void TextHost::processEvents() {
-    if (m_stopAsked && m_stopAsked()) requestStop(m_variables);
-}
-
-bool Execute(RunVariables& variables, ExecuteHost& host, platform::FileServices& files, const RunOptions& options,
+bool Execute(RunVariables& variables, RunHost& host, platform::FileServices& files, const RunOptions& options,
              const std::vector<Group>& groups, const QSet<platform::Identity>& madeFolders) {
     variables.madeFolders = madeFolders;
     variables.endExecute = false;

@@ -3,6 +3,7 @@
 #include "platform/FileServices.h"
 #include "platform/StateFolder.h"
 #include "transfer/RunOptions.h"
+#include "transfer/RunRecords.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -21,13 +22,6 @@
 // it); "folder" lines give a source folder's times before the run listed it; the last line
 // says how the run ended.
 namespace kurumu::transfer::journal {
-
-// Journals of format 2 record the identity of everything they touch; those before (format
-// 1, without the key) are taken back with the checks of their time. Format 3 also records
-// the checksum of every deleted duplicate's bytes (or that it was another name of its
-// keeper), and marks every page of the journal with what it is.
-inline constexpr int kIdentityFormat = 2;
-inline constexpr int kFormat = 3;
 
 // One line of the journal, built field by field.
 class Line {

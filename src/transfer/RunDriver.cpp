@@ -22,7 +22,7 @@ qsizetype MatomeJikkou(RunVariables& variables, RunHost& host, platform::FileSer
         return 0;
     }
 
-    host.showStatus(kRunStart);
+    host.logged({kRunStart, Outcome::Started, {}, {}});
     variables.strLog = kRunStart;
     Transfer transfer(variables, host, files, options);
     const bool numberBeforeExtension = options.family.numberPlace == NumberPlace::BeforeExtension;

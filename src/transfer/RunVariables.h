@@ -25,6 +25,14 @@ struct RunVariables {
     // The folders that this Execute made (with those that folder creation made for it):
     // they hold only what the run put there, and are never walked.
     QSet<platform::Identity> madeFolders;
+
+    // Asks the run under way to stop as the Stop button does: the file under way is
+    // finished or abandoned whole, and no further group of the Execute runs.
+    void requestStop() {
+        intCancel = 1;
+        strLog += QStringLiteral("\r\n");
+        endExecute = true;
+    }
 };
 
 inline constexpr std::int16_t kStopRequested = 1;

@@ -34,11 +34,20 @@ QString transferSuffix(const Family& family, bool renamed) {
     return renamed ? QStringLiteral("…Rename後Copy") : QStringLiteral("…Copy");
 }
 
+Outcome transferOutcome(const Family& family, bool renamed) {
+    if (family.operation == Operation::Move) return renamed ? Outcome::MovedNumbered : Outcome::Moved;
+    return renamed ? Outcome::CopiedNumbered : Outcome::Copied;
+}
+
 // A file system mounted inside a tree is not part of it: it is left with this line.
 const QString kRootSuffix = QStringLiteral("…ファイルシステムのルートは扱わない");
 
 QString sameBytesSuffix(const Family& family) {
     return family.operation == Operation::Move ? QStringLiteral("…Delete") : QStringLiteral("…同一ファイルあり");
+}
+
+Outcome sameBytesOutcome(const Family& family) {
+    return family.operation == Operation::Move ? Outcome::DuplicateDeleted : Outcome::CopyNotNeeded;
 }
 
 }  // namespace
@@ -62,8 +71,7 @@ platform::CopyCheck copyCheck(bool everyCopy) {
             everyCopy};
 }
 
-Transfer::Transfer(RunVariables& variables, TransferHost& host, platform::FileServices& files,
-                   const RunOptions& options)
+Transfer::Transfer(RunVariables& variables, RunHost& host, platform::FileServices& files, const RunOptions& options)
     : m_vars(variables), m_host(host), m_files(files), m_options(options) {}
 
 bool Transfer::keepGoing() {
@@ -71,11 +79,17 @@ bool Transfer::keepGoing() {
     return !stopRequested();
 }
 
-void Transfer::report(const QString& line) {
-    m_host.showStatus(line);
+void Transfer::report(const LogLine& line) {
+    m_host.logged(line);
     if (!m_vars.keepLog) return;
     m_vars.strLog += QStringLiteral("\r\n");
-    m_vars.strLog += line;
+    m_vars.strLog += line.text;
+}
+
+void Transfer::leave(Outcome outcome, const QString& item, const QString& text) {
+    const LogLine line{text, outcome, item, {}};
+    report(line);
+    m_host.carriedOut(line);
 }
 
 void Transfer::handleError(const Status& status, const ErrorMessages& messages, const QString& path) {
@@ -176,7 +190,7 @@ void Transfer::transferItem(const QString& item, const QString& destinationFolde
 // The root of a file system (or of a bind mount: the system's root seen elsewhere) is
 // never walked as a source: nothing of it is touched.
 void Transfer::refuseRoot(const QString& item) {
-    report(item + kRootSuffix);
+    leave(Outcome::FileSystemRoot, item, item + kRootSuffix);
     m_host.showWarning(kAppTitle, QStringLiteral("ファイルシステムのルートは移動もコピーもできません: ") + item);
     m_vars.intCancel = kStopRequested;
 }
@@ -187,7 +201,7 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
     const QString sourceFolder = platform::withTrailingSeparator(platform::GetParentfolderName(source));
     const QString name = platform::GetFileName(source);
     if (sameFolder(destinationFolder, sourceFolder)) {
-        report(sourceFolder + name + sameFolderSuffix(family));
+        leave(Outcome::SameFolder, source, sourceFolder + name + sameFolderSuffix(family));
         return;
     }
     Candidate candidate = plainCandidate(name);
@@ -202,21 +216,30 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
         }
         switch (presence.value) {
             case Presence::Free: {
-                const QString line = sourceFolder + candidate.logText + transferSuffix(family, tries > 0);
+                const LogLine line{sourceFolder + candidate.logText + transferSuffix(family, tries > 0),
+                                   transferOutcome(family, tries > 0), source, target};
                 report(line);
                 const platform::PlaceResult placed =
                     family.operation == Operation::Move
                         ? m_files.moveFile(source, target, [this] { return keepGoing(); })
                         : m_files.copyFile(source, target, [this] { return keepGoing(); });
                 if (placed.outcome == PlaceOutcome::Occupied) continue;  // taken meanwhile: the next number
-                if (placed.outcome == PlaceOutcome::Failed) fileError(placed.status, source);
+                if (placed.outcome == PlaceOutcome::Failed) return fileError(placed.status, source);
+                m_host.carriedOut(line);
                 return;
             }
-            case Presence::SameBytes:
-                report(sourceFolder + candidate.logText + sameBytesSuffix(family));
-                if (family.operation == Operation::Move)
-                    fileError(m_files.deleteDuplicate(source, target, [this] { return keepGoing(); }).status, source);
+            case Presence::SameBytes: {
+                const LogLine line{sourceFolder + candidate.logText + sameBytesSuffix(family), sameBytesOutcome(family),
+                                   source, target};
+                report(line);
+                const Status deleted =
+                    family.operation == Operation::Move
+                        ? m_files.deleteDuplicate(source, target, [this] { return keepGoing(); }).status
+                        : Status{};
+                if (!deleted.ok()) return fileError(deleted, source);
+                m_host.carriedOut(line);
                 return;
+            }
             case Presence::OtherFile:
                 break;
         }
@@ -238,7 +261,7 @@ void Transfer::walkFolder(const Family& family, const QString& source, const QSt
     m_host.processEvents();
     if (stopRequested()) return;
     if (sameFolder(destinationFolder, source + platform::kSeparator)) {
-        report(source + sameFolderSuffix(family));
+        leave(Outcome::SameFolder, source, source + sameFolderSuffix(family));
         return;
     }
     // Listed completely before anything is transferred. A folder that cannot be listed
@@ -249,8 +272,8 @@ void Transfer::walkFolder(const Family& family, const QString& source, const QSt
         return;
     }
     for (const QByteArray& undecodable : listing.value.undecodableNames) {
-        report(platform::withTrailingSeparator(source) + QString::fromUtf8(undecodable) +
-               QStringLiteral("…名前を扱えないため残す"));
+        const QString item = platform::withTrailingSeparator(source) + QString::fromUtf8(undecodable);
+        leave(Outcome::NameUnusable, item, item + QStringLiteral("…名前を扱えないため残す"));
     }
     const std::optional<QString> into = targetFolder(source, destinationFolder);
     if (!into) return;
@@ -287,11 +310,11 @@ void Transfer::walkSubfolder(const Family& family, const QString& subfolder, con
     if (info.ok() && m_targetFolders.contains(info.value.identity)) {
         m_vars.varNameCount.reset();
         m_host.processEvents();
-        if (!stopRequested()) report(subfolder + sameFolderSuffix(family));
+        if (!stopRequested()) leave(Outcome::SameFolder, subfolder, subfolder + sameFolderSuffix(family));
         return;
     }
     if (info.ok() && info.value.mountRoot) {
-        report(subfolder + kRootSuffix);
+        leave(Outcome::FileSystemRoot, subfolder, subfolder + kRootSuffix);
         return;
     }
     transferFolder(family, subfolder, into);
@@ -302,7 +325,7 @@ void Transfer::removeEmptiedSource(const QString& source, const QString& destina
     const Status removed = m_files.removeEmptyFolder(source);
     forgetFolders();
     if (removed.error == ENOTEMPTY || removed.error == EEXIST) {
-        report(source + QStringLiteral("…削除しない(フォルダが空ではない)"));
+        leave(Outcome::FolderNotEmpty, source, source + QStringLiteral("…削除しない(フォルダが空ではない)"));
         return;
     }
     folderError(removed, source);

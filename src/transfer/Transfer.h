@@ -2,10 +2,10 @@
 
 #include "platform/Errors.h"
 #include "platform/FileServices.h"
+#include "transfer/RunHost.h"
 #include "transfer/RunOptions.h"
 #include "transfer/RunVariables.h"
 #include "transfer/SameFile.h"
-#include "transfer/TransferHost.h"
 
 #include <QHash>
 #include <QSet>
@@ -21,7 +21,7 @@ namespace kurumu::transfer {
 
 class Transfer {
 public:
-    Transfer(RunVariables& variables, TransferHost& host, platform::FileServices& files, const RunOptions& options);
+    Transfer(RunVariables& variables, RunHost& host, platform::FileServices& files, const RunOptions& options);
 
     // One item of a run: a file, a folder tree, or (as a group's leader) a link to the
     // folder it names. Folders are handed to the folder routine, as is a missing item.
@@ -47,7 +47,10 @@ private:
 
     bool stopRequested() const { return m_vars.intCancel == kStopRequested; }
     bool keepGoing();
-    void report(const QString& line);
+    // A line into the log: told to the host, kept in the log where the log is kept.
+    void report(const LogLine& line);
+    // The line of an item left as it is: nothing is to be done for it.
+    void leave(Outcome outcome, const QString& item, const QString& text);
     // Reports a failure of the item at path: a warning (unless passed over), and the item
     // and the system's reason to the host.
     void handleError(const platform::Status& status, const ErrorMessages& messages, const QString& path);
@@ -67,7 +70,7 @@ private:
     void removeEmptiedSource(const QString& source, const QString& destinationFolder);
 
     RunVariables& m_vars;
-    TransferHost& m_host;
+    RunHost& m_host;
     platform::FileServices& m_files;
     RunOptions m_options;
     struct Destination {

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "judgement/GroupPlan.h"
-#include "transfer/Execute.h"
+#include "platform/Paths.h"
+#include "transfer/RunHost.h"
 #include "window/MessageBox.h"
 #include "window/frmMatome.h"
 
@@ -19,7 +20,7 @@ namespace kurumu::window {
 
 // The run's view of the window: every request is answered from a control at the moment
 // it is made.
-class WindowRunHost final : public transfer::ExecuteHost {
+class WindowRunHost final : public transfer::RunHost {
 public:
     explicit WindowRunHost(frmMatome& window) : m_window(window) {}
 
@@ -30,13 +31,38 @@ public:
         m_window.m_laterWarnings.append(text);
     }
     void itemFailed(const QString& detail) override { m_window.m_failures.append(detail); }
-    // The file under way shows on the progress bar, by its name (a "%" there would be read
+    // The item under way shows on the progress bar, by its name (a "%" there would be read
     // as the bar's own placeholder).
-    void showStatus(const QString& line) override {
-        m_window.rtfMatomefile->setPlainText(line);
-        const QString name = line.section(u'/', -1).section(u'…', 0, 0);
+    void logged(const transfer::LogLine& line) override {
+        m_window.rtfMatomefile->setPlainText(line.text);
+        const QString name = line.source.isEmpty() ? line.text : platform::GetFileName(line.source);
         m_window.prgbShinkou->setFormat(QString(name).replace(u'%', u'％') + QStringLiteral("  %v / %m"));
-        m_window.prgbShinkou->setAccessibleDescription(line);
+        m_window.prgbShinkou->setAccessibleDescription(line.text);
+    }
+    void carriedOut(const transfer::LogLine& line) override {
+        frmMatome::OutcomeCounts& done = m_window.m_outcomes;
+        switch (line.outcome) {
+            case transfer::Outcome::MovedNumbered:
+                ++done.numbered;
+                [[fallthrough]];
+            case transfer::Outcome::Moved:
+                ++done.moved;
+                break;
+            case transfer::Outcome::CopiedNumbered:
+                ++done.numbered;
+                [[fallthrough]];
+            case transfer::Outcome::Copied:
+                ++done.copied;
+                break;
+            case transfer::Outcome::DuplicateDeleted:
+                ++done.duplicatesDeleted;
+                break;
+            case transfer::Outcome::CopyNotNeeded:
+                ++done.copiesNotNeeded;
+                break;
+            default:
+                break;  // left where it is: nothing to count
+        }
     }
     void processEvents() override { m_window.processPendingEvents(); }
     void runStarted(const QString& startTime, qint32 itemCount) override {

@@ -10,8 +10,6 @@
 #include "platform/Paths.h"
 #include "platform/Version.h"
 #include "session/Session.h"
-#include "transfer/Execute.h"
-#include "transfer/Journal.h"
 #include "window/Accessibility.h"
 #include "window/JudgedList.h"
 #include "window/MessageBox.h"
@@ -312,7 +310,7 @@ void frmMatome::Form_Unload() {
 void frmMatome::closeEvent(QCloseEvent* event) {
     Form_Unload();
     // A run under way is asked to stop at its next file, so that closing ends the program soon.
-    if (m_runUnderWay) transfer::requestStop(m_runVariables);
+    if (m_runUnderWay) m_runVariables.requestStop();
     event->accept();
 }
 void frmMatome::resizeEvent(QResizeEvent* event) {

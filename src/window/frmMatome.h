@@ -5,8 +5,8 @@
 #include "judgement/Rules.h"
 #include "platform/FileServices.h"
 #include "platform/Settings.h"
-#include "transfer/Journal.h"
-#include "transfer/RunDriver.h"
+#include "session/Session.h"
+#include "transfer/RunHost.h"
 #include "transfer/RunVariables.h"
 
 #include <QSet>
@@ -134,7 +134,7 @@ private:
     void setCurrentLine(qsizetype line, bool select = true);
     void setStoredItems(QList<judgement::Item> items);
     void setCaptionTimes(const QString& startTime, const QString& endTime);
-    transfer::JournalHeader runHeader() const;
+    session::Request runRequest() const;
     void showItemsTakenBack(const QStringList& paths);
     void offerToGoOn();
     QString outcomeCounts() const;
@@ -195,9 +195,17 @@ private:
     int m_removedRows = 0;                 // member rows taken out so far by the run under way
     QString m_executeLog;                  // the logs of the groups of the Execute under way
     bool m_executeStopped = false;
-    int m_executeWarnings = 0;               // the error boxes asked for in the Execute under way
-    QStringList m_laterWarnings;             // all but the first, counted in one closing box
-    QStringList m_failures;                  // each item that failed in it, and why, for the log
+    int m_executeWarnings = 0;    // the error boxes asked for in the Execute under way
+    QStringList m_laterWarnings;  // all but the first, counted in one closing box
+    QStringList m_failures;       // each item that failed in it, and why, for the log
+    // What the Execute under way has done, counted as it is done.
+    struct OutcomeCounts {
+        int moved = 0;
+        int copied = 0;
+        int duplicatesDeleted = 0;
+        int copiesNotNeeded = 0;
+        int numbered = 0;
+    } m_outcomes;
     QString m_lastLog;                       // the logs of the last Execute, for the log dialog
     QSet<platform::Identity> m_madeFolders;  // made by folder creation since the last drop: never walked
     QStringList m_folderJournals;            // the journals of those folder creations, since the last Execute

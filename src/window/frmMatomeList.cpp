@@ -9,8 +9,6 @@
 #include "platform/Paths.h"
 #include "platform/Version.h"
 #include "session/Session.h"
-#include "transfer/Execute.h"
-#include "transfer/Journal.h"
 #include "window/Accessibility.h"
 #include "window/JudgedList.h"
 #include "window/MessageBox.h"
@@ -235,7 +233,7 @@ void frmMatome::makeGatheringFolders(const judgement::LeaderFilter& only) {
     platform::Result<transfer::JournaledOutcome> made{{}, state.status};
     if (state.ok()) {
         session::FoldersMade folders =
-            session::makeGatheringFolders(state.value, runHeader(), m_lines, how, m_madeFolders);
+            session::makeGatheringFolders(state.value, runRequest(), m_lines, how, m_madeFolders);
         gathered = std::move(folders.gathered);
         made = std::move(folders.journal);
     }
@@ -243,10 +241,10 @@ void frmMatome::makeGatheringFolders(const judgement::LeaderFilter& only) {
         m_folderJournals.append(made.value.id);
         if (!made.value.kept.ok())
             showMessageBox(this, kAppTitle, MessageIcon::Warning,
-                           transfer::journalNotKeptText(state.value, made.value.kept));
+                           session::journalNotKeptText(state.value, made.value.kept));
     } else {
         showMessageBox(this, kAppTitle, MessageIcon::Warning,
-                       transfer::journalUnwritableText(state.value, made.status, false));
+                       session::journalUnwritableText(state.value, made.status, false));
     }
     setLines(gathered.lines);
     for (qsizetype line = 0; line < m_lines.size(); ++line) {

@@ -3,7 +3,6 @@
 #include "judgement/GroupPlan.h"
 #include "judgement/ItemLine.h"
 #include "platform/Version.h"
-#include "transfer/Execute.h"
 
 #include <QFont>
 #include <QString>
@@ -21,7 +20,6 @@ namespace kurumu::window {
 inline const QString kCaption = QStringLiteral("くるむ ") + platform::programVersion();
 inline const QString kAppTitle = QStringLiteral("kurumu");
 
-// The groups of a judged list as the run takes them.
 // The local files a drag carries, in its order.
 QStringList localPaths(const QMimeData* data);
 QFont japaneseFont(const QStringList& families, qreal pointSize, bool bold = false);

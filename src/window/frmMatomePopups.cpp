@@ -9,8 +9,6 @@
 #include "platform/Paths.h"
 #include "platform/Version.h"
 #include "session/Session.h"
-#include "transfer/Execute.h"
-#include "transfer/Journal.h"
 #include "window/Accessibility.h"
 #include "window/JudgedList.h"
 #include "window/MessageBox.h"
@@ -129,11 +127,11 @@ void frmMatome::mnuPreview_Click() {
     // The run as it would go now, on the disk as it is, through services that only remember.
     QStringList told;
     transfer::RunVariables variables;
-    transfer::TextHost host(
+    session::TextHost host(
         variables, [&told](const QString& line) { told.append(line); },
         [&told](const QString& message) { told.append(message); });
     session::DryRun dry;
-    session::run(variables, host, platform::StateFolder(), runHeader(),
+    session::run(variables, host, platform::StateFolder(), runRequest(),
                  session::runGroupsOf(judgement::groupsOf(lines)), m_madeFolders, &dry);
     if (told.isEmpty()) told.append(QStringLiteral("まとめるグループがありません"));
     auto* preview = new TextDialog(this, QStringLiteral("dlgPreview"), QStringLiteral("実行内容の確認"),

@@ -10,8 +10,6 @@
 #include "platform/Paths.h"
 #include "platform/Version.h"
 #include "session/Session.h"
-#include "transfer/Execute.h"
-#include "transfer/Journal.h"
 #include "window/Accessibility.h"
 #include "window/JudgedList.h"
 #include "window/MessageBox.h"
@@ -54,12 +52,12 @@ namespace kurumu::window {
 using platform::OptionStates;
 
 frmMatome::~frmMatome() = default;
-// What the journal of a run from the window says of it: the items as they were dropped
-// (what an undo shows again), the options, and the folder creations it builds on.
-transfer::JournalHeader frmMatome::runHeader() const {
+// What a run from the window asks for: the items as they were dropped (what an undo shows
+// again), the options, and the folder creations it builds on.
+session::Request frmMatome::runRequest() const {
     QStringList paths;
     for (const judgement::Item& item : m_storedItems) paths.append(item.path());
-    return session::headerOf({QStringLiteral("window"), {}, paths, transfer::runOptionsOf(optionStates())});
+    return {QStringLiteral("window"), {}, paths, transfer::runOptionsOf(optionStates()), m_folderJournals};
 }
 void frmMatome::cmdEXEC_Click() {
     if (m_runUnderWay) return;
@@ -114,31 +112,25 @@ void frmMatome::showRunEnd() {
     m_lastLog = m_executeLog;
     mnuShowLog->setEnabled(!m_lastLog.isEmpty());
 }
-// What the Execute did, counted from its log: "移動 3、コピー 0、重複のため削除 1、番号付き 1、失敗 0".
+// What the Execute did: "移動 3、コピー 0、重複のため削除 1、番号付き 1、失敗 0", with the copies
+// that the same bytes already there made needless where there were any.
 QString frmMatome::outcomeCounts() const {
-    int moved = 0;
-    int copied = 0;
-    int duplicates = 0;
-    int numbered = 0;
-    for (const QStringView line : QStringView(m_executeLog).split(QStringLiteral("\r\n"))) {
-        const bool renamed = line.endsWith(u"…Rename後Move") || line.endsWith(u"…Rename後Copy");
-        numbered += renamed ? 1 : 0;
-        moved += line.endsWith(u"…Move") || line.endsWith(u"…Rename後Move") ? 1 : 0;
-        copied += line.endsWith(u"…Copy") || line.endsWith(u"…Rename後Copy") ? 1 : 0;
-        duplicates += line.endsWith(u"…Delete") || line.endsWith(u"…同一ファイルあり") ? 1 : 0;
-    }
-    return QStringLiteral("移動 %1、コピー %2、重複のため削除 %3、番号付き %4、失敗 %5")
-        .arg(moved)
-        .arg(copied)
-        .arg(duplicates)
-        .arg(numbered)
+    const OutcomeCounts& done = m_outcomes;
+    const QString notNeeded = done.copiesNotNeeded == 0
+                                  ? QString()
+                                  : QStringLiteral("、同じファイルがあるためコピー不要 %1").arg(done.copiesNotNeeded);
+    return QStringLiteral("移動 %1、コピー %2、重複のため削除 %3%4、番号付き %5、失敗 %6")
+        .arg(done.moved)
+        .arg(done.copied)
+        .arg(done.duplicatesDeleted)
+        .arg(notNeeded)
+        .arg(done.numbered)
         .arg(m_failures.size());
 }
 void frmMatome::runJudgedGroups() {
     const QList<judgement::Line> lines = m_lines;
     if (lines.isEmpty()) return;  // nothing to run, nothing to report
-    transfer::JournalHeader header = runHeader();
-    header.after = m_folderJournals;
+    session::Request request = runRequest();
     m_runUnderWay = true;
     setListCommandsEnabled(false);
     m_executeLog.clear();
@@ -146,6 +138,7 @@ void frmMatome::runJudgedGroups() {
     m_executeWarnings = 0;
     m_laterWarnings.clear();
     m_failures.clear();
+    m_outcomes = {};
     cmdCF->setEnabled(false);  // no folder is made while a run reads the list
     std::vector<judgement::Group> groups = judgement::groupsOf(lines);
     const std::vector<transfer::Group> runs = session::runGroupsOf(groups);
@@ -157,7 +150,7 @@ void frmMatome::runJudgedGroups() {
     // Every run is journaled; without a journal it does not start.
     const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
     const platform::Result<bool> finished =
-        state.ok() ? session::run(m_runVariables, *m_runHost, state.value, header, runs, m_madeFolders)
+        state.ok() ? session::run(m_runVariables, *m_runHost, state.value, std::move(request), runs, m_madeFolders)
                    : platform::Result<bool>{false, state.status};
     if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(true);
     lstFolderlist->show();
@@ -165,7 +158,7 @@ void frmMatome::runJudgedGroups() {
     setListCommandsEnabled(true);
     if (!finished.ok()) {
         showMessageBox(this, kAppTitle, MessageIcon::Warning,
-                       transfer::journalUnwritableText(state.value, finished.status, false));
+                       session::journalUnwritableText(state.value, finished.status, false));
         cmdCF->setEnabled(true);
         if (mnuEB->isChecked()) cmdEXEC->setEnabled(true);
         return;
@@ -199,14 +192,14 @@ void frmMatome::offerToGoOn() {
     for (QAction* action : {mnuDelete, mnuHanten, mnuReMatome, mnuPreview}) action->setEnabled(!m_lines.isEmpty());
 }
 void frmMatome::cmdCancel_Click() {
-    transfer::requestStop(m_runVariables);
+    m_runVariables.requestStop();
     cmdCancel->setEnabled(false);
     cmdCF->setEnabled(false);
     if (m_runUnderWay || !cmdEXEC->isEnabled()) return;
     // A prepared run that has not started is cancelled: the driver takes its stop path at once.
     cmdEXEC->setEnabled(false);
     m_runUnderWay = true;
-    transfer::MatomeJikkou(m_runVariables, *m_runHost, platform::realFileServices(), {}, {});
+    session::cancelPrepared(m_runVariables, *m_runHost);
     m_runUnderWay = false;
     txtPath->setAcceptDrops(true);
     mnuPopup->setEnabled(true);

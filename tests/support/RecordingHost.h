@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/Execute.h"
+#include "transfer/RunHost.h"
 
 #include <QList>
 #include <QString>
@@ -17,10 +17,11 @@ struct Warning {
     QString detail;
 };
 
-class RecordingHost final : public transfer::ExecuteHost {
+class RecordingHost final : public transfer::RunHost {
 public:
     QList<Warning> warnings;
-    QStringList statuses;
+    QStringList statuses;              // the log lines' texts
+    QList<transfer::LogLine> carried;  // the lines carried out
     QList<qint32> progress;
     QList<transfer::RunEnd> ends;
     QStringList destinations;      // of the groups reached
@@ -33,10 +34,11 @@ public:
     void showWarning(const QString& title, const QString& text, const QString& detail = {}) override {
         warnings.append({title, text, detail});
     }
-    void showStatus(const QString& line) override {
-        statuses.append(line);
-        if (onStatus) onStatus(line);
+    void logged(const transfer::LogLine& line) override {
+        statuses.append(line.text);
+        if (onStatus) onStatus(line.text);
     }
+    void carriedOut(const transfer::LogLine& line) override { carried.append(line); }
     void processEvents() override;
     void runStarted(const QString&, qint32 count) override { itemCount = count; }
     void itemStarted(qint32 index) override { progress.append(index); }

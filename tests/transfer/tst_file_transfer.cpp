@@ -283,6 +283,10 @@ private Q_SLOTS:
         QCOMPARE(test::readFile(s.out + "a.txt"), QByteArray("raced"));
         QCOMPARE(test::readFile(s.out + "a_000.txt"), QByteArray("mine"));
         QCOMPARE(s.logLines().last(), s.in + "a_000.txt…Rename後Copy");
+        // The line whose name was taken is never told as done.
+        QCOMPARE(s.host.carried.size(), 1);
+        QCOMPARE(s.host.carried[0].outcome, transfer::Outcome::CopiedNumbered);
+        QCOMPARE(s.host.carried[0].destination, s.out + "a_000.txt");
     }
 
     // A name taken before the move is tried: it is compared, then numbered, never replaced.

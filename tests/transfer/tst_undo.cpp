@@ -2,6 +2,7 @@
 // what changed since is left and reported.
 #include "platform/AppendLog.h"
 #include "platform/FileServices.h"
+#include "session/Session.h"
 #include "support/Faults.h"
 #include "support/RecordingHost.h"
 #include "support/TestFiles.h"
@@ -47,17 +48,10 @@ struct Scene {
 
     // One journaled Execute, as the window and the batch mode run it.
     bool run(const transfer::RunOptions& options, const std::vector<transfer::Group>& groups) {
-        transfer::JournalHeader header;
-        header.origin = "test";
-        header.options = options;
-        auto journal = transfer::Journal::open(state, header);
-        if (!journal.ok()) qFatal("no journal");
-        const auto disk = platform::diskServices(transfer::copyCheck(false));
-        transfer::JournalingServices files(*disk, *journal.value);
         transfer::RunVariables variables;
-        const bool finished = transfer::Execute(variables, host, files, options, groups);
-        journal.value->finish(finished ? "finished" : "stopped");
-        return finished;
+        const auto finished = session::run(variables, host, state, {"test", {}, {}, options, {}}, groups, {});
+        if (!finished.ok()) qFatal("no journal");
+        return finished.value;
     }
 
     // Runs the groups through a journal opened before, as a second run at once would.
@@ -782,8 +776,6 @@ private Q_SLOTS:
         for (int i = 0; i < 4000; ++i) members.append(s.make(QString("a-member-with-a-long-name-%1").arg(i), "m"));
         const auto before = test::snapshot(s.root);
         transfer::RunVariables variables;
-        transfer::JournalHeader header;
-        header.origin = "test";
         platform::Result<bool> finished;
         {
             test::InjectedFaults faults;
@@ -791,7 +783,8 @@ private Q_SLOTS:
             faults.fallocate = [&](int) -> std::optional<int> {
                 return ++grown > 1 ? std::optional(ENOSPC) : std::nullopt;
             };
-            finished = transfer::executeRun(variables, s.host, s.state, header, {{s.root + "G", members}}, {});
+            finished =
+                session::run(variables, s.host, s.state, {"test", {}, {}, {}, {}}, {{s.root + "G", members}}, {});
         }
         QVERIFY(finished.ok() && !finished.value);
         QCOMPARE(s.host.warnings.size(), 1);

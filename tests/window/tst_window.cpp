@@ -467,6 +467,22 @@ private Q_SLOTS:
         QVERIFY(s.messages.isEmpty());
     }
 
+    // The label after a run says what was done: a copy the same bytes made needless is
+    // named as such, never as a deletion.
+    void countsSayWhatWasDone() {
+        Scene s;
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        const QString into = s.folder("g");
+        s.make("g/g1.txt", "same");
+        s.make("g/g2.txt", "other");
+        s.drop({into, s.make("g1.txt", "same"), s.make("g2.txt", "new")});
+        s.control<QComboBox>("cmbMorC")->setCurrentText("コピー");
+        s.click("cmdEXEC");
+        QCOMPARE(s.control("lblComplete")->accessibleDescription(),
+                 "移動 0、コピー 1、重複のため削除 0、同じファイルがあるためコピー不要 1、番号付き 1、失敗 0");
+    }
+
     void executeWithLoneLeaders() {
         Scene s;
         s.drop({s.folder("a"), s.folder("b"), s.folder("c")});
