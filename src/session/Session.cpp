@@ -62,10 +62,6 @@ platform::Result<bool> run(transfer::RunVariables& variables, transfer::RunHost&
     return {outcome.value.finished, outcome.status};
 }
 
-void cancelPrepared(transfer::RunVariables& variables, transfer::RunHost& host) {
-    transfer::MatomeJikkou(variables, host, platform::realFileServices(), {}, {});
-}
-
 QString journalUnwritableText(const platform::StateFolder& state, const platform::Status& status, bool midRun) {
     const QString what = midRun ? QStringLiteral("実行の記録を続けられないため、中止しました。")
                                 : QStringLiteral("実行の記録を書けないため、何もしませんでした。");

@@ -61,10 +61,6 @@ platform::Result<bool> run(transfer::RunVariables& variables, transfer::RunHost&
                            const std::vector<transfer::Group>& groups, const QSet<platform::Identity>& made,
                            DryRun* dryRun = nullptr);
 
-// A run prepared and not started, on the stop asked for, ends at once as a stopped run
-// does.
-void cancelPrepared(transfer::RunVariables& variables, transfer::RunHost& host);
-
 // The message for a journal that cannot be opened (its folder refused, too), or that
 // stopped taking lines (midRun).
 QString journalUnwritableText(const platform::StateFolder& state, const platform::Status& status, bool midRun);

@@ -1,8 +1,12 @@
 #include "window/MessageBox.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QMessageBox>
 
+#include <optional>
 #include <utility>
 
 namespace kurumu::window {
@@ -38,6 +42,49 @@ QMessageBox::Icon iconOf(MessageIcon icon) {
     return QMessageBox::NoIcon;
 }
 
+// Swallows what reaches a question too soon: every key and button event in its first moments,
+// and every repeat of a key held down from before. Installed on the application for the
+// question's lifetime.
+class QuestionGuard final : public QObject {
+public:
+    explicit QuestionGuard(QWidget* box) : m_box(box) {
+        m_shown.start();
+        QApplication::instance()->installEventFilter(this);
+    }
+    QuestionGuard(const QuestionGuard&) = delete;
+    QuestionGuard& operator=(const QuestionGuard&) = delete;
+    ~QuestionGuard() override { QApplication::instance()->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!isInside(watched)) return false;
+        switch (event->type()) {
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+                if (static_cast<QKeyEvent*>(event)->isAutoRepeat()) return true;
+                return tooSoon();
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+                return tooSoon();
+            default:
+                return false;
+        }
+    }
+
+private:
+    bool tooSoon() const { return !m_shown.hasExpired(kQuestionGuardMs); }
+    bool isInside(QObject* watched) const {
+        for (QObject* object = watched; object != nullptr; object = object->parent())
+            if (object == m_box) return true;
+        return false;
+    }
+
+    QWidget* m_box;
+    QElapsedTimer m_shown;
+};
+
 }  // namespace
 
 void showMessageBox(QWidget* parent, const QString& title, MessageIcon icon, const QString& text,
@@ -55,11 +102,14 @@ void showMessageBox(QWidget* parent, const QString& title, MessageIcon icon, con
     box.exec();
 }
 
-bool askQuestion(QWidget* parent, const QString& title, const QString& text) {
+bool askQuestion(QWidget* parent, const QString& title, const QString& text, Asking asking) {
     if (questionHook()) return questionHook()({title, MessageIcon::Question, text, {}});
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
-    box.setDefaultButton(QMessageBox::No);
+    box.setObjectName(QStringLiteral("dlgQuestion"));
+    box.setDefaultButton(asking.yesByDefault ? QMessageBox::Yes : QMessageBox::No);
     box.setWindowModality(Qt::ApplicationModal);
+    std::optional<QuestionGuard> guard;
+    if (asking.guarded) guard.emplace(&box);
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -35,8 +35,17 @@ QStringList chooseItems(QWidget* parent, bool folder);
 using ChooseHook = std::function<QStringList(bool folder)>;
 ChooseHook setChooseHook(ChooseHook hook);
 
-// A modal question with Yes and No, No the default; true for Yes.
-bool askQuestion(QWidget* parent, const QString& title, const QString& text);
+// How a question is put: which answer Enter gives, and whether it is guarded. A guarded
+// question takes no key or click for its first 400 ms, nor a key held down since before it
+// appeared, so that a second press meant for what opened it answers nothing.
+struct Asking {
+    bool yesByDefault = false;
+    bool guarded = false;
+};
+inline constexpr int kQuestionGuardMs = 400;
+
+// A modal question with Yes and No; true for Yes.
+bool askQuestion(QWidget* parent, const QString& title, const QString& text, Asking asking = {});
 
 // Replaces the question by a function that answers it (tests); an empty function restores
 // the box. Returns the hook it replaced.

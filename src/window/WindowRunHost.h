@@ -82,16 +82,13 @@ public:
         m_window.setCaptionTimes(end.startTime, end.endTime);
         m_window.keepLog(end);
     }
-    void groupReached(std::size_t group, const QString& destinationFolder) override {
+    void groupReached(std::size_t /*group*/, const QString& destinationFolder) override {
         m_window.txtPath->setText(destinationFolder);
-        if (!m_groups[group].runs()) return;
-        m_window.lstFolderlist->show();
     }
     void groupEnded(std::size_t group, qsizetype membersDone) override {
         // The lines of the members that went through leave the list; those of the members
         // that a stop or an error left where they are stay.
         m_window.removeMemberRows(m_groups[group], membersDone);
-        m_window.lstFolderlist->hide();
     }
 
     void setGroups(std::vector<judgement::Group> groups) { m_groups = std::move(groups); }

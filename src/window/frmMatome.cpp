@@ -215,9 +215,10 @@ void frmMatome::createMenus() {
     }
 }
 void frmMatome::setTabOrder() {
-    // The focusable controls by tab index: txtPath 0 ... cmdDelete 13.
-    const std::array<QWidget*, 12> order{txtPath,   prgbShinkou,   rtfMatomefile, chkFolderKeep, cmbMorC, cmdEXEC,
-                                         cmdCancel, lstFolderlist, txtMojisuu,    lstHlist,      cmdCF,   cmdDelete};
+    // Tab goes as the eye does: the list, the count box, then the buttons left to right;
+    // the controls that are never shown come last.
+    const std::array<QWidget*, 12> order{lstFolderlist, txtMojisuu, cmdEXEC,       cmdCancel,     cmdCF,   cmdDelete,
+                                         txtPath,       lstHlist,   rtfMatomefile, chkFolderKeep, cmbMorC, prgbShinkou};
     for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 QAction* frmMatome::ruleAction(judgement::Rule rule) const {

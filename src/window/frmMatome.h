@@ -140,7 +140,8 @@ private:
     QString outcomeCounts() const;
     void addChosenItems(bool folder);
     void setListCommandsEnabled(bool enabled);
-    void offerFoldersForFileLeaders();
+    QSet<QString> fileLeaders() const;
+    bool askFoldersForFileLeaders(qsizetype count, bool guarded);
     void makeGatheringFolders(const judgement::LeaderFilter& only);
     void processPendingEvents();
     int folderKeepValue() const;
@@ -210,6 +211,7 @@ private:
     QSet<platform::Identity> m_madeFolders;  // made by folder creation since the last drop: never walked
     QStringList m_folderJournals;            // the journals of those folder creations, since the last Execute
     bool m_runUnderWay = false;
+    bool m_listCorrected = false;  // the list holds the user's corrections: 反転's marks, C.F.'s folder lines
     bool m_unloaded = false;
 };
 

@@ -100,9 +100,7 @@ void frmMatome::lstFolderlist_OLEDragDrop(const QStringList& paths) {
     m_madeFolders.clear();
     m_folderJournals.clear();
     txtPath->setAcceptDrops(false);
-    cmdCancel->setEnabled(true);
     cmdCF->setEnabled(true);
-    mnuPopup->setEnabled(false);
     prgbShinkou->setMaximum(static_cast<int>(paths.size()));
     setStoredItems(judgement::itemsForPaths(paths));
     MatomeHantei();
@@ -145,6 +143,7 @@ void frmMatome::MatomeHantei() {
     lblComplete->hide();
     const QList<judgement::Item>& stored = m_storedItems;
     setLines(judgement::judgeItems(stored, ruleSet()));
+    m_listCorrected = false;
     setJudgementControlsEnabled(!stored.isEmpty());
 }
 // While a run reads the list, no command that would change it can be chosen.
@@ -153,8 +152,9 @@ void frmMatome::setListCommandsEnabled(bool enabled) {
     for (QAction* action : {mnuDelete, mnuHanten, mnuReMatome, mnuPreview})
         action->setEnabled(enabled && !m_lines.isEmpty());
 }
+// 中止 is not among them: it is on only while a run is under way.
 void frmMatome::setJudgementControlsEnabled(bool enabled) {
-    for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF}) button->setEnabled(enabled);
+    for (QPushButton* button : {cmdEXEC, cmdCF}) button->setEnabled(enabled);
     for (QAction* action : {mnuDelete, mnuHanten, mnuReMatome, mnuPreview}) action->setEnabled(enabled);
 }
 void frmMatome::ruleMenu_Click(judgement::Rule rule) {
@@ -165,6 +165,14 @@ void frmMatome::ruleMenu_Click(judgement::Rule rule) {
     }
     // The action has already toggled its own mark: it was on before exactly when it is off now.
     const bool wasChecked = !clicked->isChecked();
+    // Judging again drops what the user corrected by hand: asked first.
+    if (m_listCorrected &&
+        !askQuestion(this, kAppTitle,
+                     QStringLiteral("一覧への修正 (反転、C.F. のフォルダの行) は失われます。"
+                                    "選んだ基準でまとめ判定をやりなおしますか?\n作ったフォルダはそのまま残ります。"))) {
+        clicked->setChecked(wasChecked);
+        return;
+    }
     if (wasChecked) {
         clicked->setChecked(true);
     } else {
@@ -172,16 +180,13 @@ void frmMatome::ruleMenu_Click(judgement::Rule rule) {
         txtMojisuu->setEnabled(rule == judgement::Rule::FixedCount);
     }
     MatomeHantei();
-    if (m_lines.size() > 1) {
-        cmdEXEC->setEnabled(true);
-        cmdCancel->setEnabled(true);
-    }
+    if (m_lines.size() > 1) cmdEXEC->setEnabled(true);
 }
 void frmMatome::txtMojisuu_Change() {
     if (m_runUnderWay) return;
     MatomeHantei();
     if (m_lines.size() > 1) {
-        for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF}) button->setEnabled(true);
+        for (QPushButton* button : {cmdEXEC, cmdCF}) button->setEnabled(true);
     }
 }
 void frmMatome::mnuReMatome_Click() {
@@ -203,7 +208,8 @@ void frmMatome::mnuHanten_Click() {
     if (current >= 0) setCurrentLine(current, false);
     for (const qsizetype line : selected) selectLine(line);
     lblComplete->hide();
-    for (QPushButton* button : {cmdEXEC, cmdCancel, cmdCF}) button->setEnabled(true);
+    for (QPushButton* button : {cmdEXEC, cmdCF}) button->setEnabled(true);
+    m_listCorrected = true;
 }
 void frmMatome::cmdCF_Click() {
     if (m_runUnderWay) return;
@@ -246,6 +252,7 @@ void frmMatome::makeGatheringFolders(const judgement::LeaderFilter& only) {
         showMessageBox(this, kAppTitle, MessageIcon::Warning,
                        session::journalUnwritableText(state.value, made.status, false));
     }
+    m_listCorrected = m_listCorrected || gathered.lines != m_lines;
     setLines(gathered.lines);
     for (qsizetype line = 0; line < m_lines.size(); ++line) {
         const judgement::Item& item = m_lines[line].item;

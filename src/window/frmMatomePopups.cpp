@@ -124,15 +124,28 @@ void frmMatome::mnuPreview_Click() {
     if (m_runUnderWay) return;
     const QList<judgement::Line> lines = m_lines;
     if (lines.isEmpty()) return;
-    // The run as it would go now, on the disk as it is, through services that only remember.
+    // The run as it would go now, on the disk as it is, through services that only remember;
+    // groups led by files get the folders that 実行 would offer them, if the user wants them.
     QStringList told;
+    session::DryRun dry;
+    QSet<platform::Identity> made = m_madeFolders;
+    QList<judgement::Line> gathered = lines;
+    if (const QSet<QString> leaders = fileLeaders();
+        !leaders.isEmpty() && askFoldersForFileLeaders(leaders.size(), false)) {
+        const session::FolderMaking how{
+            judgement::characterCount(txtMojisuu->text()), mnuFolderName->isChecked(),
+            [&](const judgement::Item& leader) { return leaders.contains(leader.path()); },
+            [&told](const QString& path, const platform::Status& status) {
+                told.append(QStringLiteral("フォルダを作成できませんでした(%1) %2").arg(status.code()).arg(path));
+            }};
+        gathered = session::makeGatheringFolders({}, runRequest(), lines, how, made, &dry).gathered.lines;
+    }
     transfer::RunVariables variables;
     session::TextHost host(
         variables, [&told](const QString& line) { told.append(line); },
         [&told](const QString& message) { told.append(message); });
-    session::DryRun dry;
     session::run(variables, host, platform::StateFolder(), runRequest(),
-                 session::runGroupsOf(judgement::groupsOf(lines)), m_madeFolders, &dry);
+                 session::runGroupsOf(judgement::groupsOf(gathered)), made, &dry);
     if (told.isEmpty()) told.append(QStringLiteral("まとめるグループがありません"));
     auto* preview = new TextDialog(this, QStringLiteral("dlgPreview"), QStringLiteral("実行内容の確認"),
                                    told.join(u'\n'), false);  // deletes itself when closed

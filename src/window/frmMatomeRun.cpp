@@ -61,28 +61,35 @@ session::Request frmMatome::runRequest() const {
 }
 void frmMatome::cmdEXEC_Click() {
     if (m_runUnderWay) return;
+    // The focus leaves 実行 for the list before 実行 goes grey, so that it never lands on 中止:
+    // a second press then changes nothing.
+    lstFolderlist->setFocus();
     cmdEXEC->setEnabled(false);
-    offerFoldersForFileLeaders();
+    const QSet<QString> leaders = fileLeaders();
+    if (!leaders.isEmpty() && askFoldersForFileLeaders(leaders.size(), true))
+        makeGatheringFolders([&](const judgement::Item& leader) { return leaders.contains(leader.path()); });
     runJudgedGroups();
 }
-// A group led by a file has no folder to gather into: its run would stop at once. The user
-// is asked first whether to give each such group its folder, as C.F. does.
-void frmMatome::offerFoldersForFileLeaders() {
-    QSet<QString> fileLeaders;
+// The leaders of the groups to run that are no folder: a run could not gather into them.
+QSet<QString> frmMatome::fileLeaders() const {
+    QSet<QString> leaders;
     for (const judgement::Group& group : judgement::groupsOf(m_lines)) {
         const platform::Result<platform::EntryInfo> leader = platform::realFileServices().heldFolder(group.leaderPath);
         if (group.runs() && !(leader.ok() && leader.value.kind == platform::EntryKind::Folder))
-            fileLeaders.insert(group.leaderPath);
+            leaders.insert(group.leaderPath);
     }
-    if (fileLeaders.isEmpty()) return;
-    const QString question =
-        QStringLiteral(
-            "先頭の項目がファイルのグループが %1 個あります。ファイルの中へはまとめられません。\n\n"
-            "それぞれのグループにフォルダを作り (%1 個)、その中へまとめますか?\n"
-            "「いいえ」ではこのまま実行します。")
-            .arg(fileLeaders.size());
-    if (!askQuestion(this, kAppTitle, question)) return;
-    makeGatheringFolders([&](const judgement::Item& leader) { return fileLeaders.contains(leader.path()); });
+    return leaders;
+}
+// Whether to give each group led by a file its folder, as C.F. does; yes by default, since
+// without one such a group cannot be gathered at all.
+bool frmMatome::askFoldersForFileLeaders(qsizetype count, bool guarded) {
+    const QString question = QStringLiteral(
+                                 "先頭の項目がファイルのグループが %1 個あります。先頭の項目がファイルのため、"
+                                 "フォルダを作らなければこれらのグループはまとめられません。\n\n"
+                                 "それぞれのグループにフォルダを作り (%1 個)、その中へまとめますか?\n"
+                                 "「いいえ」ではフォルダを作らずに実行し、これらのグループはまとめられずに残ります。")
+                                 .arg(count);
+    return askQuestion(this, kAppTitle, question, {true, guarded});
 }
 void frmMatome::removeMemberRows(const judgement::Group& group, qsizetype count) {
     if (count <= 0) return;
@@ -133,6 +140,7 @@ void frmMatome::runJudgedGroups() {
     session::Request request = runRequest();
     m_runUnderWay = true;
     setListCommandsEnabled(false);
+    mnuPopup->setEnabled(false);  // the options rest while a run reads them
     m_executeLog.clear();
     m_executeStopped = false;
     m_executeWarnings = 0;
@@ -145,7 +153,9 @@ void frmMatome::runJudgedGroups() {
     m_runHost->setGroups(std::move(groups));
     m_removedRows = 0;
     txtPath->setText(platform::withTrailingSeparator(runs.front().leader));
-    lstFolderlist->hide();
+    // The list stays shown and keeps the focus throughout, so that no key meant for it
+    // reaches a button.
+    if (!lstFolderlist->hasFocus()) lstFolderlist->setFocus();
     if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(false);
     // Every run is journaled; without a journal it does not start.
     const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
@@ -153,9 +163,9 @@ void frmMatome::runJudgedGroups() {
         state.ok() ? session::run(m_runVariables, *m_runHost, state.value, std::move(request), runs, m_madeFolders)
                    : platform::Result<bool>{false, state.status};
     if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(true);
-    lstFolderlist->show();
     m_runUnderWay = false;
     setListCommandsEnabled(true);
+    mnuPopup->setEnabled(true);
     if (!finished.ok()) {
         showMessageBox(this, kAppTitle, MessageIcon::Warning,
                        session::journalUnwritableText(state.value, finished.status, false));
@@ -172,7 +182,6 @@ void frmMatome::runJudgedGroups() {
         m_executeLog += QStringLiteral("\r\n\r\n失敗した項目:\r\n") + m_failures.join(QStringLiteral("\r\n"));
     showRunEnd();
     txtPath->setAcceptDrops(true);
-    mnuPopup->setEnabled(true);
     cmdCancel->setEnabled(false);
     cmdCF->setEnabled(false);
     if (m_executeStopped) offerToGoOn();
@@ -191,18 +200,11 @@ void frmMatome::offerToGoOn() {
     cmdCF->setEnabled(!m_lines.isEmpty());
     for (QAction* action : {mnuDelete, mnuHanten, mnuReMatome, mnuPreview}) action->setEnabled(!m_lines.isEmpty());
 }
+// 中止 is on only while a run is under way; a run that waits for 実行 simply waits.
 void frmMatome::cmdCancel_Click() {
+    if (!m_runUnderWay) return;
     m_runVariables.requestStop();
     cmdCancel->setEnabled(false);
-    cmdCF->setEnabled(false);
-    if (m_runUnderWay || !cmdEXEC->isEnabled()) return;
-    // A prepared run that has not started is cancelled: the driver takes its stop path at once.
-    cmdEXEC->setEnabled(false);
-    m_runUnderWay = true;
-    session::cancelPrepared(m_runVariables, *m_runHost);
-    m_runUnderWay = false;
-    txtPath->setAcceptDrops(true);
-    mnuPopup->setEnabled(true);
 }
 void frmMatome::setProcessEventsHook(std::function<void()> hook) {
     m_processEventsHook = std::move(hook);

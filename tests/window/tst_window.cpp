@@ -305,10 +305,39 @@ private Q_SLOTS:
         QCOMPARE(s.shown(), expected);  // the first-bracket rule: nothing joins
         QCOMPARE(s.control<QLineEdit>("txtPath")->text(), "/");
         QVERIFY(s.control("cmdEXEC")->isEnabled());
-        QVERIFY(!s.control<QMenu>("mnuPopup")->isEnabled());
+        QVERIFY(!s.control("cmdCancel")->isEnabled());  // nothing runs yet
         for (const char* item : {"mnuDelete", "mnuHanten", "mnuReMatome"}) QVERIFY(s.action(item)->isEnabled());
         QVERIFY(s.drop(paths));
         QCOMPARE(s.stored(), expected);
+    }
+
+    // After a drop and before 実行 the options stay open: Shift+F10 outside the list opens
+    // them, and a rule chosen there judges again. Once the list holds corrections, the
+    // rule asks first; answered no, nothing changes.
+    void rulesOpenBeforeTheRun() {
+        Scene s;
+        s.drop({s.make("Part 1 of 2"), s.make("Part 2 of 2")});
+        QCOMPARE(s.shown(), (QStringList{"Part 1 of 2/" + s.root, "Part 2 of 2/" + s.root}));
+        s.control("txtMojisuu")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F10, Qt::ShiftModifier);
+        auto* options = s.control<QMenu>("mnuPopup");
+        QTRY_VERIFY(options->isVisible());
+        options->hide();
+        s.action("mnuMatomeAuto4")->trigger();
+        QCOMPARE(s.shown(), (QStringList{"Part 1 of 2/" + s.root, "└Part 2 of 2/" + s.root}));
+        QVERIFY(s.questions.isEmpty());
+
+        s.select({1});
+        s.action("mnuHanten")->trigger();
+        s.answer = false;
+        s.action("mnuMatomeAuto1")->trigger();
+        QCOMPARE(s.questions.size(), 1);
+        QVERIFY(s.action("mnuMatomeAuto4")->isChecked() && !s.action("mnuMatomeAuto1")->isChecked());
+        QCOMPARE(s.shown(), (QStringList{"Part 1 of 2/" + s.root, "Part 2 of 2/" + s.root}));
+        s.answer = true;
+        s.action("mnuMatomeAuto4")->trigger();  // on already: judged again, the inversion dropped
+        QCOMPARE(s.questions.size(), 2);
+        QCOMPARE(s.shown(), (QStringList{"Part 1 of 2/" + s.root, "└Part 2 of 2/" + s.root}));
     }
 
     void rulesAndCount() {
@@ -555,14 +584,27 @@ private Q_SLOTS:
         QVERIFY(!s.window->runUnderWay());
     }
 
-    void stopCancelsAPreparedRun() {
+    // 中止 is on only while a run is under way: a run that waits for 実行 waits, and the
+    // buttons of the list stay as they were.
+    void stopOnlyDuringARun() {
         Scene s;
-        s.drop({s.folder("a"), s.make("a (1)")});
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.drop({s.folder("a"), s.make("a1"), s.make("a2")});
+        s.select({2});
+        for (const char* edit : {"", "mnuHanten", "mnuReMatome"}) {
+            if (*edit != 0) s.action(edit)->trigger();
+            QVERIFY2(!s.control("cmdCancel")->isEnabled(), edit);
+        }
+        s.control<QLineEdit>("txtMojisuu")->setText("2");
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        QVERIFY(!s.control("cmdCancel")->isEnabled());
+        s.control("cmdCancel")->setEnabled(true);  // pressed anyway
         s.click("cmdCancel");
-        QCOMPARE(s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText(), "処理中止");
-        QVERIFY(!s.control("cmdEXEC")->isEnabled());
-        QVERIFY(s.control<QMenu>("mnuPopup")->isEnabled());
+        QVERIFY(s.control("cmdEXEC")->isEnabled() && s.control("cmdCF")->isEnabled());
         QCOMPARE(s.window->runVariables().intCancel, 0);
+        s.click("cmdEXEC");
+        QVERIFY(test::exists(s.root + "a/a1") && test::exists(s.root + "a/a2"));
     }
 
     void dropsAreRefusedDuringARun() {
