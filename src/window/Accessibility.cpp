@@ -40,9 +40,14 @@ private:
     }
 };
 
+// Owned, once made, by Qt's accessibility cache.
 QAccessibleInterface* accessibleMainWindow(const QString& className, QObject* object) {
-    if (className != QLatin1String(kMainWindowClass) || !object->isWidgetType()) return nullptr;
-    return new AccessibleMainWindow(static_cast<QWidget*>(object));  // owned by Qt's accessibility cache
+    if (!object->isWidgetType()) return nullptr;
+    auto* widget = static_cast<QWidget*>(object);
+    if (className == QLatin1String(kMainWindowClass)) return new AccessibleMainWindow(widget);
+    if (className == QLatin1String(AlertLabel::staticMetaObject.className()))
+        return new QAccessibleWidget(widget, QAccessible::AlertMessage);
+    return nullptr;
 }
 
 }  // namespace

@@ -134,11 +134,25 @@ QVariant JudgedListModel::data(const QModelIndex& index, int role) const {
             return visibleText(index.column() == 0 ? item.name : item.parent);
         case Qt::ToolTipRole:
             return visibleText(item.path());
+        case Qt::AccessibleDescriptionRole:
+            return placeInGroup(index);
         case kLineRole:
             return m_lines[line].text();
         default:
             return {};
     }
+}
+
+// Where a row stands, for a screen reader, which meets every row as the tree's own child:
+// a member names its group and its place in it, a leader its members.
+QString JudgedListModel::placeInGroup(const QModelIndex& index) const {
+    if (index.internalId() == kLeaderGroup) {
+        const int members = rowCount(index.siblingAtColumn(0));
+        return members == 0 ? QString() : QStringLiteral("グループの先頭、ほか %1 件").arg(members);
+    }
+    const QModelIndex leader = parent(index);
+    const QString name = visibleText(m_lines[lineOf(leader)].item.name);
+    return QStringLiteral("グループ「%1」の %2 件目").arg(name).arg(index.row() + 1);
 }
 
 QVariant JudgedListModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -65,6 +65,7 @@ public:
 
 private:
     void arrange();
+    QString placeInGroup(const QModelIndex& index) const;
 
     QList<judgement::Line> m_lines;
     std::vector<qsizetype> m_leaders;     // the line of each group's leader, in order

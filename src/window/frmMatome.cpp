@@ -407,7 +407,7 @@ void frmMatome::createControls() {
     prgbShinkou->hide();
     txtPath = named(new QLineEdit(this), QStringLiteral("txtPath"));
     txtPath->hide();
-    lblComplete = named(new QLabel(QStringLiteral("完了"), this), QStringLiteral("lblComplete"));
+    lblComplete = named(new AlertLabel(QStringLiteral("完了"), this), QStringLiteral("lblComplete"));
     lblComplete->setGeometry(rectFromTwips(3480, 60, 615, 225));
     lblComplete->setAlignment(Qt::AlignCenter);
     lblComplete->setAutoFillBackground(true);

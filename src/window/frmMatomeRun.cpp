@@ -110,7 +110,10 @@ void frmMatome::showRunEnd() {
     QPalette colours = lblComplete->palette();
     colours.setColor(QPalette::Window, m_executeStopped ? QColor(255, 0, 0) : QColor(0, 255, 0));
     lblComplete->setPalette(colours);
-    lblComplete->setAccessibleName(lblComplete->text());
+    // Shown anew at every end, and so spoken as an alert with what the Execute did; the
+    // focus stays in the list.
+    lblComplete->hide();
+    lblComplete->setAccessibleName(lblComplete->text() + QStringLiteral("。") + outcomeCounts());
     lblComplete->setAccessibleDescription(outcomeCounts());
     lblComplete->show();
     // Said at once to assistive technology, with what the Execute did.
@@ -119,20 +122,23 @@ void frmMatome::showRunEnd() {
     m_lastLog = m_executeLog;
     mnuShowLog->setEnabled(!m_lastLog.isEmpty());
 }
-// What the Execute did: "移動 3、コピー 0、重複のため削除 1、番号付き 1、失敗 0", with the copies
-// that the same bytes already there made needless where there were any.
+// What the Execute did, each kind of outcome that happened by its count, and the failures:
+// "移動 3、重複のため削除 1、番号付き 1、失敗 0". Only what happened is named: a copy that
+// the same file already there made needless is never told as a deletion.
 QString frmMatome::outcomeCounts() const {
     const OutcomeCounts& done = m_outcomes;
-    const QString notNeeded = done.copiesNotNeeded == 0
-                                  ? QString()
-                                  : QStringLiteral("、同じファイルがあるためコピー不要 %1").arg(done.copiesNotNeeded);
-    return QStringLiteral("移動 %1、コピー %2、重複のため削除 %3%4、番号付き %5、失敗 %6")
-        .arg(done.moved)
-        .arg(done.copied)
-        .arg(done.duplicatesDeleted)
-        .arg(notNeeded)
-        .arg(done.numbered)
-        .arg(m_failures.size());
+    QStringList told;
+    const auto tell = [&told](const QString& what, int count) {
+        if (count > 0) told.append(what + u' ' + QString::number(count));
+    };
+    tell(QStringLiteral("移動"), done.moved);
+    tell(QStringLiteral("コピー"), done.copied);
+    tell(QStringLiteral("重複のため削除"), done.duplicatesDeleted);
+    tell(QStringLiteral("同じファイルがあるためコピー不要"), done.copiesNotNeeded);
+    tell(QStringLiteral("番号付き"), done.numbered);
+    if (told.isEmpty()) told.append(QStringLiteral("移動・コピーした項目なし"));
+    told.append(QStringLiteral("失敗 %1").arg(m_failures.size()));
+    return told.join(u'、');
 }
 void frmMatome::runJudgedGroups() {
     const QList<judgement::Line> lines = m_lines;

@@ -3,6 +3,7 @@
 #include "window/MessageBox.h"
 #include "window/frmMatome.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -26,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 
@@ -326,6 +328,9 @@ private Q_SLOTS:
         s.action("mnuMatomeAuto4")->trigger();
         QCOMPARE(s.shown(), (QStringList{"Part 1 of 2/" + s.root, "└Part 2 of 2/" + s.root}));
         QVERIFY(s.questions.isEmpty());
+        // A screen reader, which meets each row alone, hears where it stands.
+        QCOMPARE(s.rows()[0].data(Qt::AccessibleDescriptionRole).toString(), "グループの先頭、ほか 1 件");
+        QCOMPARE(s.rows()[1].data(Qt::AccessibleDescriptionRole).toString(), "グループ「Part 1 of 2」の 1 件目");
 
         s.select({1});
         s.action("mnuHanten")->trigger();
@@ -508,8 +513,11 @@ private Q_SLOTS:
         s.drop({into, s.make("g1.txt", "same"), s.make("g2.txt", "new")});
         s.control<QComboBox>("cmbMorC")->setCurrentText("コピー");
         s.click("cmdEXEC");
-        QCOMPARE(s.control("lblComplete")->accessibleDescription(),
-                 "移動 0、コピー 1、重複のため削除 0、同じファイルがあるためコピー不要 1、番号付き 1、失敗 0");
+        QCOMPARE(s.control("lblComplete")->accessibleName(),
+                 "完了。コピー 1、同じファイルがあるためコピー不要 1、番号付き 1、失敗 0");
+        // Shown as an alert, which a screen reader speaks; the focus stays in the list.
+        QCOMPARE(QAccessible::queryAccessibleInterface(s.control("lblComplete"))->role(), QAccessible::AlertMessage);
+        QCOMPARE(QApplication::focusWidget(), s.list());
     }
 
     void executeWithLoneLeaders() {
@@ -798,6 +806,66 @@ private Q_SLOTS:
     // Stop pressed in the middle of a long copy (slowed through the system-call seam) acts
     // within half a second: the copy is abandoned whole, the source untouched, the run
     // ends "処理中止", the label says so, and the log dialog shows the log.
+    // One press, one action: a second press on 実行 120 ms after the first reaches the list,
+    // never 中止, and every file is copied; a press 120 ms after the folder question opens
+    // answers nothing, and Enter then gives the folders and runs.
+    void onePressOneAction() {
+        {
+            Scene s;
+            s.action("mnuMatomeAutoNone")->trigger();
+            s.control<QLineEdit>("txtMojisuu")->setText("1");
+            QStringList items;
+            for (const QString group : {"a", "b", "c"}) {
+                items.append(s.folder(group));
+                for (int i = 0; i < 4; ++i) items.append(s.make(group + QString::number(i), QByteArray(4096, 'x')));
+            }
+            s.drop(items);
+            s.control<QComboBox>("cmbMorC")->setCurrentText("コピー");
+            test::InjectedFaults faults;
+            faults.copyFileRange = [](int, int) -> std::optional<int> {
+                QThread::msleep(15);  // a slow disk: the run lasts well past the second press
+                return std::nullopt;
+            };
+            QWidget* pressedOn = nullptr;
+            QTimer::singleShot(120, [&] {
+                pressedOn = QApplication::focusWidget();
+                QTest::keyClick(pressedOn, Qt::Key_Space);
+            });
+            s.control("cmdEXEC")->setFocus();
+            QTest::keyClick(s.control("cmdEXEC"), Qt::Key_Space);
+            QCOMPARE(pressedOn, s.list());
+            QCOMPARE(s.control<QLabel>("lblComplete")->text(), "完了");
+            for (const QString group : {"a", "b", "c"})
+                for (int i = 0; i < 4; ++i) QVERIFY(test::exists(s.root + group + '/' + group + QString::number(i)));
+        }
+        Scene s;
+        window::setQuestionHook({});  // the real question
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.drop({s.make("n1.txt"), s.make("n2.txt")});
+        bool shownAfterEarlyPress = false;
+        QElapsedTimer sinceShown;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (box == nullptr) return;
+            if (!sinceShown.isValid()) sinceShown.start();
+            if (sinceShown.elapsed() >= 120 && !shownAfterEarlyPress) {
+                QTest::keyClick(box, Qt::Key_Return);
+                shownAfterEarlyPress = QApplication::activeModalWidget() == box;
+            } else if (sinceShown.elapsed() >= window::kQuestionGuardMs + 100) {
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+        });
+        poll.start();
+        s.click("cmdEXEC");
+        poll.stop();
+        QVERIFY(shownAfterEarlyPress);
+        QCOMPARE(test::readFile(s.root + "n1/n2.txt"), QByteArray("data"));
+        QVERIFY(s.messages.isEmpty());
+    }
+
     void injectedSlowCopyStopsAtOnce() {
         Scene s;
         s.action("mnuMatomeAutoNone")->trigger();
