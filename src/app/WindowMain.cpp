@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSessionManager>
 #include <QTimer>
 #include <QTranslator>
 
@@ -59,7 +60,9 @@ int runWindow(int argc, char** argv) {
         QApplication::installTranslator(&qtTexts);
 
     window::frmMatome window;
-    QObject::connect(&closer, &platform::SignalCloser::closeRequested, &window, &QWidget::close);
+    QObject::connect(&closer, &platform::SignalCloser::closeRequested, &window, &window::frmMatome::closeWithoutAsking);
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager&) { window.closeWithoutAsking(); });
     window.show();
 
     // Paths whose bytes do not survive decoding would name other files: they are refused

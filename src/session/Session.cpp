@@ -73,9 +73,11 @@ QString journalUnwritableText(const platform::StateFolder& state, const platform
 }
 
 QString journalNotKeptText(const platform::StateFolder& state, const platform::Status& status) {
-    return QStringLiteral("実行の記録を最後まで書き込めませんでした(%1)。この実行は元に戻せないことがあります:\n")
-               .arg(status.code()) +
-           state.runsPath();
+    const QString why = status.errorClass() == platform::ErrorClass::VolumeFull
+                            ? QStringLiteral("(記録のフォルダの容量が不足しています)")
+                            : QStringLiteral("(%1)").arg(status.code());
+    return QStringLiteral("実行の記録を最後まで書き込めませんでした") + why +
+           QStringLiteral("。この実行は元に戻せないことがあります:\n") + state.runsPath();
 }
 
 QList<transfer::RunSummary> history(const platform::StateFolder& state) {
@@ -105,9 +107,11 @@ FoldersMade makeGatheringFolders(const platform::StateFolder& state, const Reque
         makeThrough(dryRun->services());
         return result;
     }
-    // A journal of folders alone: it moves no item.
+    // A journal of folders alone: it moves no item, and builds on no earlier folder making
+    // (each is taken back with the run that names it, or alone).
     transfer::JournalHeader header = headerOf(request);
     header.items = 0;
+    header.after = {};
     result.journal = transfer::runJournaled(state, std::move(header), makeThrough);
     return result;
 }

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <optional>
 #include <utility>
@@ -111,6 +112,23 @@ bool askQuestion(QWidget* parent, const QString& title, const QString& text, Ask
     std::optional<QuestionGuard> guard;
     if (asking.guarded) guard.emplace(&box);
     return box.exec() == QMessageBox::Yes;
+}
+
+QWidget* askWithoutWaiting(QWidget* parent, const QString& title, const QString& text, const QString& first,
+                           const QString& second, const std::function<void(bool)>& answered) {
+    if (questionHook()) {
+        answered(questionHook()({title, MessageIcon::Question, text, {}}));
+        return nullptr;
+    }
+    auto* box = new QMessageBox(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    box->setObjectName(QStringLiteral("dlgQuestion"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton* yes = box->addButton(first, QMessageBox::AcceptRole);
+    box->setDefaultButton(box->addButton(second, QMessageBox::RejectRole));
+    QObject::connect(box, &QMessageBox::buttonClicked, box,
+                     [answered, yes](QAbstractButton* clicked) { answered(clicked == yes); });
+    box->open();
+    return box;
 }
 
 QStringList chooseItems(QWidget* parent, bool folder) {

@@ -47,8 +47,15 @@ inline constexpr int kQuestionGuardMs = 400;
 // A modal question with Yes and No; true for Yes.
 bool askQuestion(QWidget* parent, const QString& title, const QString& text, Asking asking = {});
 
-// Replaces the question by a function that answers it (tests); an empty function restores
-// the box. Returns the hook it replaced.
+// A question that does not wait for its answer: it shows, and tells its answer (true for
+// the first) when the user gives one. The box it returns is closed, answering nothing, once
+// what it asks about is over; it deletes itself when closed. Nothing when the question hook
+// answered at once.
+QWidget* askWithoutWaiting(QWidget* parent, const QString& title, const QString& text, const QString& first,
+                           const QString& second, const std::function<void(bool)>& answered);
+
+// Replaces the questions by a function that answers them (tests); an empty function
+// restores the box. Returns the hook it replaced.
 using QuestionHook = std::function<bool(const MessageRecord&)>;
 QuestionHook setQuestionHook(QuestionHook hook);
 

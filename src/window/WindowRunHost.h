@@ -31,11 +31,12 @@ public:
         m_window.m_laterWarnings.append(text);
     }
     void itemFailed(const QString& detail) override { m_window.m_failures.append(detail); }
-    // The item under way shows on the progress bar, by its name (a "%" there would be read
-    // as the bar's own placeholder).
+    // The item under way shows on the progress bar, by the name it gets (a "%" there would
+    // be read as the bar's own placeholder).
     void logged(const transfer::LogLine& line) override {
         m_window.rtfMatomefile->setPlainText(line.text);
-        const QString name = line.source.isEmpty() ? line.text : platform::GetFileName(line.source);
+        const QString& item = line.destination.isEmpty() ? line.source : line.destination;
+        const QString name = item.isEmpty() ? line.text : platform::GetFileName(item);
         m_window.prgbShinkou->setFormat(QString(name).replace(u'%', u'％') + QStringLiteral("  %v / %m"));
         m_window.prgbShinkou->setAccessibleDescription(line.text);
     }

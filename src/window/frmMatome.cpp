@@ -309,10 +309,31 @@ void frmMatome::Form_Unload() {
                    QDir(path).absolutePath() + QStringLiteral(": ") + platform::reasonText(saved.error));
 }
 void frmMatome::closeEvent(QCloseEvent* event) {
+    if (m_runUnderWay && !m_closeWithoutAsking) {
+        // The user closes during a run: asked, while the run goes on, whether to stop it.
+        event->ignore();
+        askToStopAndClose();
+        return;
+    }
     Form_Unload();
     // A run under way is asked to stop at its next file, so that closing ends the program soon.
     if (m_runUnderWay) m_runVariables.requestStop();
     event->accept();
+}
+void frmMatome::closeWithoutAsking() {
+    m_closeWithoutAsking = true;
+    close();
+}
+// Stopped, the window closes once the file under way is finished or abandoned whole.
+void frmMatome::askToStopAndClose() {
+    if (m_closeQuestion) return;
+    m_closeQuestion = askWithoutWaiting(this, kAppTitle, QStringLiteral("実行中です。中止してウィンドウを閉じますか?"),
+                                        QStringLiteral("中止して閉じる"), QStringLiteral("続ける"), [this](bool stop) {
+                                            if (!stop || !m_runUnderWay) return;
+                                            m_closeWhenRunEnds = true;
+                                            m_runVariables.requestStop();
+                                            cmdCancel->setEnabled(false);
+                                        });
 }
 void frmMatome::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);

@@ -9,6 +9,7 @@
 #include "transfer/RunHost.h"
 #include "transfer/RunVariables.h"
 
+#include <QPointer>
 #include <QSet>
 #include <QStringList>
 #include <QWidget>
@@ -75,6 +76,10 @@ public:
     void setProcessEventsHook(std::function<void()> hook);
 
     bool runUnderWay() const { return m_runUnderWay; }
+
+    // A close that nobody is there to answer (a signal, the desktop session's end): a run
+    // under way is stopped and the settings saved, without a question.
+    void closeWithoutAsking();
     transfer::RunVariables& runVariables() { return m_runVariables; }
 
 protected:
@@ -94,6 +99,7 @@ private:
 
     void Form_Initialize();
     void Form_Unload();
+    void askToStopAndClose();
     void Form_Resize();
     void Form_MouseDown(Qt::MouseButton button, const QPoint& globalPosition);
     void lstFolderlist_MouseDown(Qt::MouseButton button, const QPoint& globalPosition);
@@ -211,6 +217,9 @@ private:
     QSet<platform::Identity> m_madeFolders;  // made by folder creation since the last drop: never walked
     QStringList m_folderJournals;            // the journals of those folder creations, since the last Execute
     bool m_runUnderWay = false;
+    bool m_closeWithoutAsking = false;
+    bool m_closeWhenRunEnds = false;  // the user chose to stop and close
+    QPointer<QWidget> m_closeQuestion;
     bool m_listCorrected = false;  // the list holds the user's corrections: 反転's marks, C.F.'s folder lines
     bool m_unloaded = false;
 };

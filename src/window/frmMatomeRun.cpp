@@ -172,6 +172,11 @@ void frmMatome::runJudgedGroups() {
     m_runUnderWay = false;
     setListCommandsEnabled(true);
     mnuPopup->setEnabled(true);
+    if (m_closeQuestion) m_closeQuestion->close();  // what it asked about is over
+    if (std::exchange(m_closeWhenRunEnds, false)) {
+        closeWithoutAsking();
+        return;
+    }
     if (!finished.ok()) {
         showMessageBox(this, kAppTitle, MessageIcon::Warning,
                        session::journalUnwritableText(state.value, finished.status, false));

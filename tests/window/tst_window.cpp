@@ -431,6 +431,25 @@ private Q_SLOTS:
         QVERIFY(!s.control("cmdCF")->isEnabled());
     }
 
+    // A second C.F. is its own: an undo takes back only its folders, not the first one's.
+    void secondFolderMakingIsTakenBackAlone() {
+        Scene s;
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.drop({s.make("b1.txt"), s.make("b2.txt"), s.make("c1.txt"), s.make("c2.txt")});
+        s.click("cmdCF");
+        QVERIFY(test::exists(s.root + "b1") && test::exists(s.root + "c1"));
+        s.select({1});
+        s.action("mnuHanten")->trigger();
+        s.action("mnuHanten")->trigger();
+        s.click("cmdCF");
+        QVERIFY(test::exists(s.root + "b") && test::exists(s.root + "c"));
+        s.answer = true;
+        s.action("mnuUndo")->trigger();
+        QVERIFY(!test::exists(s.root + "b") && !test::exists(s.root + "c"));
+        QVERIFY(QFileInfo(s.root + "b1").isDir() && QFileInfo(s.root + "c1").isDir());
+    }
+
     // A leader whose folder name would be "" or "..": the group stays as it was, and one
     // warning titled "kurumu" names it.
     void createFoldersRefusesDotNames() {
@@ -864,6 +883,39 @@ private Q_SLOTS:
         QVERIFY(shownAfterEarlyPress);
         QCOMPARE(test::readFile(s.root + "n1/n2.txt"), QByteArray("data"));
         QVERIFY(s.messages.isEmpty());
+    }
+
+    // Closing during a run asks, while the run goes on: "stop" closes once the file under
+    // way is abandoned whole, with the settings saved; "go on" lets the run end. A close
+    // nobody is there to answer (a signal) stops and saves without asking.
+    void closingDuringARunAsks() {
+        enum class Close { Stop, GoOn, Unasked };
+        for (const Close close : {Close::Stop, Close::GoOn, Close::Unasked}) {
+            Scene s;
+            s.answer = close == Close::Stop;
+            s.action("mnuMatomeAutoNone")->trigger();
+            s.control<QLineEdit>("txtMojisuu")->setText("1");
+            s.drop({s.folder("g"), s.make("g1.bin", QByteArray(64 * 1024 * 1024, 'c'))});
+            s.control<QComboBox>("cmbMorC")->setCurrentText("コピー");
+            test::InjectedFaults faults;
+            faults.copyFileRange = [](int, int) -> std::optional<int> {
+                QThread::msleep(60);  // a slow disk: the copy takes half a second
+                return std::nullopt;
+            };
+            int calls = 0;
+            s.window->setProcessEventsHook([&] {
+                if (++calls != 4) return;
+                if (close == Close::Unasked) return s.window->closeWithoutAsking();
+                s.window->close();
+            });
+            s.click("cmdEXEC");
+            QCOMPARE(s.questions.size(), close == Close::Unasked ? 0 : 1);
+            const bool stopped = close != Close::GoOn;
+            QCOMPARE(s.window->isVisible(), !stopped);
+            if (stopped) QVERIFY(test::exists(s.root + "kurumu.ini"));
+            QCOMPARE(test::exists(s.root + "g/g1.bin"), !stopped);
+            QCOMPARE(QFileInfo(s.root + "g1.bin").size(), 64 * 1024 * 1024);
+        }
     }
 
     void injectedSlowCopyStopsAtOnce() {
