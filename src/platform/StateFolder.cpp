@@ -263,6 +263,34 @@ Result<FileLock> StateFolder::lock(const QString& name) const {
     return FileLock::takeAt(m_state.get(), encodePath(name));
 }
 
+Result<QByteArray> StateFolder::readStateFile(const QString& name, qint64 limit) const {
+    if (!m_state.valid()) return {{}, Status{ENOENT}};
+    const FileDescriptor fd = openRegular(m_state.get(), encodePath(name));
+    struct stat info {};
+    if (!fd.valid() || os().fstat(fd.get(), &info) != 0) return {{}, detail::lastError()};
+    return readStart(fd.get(), std::min<qint64>(limit, info.st_size));
+}
+
+Status StateFolder::replaceStateFile(const QString& name, const QByteArray& bytes) const {
+    if (!m_state.valid()) return Status{ENOENT};
+    const QByteArray encoded = encodePath(name);
+    const QByteArray staged = '.' + encoded + ".new";
+    FileDescriptor fd(retry([&] {
+        return os().openat(m_state.get(), staged.constData(),
+                           O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    }));
+    if (!fd.valid()) return detail::lastError();
+    for (qsizetype written = 0; written < bytes.size();) {
+        const ssize_t step = retry([&] {
+            return os().write(fd.get(), bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        });
+        if (step < 0) return detail::lastError();
+        written += step;
+    }
+    if (const Status closed = fd.close(); !closed.ok()) return closed;
+    return detail::statusOf(os().renameat2(m_state.get(), staged.constData(), m_state.get(), encoded.constData(), 0));
+}
+
 QString userName(quint32 uid) {
     if (const passwd* const user = os().getpwuid(uid); user != nullptr && user->pw_name != nullptr)
         return QString::fromLocal8Bit(user->pw_name);

@@ -54,6 +54,12 @@ public:
     Status removeRunFile(const QString& name) const;
     // The lock of the name in the state folder itself (made when missing).
     Result<FileLock> lock(const QString& name) const;
+    // A small file of the state folder itself (the window's place): its first bytes, up to
+    // limit. Only a regular file, never through a link.
+    Result<QByteArray> readStateFile(const QString& name, qint64 limit) const;
+    // Replaces a small file of the state folder itself whole: written beside it under a
+    // hidden name, then renamed over it, so that a reader meets the old bytes or the new.
+    Status replaceStateFile(const QString& name, const QByteArray& bytes) const;
 
 private:
     struct ForeignFolder {

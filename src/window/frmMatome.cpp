@@ -36,6 +36,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTreeView>
@@ -68,6 +69,10 @@ constexpr int kListWidthMargin = 850;
 constexpr int kListHeightMargin = 2100;
 constexpr int kButtonTopMargin = 1200;
 constexpr int kProgressHeight = 255;
+
+// The window's place is kept in the state folder, beside the journals, as "x y width
+// height": the frame's corner and the inside's size.
+const QString kPlaceFile = QStringLiteral("window");
 
 // Lines a little taller than the font, so that what is drawn below the text (an
 // underscore) is never cut off.
@@ -116,6 +121,47 @@ frmMatome::frmMatome(QWidget* parent) : QWidget(parent), m_runHost(std::make_uni
     Form_Initialize();
     lstFolderlist->setFocus();  // the window opens with the focus in its list, never on 実行
     keepMinimumSize(sizeFromTwips(kOuterWidth - kClientWidth, kOuterHeight - kClientHeight));
+    placeWindow();
+}
+// On first start the window opens large enough for both columns and the caption's times;
+// afterwards as large as it was left, and where, on a screen that exists.
+void frmMatome::placeWindow() {
+    const platform::Result<platform::StateFolder> state =
+        platform::StateFolder::open(platform::StateFolder::Making::Nothing);
+    const platform::Result<QByteArray> kept =
+        state.ok() ? state.value.readStateFile(kPlaceFile, 256) : platform::Result<QByteArray>{{}, state.status};
+    const QList<QByteArray> fields = kept.value.trimmed().split(' ');
+    QList<int> numbers;
+    for (const QByteArray& field : fields) {
+        bool ok = false;
+        numbers.append(field.toInt(&ok));
+        if (!ok) numbers.clear();
+    }
+    const QRect place = numbers.size() == 4 ? QRect(numbers[0], numbers[1], numbers[2], numbers[3]) : QRect();
+    const QScreen* screen = place.isValid() ? QGuiApplication::screenAt(place.center()) : nullptr;
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    const QRect room = screen->availableGeometry();
+    const qreal scale = std::max(1.0, screen->logicalDotsPerInch() / 96.0);
+    const QSize wanted = place.isValid() ? place.size() : QSize(qRound(720 * scale), qRound(480 * scale));
+    resize(wanted.boundedTo(room.size() * 9 / 10).expandedTo(minimumSize()));
+    if (!place.isValid()) return;  // the first place is the window manager's to choose
+    const QPoint corner(std::clamp(place.x(), room.left(), std::max(room.left(), room.right() - width())),
+                        std::clamp(place.y(), room.top(), std::max(room.top(), room.bottom() - height())));
+    move(corner);
+}
+void frmMatome::keepPlace() const {
+    const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
+    if (!state.ok() || isMinimized()) return;
+    const QRect inside = normalGeometry().isValid() ? normalGeometry() : geometry();
+    const QPoint corner = frameGeometry().topLeft();
+    // Not kept is no loss: the next start opens at the first size.
+    (void)state.value.replaceStateFile(kPlaceFile, QStringLiteral("%1 %2 %3 %4\n")
+                                                       .arg(corner.x())
+                                                       .arg(corner.y())
+                                                       .arg(inside.width())
+                                                       .arg(inside.height())
+                                                       .toUtf8());
 }
 // The window manager is told the smallest outer size, through the client size it leaves
 // with the frame the window has (the built frame until it has one).
@@ -302,6 +348,7 @@ void frmMatome::Form_Initialize() {
 }
 void frmMatome::Form_Unload() {
     if (std::exchange(m_unloaded, true)) return;
+    keepPlace();
     const QString& path = platform::settingsFilePath();
     const platform::Status saved = platform::saveSettings(path, optionStates());
     if (saved.ok()) return;

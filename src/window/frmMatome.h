@@ -115,6 +115,8 @@ private:
     void createKeys();
     void openPopupFromKeyboard();
     void keepMinimumSize(const QSize& frame);
+    void placeWindow();
+    void keepPlace() const;
     void keepLog(const transfer::RunEnd& end);
     void showRunEnd();
     void ruleMenu_Click(judgement::Rule rule);
