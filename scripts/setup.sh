@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic xvfb xauth zlib1g-dev util-linux time
-          desktop-file-utils appstream man-db dpkg-dev file lintian python3-fusepy clang-format clang-tidy)
+          desktop-file-utils appstream man-db dpkg-dev file lintian python3-fusepy clang-format clang-tidy
+          dbus-daemon at-spi2-core python3-pyatspi)
 
 missing=()
 for package in "${packages[@]}"; do

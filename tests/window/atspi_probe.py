@@ -1,0 +1,75 @@
+#!/usr/bin/python3
+# The window as a screen reader meets it, through the accessibility bus: each member of a
+# group tells its place, and the end of a run shows an alert that says how it ended.
+# atspi_probe.py WINDOW-PROGRAM WORK-FOLDER
+import os
+import subprocess
+import sys
+import time
+
+import pyatspi
+from gi.repository import GLib
+
+program, work = os.path.abspath(sys.argv[1]), sys.argv[2]
+os.makedirs(os.path.join(work, "a (0)"))
+for name in ("a (1).txt", "a (2).txt"):
+    with open(os.path.join(work, name), "w") as file:
+        file.write(name)
+environment = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1",
+                   XDG_STATE_HOME=os.path.join(work, "state"))
+window = subprocess.Popen([program] + [os.path.join(work, name) for name in ("a (0)", "a (1).txt", "a (2).txt")],
+                          cwd=work, env=environment)
+shown = []
+pyatspi.Registry.registerEventListener(
+    lambda event: shown.append((event.source.getRoleName(), event.source.name, event.detail1)),
+    "object:state-changed:showing")
+
+
+def pump(seconds):
+    end = time.time() + seconds
+    while time.time() < end:
+        GLib.MainContext.default().iteration(False)
+        time.sleep(0.01)
+
+
+def application():
+    for _ in range(100):
+        pump(0.1)
+        for app in pyatspi.Registry.getDesktop(0):
+            if app is not None and app.name.startswith("kurumu"):
+                return app
+    return None
+
+
+def nodes(node):
+    for child in node:
+        if child is not None:
+            yield child
+            yield from nodes(child)
+
+
+def fail(why):
+    print("atspi_probe: " + why)
+    window.kill()
+    sys.exit(1)
+
+
+app = application()
+if app is None:
+    fail("the window never reached the accessibility bus")
+pump(1)
+cells = [(cell.name, cell.description) for cell in nodes(app) if cell.getRoleName() == "table cell"]
+print(cells)
+if ("a (1).txt", "グループ「a (0)」の 1 件目") not in cells or ("a (0)", "グループの先頭、ほか 2 件") not in cells:
+    fail("the rows do not tell their places")
+execute = [node for node in nodes(app) if node.getRoleName() == "push button" and node.name == "実行"]
+if not execute:
+    fail("no 実行 button")
+execute[0].queryAction().doAction(0)
+pump(3)
+print(shown)
+if not any(role == "alert" and "完了" in name and showing for role, name, showing in shown):
+    fail("no alert showed the run's end")
+window.terminate()
+window.wait(10)
+print("atspi_probe: ok")
