@@ -280,15 +280,20 @@ Status StateFolder::replaceStateFile(const QString& name, const QByteArray& byte
                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     }));
     if (!fd.valid()) return detail::lastError();
-    for (qsizetype written = 0; written < bytes.size();) {
+    Status status;
+    for (qsizetype written = 0; written < bytes.size() && status.ok();) {
         const ssize_t step = retry([&] {
             return os().write(fd.get(), bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
         });
-        if (step < 0) return detail::lastError();
-        written += step;
+        if (step < 0) status = detail::lastError();
+        written += std::max<ssize_t>(step, 0);
     }
-    if (const Status closed = fd.close(); !closed.ok()) return closed;
-    return detail::statusOf(os().renameat2(m_state.get(), staged.constData(), m_state.get(), encoded.constData(), 0));
+    if (const Status closed = fd.close(); status.ok()) status = closed;
+    if (status.ok())
+        status =
+            detail::statusOf(os().renameat2(m_state.get(), staged.constData(), m_state.get(), encoded.constData(), 0));
+    if (!status.ok()) os().unlinkat(m_state.get(), staged.constData(), 0);  // nothing half written is left
+    return status;
 }
 
 QString userName(quint32 uid) {

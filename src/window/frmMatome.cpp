@@ -23,6 +23,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDialog>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -146,8 +147,10 @@ void frmMatome::placeWindow() {
     const QSize wanted = place.isValid() ? place.size() : QSize(qRound(720 * scale), qRound(480 * scale));
     resize(wanted.boundedTo(room.size() * 9 / 10).expandedTo(minimumSize()));
     if (!place.isValid()) return;  // the first place is the window manager's to choose
-    const QPoint corner(std::clamp(place.x(), room.left(), std::max(room.left(), room.right() - width())),
-                        std::clamp(place.y(), room.top(), std::max(room.top(), room.bottom() - height())));
+    // The frame is the window manager's and unknown until shown: the built one stands in.
+    const QSize outer = size() + sizeFromTwips(kOuterWidth - kClientWidth, kOuterHeight - kClientHeight);
+    const QPoint corner(std::clamp(place.x(), room.left(), std::max(room.left(), room.right() - outer.width())),
+                        std::clamp(place.y(), room.top(), std::max(room.top(), room.bottom() - outer.height())));
     move(corner);
 }
 void frmMatome::keepPlace() const {
@@ -369,6 +372,10 @@ void frmMatome::closeEvent(QCloseEvent* event) {
 }
 void frmMatome::closeWithoutAsking() {
     m_closeWithoutAsking = true;
+    // Nobody is there to answer a box that is open: it goes, answering no, and what waited
+    // for it (実行 behind its question) does not go on.
+    for (QDialog* box : findChildren<QDialog*>())
+        if (box->isVisible()) box->reject();
     close();
 }
 // Stopped, the window closes once the file under way is finished or abandoned whole.

@@ -66,8 +66,9 @@ void frmMatome::cmdEXEC_Click() {
     lstFolderlist->setFocus();
     cmdEXEC->setEnabled(false);
     const QSet<QString> leaders = fileLeaders();
-    if (!leaders.isEmpty() && askFoldersForFileLeaders(leaders.size(), true))
-        makeGatheringFolders([&](const judgement::Item& leader) { return leaders.contains(leader.path()); });
+    const bool folders = !leaders.isEmpty() && askFoldersForFileLeaders(leaders.size(), true);
+    if (m_unloaded) return;  // closed while the question was open: nothing runs
+    if (folders) makeGatheringFolders([&](const judgement::Item& leader) { return leaders.contains(leader.path()); });
     runJudgedGroups();
 }
 // The leaders of the groups to run that are no folder: a run could not gather into them.
@@ -83,12 +84,13 @@ QSet<QString> frmMatome::fileLeaders() const {
 // Whether to give each group led by a file its folder, as C.F. does; yes by default, since
 // without one such a group cannot be gathered at all.
 bool frmMatome::askFoldersForFileLeaders(qsizetype count, bool guarded) {
-    const QString question = QStringLiteral(
-                                 "先頭の項目がファイルのグループが %1 個あります。先頭の項目がファイルのため、"
-                                 "フォルダを作らなければこれらのグループはまとめられません。\n\n"
-                                 "それぞれのグループにフォルダを作り (%1 個)、その中へまとめますか?\n"
-                                 "「いいえ」ではフォルダを作らずに実行し、これらのグループはまとめられずに残ります。")
-                                 .arg(count);
+    const QString question =
+        QStringLiteral(
+            "先頭の項目がファイルのグループが %1 個あります。先頭の項目がファイルのため、"
+            "フォルダを作らなければこれらのグループはまとめられません。\n\n"
+            "それぞれのグループにフォルダを作り (%1 個)、その中へまとめますか?\n"
+            "「いいえ」ではフォルダを作らずに実行します。これらのグループはまとめられず、エラーになります。")
+            .arg(count);
     return askQuestion(this, kAppTitle, question, {true, guarded});
 }
 void frmMatome::removeMemberRows(const judgement::Group& group, qsizetype count) {
@@ -142,7 +144,7 @@ QString frmMatome::outcomeCounts() const {
 }
 void frmMatome::runJudgedGroups() {
     const QList<judgement::Line> lines = m_lines;
-    if (lines.isEmpty()) return;  // nothing to run, nothing to report
+    if (lines.isEmpty() || m_unloaded) return;  // nothing to run, or nobody to run it for
     session::Request request = runRequest();
     m_runUnderWay = true;
     setListCommandsEnabled(false);

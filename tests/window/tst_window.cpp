@@ -240,8 +240,18 @@ private Q_SLOTS:
             QCOMPARE(s.window->size(), QSize(650, 450));
         }
         test::writeFile(m_state.path() + "/kurumu/window", "9000 -9000 650 450\n");
+        {
+            Scene s;
+            QVERIFY(
+                QGuiApplication::primaryScreen()->availableGeometry().contains(s.window->frameGeometry().topLeft()));
+        }
+        // A place that cannot be kept leaves nothing half written behind.
+        QFile::remove(m_state.path() + "/kurumu/window");
+        QVERIFY(QDir().mkpath(m_state.path() + "/kurumu/window/in-the-way"));
         Scene s;
-        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(s.window->frameGeometry().topLeft()));
+        s.window->close();
+        QVERIFY(!test::exists(m_state.path() + "/kurumu/.window.new"));
+        QVERIFY(QDir(m_state.path() + "/kurumu/window").removeRecursively());
     }
 
     void popups() {
@@ -938,6 +948,22 @@ private Q_SLOTS:
             QCOMPARE(test::exists(s.root + "g/g1.bin"), !stopped);
             QCOMPARE(QFileInfo(s.root + "g1.bin").size(), 64 * 1024 * 1024);
         }
+        // A signal while 実行's question is open: the question goes, and nothing runs.
+        Scene s;
+        window::setQuestionHook({});
+        s.action("mnuMatomeAutoNone")->trigger();
+        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.drop({s.folder("a"), s.make("a1"), s.make("n1.txt"), s.make("n2.txt")});
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (QApplication::activeModalWidget() != nullptr) s.window->closeWithoutAsking();
+        });
+        poll.start();
+        s.click("cmdEXEC");
+        poll.stop();
+        QVERIFY(!s.window->isVisible() && QApplication::activeModalWidget() == nullptr);
+        QVERIFY(test::exists(s.root + "a1") && test::exists(s.root + "n2.txt") && !test::exists(s.root + "n1"));
     }
 
     void injectedSlowCopyStopsAtOnce() {
