@@ -2,22 +2,15 @@
 
 #include "platform/Errors.h"
 #include "platform/StateFolder.h"
+#include "transfer/RunHistory.h"
 #include "transfer/RunRecords.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-// Taking a run back from its journal, and the list of runs.
+// Taking a run back from its journal.
 namespace kurumu::transfer {
-
-// Every journal in the state folder's runs, oldest first.
-QList<RunSummary> runHistory(const platform::StateFolder& state);
-
-// The run an undo takes back: the one named, or (when the id is empty) the last run that
-// is not itself an undo and was not taken back already. ENOENT when there is none, EINVAL
-// for an undo (never taken back), EBUSY for a run still going or being taken back now.
-platform::Result<RunSummary> runToUndo(const QList<RunSummary>& runs, const QString& runId);
 
 // Takes back the run named (or the one runToUndo chooses), through its journal in reverse
 // order, and then the folder creations it builds on, with the same no-replace,

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/Errors.h"
+#include "platform/StateFolder.h"
+#include "transfer/RunRecords.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The runs kept: the catalogue behind --history and the window's 元に戻す…, and the choice of
+// the run an undo takes back.
+namespace kurumu::transfer {
+
+// Every journal in the state folder's runs, oldest first.
+QList<RunSummary> runHistory(const platform::StateFolder& state);
+
+// The run an undo takes back: the one named, or (when the id is empty) the last run that
+// is not itself an undo and was not taken back already. ENOENT when there is none, EINVAL
+// for an undo (never taken back), EBUSY for a run still going or being taken back now.
+platform::Result<RunSummary> runToUndo(const QList<RunSummary>& runs, const QString& runId);
+
+// The runs an undo of this one also takes back (the folder creations it builds on), and itself.
+QStringList takenBackTogether(const RunSummary& run);
+// Whether the undo takes back one of the runs named.
+bool isUndoOf(const RunSummary& undo, const QStringList& ids);
+
+}  // namespace kurumu::transfer
