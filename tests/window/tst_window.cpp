@@ -32,6 +32,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 
 using namespace kurumu;
 using window::frmMatome;
@@ -141,6 +142,20 @@ struct Scene {
             list()->selectionModel()->select(all[row], QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     void click(const char* button) { QTest::mouseClick(control<QPushButton>(button), Qt::LeftButton); }
+    // One group to copy: a folder and a 64 MiB file, copied slowly (eight chunks of 60 ms)
+    // so that there is half a second in which to act during its copy.
+    void prepareSlowCopy() {
+        action("mnuMatomeAutoNone")->trigger();
+        control<QLineEdit>("txtMojisuu")->setText("1");
+        drop({folder("g"), make("g1.bin", QByteArray(64 * 1024 * 1024, 'c'))});
+        control<QComboBox>("cmbMorC")->setCurrentText("コピー");
+        slowDisk.emplace();
+        slowDisk->copyFileRange = [](int, int) -> std::optional<int> {
+            QThread::msleep(60);
+            return std::nullopt;
+        };
+    }
+    std::optional<test::InjectedFaults> slowDisk;
     QStringList texts() const {
         QStringList all;
         for (const auto& message : messages) all.append(message.text);
@@ -925,15 +940,7 @@ private Q_SLOTS:
         for (const Close close : {Close::Stop, Close::GoOn, Close::Unasked}) {
             Scene s;
             s.answer = close == Close::Stop;
-            s.action("mnuMatomeAutoNone")->trigger();
-            s.control<QLineEdit>("txtMojisuu")->setText("1");
-            s.drop({s.folder("g"), s.make("g1.bin", QByteArray(64 * 1024 * 1024, 'c'))});
-            s.control<QComboBox>("cmbMorC")->setCurrentText("コピー");
-            test::InjectedFaults faults;
-            faults.copyFileRange = [](int, int) -> std::optional<int> {
-                QThread::msleep(60);  // a slow disk: the copy takes half a second
-                return std::nullopt;
-            };
+            s.prepareSlowCopy();
             int calls = 0;
             s.window->setProcessEventsHook([&] {
                 if (++calls != 4) return;
@@ -968,15 +975,7 @@ private Q_SLOTS:
 
     void injectedSlowCopyStopsAtOnce() {
         Scene s;
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("1");
-        s.drop({s.folder("g"), s.make("g1.bin", QByteArray(64 * 1024 * 1024, 'c'))});
-        s.control<QComboBox>("cmbMorC")->setCurrentText("コピー");
-        test::InjectedFaults faults;
-        faults.copyFileRange = [](int, int) -> std::optional<int> {
-            QThread::msleep(60);  // a slow disk: eight chunks take half a second
-            return std::nullopt;
-        };
+        s.prepareSlowCopy();
         QElapsedTimer sinceStop;
         int calls = 0;
         s.window->setProcessEventsHook([&] {
