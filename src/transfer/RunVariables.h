@@ -11,6 +11,8 @@
 
 namespace kurumu::transfer {
 
+inline constexpr std::int16_t kStopRequested = 1;
+
 // The variables that the run driver, the transfer routines and the Stop button share.
 struct RunVariables {
     QString strLog;  // the run log, each line after "\r\n"
@@ -29,12 +31,10 @@ struct RunVariables {
     // Asks the run under way to stop as the Stop button does: the file under way is
     // finished or abandoned whole, and no further group of the Execute runs.
     void requestStop() {
-        intCancel = 1;
+        intCancel = kStopRequested;
         strLog += QStringLiteral("\r\n");
         endExecute = true;
     }
 };
-
-inline constexpr std::int16_t kStopRequested = 1;
 
 }  // namespace kurumu::transfer
