@@ -142,11 +142,15 @@ struct Scene {
             list()->selectionModel()->select(all[row], QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     void click(const char* button) { QTest::mouseClick(control<QPushButton>(button), Qt::LeftButton); }
+    // The fixed-count rule ("使用しない"), with the count given.
+    void judgeByCount(int count) {
+        action("mnuMatomeAutoNone")->trigger();
+        control<QLineEdit>("txtMojisuu")->setText(QString::number(count));
+    }
     // One group to copy: a folder and a 64 MiB file, copied slowly (eight chunks of 60 ms)
     // so that there is half a second in which to act during its copy.
     void prepareSlowCopy() {
-        action("mnuMatomeAutoNone")->trigger();
-        control<QLineEdit>("txtMojisuu")->setText("1");
+        judgeByCount(1);
         drop({folder("g"), make("g1.bin", QByteArray(64 * 1024 * 1024, 'c'))});
         control<QComboBox>("cmbMorC")->setCurrentText("コピー");
         slowDisk.emplace();
@@ -309,8 +313,7 @@ private Q_SLOTS:
     // are levels of a tree.
     void namesReadAsSpelled() {
         Scene s;
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.judgeByCount(1);
         s.drop({s.make("a b.txt"), s.make("a_b.txt"), s.make(QString("x\u202Ey.txt"))});
         const QList<QModelIndex> rows = s.rows();
         QCOMPARE(rows.size(), 3);
@@ -481,8 +484,7 @@ private Q_SLOTS:
     // A second C.F. is its own: an undo takes back only its folders, not the first one's.
     void secondFolderMakingIsTakenBackAlone() {
         Scene s;
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.judgeByCount(1);
         s.drop({s.make("b1.txt"), s.make("b2.txt"), s.make("c1.txt"), s.make("c2.txt")});
         s.click("cmdCF");
         QVERIFY(test::exists(s.root + "b1") && test::exists(s.root + "c1"));
@@ -514,8 +516,7 @@ private Q_SLOTS:
     // moves it as itself, and its namesake without the mark stays where it is.
     void nameBeginningWithTheMark() {
         Scene s;
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("0");
+        s.judgeByCount(0);
         s.drop({s.folder("notes"), s.make("└notes.txt", "marked")});
         s.make("notes.txt", "plain");
         QCOMPARE(s.shown(), (QStringList{"notes/" + s.root, "└└notes.txt/" + s.root}));
@@ -527,8 +528,7 @@ private Q_SLOTS:
     void createFoldersByCount() {
         Scene s;
         s.drop({s.make("abcdef.txt")});
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("4");
+        s.judgeByCount(4);
         s.action("mnuFolderName")->trigger();
         s.click("cmdCF");
         QCOMPARE(s.shown().first(), "abcd/" + s.root);
@@ -537,8 +537,7 @@ private Q_SLOTS:
 
     void executeGathersGroups() {
         Scene s;
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("2");
+        s.judgeByCount(2);
         const QString g1 = s.folder("gaa");
         s.make("gab.txt", "1");
         s.make("gac.txt", "2");
@@ -571,8 +570,7 @@ private Q_SLOTS:
     // named as such, never as a deletion.
     void countsSayWhatWasDone() {
         Scene s;
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.judgeByCount(1);
         const QString into = s.folder("g");
         s.make("g/g1.txt", "same");
         s.make("g/g2.txt", "other");
@@ -602,8 +600,7 @@ private Q_SLOTS:
         for (const bool yes : {false, true}) {
             Scene s;
             s.answer = yes;
-            s.action("mnuMatomeAutoNone")->trigger();
-            s.control<QLineEdit>("txtMojisuu")->setText("1");
+            s.judgeByCount(1);
             s.drop({s.make("n (1).txt"), s.make("n (2).txt"), s.folder("p"), s.make("p1.txt"), s.make("x.txt")});
             s.click("cmdEXEC");
             QCOMPARE(s.questions.size(), 1);
@@ -631,8 +628,7 @@ private Q_SLOTS:
     // and the groups not yet begun keep their lines.
     void stopDuringARun() {
         Scene s;
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.judgeByCount(1);
         const QString leader = s.folder("a");
         QStringList paths{leader};
         for (const char* name : {"a1", "a2", "a3", "a4"}) paths.append(s.make(QString::fromLatin1(name)));
@@ -662,8 +658,7 @@ private Q_SLOTS:
     // buttons of the list stay as they were.
     void stopOnlyDuringARun() {
         Scene s;
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.judgeByCount(1);
         s.drop({s.folder("a"), s.make("a1"), s.make("a2")});
         s.select({2});
         for (const char* edit : {"", "mnuHanten", "mnuReMatome"}) {
@@ -683,8 +678,7 @@ private Q_SLOTS:
 
     void dropsAreRefusedDuringARun() {
         Scene s;
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.judgeByCount(1);
         s.drop({s.folder("a"), s.make("a1"), s.make("a2")});
         bool refused = false;
         s.window->setProcessEventsHook([&] {
@@ -725,8 +719,7 @@ private Q_SLOTS:
     // The preview shows, line by line, what Execute then does, and changes nothing.
     void previewShowsWhatExecuteDoes() {
         Scene s;
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("2");
+        s.judgeByCount(2);
         const QString leader = s.folder("gaa");
         s.make("gaa/gab.txt", "there before");
         s.make("gab.txt", "another file");
@@ -747,8 +740,7 @@ private Q_SLOTS:
     // Undo names the last run and asks first; answered yes, the run is taken back.
     void undoTakesTheLastRunBack() {
         Scene s;
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.judgeByCount(1);
         s.drop({s.folder("a"), s.make("a1", "1"), s.make("a2", "2")});
         s.click("cmdEXEC");
         QVERIFY(test::exists(s.root + "a/a1"));
@@ -878,8 +870,7 @@ private Q_SLOTS:
     void onePressOneAction() {
         {
             Scene s;
-            s.action("mnuMatomeAutoNone")->trigger();
-            s.control<QLineEdit>("txtMojisuu")->setText("1");
+            s.judgeByCount(1);
             QStringList items;
             for (const QString group : {"a", "b", "c"}) {
                 items.append(s.folder(group));
@@ -906,8 +897,7 @@ private Q_SLOTS:
         }
         Scene s;
         window::setQuestionHook({});  // the real question
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.judgeByCount(1);
         s.drop({s.make("n1.txt"), s.make("n2.txt")});
         bool shownAfterEarlyPress = false;
         QElapsedTimer sinceShown;
@@ -958,8 +948,7 @@ private Q_SLOTS:
         // A signal while 実行's question is open: the question goes, and nothing runs.
         Scene s;
         window::setQuestionHook({});
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.judgeByCount(1);
         s.drop({s.folder("a"), s.make("a1"), s.make("n1.txt"), s.make("n2.txt")});
         QTimer poll;
         poll.setInterval(10);
@@ -1008,8 +997,7 @@ private Q_SLOTS:
         Scene s;
         test::Tmpfs tmpfs(s.root + "g", "64k");
         if (!tmpfs.mounted()) QSKIP("cannot mount a tmpfs here");
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.judgeByCount(1);
         s.drop({s.root + "g", s.make("g1.bin", QByteArray(200 * 1024, 'f'))});
         s.click("cmdEXEC");
         QCOMPARE(s.texts(), QStringList{"書き込み先の容量不足。"});
@@ -1021,8 +1009,7 @@ private Q_SLOTS:
     // count box follows the rule ticked then.
     void rulesAndFoldersDuringARun() {
         Scene s;
-        s.action("mnuMatomeAutoNone")->trigger();
-        s.control<QLineEdit>("txtMojisuu")->setText("1");
+        s.judgeByCount(1);
         s.drop({s.folder("a"), s.make("a1"), s.make("a2")});
         bool createFoldersEnabled = true;
         s.window->setProcessEventsHook([&] {
