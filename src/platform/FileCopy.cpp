@@ -691,12 +691,3 @@ PlaceResult copyFileNoReplace(const Place& source, const Place& destination, con
 }
 
 }  // namespace kurumu::platform::detail
-
-namespace kurumu::platform {
-
-bool mountsLetDuplicateGo(const EntryInfo& source, const EntryInfo& keeper) {
-    if (!source.onOverlay && !keeper.onOverlay) return true;
-    return source.onOverlay && keeper.onOverlay && source.mount != 0 && source.mount == keeper.mount;
-}
-
-}  // namespace kurumu::platform

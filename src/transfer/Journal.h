@@ -71,9 +71,6 @@ inline constexpr int kJournalsKept = 50;
 // Whether a name in the journals' folder is of the form a journal is given.
 bool isJournalName(const QString& name);
 
-// The folder that holds a path, without a trailing separator.
-QString folderOf(const QString& path);
-
 // The real file services with every change recorded in the journal first: what it acts on
 // (its identity and state), and what it made. Should the journal not take a line, the
 // operation is not tried: it fails with ECANCELED, once journalFailed was told why.

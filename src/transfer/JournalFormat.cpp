@@ -510,6 +510,10 @@ std::optional<Journal> parse(QByteArrayView bytes, const QString& id) {
         }
     }
     if (journal.headerDamaged) markedAs(journal.header, marks);
+    for (Operation& operation : journal.operations) {
+        operation.identitiesRecorded = journal.header.format >= kIdentityFormat;
+        operation.checksumsRecorded = journal.header.format >= kFormat;
+    }
     return journal;
 }
 

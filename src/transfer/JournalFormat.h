@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/FileServices.h"
 #include "platform/StateFolder.h"
+#include "transfer/JournalRecords.h"
 #include "transfer/RunOptions.h"
 #include "transfer/RunRecords.h"
 
@@ -23,90 +23,6 @@
 // says how the run ended.
 namespace kurumu::transfer::journal {
 
-// One line of the journal, built field by field.
-class Line {
-public:
-    Line& text(const char* key, const QString& value);
-    Line& word(const char* key, const char* value);  // ASCII that needs no escape
-    Line& number(const char* key, qint64 value);
-    Line& identity(const char* key, const platform::Identity& identity);  // "device:inode"
-    Line& flag(const char* key, bool value);
-    Line& list(const char* key, const QStringList& values);
-    QByteArray finished() const& { return m_bytes + "}\n"; }
-    QByteArray finished() && {
-        m_bytes += "}\n";
-        return std::move(m_bytes);
-    }
-
-private:
-    void key(const char* name);
-    void digits(quint64 value);
-    QByteArray m_bytes = initial();
-    static QByteArray initial() {
-        QByteArray bytes;
-        bytes.reserve(512);
-        bytes += '{';
-        return bytes;
-    }
-};
-
-// What a journal records of a file or folder: which one it is (device and inode) and what
-// it was like. A status-change time is no part of it: no program can set one back, so a
-// run's own later operation on the object would look like a change.
-struct ObjectState {
-    platform::Identity id;
-    qint64 size = 0;
-    qint64 mtime = 0;
-    qint64 atime = 0;
-    quint32 mode = 0;
-    quint32 owner = 0;
-    quint32 group = 0;
-    bool known = false;  // the journal gave it
-
-    static ObjectState of(const platform::EntryInfo& entry);
-    // The same object, as it was recorded: its identity, length, modification time, mode
-    // and owner.
-    bool matches(const platform::EntryInfo& entry) const;
-    // What a copy of the object made by this process has of it: its length, modification
-    // time and permission bits, and its owner where the process could give it (a copy the
-    // process could not give the owner belongs to the process).
-    bool copiedInto(const platform::EntryInfo& copy) const;
-    platform::Attributes attributes() const { return {mode, owner, group, atime, mtime}; }
-};
-
-enum class Kind { Move, Copy, Link, Duplicate, MakeFolder, RemoveFolder, Unknown };
-
-// One operation: its line and its done line.
-struct Operation {
-    qint64 number = 0;
-    Kind kind = Kind::Unknown;
-    QString from;              // the file moved, copied or deleted; the folder made or removed
-    QString to;                // where a file was moved, copied or given another name
-    QString keeper;            // the file a deleted duplicate had the bytes of
-    ObjectState object;        // what was moved, deleted or removed, before
-    ObjectState keeperState;   // the keeper as it was compared
-    qint64 keeperCtimeNs = 0;  // format 1 only: the keeper's status-change time then
-
-    // From the done line; none when the run was killed before it said.
-    std::optional<QString> outcome;
-    qint64 doneNs = 0;
-    int error = 0;
-    ObjectState placed;               // what the operation made: a copy, a file moved across file systems, a folder
-    std::optional<quint32> checksum;  // a copy's CRC-32 register, read back as written; a duplicate's, as compared
-    bool sameFile = false;            // a duplicate that was another name of its keeper's file
-
-    bool done() const { return outcome && *outcome == QLatin1String("done"); }
-    bool mayHaveHappened() const { return !outcome || done(); }
-    // What stands at the operation's destination once it is done.
-    const ObjectState& result() const { return placed.known ? placed : object; }
-    // The journal's line, written before the operation is tried.
-    Line line() const;
-    // Its done line.
-    Line doneLine() const;
-    // A deleted duplicate's proof, written before the source goes.
-    Line proofLine() const;
-};
-
 // What the first line tells of a run.
 struct Header {
     QString kind = QStringLiteral("run");  // "run", or "undo" of the run named in undoOf; empty when unknown
@@ -124,13 +40,6 @@ struct Header {
     QStringList after;  // the runs of folder creation that this run builds on, taken back with it
 
     Line line() const;
-};
-
-// A folder as the run first used it.
-struct Seen {
-    QString path;
-    platform::Identity id;
-    qint64 mtime = 0;
 };
 
 // Lines that are no operation.

@@ -1,5 +1,6 @@
 #include "transfer/RunHistory.h"
 
+#include "platform/Paths.h"
 #include "transfer/Journal.h"
 #include "transfer/JournalFormat.h"
 
@@ -80,6 +81,65 @@ platform::Result<RunSummary> runToUndo(const QList<RunSummary>& runs, const QStr
     });
     if (busy) return {*chosen, Status{EBUSY}};
     return {*chosen, {}};
+}
+
+namespace {
+
+// The files that other runs, not taken back, kept as the same as a file they deleted: an
+// undo of such a run makes its file again from them.
+QMultiHash<QString, undo::KeptByOther> keptByOtherRuns(const platform::StateFolder& state,
+                                                       const QList<RunSummary>& runs, const QStringList& ids) {
+    QMultiHash<QString, undo::KeptByOther> kept;
+    for (const RunSummary& run : runs) {
+        if (run.kind != QLatin1String("run") || run.undone || ids.contains(run.id)) continue;
+        const std::optional<journal::Journal> other = journal::read(state, platform::GetFileName(run.path));
+        if (!other) continue;
+        for (const journal::Operation& operation : other->operations) {
+            if (operation.kind == journal::Kind::Duplicate && operation.mayHaveHappened())
+                kept.insert(operation.keeper, {run.id, operation});
+        }
+    }
+    return kept;
+}
+
+}  // namespace
+
+platform::Result<JournalsToUndo> journalsToUndo(const platform::StateFolder& state, const QList<RunSummary>& runs,
+                                                const RunSummary& run) {
+    std::optional<journal::Journal> taken = journal::read(state, platform::GetFileName(run.path));
+    if (!taken) return {{}, Status{EIO}};
+    JournalsToUndo journals;
+    journals.run = std::move(*taken);
+    for (const QString& id : run.after) {
+        std::optional<journal::Journal> made = journal::read(state, id + u".jsonl");
+        if (made && made->header.kind == QLatin1String("run")) journals.folderRuns.append(std::move(*made));
+    }
+    const QStringList together = takenBackTogether(run);
+    for (const RunSummary& earlier : runs) {
+        if (!isUndoOf(earlier, together)) continue;
+        if (std::optional<journal::Journal> undo = journal::read(state, platform::GetFileName(earlier.path)))
+            journals.undos.append({earlier.path, std::move(*undo)});
+    }
+    const bool untrusted =
+        journals.run.untrusted ||
+        std::any_of(journals.folderRuns.cbegin(), journals.folderRuns.cend(),
+                    [](const auto& j) { return j.untrusted; }) ||
+        std::any_of(journals.undos.cbegin(), journals.undos.cend(), [](const auto& u) { return u.second.untrusted; });
+    if (untrusted) return {{}, Status{EPERM}};
+    journals.keptByOthers = keptByOtherRuns(state, runs, together);
+    return {std::move(journals), {}};
+}
+
+QString UndoLine::text() const {
+    switch (kind) {
+        case Kind::Restored:
+            return path + QStringLiteral("…元に戻した");
+        case Kind::Note:
+            return path + QStringLiteral("…") + reason;
+        case Kind::Left:
+            break;
+    }
+    return path + QStringLiteral("…戻せない(") + reason + u')';
 }
 
 }  // namespace kurumu::transfer

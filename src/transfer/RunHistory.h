@@ -2,7 +2,9 @@
 
 #include "platform/Errors.h"
 #include "platform/StateFolder.h"
+#include "transfer/JournalFormat.h"
 #include "transfer/RunRecords.h"
+#include "transfer/UndoReading.h"
 
 #include <QList>
 #include <QString>
@@ -24,5 +26,17 @@ platform::Result<RunSummary> runToUndo(const QList<RunSummary>& runs, const QStr
 QStringList takenBackTogether(const RunSummary& run);
 // Whether the undo takes back one of the runs named.
 bool isUndoOf(const RunSummary& undo, const QStringList& ids);
+
+// The journals an undo of a run reads: the run's, those of the folder creations it builds
+// on, those of its earlier undos, and what other kept runs keep of its files.
+struct JournalsToUndo {
+    journal::Journal run;
+    QList<journal::Journal> folderRuns;
+    QList<std::pair<QString, journal::Journal>> undos;  // by their paths
+    QMultiHash<QString, undo::KeptByOther> keptByOthers;
+};
+// EIO when the run's journal does not read, EPERM when one of them is not the user's own.
+platform::Result<JournalsToUndo> journalsToUndo(const platform::StateFolder& state, const QList<RunSummary>& runs,
+                                                const RunSummary& run);
 
 }  // namespace kurumu::transfer

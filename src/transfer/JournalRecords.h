@@ -1,0 +1,119 @@
+#pragma once
+
+#include "platform/Entry.h"
+#include "transfer/RunRecords.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What a journal records of each operation, as values: the records a run writes and an
+// undo decides on.
+namespace kurumu::transfer {
+
+// The folder that holds a path, without a trailing separator.
+QString folderOf(const QString& path);
+
+}  // namespace kurumu::transfer
+
+namespace kurumu::transfer::journal {
+
+// One line of the journal, built field by field.
+class Line {
+public:
+    Line& text(const char* key, const QString& value);
+    Line& word(const char* key, const char* value);  // ASCII that needs no escape
+    Line& number(const char* key, qint64 value);
+    Line& identity(const char* key, const platform::Identity& identity);  // "device:inode"
+    Line& flag(const char* key, bool value);
+    Line& list(const char* key, const QStringList& values);
+    QByteArray finished() const& { return m_bytes + "}\n"; }
+    QByteArray finished() && {
+        m_bytes += "}\n";
+        return std::move(m_bytes);
+    }
+
+private:
+    void key(const char* name);
+    void digits(quint64 value);
+    QByteArray m_bytes = initial();
+    static QByteArray initial() {
+        QByteArray bytes;
+        bytes.reserve(512);
+        bytes += '{';
+        return bytes;
+    }
+};
+
+// What a journal records of a file or folder: which one it is (device and inode) and what
+// it was like. A status-change time is no part of it: no program can set one back, so a
+// run's own later operation on the object would look like a change.
+struct ObjectState {
+    platform::Identity id;
+    qint64 size = 0;
+    qint64 mtime = 0;
+    qint64 atime = 0;
+    quint32 mode = 0;
+    quint32 owner = 0;
+    quint32 group = 0;
+    bool known = false;  // the journal gave it
+
+    static ObjectState of(const platform::EntryInfo& entry);
+    // The same object, as it was recorded: its identity, length, modification time, mode
+    // and owner.
+    bool matches(const platform::EntryInfo& entry) const;
+    // What a copy of the object made by this process has of it: its length, modification
+    // time and permission bits, and its owner where the process could give it (a copy the
+    // process could not give the owner belongs to the process).
+    bool copiedInto(const platform::EntryInfo& copy) const;
+    platform::Attributes attributes() const { return {mode, owner, group, atime, mtime}; }
+};
+
+enum class Kind { Move, Copy, Link, Duplicate, MakeFolder, RemoveFolder, Unknown };
+
+// One operation: its line and its done line.
+struct Operation {
+    qint64 number = 0;
+    Kind kind = Kind::Unknown;
+    QString from;              // the file moved, copied or deleted; the folder made or removed
+    QString to;                // where a file was moved, copied or given another name
+    QString keeper;            // the file a deleted duplicate had the bytes of
+    ObjectState object;        // what was moved, deleted or removed, before
+    ObjectState keeperState;   // the keeper as it was compared
+    qint64 keeperCtimeNs = 0;  // format 1 only: the keeper's status-change time then
+
+    // From the done line; none when the run was killed before it said.
+    std::optional<QString> outcome;
+    qint64 doneNs = 0;
+    int error = 0;
+    ObjectState placed;               // what the operation made: a copy, a file moved across file systems, a folder
+    std::optional<quint32> checksum;  // a copy's CRC-32 register, read back as written; a duplicate's, as compared
+    bool sameFile = false;            // a duplicate that was another name of its keeper's file
+
+    // What the journal could record, by its format: older journals were read into these
+    // records with what they did not record unknown.
+    bool identitiesRecorded = true;  // the identity of everything touched
+    bool checksumsRecorded = true;   // the checksum of a deleted duplicate's bytes
+
+    bool done() const { return outcome && *outcome == QLatin1String("done"); }
+    bool mayHaveHappened() const { return !outcome || done(); }
+    // What stands at the operation's destination once it is done.
+    const ObjectState& result() const { return placed.known ? placed : object; }
+    // The journal's line, written before the operation is tried.
+    Line line() const;
+    // Its done line.
+    Line doneLine() const;
+    // A deleted duplicate's proof, written before the source goes.
+    Line proofLine() const;
+};
+
+// A folder as the run first used it.
+struct Seen {
+    QString path;
+    platform::Identity id;
+    qint64 mtime = 0;
+};
+
+}  // namespace kurumu::transfer::journal
