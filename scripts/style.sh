@@ -41,6 +41,16 @@ if grep -nE '#include "transfer/' -r src/app src/window |
   echo "style: the window or the batch mode includes the transfer's workings above; they go through src/session/" >&2
   exit 1
 fi
+# The undo's decision is made from values alone: it and the value headers it includes
+# include nothing of ours but each other, and no header of the system's.
+decision=(src/transfer/UndoDecision.h src/transfer/UndoDecision.cpp src/transfer/UndoReading.h
+          src/transfer/JournalRecords.h src/transfer/RunRecords.h src/platform/Entry.h src/platform/Errors.h)
+if grep -nE '#include' "${decision[@]}" |
+    grep -vE '#include <(Q[A-Za-z]+|algorithm|cerrno|cstddef|optional)>' |
+    grep -vE '"(transfer/(UndoDecision|UndoReading|JournalRecords|RunRecords)|platform/(Entry|Errors))\.h"'; then
+  echo "style: the undo's decision includes more than values above; it must make no call to the system" >&2
+  exit 1
+fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if ! run-clang-tidy -p "$build" -quiet "$PWD/src/.*\.cpp" > "$log" 2>&1; then

@@ -290,11 +290,10 @@ bool ObjectState::matches(const platform::EntryInfo& entry) const {
            entry.length == size && entry.modifiedNs == mtime && entry.mode == mode && entry.owner == owner;
 }
 
-bool ObjectState::copiedInto(const platform::EntryInfo& copy) const {
+bool ObjectState::copiedInto(const platform::EntryInfo& copy, quint32 processUser) const {
     constexpr quint32 kPermissions = 0777;
     return known && copy.kind == platform::EntryKind::File && copy.length == size && copy.modifiedNs == mtime &&
-           (copy.mode & kPermissions) == (mode & kPermissions) &&
-           (copy.owner == owner || copy.owner == platform::effectiveUser());
+           (copy.mode & kPermissions) == (mode & kPermissions) && (copy.owner == owner || copy.owner == processUser);
 }
 
 Line Operation::line() const {

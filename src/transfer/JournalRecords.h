@@ -66,8 +66,8 @@ struct ObjectState {
     bool matches(const platform::EntryInfo& entry) const;
     // What a copy of the object made by this process has of it: its length, modification
     // time and permission bits, and its owner where the process could give it (a copy the
-    // process could not give the owner belongs to the process).
-    bool copiedInto(const platform::EntryInfo& copy) const;
+    // process could not give the owner belongs to the process's effective user).
+    bool copiedInto(const platform::EntryInfo& copy, quint32 processUser) const;
     platform::Attributes attributes() const { return {mode, owner, group, atime, mtime}; }
 };
 

@@ -203,9 +203,9 @@ private:
         return folderOf(path) + u'/' + QString::fromLatin1(platform::hiddenName(platform::kSetAsidePrefix, "undo-"));
     }
 
-    static bool isExpected(const EntryInfo& waiting, const Expected& expected, bool copied) {
+    bool isExpected(const EntryInfo& waiting, const Expected& expected, bool copied) const {
         if (!expected.identitiesRecorded || !expected.state.known) return true;
-        if (copied || expected.copy) return expected.state.copiedInto(waiting);
+        if (copied || expected.copy) return expected.state.copiedInto(waiting, m_user);
         return (!expected.identity || waiting.identity == *expected.identity) && expected.state.matches(waiting);
     }
 
@@ -319,7 +319,7 @@ private:
         // The copy read back gives the bytes compared when the run deleted the file.
         const bool otherBytes =
             operation.checksumsRecorded && !operation.sameFile && made.checksum != operation.checksum;
-        if (otherBytes || (operation.identitiesRecorded && !operation.keeperState.copiedInto(made.placed))) {
+        if (otherBytes || (operation.identitiesRecorded && !operation.keeperState.copiedInto(made.placed, m_user))) {
             withdraw(staged, operation);
             return false;
         }

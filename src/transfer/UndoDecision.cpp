@@ -228,7 +228,7 @@ private:
             bool matches = false;
             if (back->state.known) {
                 matches = back->state.id == there.identity;
-            } else if (!identities() || object.copiedInto(there)) {
+            } else if (!identities() || object.copiedInto(there, m_seen.user)) {
                 matches = true;
             } else {
                 const std::optional<bool> same = sameBytes(path, bytesOf);
@@ -276,7 +276,7 @@ private:
                 continue;
             }
             if (isObject(candidate.look.entry, object)) return Aside{candidate.path, false};
-            if (!object.copiedInto(*candidate.look.entry)) continue;
+            if (!object.copiedInto(*candidate.look.entry, m_seen.user)) continue;
             // A copy whose original is gone is the file itself.
             const Look* twin = look(bytesOf);
             if (!twin) return std::nullopt;
@@ -362,9 +362,10 @@ private:
     Decision killedMove(const EntryInfo& there, const Look& back) {
         const ObjectState& object = m_operation.object;
         if (back.entry) return isObject(back.entry, object) ? just(secondCopy(there, true)) : nothing();
-        const Step copyHome = object.copiedInto(there) ? putBack(m_operation.to, m_operation.from,
-                                                                 {std::nullopt, object, true, identities()})
-                                                       : Step{};
+        const Step copyHome =
+            object.copiedInto(there, m_seen.user)
+                ? putBack(m_operation.to, m_operation.from, {std::nullopt, object, true, identities()})
+                : Step{};
         const auto aside = setAside(m_operation.from, object, m_operation.to);
         if (!aside) return pending();
         if (!*aside) return just(copyHome);
@@ -499,10 +500,10 @@ private:
     }
 
     // What the operation recorded that the file is, or is a copy of.
-    static const ObjectState* fileOf(const Operation& operation, const EntryInfo& file) {
+    const ObjectState* fileOf(const Operation& operation, const EntryInfo& file) const {
         if (file.kind != EntryKind::File) return nullptr;
         for (const ObjectState* state : {&operation.object, &operation.placed, &operation.keeperState}) {
-            if (state->known && (state->id == file.identity || state->copiedInto(file))) return state;
+            if (state->known && (state->id == file.identity || state->copiedInto(file, m_seen.user))) return state;
         }
         return nullptr;
     }
