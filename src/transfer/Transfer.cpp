@@ -92,10 +92,12 @@ void Transfer::leave(Outcome outcome, const QString& item, const QString& text) 
     m_host.carriedOut(line);
 }
 
-void Transfer::handleError(const Status& status, const ErrorMessages& messages, const QString& path) {
+void Transfer::handleError(const Status& status, const ErrorMessages& messages, const QString& path,
+                           const QString& destination) {
     // Abandoned because a stop was asked for: nothing failed.
     if (status.ok() || status.error == ECANCELED) return;
-    const QString detail = path + QStringLiteral(": ") + platform::reasonText(status.error);
+    QString detail = path + QStringLiteral(": ") + platform::reasonText(status.error);
+    if (!destination.isEmpty()) detail += QStringLiteral("(書き込み先: ") + destination + u')';
     m_host.itemFailed(detail);
     QString text;
     switch (status.errorClass()) {
@@ -121,11 +123,11 @@ void Transfer::handleError(const Status& status, const ErrorMessages& messages, 
     m_vars.intCancel = kStopRequested;
 }
 
-void Transfer::fileError(const Status& status, const QString& path) {
+void Transfer::fileError(const Status& status, const QString& path, const QString& destination) {
     static const ErrorMessages messages{kFileTitle, QStringLiteral("書き込み先の容量不足。"),
                                         QStringLiteral("ファイル書き込みエラー。"),
                                         QStringLiteral("指定されたパスが見つからない。")};
-    handleError(status, messages, path);
+    handleError(status, messages, path, destination);
 }
 
 void Transfer::folderError(const Status& status, const QString& path) {
@@ -211,7 +213,7 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
         const platform::Result<Presence> presence = FileHikaku(m_files, source, target, [this] { return keepGoing(); });
         if (!presence.ok()) {
             // Without a valid answer nothing is deleted or skipped: the file stays where it is.
-            fileError(presence.status, source);
+            fileError(presence.status, source, destinationFolder);
             return;
         }
         switch (presence.value) {
@@ -224,7 +226,7 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
                         ? m_files.moveFile(source, target, [this] { return keepGoing(); })
                         : m_files.copyFile(source, target, [this] { return keepGoing(); });
                 if (placed.outcome == PlaceOutcome::Occupied) continue;  // taken meanwhile: the next number
-                if (placed.outcome == PlaceOutcome::Failed) return fileError(placed.status, source);
+                if (placed.outcome == PlaceOutcome::Failed) return fileError(placed.status, source, destinationFolder);
                 m_host.carriedOut(line);
                 return;
             }
@@ -236,7 +238,7 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
                     family.operation == Operation::Move
                         ? m_files.deleteDuplicate(source, target, [this] { return keepGoing(); }).status
                         : Status{};
-                if (!deleted.ok()) return fileError(deleted, source);
+                if (!deleted.ok()) return fileError(deleted, source, destinationFolder);
                 m_host.carriedOut(line);
                 return;
             }

@@ -53,8 +53,11 @@ private:
     void leave(Outcome outcome, const QString& item, const QString& text);
     // Reports a failure of the item at path: a warning (unless passed over), and the item
     // and the system's reason to the host.
-    void handleError(const platform::Status& status, const ErrorMessages& messages, const QString& path);
-    void fileError(const platform::Status& status, const QString& path);
+    void handleError(const platform::Status& status, const ErrorMessages& messages, const QString& path,
+                     const QString& destination = {});
+    // A file's error names the file and the folder it was going to, so that a destination
+    // that is full, read-only or refuses a name is not taken for the source's fault.
+    void fileError(const platform::Status& status, const QString& path, const QString& destination);
     void folderError(const platform::Status& status, const QString& path);
 
     std::optional<Chain> chainOf(const QString& folder);

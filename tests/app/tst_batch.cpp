@@ -248,7 +248,8 @@ private Q_SLOTS:
         QVERIFY2(moved > 0, qPrintable(log.join('\n')));
         // The message, then the file and the system's reason.
         QCOMPARE(log.value(moved + 1), "くるみ: 指定されたパスが見つからない。 " + dir.filePath("a1") +
-                                           ": 途中の名前がフォルダではありません");
+                                           ": 途中の名前がフォルダではありません(書き込み先: " + dir.filePath("a1") +
+                                           "/)");
         QCOMPARE(log.mid(moved + 2, 5),
                  (QStringList{"処理中止", "処理開始", dir.filePath("b") + "…移動元と移動先が同じ",
                               dir.filePath("b1") + "…Move", "処理終了"}));

@@ -543,6 +543,9 @@ private Q_SLOTS:
         s.transfer().FileCopy2(s.source("a.txt", "a"), s.dir.filePath("ro") + '/');
         QCOMPARE(s.logLines(), QStringList{s.in + "a.txt…Copy"});
         QCOMPARE(s.host.warningTexts(), QStringList{"ファイル書き込みエラー。"});
+        // Named with the folder it was going to: the source is not the one read-only.
+        QVERIFY2(s.host.warnings.first().detail.endsWith("(書き込み先: " + s.dir.filePath("ro") + "/)"),
+                 qPrintable(s.host.warnings.first().detail));
         QCOMPARE(s.vars.intCancel, 1);
     }
 

@@ -615,7 +615,8 @@ private Q_SLOTS:
             }
             QCOMPARE(s.texts(), QStringList{"指定されたパスが見つからない。"});
             QCOMPARE(s.messages[0].title, "くるみ");
-            QCOMPARE(s.messages[0].detail, s.root + "n (1).txt: 途中の名前がフォルダではありません");
+            QCOMPARE(s.messages[0].detail,
+                     s.root + "n (1).txt: 途中の名前がフォルダではありません(書き込み先: " + s.root + "n (1).txt/)");
             QVERIFY(s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText().endsWith("処理終了"));
             QVERIFY(test::exists(s.root + "n (2).txt"));
             QCOMPARE(s.window->runVariables().intCancel, 0);
