@@ -84,6 +84,7 @@ private:
         switch (question.kind) {
             case Question::Kind::Look:
                 seen.looks.insert(question.path, look(question.path));
+                for (const QString& path : question.morePaths) seen.looks.insert(path, look(path));
                 return;
             case Question::Kind::SetAside:
                 seen.setAside.insert(question.path, setAsideIn(question.path));

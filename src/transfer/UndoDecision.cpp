@@ -2,6 +2,8 @@
 
 #include "platform/Errors.h"
 
+#include <QSet>
+
 #include <algorithm>
 
 namespace kurumu::transfer::undo {
@@ -119,16 +121,30 @@ public:
         if (!at) return pending();
         if (!at->entry) return nothing();
         const QString folder = folderOf(hidden);
-        Decision decision;
-        bool known = false;
+        // The sources of every operation whose file it may be, looked at together.
+        QList<std::pair<const Operation*, const ObjectState*>> candidates;
+        QStringList unseen;
+        QSet<QString> asked;
         for (const Operation* operation : operations) {
             const bool beside =
                 folderOf(operation->from) == folder || (!operation->to.isEmpty() && folderOf(operation->to) == folder);
             const ObjectState* state = fileOf(*operation, *at->entry);
             if (!beside || state == nullptr) continue;
-            known = true;
+            candidates.append({operation, state});
+            if (!m_seen.looks.contains(operation->from) && !asked.contains(operation->from)) {
+                asked.insert(operation->from);
+                unseen.append(operation->from);
+            }
+        }
+        if (!unseen.isEmpty()) {
+            m_question = {Question::Kind::Look, unseen.takeFirst(), {}, 0, unseen};
+            return pending();
+        }
+        Decision decision;
+        for (const auto& [operation, state] : std::as_const(candidates)) {
             const Look* source = look(operation->from);
-            if (!source) return pending();
+            // A file mounted at the source's name proves nothing: it is another name's.
+            if (source->entry && source->entry->mountRoot) continue;
             if (!source->entry) {
                 decision.tries.append(
                     putBack(hidden, operation->from, {std::nullopt, *state, true, operation->identitiesRecorded}));
@@ -137,8 +153,8 @@ public:
             }
         }
         decision.otherwise =
-            leaving(hidden, known ? QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)")
-                                  : QStringLiteral("隠し名のまま残した(記録にないファイル)"));
+            leaving(hidden, !candidates.isEmpty() ? QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)")
+                                                  : QStringLiteral("隠し名のまま残した(記録にないファイル)"));
         return decision;
     }
 
@@ -153,7 +169,7 @@ private:
 
     const Look* look(const QString& path) {
         if (const auto found = m_seen.looks.constFind(path); found != m_seen.looks.cend()) return &*found;
-        m_question = {Question::Kind::Look, path, {}, 0};
+        m_question = {Question::Kind::Look, path, {}, 0, {}};
         return nullptr;
     }
 
@@ -174,7 +190,7 @@ private:
         for (const Comparison& compared : m_seen.compared) {
             if (compared.first == first && compared.second == second) return compared.same;
         }
-        m_question = {Question::Kind::Compare, first, second, 0};
+        m_question = {Question::Kind::Compare, first, second, 0, {}};
         return std::nullopt;
     }
 
@@ -185,8 +201,9 @@ private:
     }
 
     // The very object recorded: its identity (journals that did not record one take any).
+    // A file mounted at the name (a bind mount) is never it: what it shows is another name's.
     bool isObject(const std::optional<EntryInfo>& entry, const ObjectState& state) const {
-        if (!entry) return false;
+        if (!entry || entry->mountRoot) return false;
         if (!identities() || !state.known) return true;
         return entry->kind != EntryKind::Folder && entry->identity == state.id;
     }
@@ -264,7 +281,7 @@ private:
         const QString folder = folderOf(path);
         const auto listed = m_seen.setAside.constFind(folder);
         if (listed == m_seen.setAside.cend()) {
-            m_question = {Question::Kind::SetAside, folder, {}, 0};
+            m_question = {Question::Kind::SetAside, folder, {}, 0, {}};
             return std::nullopt;
         }
         for (const HiddenFile& candidate : *listed) {
@@ -361,7 +378,12 @@ private:
     // the source removed already, the copy is the file, and goes back in its place.
     Decision killedMove(const EntryInfo& there, const Look& back) {
         const ObjectState& object = m_operation.object;
-        if (back.entry) return isObject(back.entry, object) ? just(secondCopy(there, true)) : nothing();
+        if (back.entry) {
+            if (isObject(back.entry, object)) return just(secondCopy(there, true));
+            // Another file has the source's name: the copy, maybe the only one left, stays
+            // where the run put it, and says so.
+            return object.copiedInto(there, m_seen.user) ? leave(m_operation.to, kNameTaken) : nothing();
+        }
         const Step copyHome =
             object.copiedInto(there, m_seen.user)
                 ? putBack(m_operation.to, m_operation.from, {std::nullopt, object, true, identities()})
@@ -455,7 +477,7 @@ private:
         const quint32 owner = m_operation.object.owner;
         const auto group = m_seen.primaryGroups.constFind(owner);
         if (group == m_seen.primaryGroups.cend()) {
-            m_question = {Question::Kind::PrimaryGroup, {}, {}, owner};
+            m_question = {Question::Kind::PrimaryGroup, {}, {}, owner, {}};
             return std::nullopt;
         }
         const bool othersWrite =

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -59,6 +60,7 @@ struct Question {
     QString path;
     QString other;
     quint32 user = 0;
+    QStringList morePaths;  // Look: others to look at with it
 };
 
 // What a file is expected to be where it waits before it gets its name back: the very

@@ -246,8 +246,10 @@ QString decide(const Row& row) {
         const transfer::undo::Question& question = *decision.question;
         switch (question.kind) {
             case transfer::undo::Question::Kind::Look:
-                if (seen.looks.contains(question.path)) return "asked again: " + question.path;
-                seen.looks.insert(question.path, {});
+                for (const QString& path : QStringList{question.path} + question.morePaths) {
+                    if (seen.looks.contains(path)) return "asked again: " + path;
+                    seen.looks.insert(path, {});
+                }
                 break;
             case transfer::undo::Question::Kind::SetAside:
                 if (seen.setAside.contains(question.path)) return "asked again: " + question.path;
@@ -284,6 +286,8 @@ QList<Row> rows() {
     platform::EntryInfo theirs = file(3);
     theirs.owner = theirs.group = 65534;
     platform::EntryInfo mounted = folder(31);
+    platform::EntryInfo mountedFile = a;
+    mountedFile.mountRoot = true;
     mounted.mountRoot = true;
 
     const Operation move = operation(Kind::Move, "/s/a", "/G/a", a);
@@ -337,6 +341,14 @@ QList<Row> rows() {
          operation(Kind::Move, "/s/a", "/G/a", a, false),
          {{"/G/a", at(file(12))}, {"/s/a", at(a)}},
          "RemoveSecondCopy /G/a /s/a"},
+        {"a killed move's copy, another file at the source",
+         operation(Kind::Move, "/s/a", "/G/a", a, false),
+         {{"/G/a", at(file(12))}, {"/s/a", at(file(11))}},
+         "Leave /G/a: 名前が使われている"},
+        {"a killed move's copy, a file mounted at the source",
+         operation(Kind::Move, "/s/a", "/G/a", a, false),
+         {{"/G/a", at(file(12))}, {"/s/a", at(mountedFile)}},
+         "Leave /G/a: 名前が使われている"},
         {"copy, unchanged", copy, {{"/G/c", at(file(8))}, {"/s/c", at(file(3))}}, "RemoveRunCopy /G/c /s/c"},
         {"copy changed", copy, {{"/G/c", at(longer)}, {"/s/c", at(file(3))}}, "Leave /G/c: 変更されている"},
         {"copy across an overlay's edge",
@@ -1278,6 +1290,24 @@ private Q_SLOTS:
             const QString decided = table::decide(row);
             QVERIFY2(decided == row.decided, qPrintable(QString(row.name) + ": " + decided));
         }
+        // A hidden name that many operations' files look like is decided after one look at
+        // all their sources, not one look per decision made again.
+        const platform::EntryInfo empty = table::file(7);
+        QList<transfer::journal::Operation> moves;
+        for (int i = 0; i < 200; ++i)
+            moves.append(table::operation(transfer::journal::Kind::Move, "/s/" + QString::number(i), "/G/a", empty));
+        QList<const transfer::journal::Operation*> operations;
+        for (const auto& move : std::as_const(moves)) operations.append(&move);
+        transfer::undo::SeenNow seen;
+        seen.looks.insert("/G/.kurumu-aside-4-1", table::at(empty));
+        int asked = 0;
+        for (transfer::undo::Decision decision = transfer::undo::decideHidden("/G/.kurumu-aside-4-1", operations, seen);
+             decision.question; decision = transfer::undo::decideHidden("/G/.kurumu-aside-4-1", operations, seen)) {
+            QVERIFY(++asked < 3);
+            for (const QString& path : QStringList{decision.question->path} + decision.question->morePaths)
+                seen.looks.insert(path, {});
+        }
+        QCOMPARE(transfer::undo::decideHidden("/G/.kurumu-aside-4-1", operations, seen).tries.size(), 200);
     }
 
     // Journals of every format are taken back, each with the checks of its time: format 1
