@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing need on Debian 12 (as root). Quiet and
-# quick when everything is there already.
+# Installs what building and running need on Debian 12 (as root), and with --test what
+# testing needs too. Quiet and quick when everything is there already.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic xvfb xauth zlib1g-dev util-linux time
           desktop-file-utils appstream man-db dpkg-dev file lintian python3-fusepy clang-format clang-tidy
           dbus-daemon at-spi2-core python3-pyatspi)
+# With --test, also the disks the tests mount: FAT and exFAT sticks through FUSE.
+if [ "${1:-}" = "--test" ]; then
+  packages+=(fusefat exfat-fuse exfatprogs dosfstools)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -4,7 +4,7 @@
 # and inspects it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --test
 export QT_QPA_PLATFORM=offscreen
 
 bash scripts/build.sh build -DKURUMU_WERROR=ON

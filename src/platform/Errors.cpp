@@ -4,6 +4,8 @@
 
 namespace kurumu::platform {
 
+static_assert(kNameRefused - 4096 == EINVAL);
+
 ErrorClass classify(int errnoValue) {
     switch (errnoValue) {
         case 0:
@@ -67,6 +69,8 @@ QString reasonText(int errnoValue) {
             return QStringLiteral("別のファイルシステムです");
         case EILSEQ:
             return QStringLiteral("名前の文字を扱えません");
+        case kNameRefused:
+            return QStringLiteral("書き込み先のファイルシステムがこの名前を受け付けません");
         case EMFILE:
         case ENFILE:
             return QStringLiteral("開いているファイルが多すぎます");
@@ -77,6 +81,7 @@ QString reasonText(int errnoValue) {
 }
 
 qint64 shownCode(int errnoValue) {
+    if (errnoValue == kNameRefused) return EINVAL;
     switch (classify(errnoValue)) {
         case ErrorClass::VolumeFull:
             return -2147024784;  // 0x80070070

@@ -5,6 +5,11 @@
 
 namespace kurumu::platform {
 
+// A name that the destination's file system does not accept (a FAT stick refuses "a:b").
+// The kernel says EINVAL, which is shown as such; it has its own value only so that its
+// reason can say what the EINVAL meant there. Above every errno value.
+inline constexpr int kNameRefused = 4096 + 22;
+
 // The failure classes that the error handlers tell apart.
 enum class ErrorClass { None, VolumeFull, PermissionDenied, PathNotFound, Other };
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <vector>
@@ -57,6 +58,11 @@ bool unsupported(int error) {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
 }
 
+// What a file system answers for an attribute it has no place for.
+bool cannotStore(int error) {
+    return error == ENOSYS || error == EOPNOTSUPP;
+}
+
 bool sameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -76,6 +82,77 @@ bool untouched(const struct stat& before, const struct stat& now) {
 // A hidden name of this process beside the place.
 Place hiddenSibling(const Place& place, const char* prefix) {
     return place.sibling(hiddenName(prefix));
+}
+
+// The mount a folder is on, told apart from a later mount given the same number (a stick
+// swapped for another) by its device.
+struct MountKey {
+    quint64 mount = 0;
+    dev_t device = 0;
+    bool operator==(const MountKey&) const = default;
+};
+
+std::optional<MountKey> mountOfFolder(const Place& place) {
+    const Result<EntryInfo> folder = place.folder == AT_FDCWD ? entryAt(AT_FDCWD, place.folderPath.constData(), 0)
+                                                              : entryAt(place.folder, "", AT_EMPTY_PATH);
+    if (!folder.ok() || folder.value.mount == 0) return std::nullopt;
+    return MountKey{folder.value.mount, folder.value.identity.device};
+}
+
+// What a mount does for a name that must not be replaced. A FAT or exFAT stick through
+// FUSE does neither: its copies are written straight under their names (see PendingCopy).
+struct MountAbilities {
+    bool known = false;                   // learned; unknown where not even a hidden file could be made
+    bool renamesWithoutReplacing = false;  // renameat2 with RENAME_NOREPLACE
+    bool hardLinks = false;
+    bool publishesInPlace() const { return known && !renamesWithoutReplacing && !hardLinks; }
+};
+
+// Tries the calls on hidden files of this run, made for the purpose in the folder that the
+// run is writing to and removed at once; no user file is ever tried.
+MountAbilities tryAbilities(const Place& place) {
+    const Place first = hiddenSibling(place, kUnpublishedPrefix);
+    const Place second = hiddenSibling(place, kUnpublishedPrefix);
+    const Place third = hiddenSibling(place, kUnpublishedPrefix);
+    const FileDescriptor made(
+        retry([&] { return os().openat(first.folder, first.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600); }));
+    if (!made.valid()) return {};
+    MountAbilities can;
+    can.known = true;
+    can.renamesWithoutReplacing =
+        os().renameat2(first.folder, first.c(), second.folder, second.c(), RENAME_NOREPLACE) == 0;
+    const Place& named = can.renamesWithoutReplacing ? second : first;
+    can.hardLinks = os().linkat(named.folder, named.c(), third.folder, third.c(), 0) == 0;
+    if (can.hardLinks) os().unlinkat(third.folder, third.c(), 0);
+    os().unlinkat(named.folder, named.c(), 0);
+    return can;
+}
+
+struct LearnedMounts {
+    std::mutex guard;
+    std::vector<std::pair<MountKey, MountAbilities>> mounts;
+};
+
+LearnedMounts& learnedMounts() {
+    static LearnedMounts learned;
+    return learned;
+}
+
+// Learned once per mount, the first time a call the mount may lack is refused there.
+MountAbilities abilitiesAt(const Place& place) {
+    LearnedMounts& learned = learnedMounts();
+    const std::optional<MountKey> key = mountOfFolder(place);
+    if (key) {
+        const std::lock_guard<std::mutex> lock(learned.guard);
+        for (const auto& [mount, abilities] : learned.mounts)
+            if (mount == *key) return abilities;
+    }
+    const MountAbilities can = tryAbilities(place);
+    if (key && can.known) {
+        const std::lock_guard<std::mutex> lock(learned.guard);
+        learned.mounts.emplace_back(*key, can);
+    }
+    return can;
 }
 
 Status writeAll(int fd, const char* data, std::size_t size) {
@@ -213,14 +290,19 @@ Status copyMetadata(int from, const struct stat& source, int to) {
     mode_t mode = source.st_mode & 07777;
     if (os().fchown(to, source.st_uid, source.st_gid) != 0) mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
     copyExtendedAttributes(from, to);
-    if (os().fchmod(to, mode) != 0) return lastError();
+    // A disk that cannot store a mode or times (a FAT stick through FUSE says ENOSYS) still
+    // takes the bytes, which are what count, as cp -a goes on.
+    if (os().fchmod(to, mode) != 0 && !cannotStore(errno)) return lastError();
     const std::array<struct timespec, 2> times{source.st_atim, source.st_mtim};
-    if (os().futimens(to, times.data()) != 0) return lastError();
+    if (os().futimens(to, times.data()) != 0 && !cannotStore(errno)) return lastError();
     return {};
 }
 
-// A copy being written: an unnamed file in the destination folder, or, where the file
-// system has none, a hidden name there. Gone without a trace unless published.
+// A copy being written: an unnamed file in the destination folder; where the file system
+// has none, a hidden name there; where the mount can neither rename without replacing nor
+// link (a FAT stick through FUSE), the destination name itself, created exclusively, so
+// that nothing is ever put over a name. Gone without a trace unless published, but for a
+// copy made in place and cut short by a kill or a power cut.
 class PendingCopy {
 public:
     PendingCopy(const PendingCopy&) = delete;
@@ -229,35 +311,86 @@ public:
     PendingCopy& operator=(PendingCopy&&) = delete;
     ~PendingCopy() { discard(); }
 
-    static Result<PendingCopy> create(const Place& destination) {
+    // EEXIST when the copy is made in place and the name is taken.
+    static Result<PendingCopy> create(const Place& destination, const CreatedHandler& created) {
         // Opened for reading too, so that the copy can be read back before it is published.
         int fd = retry([&] { return openFolderOf(destination, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); });
-        if (fd >= 0) return {PendingCopy(fd, destination, {}), {}};
-        if (!unsupported(errno) && errno != EISDIR) return {PendingCopy(-1, destination, {}), lastError()};
+        if (fd >= 0) return {PendingCopy(fd, destination, Method::Unnamed), {}};
+        if (!unsupported(errno) && errno != EISDIR) return {PendingCopy(-1, destination, Method::Unnamed), lastError()};
+        if (abilitiesAt(destination).publishesInPlace()) return createInPlace(destination, created);
         Place temporary = hiddenSibling(destination, kUnpublishedPrefix);
         fd = retry(
             [&] { return os().openat(temporary.folder, temporary.c(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600); });
-        if (fd < 0) return {PendingCopy(-1, destination, {}), lastError()};
-        return {PendingCopy(fd, destination, std::move(temporary)), {}};
+        if (fd < 0) return {PendingCopy(-1, destination, Method::Unnamed), lastError()};
+        PendingCopy copy(fd, destination, Method::Hidden);
+        copy.m_temporary = std::move(temporary);
+        return {std::move(copy), {}};
     }
 
     int fd() const { return m_fd.get(); }
 
+    // A copy made in place is read back through a descriptor of its own, opened on its
+    // name once the writing one is closed: a FUSE file system may give back what it was
+    // written through the writing one only once that is closed.
+    Status openForReadBack() {
+        if (m_method != Method::InPlace) return {};
+        if (const Status closed = m_fd.close(); !closed.ok()) return closed;
+        m_fd = FileDescriptor(retry([&] {
+            return os().openat(m_destination.folder, m_destination.c(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
+        }));
+        struct stat opened {};
+        if (!m_fd.valid() || os().fstat(m_fd.get(), &opened) != 0) return lastError();
+        return identityOf(opened) == *m_made ? Status{} : Status{EBUSY};
+    }
+
     // Gives the finished copy (whose status is made) its name; Occupied when the name was
     // taken meanwhile.
     PlaceResult publish(const struct stat& made) {
-        if (!m_temporary) return publishUnnamed(made);
-        if (const Status closed = m_fd.close(); !closed.ok()) return failed(closed);
-        const Status renamed = renameNoReplace(*m_temporary, m_destination);
-        if (renamed.error == EEXIST) return occupied();
-        if (!renamed.ok()) return failed(renamed);
-        m_temporary.reset();
-        return placed();
+        switch (m_method) {
+            case Method::Unnamed:
+                return publishUnnamed(made);
+            case Method::Hidden:
+                return publishHidden();
+            case Method::InPlace:
+                return publishInPlace(made);
+        }
+        return failed(EINVAL);
     }
 
 private:
-    PendingCopy(int fd, Place destination, std::optional<Place> temporary)
-        : m_fd(fd), m_destination(std::move(destination)), m_temporary(std::move(temporary)) {}
+    enum class Method { Unnamed, Hidden, InPlace };
+
+    PendingCopy(int fd, Place destination, Method method)
+        : m_fd(fd), m_destination(std::move(destination)), m_method(method) {}
+
+    static Result<PendingCopy> createInPlace(const Place& destination, const CreatedHandler& created) {
+        const int fd = retry([&] {
+            return os().openat(destination.folder, destination.c(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+        });
+        if (fd < 0) return {PendingCopy(-1, destination, Method::Unnamed), createError(destination)};
+        PendingCopy copy(fd, destination, Method::InPlace);
+        struct stat made {};
+        if (os().fstat(fd, &made) != 0) return {std::move(copy), lastError()};
+        copy.m_made = identityOf(made);
+        if (created) {
+            // Told before a byte is written, so that a kill leaves a record of the file.
+            if (const Status told = created(entryInfoOf(made)); !told.ok()) return {std::move(copy), told};
+        }
+        return {std::move(copy), {}};
+    }
+
+    // Why a name could not be created: a file system that refuses a name says EINVAL, or
+    // (a FAT stick through FUSE) EPERM, where a hidden name of this run is still taken.
+    static Status createError(const Place& destination) {
+        const Status refused = lastError();
+        if (refused.error != EINVAL && refused.error != EPERM) return refused;
+        const Place probe = hiddenSibling(destination, kUnpublishedPrefix);
+        const FileDescriptor made(
+            retry([&] { return os().openat(probe.folder, probe.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600); }));
+        if (!made.valid()) return refused;
+        os().unlinkat(probe.folder, probe.c(), 0);
+        return Status{kNameRefused};
+    }
 
     PlaceResult publishUnnamed(const struct stat& written) {
         // Linking the descriptor itself needs a capability; the /proc link works for everyone.
@@ -270,24 +403,53 @@ private:
         if (linked != 0) return errno == EEXIST ? occupied() : failedWithErrno();
         if (const Status closed = m_fd.close(); !closed.ok()) {
             // The data may not have reached the disk: the name goes, if it is still ours.
-            struct stat now {};
-            if (os().fstatat(m_destination.folder, m_destination.c(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-                identityOf(now) == identityOf(written))
-                os().unlinkat(m_destination.folder, m_destination.c(), 0);
+            m_made = identityOf(written);
+            m_method = Method::InPlace;
             return failed(closed);
         }
         return placed();
+    }
+
+    PlaceResult publishHidden() {
+        if (const Status closed = m_fd.close(); !closed.ok()) return failed(closed);
+        const Status renamed = renameNoReplace(*m_temporary, m_destination);
+        if (renamed.error == EEXIST) return occupied();
+        if (!renamed.ok()) return failed(renamed);
+        m_temporary.reset();
+        return placed();
+    }
+
+    // The name must still hold the very file written through the descriptor.
+    PlaceResult publishInPlace(const struct stat& made) {
+        if (!holdsCopy()) {
+            m_made.reset();  // not ours any more: left alone
+            return failed(EBUSY);
+        }
+        if (!(identityOf(made) == *m_made)) return failed(EBUSY);
+        if (const Status closed = m_fd.close(); !closed.ok()) return failed(closed);
+        m_made.reset();
+        return placed();
+    }
+
+    bool holdsCopy() const {
+        struct stat named {};
+        return m_made && os().fstatat(m_destination.folder, m_destination.c(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+               identityOf(named) == *m_made;
     }
 
     void discard() {
         m_fd.close();
         if (m_temporary) os().unlinkat(m_temporary->folder, m_temporary->c(), 0);
         m_temporary.reset();
+        if (m_method == Method::InPlace && holdsCopy()) os().unlinkat(m_destination.folder, m_destination.c(), 0);
+        m_made.reset();
     }
 
     FileDescriptor m_fd;
     Place m_destination;
-    std::optional<Place> m_temporary;  // the hidden name while unpublished; none for an unnamed file
+    Method m_method;
+    std::optional<Place> m_temporary;  // the hidden name while unpublished
+    std::optional<Identity> m_made;    // the file under the destination name while it may have to go
 };
 
 PlaceResult copySymlink(const Place& source, const Place& destination, const struct stat& link) {
@@ -345,7 +507,7 @@ Result<quint32> checksumReadBack(int fd, off_t length, Pacer& pacer, const CopyC
 // Copies a file (a link as the link). With flush set, the copy is on the disk and of the
 // source's length before it is published; with a check, it reads back as it was written.
 PlaceResult copyOneFile(const Place& source, const Place& destination, bool flush, const KeepGoing& keepGoing,
-                        CopiedSource& copied, const CopyCheck* check) {
+                        CopiedSource& copied, const CopyCheck* check, const CreatedHandler& created) {
     struct stat& state = copied.state;
     if (os().fstatat(source.folder, source.c(), &state, AT_SYMLINK_NOFOLLOW) != 0) return failedWithErrno();
     if (S_ISLNK(state.st_mode)) {
@@ -362,7 +524,8 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     if (from < 0) return failedWithErrno();
     if (os().fstat(from, &state) != 0) return failedWithErrno();
     if (!S_ISREG(state.st_mode)) return failed(EINVAL);  // replaced meanwhile
-    Result<PendingCopy> copy = PendingCopy::create(destination);
+    Result<PendingCopy> copy = PendingCopy::create(destination, created);
+    if (copy.status.error == EEXIST) return occupied();
     if (!copy.ok()) return failed(copy.status);
     Pacer pacer(keepGoing);
     const Result<quint32> data =
@@ -385,6 +548,7 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     }
     // A copy that does not read back as it was written is withdrawn, never published.
     if (written) {
+        if (const Status opened = copy.value.openForReadBack(); !opened.ok()) return failed(opened);
         const Result<quint32> readBack = checksumReadBack(copy.value.fd(), state.st_size, pacer, *check);
         if (!readBack.ok()) return readBack.status.error == ECANCELED ? abandoned() : failed(readBack.status);
         if (readBack.value != *written) return failed(kCopyNotVerified);
@@ -409,10 +573,10 @@ void withdrawCopy(const Place& destination, const struct stat& copy) {
 // A move between file systems: copy, flush, publish, make the folder entry durable, then
 // remove the source once it is proved to be the file that was copied, untouched.
 PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination, const KeepGoing& keepGoing,
-                                  const CopyCheck& check) {
+                                  const CopyCheck& check, const CreatedHandler& created) {
     CopiedSource copied;
     const PlaceResult copy =
-        copyOneFile(source, destination, true, keepGoing, copied, check.checksum ? &check : nullptr);
+        copyOneFile(source, destination, true, keepGoing, copied, check.checksum ? &check : nullptr, created);
     if (copy.outcome != PlaceOutcome::Placed) return copy;
     struct stat published {};
     if (os().fstatat(destination.folder, destination.c(), &published, AT_SYMLINK_NOFOLLOW) != 0)
@@ -433,10 +597,21 @@ PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination,
     }
     // Touched in some other way (renamed, or written with its time set back): both stay.
     if (!untouched(copied.state, now)) return failed(EBUSY);
+    // Its bytes read again prove it the file copied, where they are what the copy was
+    // proved to hold.
+    const auto sameBytesAsCopy = [&](const Place&) {
+        if (!copy.checksum || !check.checksum) return Status{EBUSY};
+        Pacer pacer(keepGoing);
+        const ReadBuffer buffer(kBufferSize);
+        const Result<quint32> read = readBlocks(
+            {.fd = copied.pin.get(), .end = copied.state.st_size, .buffer = buffer.block(), .check = &check}, pacer);
+        if (!read.ok()) return read.status;
+        return read.value == *copy.checksum ? Status{} : Status{EBUSY};
+    };
     const Status removed = removeCheckedAside(
         source,
         [&copied](const struct stat& aside) { return sameState(aside, copied.state) ? Status{} : Status{EBUSY}; },
-        {copied.pin.get(), identityOf(copied.state)});
+        {copied.pin.get(), identityOf(copied.state), sameBytesAsCopy});
     // Gone meanwhile (another program took it): the copy may be the only one left.
     if (removed.ok() || removed.error == ENOENT) return copy;
     // Still under its name, as copied (its folder refuses the removal, or it is a mount
@@ -493,7 +668,15 @@ Status syncFolderOf(const Place& entry) {
 
 Status renameNoReplace(const Place& from, const Place& to) {
     if (os().renameat2(from.folder, from.c(), to.folder, to.c(), RENAME_NOREPLACE) == 0) return {};
-    if (!unsupported(errno)) return lastError();
+    const int refused = errno;
+    if (!unsupported(refused)) return Status{refused};
+    const MountAbilities can = abilitiesAt(to);
+    // EINVAL is also what a file system says of a name it does not accept; where the flag
+    // works, that is what it meant.
+    if (refused == EINVAL && can.renamesWithoutReplacing) return Status{kNameRefused};
+    // Neither the flag nor links: no rename there can be proved not to replace, so a file
+    // goes there as between file systems.
+    if (can.publishesInPlace()) return Status{EXDEV};
     // Without the flag, a hard link is the test: it fails on an existing name.
     if (os().linkat(from.folder, from.c(), to.folder, to.c(), 0) != 0) return lastError();
     if (os().unlinkat(from.folder, from.c(), 0) != 0) {
@@ -502,6 +685,33 @@ Status renameNoReplace(const Place& from, const Place& to) {
         return failure;
     }
     return {};
+}
+
+void forgetMountAbilities() {
+    LearnedMounts& learned = learnedMounts();
+    const std::lock_guard<std::mutex> lock(learned.guard);
+    learned.mounts.clear();
+}
+
+Status renameOntoOwnName(const Place& from, const Place& to) {
+    const Status renamed = renameNoReplace(from, to);
+    if (renamed.error != EXDEV || !abilitiesAt(to).publishesInPlace()) return renamed;
+    // The name is first taken by an empty file made for it, exclusively; the file is then
+    // renamed over that while the name still holds it, and nothing else.
+    const FileDescriptor placeholder(
+        retry([&] { return os().openat(to.folder, to.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600); }));
+    if (!placeholder.valid()) return lastError();
+    struct stat made {};
+    struct stat named {};
+    const bool ours = os().fstat(placeholder.get(), &made) == 0 &&
+                      os().fstatat(to.folder, to.c(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      identityOf(made) == identityOf(named) && named.st_size == 0;
+    if (!ours) return Status{EEXIST};
+    if (os().renameat2(from.folder, from.c(), to.folder, to.c(), 0) == 0) return {};
+    const Status failure = lastError();
+    if (os().fstatat(to.folder, to.c(), &named, AT_SYMLINK_NOFOLLOW) == 0 && identityOf(made) == identityOf(named))
+        os().unlinkat(to.folder, to.c(), 0);
+    return failure;
 }
 
 namespace {
@@ -541,13 +751,19 @@ Result<FileDescriptor> openMadeFolder(const Place& path) {
     return made;
 }
 
+Status makeFolderAt(const Place& path, mode_t mode) {
+    if (os().mkdirat(path.folder, path.c(), mode) == 0) return {};
+    // A folder has no flags to refuse: EINVAL is the name.
+    return errno == EINVAL ? Status{kNameRefused} : lastError();
+}
+
 Result<FileDescriptor> createFolderLike(const Place& path, const Place& model) {
     const FileDescriptor from(
         retry([&] { return os().openat(model.folder, model.c(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
     struct stat like {};
     if (!from.valid() || os().fstat(from.get(), &like) != 0) like.st_mode = 0755;
     // Made private first, so that nothing can look into it before it has its own bits.
-    if (os().mkdirat(path.folder, path.c(), 0700) != 0) return {FileDescriptor(), lastError()};
+    if (const Status made = makeFolderAt(path, 0700); !made.ok()) return {FileDescriptor(), made};
     Result<FileDescriptor> made = openMadeFolder(path);
     if (!made.ok()) return made;
     mode_t mode = (like.st_mode & 07777) | S_IRWXU;
@@ -652,26 +868,50 @@ Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper,
         if (identityOf(kept) == identityOf(now)) return now.st_nlink >= 2 ? Status{} : Status{EBUSY};
         return untouched(keeperBefore, kept) ? Status{} : Status{EBUSY};
     };
-    proof.status = removeCheckedAside(source, keeperStays, {heldSource.get(), identityOf(sourceBefore)});
+    const auto stillSameBytes = [&](const Place& aside) {
+        const Result<bool> again = compareContents(aside, keeper, keepGoing, nullptr, nullptr);
+        if (!again.ok()) return again.status;
+        return again.value ? Status{} : Status{EBUSY};
+    };
+    proof.status =
+        removeCheckedAside(source, keeperStays, {heldSource.get(), identityOf(sourceBefore), stillSameBytes});
     return proof;
 }
 
+// Whether the rename aside changed nothing but the times, as a file system that dates the
+// entries it renames does.
+bool onlyTimesSet(const struct stat& before, const struct stat& aside) {
+    return identityOf(before) == identityOf(aside) && before.st_size == aside.st_size &&
+           before.st_mode == aside.st_mode && !sameTime(before.st_mtim, aside.st_mtim);
+}
+
 Status removeCheckedAside(const Place& path, const AsideCheck& check, const HeldFile& held) {
+    struct stat beforeRename {};
+    const bool seenBefore = held.fd >= 0 && held.proveBytes && os().fstat(held.fd, &beforeRename) == 0;
     const Place aside = hiddenSibling(path, kSetAsidePrefix);
-    if (const Status renamed = renameNoReplace(path, aside); !renamed.ok()) return renamed;
+    if (const Status renamed = renameOntoOwnName(path, aside); !renamed.ok()) return renamed;
     struct stat info {};
     Status verdict = os().fstatat(aside.folder, aside.c(), &info, AT_SYMLINK_NOFOLLOW) == 0 ? Status{} : lastError();
     if (verdict.ok() && held.fd >= 0) verdict = takenAsHeld(info, held);
-    if (verdict.ok()) verdict = check(info);
+    if (verdict.ok()) {
+        verdict = check(info);
+        if (verdict.error == EBUSY && seenBefore && onlyTimesSet(beforeRename, info)) {
+            struct stat asBefore = info;
+            asBefore.st_mtim = beforeRename.st_mtim;
+            asBefore.st_ctim = beforeRename.st_ctim;
+            verdict = check(asBefore);
+            if (verdict.ok()) verdict = held.proveBytes(aside);
+        }
+    }
     if (verdict.ok() && os().unlinkat(aside.folder, aside.c(), 0) != 0) verdict = lastError();
     // Put back under its own name; should that name have been taken meanwhile, the file
     // stays whole under the hidden one.
-    if (!verdict.ok()) renameNoReplace(aside, path);
+    if (!verdict.ok()) renameOntoOwnName(aside, path);
     return verdict;
 }
 
 PlaceResult moveFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing,
-                              const CopyCheck& check) {
+                              const CopyCheck& check, const CreatedHandler& created) {
     const auto [renamed, renumbered] = renameReadingNumbers(source, destination);
     if (renamed.ok()) {
         PlaceResult result = placed();
@@ -679,15 +919,15 @@ PlaceResult moveFileNoReplace(const Place& source, const Place& destination, con
         return result;
     }
     if (renamed.error == EEXIST) return occupied();
-    if (renamed.error == EXDEV) return moveAcrossFileSystems(source, destination, keepGoing, check);
+    if (renamed.error == EXDEV) return moveAcrossFileSystems(source, destination, keepGoing, check, created);
     return failed(renamed);
 }
 
 PlaceResult copyFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing,
-                              const CopyCheck& check) {
+                              const CopyCheck& check, const CreatedHandler& created) {
     CopiedSource copied;
     const bool verified = check.everyCopy && check.checksum;
-    return copyOneFile(source, destination, false, keepGoing, copied, verified ? &check : nullptr);
+    return copyOneFile(source, destination, false, keepGoing, copied, verified ? &check : nullptr, created);
 }
 
 }  // namespace kurumu::platform::detail

@@ -68,8 +68,19 @@ int openFolderOf(const Place& entry, int flags, mode_t mode);
 Status syncFolderOf(const Place& entry);
 
 // Renames without ever replacing: renameat2 with RENAME_NOREPLACE, or a hard link and
-// an unlink where the file system lacks it. EEXIST when the name is taken.
+// an unlink where the file system lacks it. EEXIST when the name is taken, kNameRefused
+// when the file system does not accept the new name, EXDEV where the mount has neither
+// (what it can do is learned once per mount, on hidden files made for the purpose).
 Status renameNoReplace(const Place& from, const Place& to);
+// The same, for a hidden name of this run or the name a file had a moment before: where
+// the mount has neither, the name is taken by an empty file made exclusively, and the file
+// renamed over that while the name still holds it.
+Status renameOntoOwnName(const Place& from, const Place& to);
+// Forgets what was learned of the mounts (for tests that fake a mount's calls).
+void forgetMountAbilities();
+
+// Makes a folder (mkdirat); kNameRefused for a name the file system does not accept.
+Status makeFolderAt(const Place& path, mode_t mode);
 
 // Removes a file that must still be the one described: it is first renamed aside to a
 // hidden name in its folder, checked there, and only then unlinked; if the check fails
@@ -80,6 +91,10 @@ using AsideCheck = std::function<Status(const struct stat& aside)>;
 struct HeldFile {
     int fd = -1;
     Identity before;
+    // Where the rename aside set the file's times itself (a FAT stick through FUSE dates
+    // every entry it renames), what proves by the bytes of the file set aside that it is
+    // still the file checked; the check then sees the times it had just before the rename.
+    std::function<Status(const Place& aside)> proveBytes;
 };
 Status removeCheckedAside(const Place& path, const AsideCheck& check, const HeldFile& held = {});
 
@@ -103,9 +118,9 @@ Result<FileDescriptor> openMadeFolder(const Place& path);
 Status restoreAttributesOf(int held, const Identity& expected, const Attributes& attributes);
 
 PlaceResult moveFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing,
-                              const CopyCheck& check);
+                              const CopyCheck& check, const CreatedHandler& created);
 PlaceResult copyFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing,
-                              const CopyCheck& check);
+                              const CopyCheck& check, const CreatedHandler& created);
 
 // Compares two files byte for byte: true only for two regular files of equal length and
 // equal bytes, or two links to the same text. The first and the last blocks are compared first, so that most different

@@ -81,6 +81,11 @@ struct DuplicateProof {
 // Told what proves a duplicate before it is removed; an error keeps it.
 using ProofHandler = std::function<Status(const DuplicateProof& proof)>;
 
+// Told of a copy created under its destination name itself, where the mount has no other
+// way to publish without replacing (a FAT stick through FUSE), before a byte is written:
+// a kill may then leave it there partial. An error withdraws it.
+using CreatedHandler = std::function<Status(const EntryInfo& created)>;
+
 // Asked now and then during a long copy or comparison; false abandons it.
 using KeepGoing = std::function<bool()>;
 
@@ -122,9 +127,11 @@ public:
     // Removes a folder only when it holds nothing at all (ENOTEMPTY otherwise).
     virtual Status removeEmptyFolder(const QString& path) = 0;
     // Moves a file (a link as the link) to a name that must be free.
-    virtual PlaceResult moveFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) = 0;
+    virtual PlaceResult moveFile(const QString& source, const QString& destination, const KeepGoing& keepGoing,
+                                 const CreatedHandler& created = {}) = 0;
     // Copies a file (a link as the link) to a name that must be free, complete or not at all.
-    virtual PlaceResult copyFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) = 0;
+    virtual PlaceResult copyFile(const QString& source, const QString& destination, const KeepGoing& keepGoing,
+                                 const CreatedHandler& created = {}) = 0;
     // Gives a regular file another name, which must be free (Occupied otherwise), in the
     // same file system; what holds the name then is in placed.
     virtual PlaceResult linkFile(const QString& existing, const QString& destination) = 0;

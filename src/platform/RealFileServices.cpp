@@ -339,7 +339,7 @@ public:
         // made, so that nothing put under its name later is taken for it.
         Result<FileDescriptor> made;
         if (model.isEmpty()) {
-            if (os().mkdirat(folder.folder, folder.c(), 0777) != 0) return lastError();
+            if (const Status status = detail::makeFolderAt(folder, 0777); !status.ok()) return status;
             made = detail::openMadeFolder(folder);
         } else {
             const Result<detail::Place> like = placeOf(model);
@@ -376,21 +376,23 @@ public:
         return removed;
     }
 
-    PlaceResult moveFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) override {
+    PlaceResult moveFile(const QString& source, const QString& destination, const KeepGoing& keepGoing,
+                         const CreatedHandler& created) override {
         const Result<detail::Place> from = placeOf(source);
         const Result<detail::Place> to = placeOf(destination);
         if (!from.ok() || !to.ok()) return {PlaceOutcome::Failed, from.ok() ? to.status : from.status, {}};
-        const PlaceResult placed = detail::moveFileNoReplace(from.value, to.value, keepGoing, m_check);
+        const PlaceResult placed = detail::moveFileNoReplace(from.value, to.value, keepGoing, m_check, created);
         if (placed.outcome != PlaceOutcome::Failed) m_names.added(to.value.folderPath, to.value.name);
         if (placed.outcome == PlaceOutcome::Placed) m_names.removed(from.value.folderPath, from.value.name);
         return placed;
     }
 
-    PlaceResult copyFile(const QString& source, const QString& destination, const KeepGoing& keepGoing) override {
+    PlaceResult copyFile(const QString& source, const QString& destination, const KeepGoing& keepGoing,
+                         const CreatedHandler& created) override {
         const Result<detail::Place> from = placeOf(source);
         const Result<detail::Place> to = placeOf(destination);
         if (!from.ok() || !to.ok()) return {PlaceOutcome::Failed, from.ok() ? to.status : from.status, {}};
-        const PlaceResult placed = detail::copyFileNoReplace(from.value, to.value, keepGoing, m_check);
+        const PlaceResult placed = detail::copyFileNoReplace(from.value, to.value, keepGoing, m_check, created);
         if (placed.outcome != PlaceOutcome::Failed) m_names.added(to.value.folderPath, to.value.name);
         return placed;
     }

@@ -230,11 +230,13 @@ PlaceResult DryRunServices::place(const QString& source, const QString& destinat
     return {PlaceOutcome::Placed, {}, newFile ? arrived : EntryInfo{}};
 }
 
-PlaceResult DryRunServices::moveFile(const QString& source, const QString& destination, const platform::KeepGoing&) {
+PlaceResult DryRunServices::moveFile(const QString& source, const QString& destination, const platform::KeepGoing&,
+                                     const platform::CreatedHandler&) {
     return place(source, destination, true);
 }
 
-PlaceResult DryRunServices::copyFile(const QString& source, const QString& destination, const platform::KeepGoing&) {
+PlaceResult DryRunServices::copyFile(const QString& source, const QString& destination, const platform::KeepGoing&,
+                                     const platform::CreatedHandler&) {
     return place(source, destination, false);
 }
 

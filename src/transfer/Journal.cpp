@@ -302,12 +302,12 @@ Status JournalingServices::removeEmptyFolder(const QString& path) {
 }
 
 PlaceResult JournalingServices::moveFile(const QString& source, const QString& destination,
-                                         const platform::KeepGoing& keepGoing) {
+                                         const platform::KeepGoing& keepGoing, const platform::CreatedHandler&) {
     return transferred(journal::Kind::Move, source, destination, keepGoing);
 }
 
 PlaceResult JournalingServices::copyFile(const QString& source, const QString& destination,
-                                         const platform::KeepGoing& keepGoing) {
+                                         const platform::KeepGoing& keepGoing, const platform::CreatedHandler&) {
     return transferred(journal::Kind::Copy, source, destination, keepGoing);
 }
 
@@ -332,8 +332,17 @@ PlaceResult JournalingServices::transferred(journal::Kind kind, const QString& s
     operation.to = destination;
     const bool move = kind == journal::Kind::Move;
     if (move) operation.object = stateOf(source);
+    // A copy written under its destination name itself: which file it is, before a byte is
+    // written, so that an undo after a kill knows the partial file for the run's.
+    const platform::CreatedHandler recordCreated = [&](const platform::EntryInfo& made) {
+        operation.createdInPlace = made.identity;
+        const Status written = m_journal.note(operation.createdLine());
+        if (!written.ok()) tellFailure(written);
+        return written.ok() ? Status{} : Status{ECANCELED};
+    };
     return placed(operation, [&] {
-        return move ? m_disk.moveFile(source, destination, keepGoing) : m_disk.copyFile(source, destination, keepGoing);
+        return move ? m_disk.moveFile(source, destination, keepGoing, recordCreated)
+                    : m_disk.copyFile(source, destination, keepGoing, recordCreated);
     });
 }
 

@@ -94,9 +94,11 @@ public:
     platform::Status createFolder(const QString& path, const QString& model) override;
     platform::Status removeEmptyFolder(const QString& path) override;
     platform::PlaceResult moveFile(const QString& source, const QString& destination,
-                                   const platform::KeepGoing& keepGoing) override;
+                                   const platform::KeepGoing& keepGoing,
+                                   const platform::CreatedHandler& created = {}) override;
     platform::PlaceResult copyFile(const QString& source, const QString& destination,
-                                   const platform::KeepGoing& keepGoing) override;
+                                   const platform::KeepGoing& keepGoing,
+                                   const platform::CreatedHandler& created = {}) override;
     platform::PlaceResult linkFile(const QString& existing, const QString& destination) override;
     platform::Result<platform::DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
                                                                const platform::KeepGoing& keepGoing,

@@ -333,6 +333,13 @@ Line Operation::proofLine() const {
     return line;
 }
 
+Line Operation::createdLine() const {
+    Line line;
+    line.number("created", number);
+    if (createdInPlace) line.identity("id", *createdInPlace);
+    return line;
+}
+
 Line Header::line() const {
     Line line;
     line.text("kurumu", kind)
@@ -493,6 +500,10 @@ std::optional<Journal> parse(QByteArrayView bytes, const QString& id) {
         } else if (line.contains(QLatin1String("proof"))) {
             const auto found = byNumber.constFind(number(line, "proof"));
             if (found != byNumber.constEnd()) readProof(line, journal.operations[*found]);
+        } else if (line.contains(QLatin1String("created"))) {
+            const auto found = byNumber.constFind(number(line, "created"));
+            if (found != byNumber.constEnd())
+                journal.operations[*found].createdInPlace = identityFrom(text(line, "id"));
         } else if (line.contains(QLatin1String("seen"))) {
             const std::optional<platform::Identity> identity = identityFrom(text(line, "id"));
             if (identity) journal.seen.append({text(line, "seen"), *identity, number(line, "mtime")});

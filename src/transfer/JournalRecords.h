@@ -91,6 +91,9 @@ struct Operation {
     ObjectState placed;               // what the operation made: a copy, a file moved across file systems, a folder
     std::optional<quint32> checksum;  // a copy's CRC-32 register, read back as written; a duplicate's, as compared
     bool sameFile = false;            // a duplicate that was another name of its keeper's file
+    // A copy created under its destination name itself (a disk that can publish no other
+    // way without replacing): the file made, told before its bytes were written.
+    std::optional<platform::Identity> createdInPlace;
 
     // What the journal could record, by its format: older journals were read into these
     // records with what they did not record unknown.
@@ -107,6 +110,8 @@ struct Operation {
     Line doneLine() const;
     // A deleted duplicate's proof, written before the source goes.
     Line proofLine() const;
+    // A copy created in place, before its bytes are written.
+    Line createdLine() const;
 };
 
 // A folder as the run first used it.

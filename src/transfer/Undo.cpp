@@ -41,6 +41,12 @@ using undo::Step;
 // What a hidden name's steps are carried out for: they need no operation of their own.
 const Operation kNoOperation;
 
+// Whether a file has the mode, owner and modification time recorded of it.
+bool keepsAttributes(const EntryInfo& file, const ObjectState& recorded) {
+    return (file.mode & 07777) == (recorded.mode & 07777) && file.owner == recorded.owner &&
+           file.group == recorded.group && file.modifiedNs == recorded.mtime;
+}
+
 // Carries out what is decided for each operation, through the undo's services: it answers
 // the decision's questions by looking at the disk, then acts, re-checking each file where
 // it waits under a hidden name before it gets a name, and keeps the reading up to date
@@ -148,7 +154,7 @@ private:
                 left(step.path, step.reason);
                 return true;
             case Act::PutBack:
-                return moveBack(step.path, step.other, step.expected);
+                return moveBack(step.path, step.other, step.expected, operation.object);
             case Act::RemoveSecondCopy:
                 return removeSecondCopy(step);
             case Act::RemoveRunCopy:
@@ -222,7 +228,7 @@ private:
     // Puts a file back under its name, from where it is now: first beside it under a hidden
     // name of this process, where it is checked to be the file expected (a name can be given
     // to another file between a look and a rename), then under its own name.
-    bool moveBack(const QString& from, const QString& to, const Expected& expected) {
+    bool moveBack(const QString& from, const QString& to, const Expected& expected, const ObjectState& original) {
         const QString staged = stagingName(to);
         const platform::PlaceResult placed = m_files.moveFile(from, staged, {});
         if (placed.outcome != PlaceOutcome::Placed) {
@@ -243,6 +249,11 @@ private:
             return false;
         }
         touched(to, waiting.entry->identity);
+        // Back from a disk that did not keep its mode, owner or times (a FAT stick): it gets
+        // them as recorded.
+        if (original.known && !keepsAttributes(*waiting.entry, original) &&
+            !giveAttributes(to, waiting.entry->identity, original.attributes()))
+            return true;
         // On the disk under its name before the undo goes on: its other copy is gone.
         if (const Status kept = m_files.keepNamesOf(to); !kept.ok()) {
             leftAfter(to, kept);

@@ -1,6 +1,7 @@
 // The file services under faults injected through the system-call seam: the paths that
 // this machine never takes for real (no unnamed files, no renameat2, a failing close, a
 // volume that fills in the middle of a copy, a source replaced before it is removed).
+#include "platform/FileOperations.h"
 #include "platform/FileServices.h"
 #include "support/Faults.h"
 #include "support/TestFiles.h"
@@ -56,6 +57,9 @@ class TestInjectedFaults : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // What a test's faults taught of the temporary folder's mount is no truth for the next.
+    void init() { platform::detail::forgetMountAbilities(); }
+
     // Without unnamed files the copy is written under a hidden name and published by a
     // no-replace rename: the real name never holds a partial file.
     void injectedNoUnnamedFiles() {

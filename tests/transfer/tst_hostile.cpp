@@ -64,13 +64,15 @@ public:
         return real().createFolder(path, model);
     }
     platform::Status removeEmptyFolder(const QString& path) override { return real().removeEmptyFolder(path); }
-    platform::PlaceResult moveFile(const QString& a, const QString& b, const platform::KeepGoing& k) override {
+    platform::PlaceResult moveFile(const QString& a, const QString& b, const platform::KeepGoing& k,
+                                   const platform::CreatedHandler& c) override {
         ++touched;
-        return real().moveFile(a, b, k);
+        return real().moveFile(a, b, k, c);
     }
-    platform::PlaceResult copyFile(const QString& a, const QString& b, const platform::KeepGoing& k) override {
+    platform::PlaceResult copyFile(const QString& a, const QString& b, const platform::KeepGoing& k,
+                                   const platform::CreatedHandler& c) override {
         ++touched;
-        return real().copyFile(a, b, k);
+        return real().copyFile(a, b, k, c);
     }
     platform::PlaceResult linkFile(const QString& a, const QString& b) override {
         ++touched;
