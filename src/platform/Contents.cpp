@@ -145,4 +145,17 @@ Result<bool> compareContents(const Place& first, const Place& second, const Keep
     return {true, {}};
 }
 
+Result<bool> isPrefixOf(const Place& part, const Place& whole, const KeepGoing& keepGoing) {
+    const FileDescriptor a = openForReading(part);
+    if (!a.valid()) return {false, lastError()};
+    const FileDescriptor b = openForReading(whole);
+    if (!b.valid()) return {false, lastError()};
+    struct stat infoA {};
+    struct stat infoB {};
+    if (os().fstat(a.get(), &infoA) != 0 || os().fstat(b.get(), &infoB) != 0) return {false, lastError()};
+    if (!S_ISREG(infoA.st_mode) || !S_ISREG(infoB.st_mode) || infoA.st_size > infoB.st_size) return {false, {}};
+    Pacer pacer(keepGoing);
+    return RangeComparer(a.get(), b.get()).equal(0, infoA.st_size, pacer, {});
+}
+
 }  // namespace kurumu::platform::detail

@@ -380,10 +380,11 @@ private:
     }
 
     // Why a name could not be created: a file system that refuses a name says EINVAL, or
-    // (a FAT stick through FUSE) EPERM, where a hidden name of this run is still taken.
+    // through FUSE EPERM (FAT) or ENOENT (exFAT), where a hidden name of this run is still
+    // taken in the same folder.
     static Status createError(const Place& destination) {
         const Status refused = lastError();
-        if (refused.error != EINVAL && refused.error != EPERM) return refused;
+        if (refused.error != EINVAL && refused.error != EPERM && refused.error != ENOENT) return refused;
         const Place probe = hiddenSibling(destination, kUnpublishedPrefix);
         const FileDescriptor made(
             retry([&] { return os().openat(probe.folder, probe.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600); }));
@@ -791,7 +792,7 @@ Status restoreAttributesOf(int held, const Identity& expected, const Attributes&
         quint32 mode = attributes.mode;
         if (os().fchownat(held, "", attributes.owner, attributes.group, AT_EMPTY_PATH) != 0)
             mode &= ~static_cast<quint32>(S_ISUID | S_ISGID);
-        if (os().fchmodat(AT_FDCWD, self.constData(), mode, 0) != 0) return lastError();
+        if (os().fchmodat(AT_FDCWD, self.constData(), mode, 0) != 0 && !cannotStore(errno)) return lastError();
     }
     // Seconds rounded down, so that a time before 1970 keeps its fraction as a positive part.
     const auto timeOf = [](qint64 ns) {
@@ -801,7 +802,9 @@ Status restoreAttributesOf(int held, const Identity& expected, const Attributes&
         return timespec{static_cast<time_t>(seconds), static_cast<long>(ns - seconds * kSecond)};
     };
     const std::array<struct timespec, 2> times{timeOf(attributes.accessedNs), timeOf(attributes.modifiedNs)};
-    return statusOf(os().utimensat(AT_FDCWD, self.constData(), times.data(), 0));
+    // A disk with no place for them (a FAT stick through FUSE) keeps the bytes, which count.
+    if (os().utimensat(AT_FDCWD, self.constData(), times.data(), 0) != 0 && !cannotStore(errno)) return lastError();
+    return {};
 }
 
 // An entry held by an O_PATH descriptor, with the mount it is seen through.
@@ -908,6 +911,22 @@ Status removeCheckedAside(const Place& path, const AsideCheck& check, const Held
     // stays whole under the hidden one.
     if (!verdict.ok()) renameOntoOwnName(aside, path);
     return verdict;
+}
+
+Status removePartialCopy(const Place& copy, const Place& source, const Identity& made) {
+    const FileDescriptor held(os().openat(copy.folder, copy.c(), O_PATH | O_NOFOLLOW | O_CLOEXEC, 0));
+    struct stat before {};
+    if (!held.valid() || os().fstat(held.get(), &before) != 0) return lastError();
+    if (!S_ISREG(before.st_mode) || !(identityOf(before) == made)) return Status{EBUSY};
+    const auto beginsSource = [&](const Place& at) {
+        const Result<bool> prefix = isPrefixOf(at, source, {});
+        if (!prefix.ok()) return prefix.status;
+        return prefix.value ? Status{} : Status{EBUSY};
+    };
+    if (const Status proved = beginsSource(copy); !proved.ok()) return proved;
+    return removeCheckedAside(
+        copy, [&before](const struct stat& aside) { return sameState(before, aside) ? Status{} : Status{EBUSY}; },
+        {held.get(), made, beginsSource});
 }
 
 PlaceResult moveFileNoReplace(const Place& source, const Place& destination, const KeepGoing& keepGoing,

@@ -127,6 +127,13 @@ PlaceResult copyFileNoReplace(const Place& source, const Place& destination, con
 // files are told apart after a few kilobytes.
 // With summed and proof, the proof of equal files is given: the checksum of their bytes,
 // or that they are one file.
+// Whether the first file's bytes are the second's first bytes (both regular files).
+Result<bool> isPrefixOf(const Place& part, const Place& whole, const KeepGoing& keepGoing);
+
+// Removes a copy cut short under its destination name: set aside, and unlinked only while
+// it is the file made and its bytes are the source's first bytes (EBUSY otherwise).
+Status removePartialCopy(const Place& copy, const Place& source, const Identity& made);
+
 Result<bool> compareContents(const Place& first, const Place& second, const KeepGoing& keepGoing,
                              const CopyCheck* summed = nullptr, DuplicateProof* proof = nullptr);
 

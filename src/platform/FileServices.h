@@ -143,6 +143,9 @@ public:
     // What proved it is told to proved, when given, before the source goes.
     virtual Result<DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
                                                    const KeepGoing& keepGoing, const ProofHandler& proved = {}) = 0;
+    // Removes a copy a killed run left cut short under its destination name: only while the
+    // name holds the file made (its identity), and its bytes are the source's first bytes.
+    virtual Status removePartialCopy(const QString& copy, const QString& source, const Identity& made) = 0;
     // Gives the entry its attributes back (the owner and group where the process may;
     // set-user-ID and set-group-ID dropped where it may not), but only while it is still
     // the file or folder expected: never through a link, never to another entry put under

@@ -397,6 +397,15 @@ public:
         return placed;
     }
 
+    Status removePartialCopy(const QString& copy, const QString& source, const Identity& made) override {
+        const Result<detail::Place> at = placeOf(copy);
+        const Result<detail::Place> from = placeOf(source);
+        if (!at.ok() || !from.ok()) return at.ok() ? from.status : at.status;
+        const Status removed = detail::removePartialCopy(at.value, from.value, made);
+        if (removed.ok()) m_names.removed(at.value.folderPath, at.value.name);
+        return removed;
+    }
+
     PlaceResult linkFile(const QString& existing, const QString& destination) override {
         const Result<detail::Place> from = placeOf(existing);
         const Result<detail::Place> to = placeOf(destination);

@@ -38,7 +38,10 @@ public:
     platform::Result<platform::DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
                                                                const platform::KeepGoing& keepGoing,
                                                                const platform::ProofHandler& proved) override;
-    // Only an undo gives attributes back, and an undo is never dry.
+    // Only an undo removes a partial copy or gives attributes back, and an undo is never dry.
+    platform::Status removePartialCopy(const QString&, const QString&, const platform::Identity&) override {
+        return {};
+    }
     platform::Status restoreAttributes(const QString&, const platform::Identity&,
                                        const platform::Attributes&) override {
         return {};

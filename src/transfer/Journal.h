@@ -103,6 +103,10 @@ public:
     platform::Result<platform::DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
                                                                const platform::KeepGoing& keepGoing,
                                                                const platform::ProofHandler& proved) override;
+    platform::Status removePartialCopy(const QString& copy, const QString& source,
+                                       const platform::Identity& made) override {
+        return m_disk.removePartialCopy(copy, source, made);
+    }
     platform::Status restoreAttributes(const QString& path, const platform::Identity& expected,
                                        const platform::Attributes& attributes) override {
         return m_disk.restoreAttributes(path, expected, attributes);

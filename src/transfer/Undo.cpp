@@ -179,6 +179,8 @@ private:
                 return makeAgain(operation);
             case Act::NameAgain:
                 return nameAgain(operation);
+            case Act::RemovePartialCopy:
+                return removePartialCopy(step);
         }
         return false;
     }
@@ -283,6 +285,17 @@ private:
         if (step.quietIfOther && removed.error == EBUSY) return false;
         left(step.path, removed.error == EBUSY ? undo::kChanged : undo::errorReason(removed.error));
         return false;
+    }
+
+    bool removePartialCopy(const Step& step) {
+        const Status removed = m_files.removePartialCopy(step.path, step.other, step.identity);
+        if (!removed.ok()) {
+            left(step.path, removed.error == EBUSY ? undo::kChanged : undo::errorReason(removed.error));
+            return false;
+        }
+        touched(step.path);
+        restored(step.say ? step.other : step.path);
+        return true;
     }
 
     // Gives an entry this undo (or an earlier one of the same run) made its attributes.

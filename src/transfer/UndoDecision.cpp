@@ -364,6 +364,14 @@ private:
         return leave(destination, kNameTaken);
     }
 
+    // A copy written under its destination name itself, by a run killed before it said it
+    // was done: it goes while its bytes are the first bytes of its original.
+    Step partialCopy(bool sayOriginal) const {
+        Step step = removal(Act::RemovePartialCopy, m_operation.to, m_operation.from, *m_operation.createdInPlace);
+        step.say = sayOriginal;
+        return step;
+    }
+
     // A run (or an undo) killed between publishing a copy across file systems and removing
     // its source: the second copy goes once it is proved to hold the other's bytes.
     Step secondCopy(const EntryInfo& copy, bool say) const {
@@ -379,7 +387,8 @@ private:
     Decision killedMove(const EntryInfo& there, const Look& back) {
         const ObjectState& object = m_operation.object;
         if (back.entry) {
-            if (isObject(back.entry, object)) return just(secondCopy(there, true));
+            const bool partial = m_operation.createdInPlace && there.identity == *m_operation.createdInPlace;
+            if (isObject(back.entry, object)) return just(partial ? partialCopy(true) : secondCopy(there, true));
             // Another file has the source's name: the copy, maybe the only one left, stays
             // where the run put it, and says so.
             return object.copiedInto(there, m_seen.user) ? leave(m_operation.to, kNameTaken) : nothing();
@@ -415,6 +424,11 @@ private:
         // An overlay's edge between them: the copy's bytes cannot be proved to stay the original's.
         if (!platform::mountsLetDuplicateGo(*there->entry, *original->entry))
             return leave(copy, QStringLiteral("オーバーレイの内と外にあるため消せない"));
+        if (killed && m_operation.createdInPlace) {
+            // Written under its name: the run's file, however far it got, or another's.
+            if (!(there->entry->identity == *m_operation.createdInPlace)) return nothing();
+            return just(partialCopy(false));
+        }
         // Removed only when it still holds the bytes of its original, proved byte for byte.
         Step step = removal(Act::RemoveRunCopy, copy, source, there->entry->identity);
         step.quietIfOther = killed;  // not the killed run's copy: another file took the name

@@ -86,6 +86,7 @@ enum class Act {
     RemoveFolder,      // the folder the run made at path (identity) goes while empty
     MakeAgain,         // the deleted duplicate at path is copied again from its keeper
     NameAgain,         // the deleted duplicate at path is named again from its keeper's file
+    RemovePartialCopy,  // the run's copy at path (identity), made in place, goes while its bytes begin other's
 };
 
 // One thing to do, with the identities it was decided on.
@@ -96,7 +97,7 @@ struct Step {
     QString reason;     // Leave
     Expected expected;  // PutBack
     platform::Identity identity;
-    bool say = true;            // RemoveSecondCopy: report other as restored
+    bool say = true;            // RemoveSecondCopy, RemovePartialCopy: report other as restored
     bool quietIfOther = false;  // RemoveRunCopy: another file at path is no fault (a killed run's name)
 };
 

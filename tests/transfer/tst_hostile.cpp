@@ -87,6 +87,10 @@ public:
         ++touched;
         return real().deleteDuplicate(a, b, k, p);
     }
+    platform::Status removePartialCopy(const QString& a, const QString& b, const platform::Identity& c) override {
+        ++touched;
+        return real().removePartialCopy(a, b, c);
+    }
     platform::Status restoreAttributes(const QString& a, const platform::Identity& b,
                                        const platform::Attributes& c) override {
         return real().restoreAttributes(a, b, c);

@@ -211,7 +211,8 @@ struct Row {
 QString describe(const transfer::undo::Step& step) {
     static const QStringList names{"Nothing",       "Leave",          "PutBack",        "RemoveSecondCopy",
                                    "RemoveRunCopy", "DropHiddenCopy", "GiveAttributes", "FinishFolder",
-                                   "MakeFolder",    "RemoveFolder",   "MakeAgain",      "NameAgain"};
+                                   "MakeFolder",    "RemoveFolder",   "MakeAgain",      "NameAgain",
+                                   "RemovePartialCopy"};
     QString text = names.value(static_cast<int>(step.act)) + ' ' + step.path;
     if (!step.other.isEmpty()) text += " " + step.other;
     if (!step.reason.isEmpty()) text += ": " + step.reason;
