@@ -102,7 +102,7 @@ std::optional<MountKey> mountOfFolder(const Place& place) {
 // What a mount does for a name that must not be replaced. A FAT or exFAT stick through
 // FUSE does neither: its copies are written straight under their names (see PendingCopy).
 struct MountAbilities {
-    bool known = false;                   // learned; unknown where not even a hidden file could be made
+    bool known = false;                    // learned; unknown where not even a hidden file could be made
     bool renamesWithoutReplacing = false;  // renameat2 with RENAME_NOREPLACE
     bool hardLinks = false;
     bool publishesInPlace() const { return known && !renamesWithoutReplacing && !hardLinks; }

@@ -75,17 +75,17 @@ struct Expected {
 
 enum class Act {
     Nothing,
-    Leave,             // report path as left, for reason
-    PutBack,           // rename path back to other, staged and checked against expected
-    RemoveSecondCopy,  // path goes once proved to hold other's bytes; other is restored (say)
-    RemoveRunCopy,     // the run's copy at path goes once proved to hold other's bytes
-    DropHiddenCopy,    // a hidden copy at path goes once proved to hold other's bytes
-    GiveAttributes,    // a file an earlier undo made again at path (identity) gets its attributes
-    FinishFolder,      // a folder an earlier undo made again at path (identity) is opened to its owner
-    MakeFolder,        // the removed folder at path is made again
-    RemoveFolder,      // the folder the run made at path (identity) goes while empty
-    MakeAgain,         // the deleted duplicate at path is copied again from its keeper
-    NameAgain,         // the deleted duplicate at path is named again from its keeper's file
+    Leave,              // report path as left, for reason
+    PutBack,            // rename path back to other, staged and checked against expected
+    RemoveSecondCopy,   // path goes once proved to hold other's bytes; other is restored (say)
+    RemoveRunCopy,      // the run's copy at path goes once proved to hold other's bytes
+    DropHiddenCopy,     // a hidden copy at path goes once proved to hold other's bytes
+    GiveAttributes,     // a file an earlier undo made again at path (identity) gets its attributes
+    FinishFolder,       // a folder an earlier undo made again at path (identity) is opened to its owner
+    MakeFolder,         // the removed folder at path is made again
+    RemoveFolder,       // the folder the run made at path (identity) goes while empty
+    MakeAgain,          // the deleted duplicate at path is copied again from its keeper
+    NameAgain,          // the deleted duplicate at path is named again from its keeper's file
     RemovePartialCopy,  // the run's copy at path (identity), made in place, goes while its bytes begin other's
 };
 

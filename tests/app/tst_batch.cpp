@@ -758,6 +758,103 @@ private Q_SLOTS:
         }
     }
 
+    void sticks_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("FAT through FUSE") << static_cast<int>(test::Stick::Kind::Fat);
+        QTest::newRow("exFAT through FUSE") << static_cast<int>(test::Stick::Kind::ExFat);
+    }
+
+    // A stick as a desktop without the kernel's drivers mounts it: no no-replace rename, no
+    // hard links, names it refuses, and (FAT) no mode or times. Moves and copies onto it and
+    // moves within it number and recognise as on ext4, and are taken back exactly.
+    void sticks() {
+        KURUMU_REQUIRE_ROOT();
+        QFETCH(int, kind);
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        const test::Stick stick(static_cast<test::Stick::Kind>(kind), dir.path());
+        if (stick.skipReason()) QSKIP(qPrintable(*stick.skipReason()));
+        const QString group = stick.path() + "/g";
+        test::makeFileWithFolders(group + "/g_1.txt", "on the stick");
+        test::writeFile(group + "/g_2.txt", "the same");
+        const QString pc = root + "pc/";
+        test::makeFileWithFolders(pc + "g_1.txt", "from the computer");
+        test::writeFile(pc + "g_2.txt", "the same");
+        QByteArray big(3 << 20, '\0');
+        QRandomGenerator(29).fillRange(reinterpret_cast<quint32*>(big.data()), big.size() / 4);
+        test::writeFile(pc + "g_3.bin", big);
+        ::chmod(QFile::encodeName(pc + "g_3.bin").constData(), 0640);
+        const std::array<timespec, 2> old{timespec{1577934245, 123456789}, timespec{1577934245, 123456789}};
+        ::utimensat(AT_FDCWD, QFile::encodeName(pc + "g_3.bin").constData(), old.data(), 0);
+        const auto stickBefore = test::snapshot(stick.path());
+        const auto pcBefore = test::snapshot(pc, test::Snapshot::Everything);
+        const QStringList gather{"--run", "--rule", "count", "--count", "1", group};
+        for (const QString& mode : {QString("--copy"), QString("--move")}) {
+            const Outcome run =
+                runKurumu(root, gather + QStringList{mode, pc + "g_1.txt", pc + "g_2.txt", pc + "g_3.bin"});
+            QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+            const QMap<QString, QByteArray> arrived{{"g/g_1.txt", "on the stick"},
+                                                    {"g/g_1_000.txt", "from the computer"},
+                                                    {"g/g_2.txt", "the same"},
+                                                    {"g/g_3.bin", big}};
+            QCOMPARE(test::snapshot(stick.path()), arrived);  // nothing replaced, nothing hidden left
+            const Outcome undone = runKurumu(root, {"--undo"});
+            QVERIFY2(undone.exitCode == 0, qPrintable(undone.out + undone.err));
+            QCOMPARE(test::snapshot(stick.path()), stickBefore);
+            QCOMPARE(test::snapshot(pc, test::Snapshot::Everything), pcBefore);  // modes and times as recorded
+        }
+
+        // Within the stick: a move is a copy and a removal there, a duplicate recognised.
+        test::makeFileWithFolders(stick.path() + "/in/g_4.txt", "moved within");
+        test::writeFile(stick.path() + "/in/g_2.txt", "the same");
+        const auto stickWithin = test::snapshot(stick.path());
+        const Outcome within =
+            runKurumu(root, gather + QStringList{stick.path() + "/in/g_2.txt", stick.path() + "/in/g_4.txt"});
+        QVERIFY2(within.exitCode == 0, qPrintable(within.out + within.err));
+        const QMap<QString, QByteArray> gathered{
+            {"g/g_1.txt", "on the stick"}, {"g/g_2.txt", "the same"}, {"g/g_4.txt", "moved within"}};
+        QCOMPARE(test::snapshot(stick.path()), gathered);
+        QCOMPARE(runKurumu(root, {"--undo"}).exitCode, 0);
+        QCOMPARE(test::snapshot(stick.path()), stickWithin);
+
+        // A name the stick refuses: its message, nothing left behind; with the other errors
+        // ignored, the rest of the run arrives.
+        test::writeFile(pc + "g_0:b.txt", "refused");
+        test::writeFile(pc + "g_5.txt", "after it");
+        const QStringList refusedFirst{pc + "g_0:b.txt", pc + "g_5.txt"};
+        const Outcome refused = runKurumu(root, gather + refusedFirst);
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains("詳細不明なエラー(22) " + pc +
+                                      "g_0:b.txt: "
+                                      "書き込み先のファイルシステムがこの名前を受け付けません(書き込み先: " +
+                                      group + "/)"),
+                 qPrintable(refused.err));
+        QCOMPARE(test::snapshot(stick.path()), stickWithin);
+        const Outcome ignored = runKurumu(root, gather + QStringList{"--ignore-other-errors"} + refusedFirst);
+        QVERIFY2(ignored.exitCode == 0 && ignored.err.isEmpty(), qPrintable(ignored.err));
+        QCOMPARE(test::readFile(group + "/g_5.txt"), QByteArray("after it"));
+        QCOMPARE(test::readFile(pc + "g_0:b.txt"), QByteArray("refused"));
+        QCOMPARE(runKurumu(root, {"--undo"}).exitCode, 0);
+        QCOMPARE(test::readFile(pc + "g_5.txt"), QByteArray("after it"));
+
+        // A copy killed while it is written under its name: the undo takes the partial file.
+        QByteArray large(40 << 20, '\0');
+        QRandomGenerator(30).fillRange(reinterpret_cast<quint32*>(large.data()), large.size() / 4);
+        test::writeFile(pc + "g_6.bin", large);
+        QProcess copying;
+        copying.setWorkingDirectory(root);
+        copying.start(qEnvironmentVariable("KURUMU_BINARY"), gather + QStringList{"--copy", pc + "g_6.bin"});
+        QVERIFY(copying.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(group + "/g_6.bin").size() > 0 || copying.state() == QProcess::NotRunning,
+                                 20000);
+        if (copying.processId() > 0) ::kill(static_cast<pid_t>(copying.processId()), SIGKILL);
+        copying.waitForFinished(20000);
+        const Outcome afterKill = runKurumu(root, {"--undo"});
+        QVERIFY2(afterKill.exitCode == 0, qPrintable(afterKill.out + afterKill.err));
+        QCOMPARE(test::snapshot(stick.path()), stickWithin);
+        QCOMPARE(test::readFile(pc + "g_6.bin"), large);
+    }
+
     void noDisplaySaysSo() {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

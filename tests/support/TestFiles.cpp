@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -131,6 +133,59 @@ Mount::Mount(const QStringList& arguments) : m_path(arguments.last()) {
 
 Mount::~Mount() {
     if (m_mounted) run({QStringLiteral("umount"), QStringLiteral("-l"), m_path});
+}
+
+Stick::Stick(Kind kind, const QString& folder) : m_path(folder + QStringLiteral("/stick")) {
+    const bool fat = kind == Kind::Fat;
+    const QString image = folder + QStringLiteral("/stick.img");
+    const QStringList tools = fat ? QStringList{QStringLiteral("mkfs.vfat"), QStringLiteral("fusefat")}
+                                  : QStringList{QStringLiteral("mkfs.exfat"), QStringLiteral("mount.exfat-fuse")};
+    for (const QString& tool : tools) {
+        if (QStandardPaths::findExecutable(tool).isEmpty() &&
+            QStandardPaths::findExecutable(tool, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}).isEmpty()) {
+            m_skipReason = tool + QStringLiteral(" is missing (scripts/setup.sh --test installs it)");
+            return;
+        }
+    }
+    if (!isRoot() || !QFileInfo::exists(QStringLiteral("/dev/fuse"))) {
+        m_skipReason = QStringLiteral("needs root and /dev/fuse to mount a stick through FUSE");
+        return;
+    }
+    QFile file(image);
+    constexpr qint64 kImageSize = qint64{96} << 20;
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(kImageSize)) {
+        m_skipReason = QStringLiteral("cannot make the stick's image");
+        return;
+    }
+    file.close();
+    QDir().mkpath(m_path);
+    if (!run({tools.front(), image})) {
+        m_skipReason = tools.front() + QStringLiteral(" failed");
+        return;
+    }
+    if (fat) {
+        if (!run({QStringLiteral("fusefat"), QStringLiteral("-o"), QStringLiteral("rw+"), image, m_path}))
+            m_skipReason = QStringLiteral("fusefat could not mount the image");
+        return;
+    }
+    QProcess losetup;
+    losetup.start(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), image});
+    losetup.waitForFinished();
+    m_loopDevice = QString::fromUtf8(losetup.readAllStandardOutput()).trimmed();
+    if (losetup.exitCode() != 0 || m_loopDevice.isEmpty()) {
+        m_loopDevice.clear();
+        m_skipReason = QStringLiteral("no loop device for the exFAT image");
+        return;
+    }
+    // Writable by its owner alone, as a desktop mounts a stick for the user who plugged it in.
+    if (!run({QStringLiteral("mount.exfat-fuse"), QStringLiteral("-o"), QStringLiteral("umask=0022"), m_loopDevice,
+              m_path}))
+        m_skipReason = QStringLiteral("exfat-fuse could not mount the image");
+}
+
+Stick::~Stick() {
+    if (!m_skipReason || !m_loopDevice.isEmpty()) run({QStringLiteral("umount"), QStringLiteral("-l"), m_path});
+    if (!m_loopDevice.isEmpty()) run({QStringLiteral("losetup"), QStringLiteral("-d"), m_loopDevice});
 }
 
 ReadOnlyView::ReadOnlyView(const QString& folder, const QString& mountPoint) : m_path(mountPoint) {

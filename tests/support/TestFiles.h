@@ -81,6 +81,26 @@ private:
     bool m_mounted = false;  // and is read-only
 };
 
+// A FAT or exFAT stick for one test, as a desktop without the kernel's drivers mounts
+// one: an image file in the folder, mounted through FUSE (fusefat, exfat-fuse) at
+// folder/stick, and unmounted after the test.
+class Stick {
+public:
+    enum class Kind { Fat, ExFat };
+    Stick(Kind kind, const QString& folder);
+    Stick(const Stick&) = delete;
+    Stick& operator=(const Stick&) = delete;
+    ~Stick();
+    // Why it could not be mounted; none once it is.
+    const std::optional<QString>& skipReason() const { return m_skipReason; }
+    const QString& path() const { return m_path; }
+
+private:
+    QString m_path;
+    QString m_loopDevice;  // exFAT through FUSE wants a block device
+    std::optional<QString> m_skipReason;
+};
+
 }  // namespace kurumu::test
 
 // Skips the calling test with a reason when root is not available for a mount.

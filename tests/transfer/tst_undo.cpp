@@ -209,9 +209,9 @@ struct Row {
 };
 
 QString describe(const transfer::undo::Step& step) {
-    static const QStringList names{"Nothing",       "Leave",          "PutBack",        "RemoveSecondCopy",
-                                   "RemoveRunCopy", "DropHiddenCopy", "GiveAttributes", "FinishFolder",
-                                   "MakeFolder",    "RemoveFolder",   "MakeAgain",      "NameAgain",
+    static const QStringList names{"Nothing",          "Leave",          "PutBack",        "RemoveSecondCopy",
+                                   "RemoveRunCopy",    "DropHiddenCopy", "GiveAttributes", "FinishFolder",
+                                   "MakeFolder",       "RemoveFolder",   "MakeAgain",      "NameAgain",
                                    "RemovePartialCopy"};
     QString text = names.value(static_cast<int>(step.act)) + ' ' + step.path;
     if (!step.other.isEmpty()) text += " " + step.other;
@@ -294,6 +294,11 @@ QList<Row> rows() {
     const Operation move = operation(Kind::Move, "/s/a", "/G/a", a);
     Operation copy = operation(Kind::Copy, "/s/c", "/G/c", file(3));
     copy.placed = ObjectState::of(file(8));
+    // Killed while written under its name, on a disk with no other way to publish.
+    Operation copyInPlace = operation(Kind::Copy, "/s/c", "/G/c", {}, false);
+    copyInPlace.createdInPlace = file(8).identity;
+    Operation moveInPlace = operation(Kind::Move, "/s/a", "/G/a", a, false);
+    moveInPlace.createdInPlace = file(12).identity;
     Operation madeFolder = operation(Kind::MakeFolder, "/G", {}, {});
     madeFolder.placed = ObjectState::of(folder(20));
     Operation mountedOn = madeFolder;
@@ -350,6 +355,18 @@ QList<Row> rows() {
          operation(Kind::Move, "/s/a", "/G/a", a, false),
          {{"/G/a", at(file(12))}, {"/s/a", at(mountedFile)}},
          "Leave /G/a: 名前が使われている"},
+        {"a killed copy's partial file",
+         copyInPlace,
+         {{"/G/c", at(file(8))}, {"/s/c", at(file(3))}},
+         "RemovePartialCopy /G/c /s/c"},
+        {"a killed copy's name taken by another file",
+         copyInPlace,
+         {{"/G/c", at(file(9))}, {"/s/c", at(file(3))}},
+         "Nothing"},
+        {"a killed move's partial file, its source there",
+         moveInPlace,
+         {{"/G/a", at(file(12))}, {"/s/a", at(a)}},
+         "RemovePartialCopy /G/a /s/a"},
         {"copy, unchanged", copy, {{"/G/c", at(file(8))}, {"/s/c", at(file(3))}}, "RemoveRunCopy /G/c /s/c"},
         {"copy changed", copy, {{"/G/c", at(longer)}, {"/s/c", at(file(3))}}, "Leave /G/c: 変更されている"},
         {"copy across an overlay's edge",
