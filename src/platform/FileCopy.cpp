@@ -266,12 +266,14 @@ Result<quint32> copyData(int from, int to, off_t length, Pacer& pacer, const Cop
     return {source.sum, {}};
 }
 
-void copyExtendedAttributes(int from, int to) {
+// False where the destination has no place for extended attributes at all.
+bool copyExtendedAttributes(int from, int to) {
     const ssize_t size = os().flistxattr(from, nullptr, 0);
-    if (size <= 0) return;
+    if (size <= 0) return true;
     std::vector<char> names(static_cast<std::size_t>(size));
     const ssize_t listed = os().flistxattr(from, names.data(), names.size());
-    if (listed <= 0) return;
+    if (listed <= 0) return true;
+    bool kept = true;
     for (const char* name = names.data(); name < names.data() + listed; name += std::strlen(name) + 1) {
         const ssize_t length = os().fgetxattr(from, name, nullptr, 0);
         if (length < 0) continue;
@@ -279,22 +281,34 @@ void copyExtendedAttributes(int from, int to) {
         const ssize_t got = os().fgetxattr(from, name, value.data(), value.size());
         // What the destination cannot hold (another file system, a name reserved to the
         // system) is passed over, as cp -a does.
-        if (got >= 0) os().fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0);
+        if (got >= 0 && os().fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0) != 0 &&
+            cannotStore(errno))
+            kept = false;
     }
+    return kept;
 }
 
 // Owner and group where the process may set them (otherwise set-user-ID and set-group-ID
 // are dropped, so a copy never carries them for another owner), extended attributes,
 // permission bits, then the times, last, since the other steps may touch them.
-Status copyMetadata(int from, const struct stat& source, int to) {
+// A disk that cannot store some of them (a FAT stick through FUSE says ENOSYS) still takes
+// the bytes, which are what count, as cp -a goes on; what it did not keep is in unkept.
+Status copyMetadata(int from, const struct stat& source, int to, unsigned& unkept) {
     mode_t mode = source.st_mode & 07777;
-    if (os().fchown(to, source.st_uid, source.st_gid) != 0) mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
-    copyExtendedAttributes(from, to);
-    // A disk that cannot store a mode or times (a FAT stick through FUSE says ENOSYS) still
-    // takes the bytes, which are what count, as cp -a goes on.
-    if (os().fchmod(to, mode) != 0 && !cannotStore(errno)) return lastError();
+    if (os().fchown(to, source.st_uid, source.st_gid) != 0) {
+        if (cannotStore(errno)) unkept |= kOwnerNotKept;
+        mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+    }
+    if (!copyExtendedAttributes(from, to)) unkept |= kExtendedAttributesNotKept;
+    if (os().fchmod(to, mode) != 0) {
+        if (!cannotStore(errno)) return lastError();
+        unkept |= kModeNotKept;
+    }
     const std::array<struct timespec, 2> times{source.st_atim, source.st_mtim};
-    if (os().futimens(to, times.data()) != 0 && !cannotStore(errno)) return lastError();
+    if (os().futimens(to, times.data()) != 0) {
+        if (!cannotStore(errno)) return lastError();
+        unkept |= kTimesNotKept;
+    }
     return {};
 }
 
@@ -539,7 +553,8 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     struct stat after {};
     if (os().fstat(from, &after) != 0) return failedWithErrno();
     if (!sameState(state, after) || (after.st_nlink > 0 && !untouched(state, after))) return failed(EBUSY);
-    if (const Status status = copyMetadata(from, state, copy.value.fd()); !status.ok()) return failed(status);
+    unsigned unkept = 0;
+    if (const Status status = copyMetadata(from, state, copy.value.fd(), unkept); !status.ok()) return failed(status);
     if (flush || written) {
         struct stat flushed {};
         if (retry([&] { return os().fdatasync(copy.value.fd()); }) != 0)
@@ -560,6 +575,7 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     if (published.outcome == PlaceOutcome::Placed) {
         published.placed = entryInfoOf(made);
         published.checksum = written;
+        published.unkept = unkept;
     }
     return published;
 }
@@ -773,7 +789,8 @@ Result<FileDescriptor> createFolderLike(const Place& path, const Place& model) {
         if (os().fchown(fd, like.st_uid, like.st_gid) != 0) mode &= ~static_cast<mode_t>(S_ISGID);
         copyExtendedAttributes(from.get(), fd);
     }
-    if (os().fchmod(fd, mode) != 0) return {FileDescriptor(), lastError()};
+    // A disk with no place for a mode (a FAT stick through FUSE) still takes the folder.
+    if (os().fchmod(fd, mode) != 0 && !cannotStore(errno)) return {FileDescriptor(), lastError()};
     return made;
 }
 

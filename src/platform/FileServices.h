@@ -50,6 +50,12 @@ enum class PlaceOutcome {
     Failed,     // an error: nothing changed, the source is where it was
     Abandoned,  // asked to stop during a long copy: nothing changed
 };
+// Attributes that a copy's destination could not store.
+inline constexpr unsigned kOwnerNotKept = 1;
+inline constexpr unsigned kModeNotKept = 2;
+inline constexpr unsigned kTimesNotKept = 4;
+inline constexpr unsigned kExtendedAttributesNotKept = 8;
+
 struct PlaceResult {
     PlaceResult(PlaceOutcome outcome_ = PlaceOutcome::Failed, Status status_ = {}, EntryInfo placed_ = {})
         : outcome(outcome_), status(status_), placed(placed_) {}
@@ -61,6 +67,8 @@ struct PlaceResult {
     EntryInfo placed;
     // The checksum of a copy proved to read back as written (see CopyCheck).
     std::optional<quint32> checksum;
+    // What of a copy's attributes the destination has no place for (kModeNotKept...).
+    unsigned unkept = 0;
     // A file renamed on an overlay may be copied up to the upper layer by the rename, and
     // then show other numbers: what the very file (held across the rename) showed before
     // and shows after, where they differ.

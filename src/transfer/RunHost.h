@@ -21,17 +21,18 @@ struct Group {
 
 // What a line of the run's log says of its item.
 enum class Outcome {
-    Started,           // the run's first line
-    Moved,             // under its own name
-    Copied,            // under its own name
-    MovedNumbered,     // under a numbered name, its own being taken by another file
-    CopiedNumbered,    // under a numbered name, its own being taken by another file
-    DuplicateDeleted,  // moved onto the same bytes: the source goes as a duplicate
-    CopyNotNeeded,     // copied onto the same bytes: nothing to copy
-    SameFolder,        // its folder is the destination: left where it is
-    FileSystemRoot,    // a mount's root: never walked
-    FolderNotEmpty,    // a moved folder that still holds something: kept
-    NameUnusable,      // a name that cannot be read as text: left
+    Started,            // the run's first line
+    Moved,              // under its own name
+    Copied,             // under its own name
+    MovedNumbered,      // under a numbered name, its own being taken by another file
+    CopiedNumbered,     // under a numbered name, its own being taken by another file
+    DuplicateDeleted,   // moved onto the same bytes: the source goes as a duplicate
+    CopyNotNeeded,      // copied onto the same bytes: nothing to copy
+    SameFolder,         // its folder is the destination: left where it is
+    FileSystemRoot,     // a mount's root: never walked
+    FolderNotEmpty,     // a moved folder that still holds something: kept
+    NameUnusable,       // a name that cannot be read as text: left
+    AttributesNotKept,  // a note: the destination has no place for some attributes of the copies
 };
 
 // A log line with what it says: its text as the log shows it, the item, and where it goes

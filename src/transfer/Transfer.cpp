@@ -3,6 +3,7 @@
 #include "checksum/GetCRC.h"
 #include "platform/Paths.h"
 
+#include <array>
 #include <cerrno>
 
 namespace kurumu::transfer {
@@ -84,6 +85,22 @@ void Transfer::report(const LogLine& line) {
     if (!m_vars.keepLog) return;
     m_vars.strLog += QStringLiteral("\r\n");
     m_vars.strLog += line.text;
+}
+
+void Transfer::noteUnkept(unsigned unkept, const QString& destinationFolder) {
+    if ((unkept & ~m_unkeptTold) == 0) return;
+    m_unkeptTold |= unkept;
+    static const std::array<std::pair<unsigned, const char16_t*>, 4> kNames{{
+        {platform::kOwnerNotKept, u"所有者"},
+        {platform::kModeNotKept, u"アクセス権"},
+        {platform::kTimesNotKept, u"日時"},
+        {platform::kExtendedAttributesNotKept, u"拡張属性"},
+    }};
+    QStringList names;
+    for (const auto& [bit, name] : kNames)
+        if ((unkept & bit) != 0) names.append(QString::fromUtf16(name));
+    leave(Outcome::AttributesNotKept, destinationFolder,
+          destinationFolder + QStringLiteral("…保存されない属性(") + names.join(u'、') + u')');
 }
 
 void Transfer::leave(Outcome outcome, const QString& item, const QString& text) {
@@ -228,6 +245,7 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
                 if (placed.outcome == PlaceOutcome::Occupied) continue;  // taken meanwhile: the next number
                 if (placed.outcome == PlaceOutcome::Failed) return fileError(placed.status, source, destinationFolder);
                 m_host.carriedOut(line);
+                noteUnkept(placed.unkept, destinationFolder);
                 return;
             }
             case Presence::SameBytes: {

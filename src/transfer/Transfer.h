@@ -59,6 +59,8 @@ private:
     // that is full, read-only or refuses a name is not taken for the source's fault.
     void fileError(const platform::Status& status, const QString& path, const QString& destination);
     void folderError(const platform::Status& status, const QString& path);
+    // Says once in the run which attributes a destination did not keep of a copy.
+    void noteUnkept(unsigned unkept, const QString& destinationFolder);
 
     std::optional<Chain> chainOf(const QString& folder);
     bool sameFolder(const QString& first, const QString& second);
@@ -83,6 +85,7 @@ private:
     QHash<QString, Chain> m_chains;            // folders' identities by path, while the run changes no folder
     QSet<platform::Identity> m_targetFolders;  // written into by this run: never walked as sources
     int m_depth = 0;
+    unsigned m_unkeptTold = 0;  // the attributes a note already named
 };
 
 }  // namespace kurumu::transfer
