@@ -394,12 +394,15 @@ private:
     }
 
     // Why a name could not be created: a file system that refuses a name says EINVAL, or
-    // through FUSE EPERM (FAT) or ENOENT (exFAT), where a hidden name of this run is still
-    // taken in the same folder.
+    // through FUSE EPERM (FAT) or ENOENT (exFAT), where a hidden name of this run as long
+    // is still taken in the same folder (a full folder refuses that too).
     static Status createError(const Place& destination) {
         const Status refused = lastError();
         if (refused.error != EINVAL && refused.error != EPERM && refused.error != ENOENT) return refused;
-        const Place probe = hiddenSibling(destination, kUnpublishedPrefix);
+        QByteArray name = hiddenName(kUnpublishedPrefix);
+        const qsizetype length = destination.name.size() - (destination.name.lastIndexOf('/') + 1);
+        if (name.size() < length) name += QByteArray(length - name.size(), 'x');
+        const Place probe = destination.sibling(name);
         const FileDescriptor made(
             retry([&] { return os().openat(probe.folder, probe.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600); }));
         if (!made.valid()) return refused;

@@ -393,10 +393,16 @@ private:
             // where the run put it, and says so.
             return object.copiedInto(there, m_seen.user) ? leave(m_operation.to, kNameTaken) : nothing();
         }
+        // Written under its name by the run (a disk with no other way to publish), whole: the
+        // run's own copy, whatever mode and times that disk could keep of it.
+        const bool ownWholeCopy = m_operation.createdInPlace && there.identity == *m_operation.createdInPlace &&
+                                  there.kind == EntryKind::File && there.length == object.size;
         const Step copyHome =
             object.copiedInto(there, m_seen.user)
                 ? putBack(m_operation.to, m_operation.from, {std::nullopt, object, true, identities()})
-                : Step{};
+            : ownWholeCopy ? putBack(m_operation.to, m_operation.from,
+                                     {there.identity, ObjectState::of(there), true, identities()})
+                           : Step{};
         const auto aside = setAside(m_operation.from, object, m_operation.to);
         if (!aside) return pending();
         if (!*aside) return just(copyHome);

@@ -299,6 +299,8 @@ QList<Row> rows() {
     copyInPlace.createdInPlace = file(8).identity;
     Operation moveInPlace = operation(Kind::Move, "/s/a", "/G/a", a, false);
     moveInPlace.createdInPlace = file(12).identity;
+    platform::EntryInfo onStick = file(12);  // a disk that keeps no modes
+    onStick.mode = 0700;
     Operation madeFolder = operation(Kind::MakeFolder, "/G", {}, {});
     madeFolder.placed = ObjectState::of(folder(20));
     Operation mountedOn = madeFolder;
@@ -367,6 +369,10 @@ QList<Row> rows() {
          moveInPlace,
          {{"/G/a", at(file(12))}, {"/s/a", at(a)}},
          "RemovePartialCopy /G/a /s/a"},
+        {"a killed move's whole copy on a disk without modes, its source gone",
+         moveInPlace,
+         {{"/G/a", at(onStick)}},
+         "PutBack /G/a /s/a"},
         {"copy, unchanged", copy, {{"/G/c", at(file(8))}, {"/s/c", at(file(3))}}, "RemoveRunCopy /G/c /s/c"},
         {"copy changed", copy, {{"/G/c", at(longer)}, {"/s/c", at(file(3))}}, "Leave /G/c: 変更されている"},
         {"copy across an overlay's edge",
