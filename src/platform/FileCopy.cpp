@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -321,7 +322,13 @@ class PendingCopy {
 public:
     PendingCopy(const PendingCopy&) = delete;
     PendingCopy& operator=(const PendingCopy&) = delete;
-    PendingCopy(PendingCopy&&) = default;
+    // The moved-from copy no longer owns a name to discard.
+    PendingCopy(PendingCopy&& other) noexcept
+        : m_fd(std::move(other.m_fd)),
+          m_destination(std::move(other.m_destination)),
+          m_method(other.m_method),
+          m_temporary(std::exchange(other.m_temporary, std::nullopt)),
+          m_made(std::exchange(other.m_made, std::nullopt)) {}
     PendingCopy& operator=(PendingCopy&&) = delete;
     ~PendingCopy() { discard(); }
 
