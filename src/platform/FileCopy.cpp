@@ -85,6 +85,12 @@ Place hiddenSibling(const Place& place, const char* prefix) {
     return place.sibling(hiddenName(prefix));
 }
 
+// An empty file made under a name that must be free, for the run's own use.
+FileDescriptor createExclusive(const Place& place) {
+    return FileDescriptor(
+        retry([&] { return os().openat(place.folder, place.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600); }));
+}
+
 // The mount a folder is on, told apart from a later mount given the same number (a stick
 // swapped for another) by its device.
 struct MountKey {
@@ -115,8 +121,7 @@ MountAbilities tryAbilities(const Place& place) {
     const Place first = hiddenSibling(place, kUnpublishedPrefix);
     const Place second = hiddenSibling(place, kUnpublishedPrefix);
     const Place third = hiddenSibling(place, kUnpublishedPrefix);
-    const FileDescriptor made(
-        retry([&] { return os().openat(first.folder, first.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600); }));
+    const FileDescriptor made = createExclusive(first);
     if (!made.valid()) return {};
     MountAbilities can;
     can.known = true;
@@ -410,8 +415,7 @@ private:
         const qsizetype length = destination.name.size() - (destination.name.lastIndexOf('/') + 1);
         if (name.size() < length) name += QByteArray(length - name.size(), 'x');
         const Place probe = destination.sibling(name);
-        const FileDescriptor made(
-            retry([&] { return os().openat(probe.folder, probe.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600); }));
+        const FileDescriptor made = createExclusive(probe);
         if (!made.valid()) return refused;
         os().unlinkat(probe.folder, probe.c(), 0);
         return Status{kNameRefused};
@@ -725,8 +729,7 @@ Status renameOntoOwnName(const Place& from, const Place& to) {
     if (renamed.error != EXDEV || !abilitiesAt(to).publishesInPlace()) return renamed;
     // The name is first taken by an empty file made for it, exclusively; the file is then
     // renamed over that while the name still holds it, and nothing else.
-    const FileDescriptor placeholder(
-        retry([&] { return os().openat(to.folder, to.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600); }));
+    const FileDescriptor placeholder = createExclusive(to);
     if (!placeholder.valid()) return lastError();
     struct stat made {};
     struct stat named {};
