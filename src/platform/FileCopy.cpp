@@ -161,10 +161,21 @@ MountAbilities abilitiesAt(const Place& place) {
     return can;
 }
 
+// Why a write of size bytes was refused. A FUSE file system may say EPERM of a disk that
+// has no room left (FAT through FUSE): that is told as what it is.
+Status writeRefusal(int fd, std::size_t size) {
+    const Status refused = lastError();
+    struct statfs disk {};
+    if (refused.error == EPERM && os().fstatfs(fd, &disk) == 0 &&
+        static_cast<unsigned long long>(disk.f_bavail) * static_cast<unsigned long long>(disk.f_bsize) < size)
+        return Status{ENOSPC};
+    return refused;
+}
+
 Status writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t wrote = retry([&] { return os().write(fd, data, size); });
-        if (wrote < 0) return lastError();
+        if (wrote < 0) return writeRefusal(fd, size);
         data += wrote;
         size -= static_cast<std::size_t>(wrote);
     }
@@ -390,6 +401,12 @@ private:
         : m_fd(fd), m_destination(std::move(destination)), m_method(method) {}
 
     static Result<PendingCopy> createInPlace(const Place& destination, const CreatedHandler& created) {
+        // Told first, so that a kill just after the create leaves a record that there may be
+        // a file of this run's under the name.
+        if (created) {
+            if (const Status told = created(std::nullopt); !told.ok())
+                return {PendingCopy(-1, destination, Method::Unnamed), told};
+        }
         const int fd = retry([&] {
             return os().openat(destination.folder, destination.c(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
         });

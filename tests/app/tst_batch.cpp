@@ -860,6 +860,17 @@ private Q_SLOTS:
         QVERIFY2(afterKill.exitCode == 0, qPrintable(afterKill.out + afterKill.err));
         QCOMPARE(test::snapshot(stick.path()), stickWithin);
         QCOMPARE(test::readFile(pc + "g_6.bin"), large);
+
+        // A file larger than the room left (FAT through FUSE says EPERM of it): the stick is
+        // named as full, and nothing is left on it.
+        QFile tooLarge(pc + "g_7.bin");
+        QVERIFY(tooLarge.open(QIODevice::WriteOnly) && tooLarge.resize(qint64{100} << 20));
+        tooLarge.close();
+        const Outcome full = runKurumu(root, gather + QStringList{"--copy", pc + "g_7.bin"});
+        QCOMPARE(full.exitCode, 1);
+        QVERIFY2(full.err.contains("書き込み先の容量不足") && full.err.contains("(書き込み先: " + group + "/)"),
+                 qPrintable(full.err));
+        QCOMPARE(test::snapshot(stick.path()), stickWithin);
     }
 
     void noDisplaySaysSo() {
