@@ -90,9 +90,10 @@ struct DuplicateProof {
 using ProofHandler = std::function<Status(const DuplicateProof& proof)>;
 
 // Told of a copy created under its destination name itself, where the mount has no other
-// way to publish without replacing (a FAT stick through FUSE), before a byte is written:
-// a kill may then leave it there partial. An error withdraws it.
-using CreatedHandler = std::function<Status(const EntryInfo& created)>;
+// way to publish without replacing (a FAT stick through FUSE): a kill may then leave it
+// there partial. Told twice, before a byte is written: first that it is about to be
+// created (nothing yet), then the file made. An error withdraws it.
+using CreatedHandler = std::function<Status(const std::optional<EntryInfo>& created)>;
 
 // Asked now and then during a long copy or comparison; false abandons it.
 using KeepGoing = std::function<bool()>;

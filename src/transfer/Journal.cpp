@@ -332,10 +332,12 @@ PlaceResult JournalingServices::transferred(journal::Kind kind, const QString& s
     operation.to = destination;
     const bool move = kind == journal::Kind::Move;
     if (move) operation.object = stateOf(source);
-    // A copy written under its destination name itself: which file it is, before a byte is
-    // written, so that an undo after a kill knows the partial file for the run's.
-    const platform::CreatedHandler recordCreated = [&](const platform::EntryInfo& made) {
-        operation.createdInPlace = made.identity;
+    // A copy written under its destination name itself: that it is about to be made, then
+    // which file it is, before a byte is written, so that an undo after a kill knows the
+    // partial file for the run's, or says that one may be there.
+    const platform::CreatedHandler recordCreated = [&](const std::optional<platform::EntryInfo>& made) {
+        operation.inPlace = true;
+        if (made) operation.createdInPlace = made->identity;
         const Status written = m_journal.note(operation.createdLine());
         if (!written.ok()) tellFailure(written);
         return written.ok() ? Status{} : Status{ECANCELED};

@@ -286,14 +286,19 @@ ObjectState ObjectState::of(const platform::EntryInfo& entry) {
 }
 
 bool ObjectState::matches(const platform::EntryInfo& entry) const {
-    return known && entry.exists() && entry.kind != platform::EntryKind::Folder && entry.identity == id &&
-           entry.length == size && entry.modifiedNs == mtime && entry.mode == mode && entry.owner == owner;
+    return matchesButModified(entry) && entry.modifiedNs == mtime;
 }
 
-bool ObjectState::copiedInto(const platform::EntryInfo& copy, quint32 processUser) const {
+bool ObjectState::matchesButModified(const platform::EntryInfo& entry) const {
+    return known && entry.exists() && entry.kind != platform::EntryKind::Folder && entry.identity == id &&
+           entry.length == size && entry.mode == mode && entry.owner == owner;
+}
+
+bool ObjectState::copiedInto(const platform::EntryInfo& copy, quint32 processUser, bool anyTime) const {
     constexpr quint32 kPermissions = 0777;
-    return known && copy.kind == platform::EntryKind::File && copy.length == size && copy.modifiedNs == mtime &&
-           (copy.mode & kPermissions) == (mode & kPermissions) && (copy.owner == owner || copy.owner == processUser);
+    return known && copy.kind == platform::EntryKind::File && copy.length == size &&
+           (anyTime || copy.modifiedNs == mtime) && (copy.mode & kPermissions) == (mode & kPermissions) &&
+           (copy.owner == owner || copy.owner == processUser);
 }
 
 Line Operation::line() const {
@@ -502,8 +507,10 @@ std::optional<Journal> parse(QByteArrayView bytes, const QString& id) {
             if (found != byNumber.constEnd()) readProof(line, journal.operations[*found]);
         } else if (line.contains(QLatin1String("created"))) {
             const auto found = byNumber.constFind(number(line, "created"));
-            if (found != byNumber.constEnd())
-                journal.operations[*found].createdInPlace = identityFrom(text(line, "id"));
+            if (found == byNumber.constEnd()) continue;
+            Operation& operation = journal.operations[*found];
+            operation.inPlace = true;
+            if (const auto made = identityFrom(text(line, "id"))) operation.createdInPlace = made;
         } else if (line.contains(QLatin1String("seen"))) {
             const std::optional<platform::Identity> identity = identityFrom(text(line, "id"));
             if (identity) journal.seen.append({text(line, "seen"), *identity, number(line, "mtime")});

@@ -64,10 +64,14 @@ struct ObjectState {
     // The same object, as it was recorded: its identity, length, modification time, mode
     // and owner.
     bool matches(const platform::EntryInfo& entry) const;
+    // The same object, but for its modification time: what a disk that dates every rename
+    // (FAT through FUSE) leaves of it once renamed.
+    bool matchesButModified(const platform::EntryInfo& entry) const;
     // What a copy of the object made by this process has of it: its length, modification
     // time and permission bits, and its owner where the process could give it (a copy the
     // process could not give the owner belongs to the process's effective user).
-    bool copiedInto(const platform::EntryInfo& copy, quint32 processUser) const;
+    // A disk that dates every rename leaves no time to compare (anyTime).
+    bool copiedInto(const platform::EntryInfo& copy, quint32 processUser, bool anyTime = false) const;
     platform::Attributes attributes() const { return {mode, owner, group, atime, mtime}; }
 };
 
@@ -92,7 +96,9 @@ struct Operation {
     std::optional<quint32> checksum;  // a copy's CRC-32 register, read back as written; a duplicate's, as compared
     bool sameFile = false;            // a duplicate that was another name of its keeper's file
     // A copy created under its destination name itself (a disk that can publish no other
-    // way without replacing): the file made, told before its bytes were written.
+    // way without replacing): that it was to be, and the file made, told before its bytes
+    // were written.
+    bool inPlace = false;
     std::optional<platform::Identity> createdInPlace;
 
     // What the journal could record, by its format: older journals were read into these
@@ -110,7 +116,8 @@ struct Operation {
     Line doneLine() const;
     // A deleted duplicate's proof, written before the source goes.
     Line proofLine() const;
-    // A copy created in place, before its bytes are written.
+    // A copy created in place: about to be (without an identity), then made, before its
+    // bytes are written.
     Line createdLine() const;
 };
 

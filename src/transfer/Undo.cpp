@@ -64,6 +64,15 @@ public:
         }
     }
 
+    // Copies that earlier undos were writing under names themselves when they were killed
+    // go before the run's operations are taken back: the files they copied need the names.
+    void clearKilledUndoCopies(const journal::Journal& undone) {
+        for (const Operation& operation : undone.operations) {
+            carryOut(operation,
+                     decided([&](const SeenNow& seen) { return undo::decideKilledUndoCopy(operation, seen); }));
+        }
+    }
+
     // What is left once every operation is taken back: folders made again get their mode
     // and times, files left aside are put right, and folders get their times back.
     void finish() {
@@ -214,8 +223,9 @@ private:
 
     bool isExpected(const EntryInfo& waiting, const Expected& expected, bool copied) const {
         if (!expected.identitiesRecorded || !expected.state.known) return true;
-        if (copied || expected.copy) return expected.state.copiedInto(waiting, m_user);
-        return (!expected.identity || waiting.identity == *expected.identity) && expected.state.matches(waiting);
+        if (copied || expected.copy) return expected.state.copiedInto(waiting, m_user, expected.dated);
+        const bool same = expected.dated ? expected.state.matchesButModified(waiting) : expected.state.matches(waiting);
+        return (!expected.identity || waiting.identity == *expected.identity) && same;
     }
 
     // The file expected, under the numbers that its rename gave it (on an overlay).
@@ -225,6 +235,14 @@ private:
         expected.identity = placed.renumbered->after.identity;
         if (expected.state.id == placed.renumbered->before) expected.state.id = *expected.identity;
         return expected;
+    }
+
+    // What a file is once moved: a copy where the disk could only copy it (a stick that
+    // publishes in place), itself under the numbers a rename gave it (an overlay).
+    static Identity identityAfter(const platform::PlaceResult& moved, const Identity& before) {
+        if (moved.placed.exists()) return moved.placed.identity;
+        if (moved.renumbered && moved.renumbered->before == before) return moved.renumbered->after.identity;
+        return before;
     }
 
     // Puts a file back under its name, from where it is now: first beside it under a hidden
@@ -250,11 +268,12 @@ private:
             leftAfter(to, named);
             return false;
         }
-        touched(to, waiting.entry->identity);
+        const Identity back = identityAfter(named, waiting.entry->identity);
+        touched(to, back);
         // Back from a disk that did not keep its mode, owner or times (a FAT stick): it gets
         // them as recorded.
         if (original.known && !keepsAttributes(*waiting.entry, original) &&
-            !giveAttributes(to, waiting.entry->identity, original.attributes()))
+            !giveAttributes(to, back, original.attributes()))
             return true;
         // On the disk under its name before the undo goes on: its other copy is gone.
         if (const Status kept = m_files.keepNamesOf(to); !kept.ok()) {
@@ -267,7 +286,7 @@ private:
 
     bool removeSecondCopy(const Step& step) {
         if (!m_files.deleteDuplicate(step.path, step.other, {}).ok()) {
-            left(step.path, undo::kNameTaken);
+            left(step.path, step.reasonIfNot.isEmpty() ? undo::kNameTaken : step.reasonIfNot);
             return false;
         }
         touched(step.path);
@@ -290,11 +309,12 @@ private:
     bool removePartialCopy(const Step& step) {
         const Status removed = m_files.removePartialCopy(step.path, step.other, step.identity);
         if (!removed.ok()) {
-            left(step.path, removed.error == EBUSY ? undo::kChanged : undo::errorReason(removed.error));
+            if (!step.quiet)
+                left(step.path, removed.error == EBUSY ? undo::kChanged : undo::errorReason(removed.error));
             return false;
         }
         touched(step.path);
-        restored(step.say ? step.other : step.path);
+        if (!step.quiet) restored(step.say ? step.other : step.path);
         return true;
     }
 
@@ -559,6 +579,7 @@ platform::Result<UndoReport> undoRun(const platform::StateFolder& state, const Q
                                                        reading.format < journal::kIdentityFormat, copyCheck(true));
     JournalingServices files(*disk, *own.value);
     Undoer undoer(files, report, std::move(reading));
+    for (const auto& [path, undone] : journals.value.undos) undoer.clearKilledUndoCopies(undone);
     undoer.takeBack(journals.value.run);
     for (auto made = journals.value.folderRuns.crbegin(); made != journals.value.folderRuns.crend(); ++made)
         undoer.takeBack(*made);

@@ -1,6 +1,7 @@
 #include "transfer/UndoDecision.h"
 
 #include "platform/Errors.h"
+#include "platform/FileServices.h"
 
 #include <QSet>
 
@@ -81,6 +82,7 @@ Step onEntry(Act act, const QString& path, const Identity& identity = {}) {
 struct Aside {
     QString path;
     bool copy = false;
+    bool dated = false;  // the object, dated by the rename that set it aside, and proved by its bytes
 };
 
 // Decides one operation. Each look at the disk goes through seen: what it does not hold
@@ -120,6 +122,8 @@ public:
         const Look* at = look(hidden);
         if (!at) return pending();
         if (!at->entry) return nothing();
+        if (hidden.section(u'/', -1).startsWith(QLatin1String(platform::kUnpublishedPrefix)))
+            return unpublished(hidden, *at->entry, operations);
         const QString folder = folderOf(hidden);
         // The sources of every operation whose file it may be, looked at together.
         QList<std::pair<const Operation*, const ObjectState*>> candidates;
@@ -156,6 +160,21 @@ public:
             leaving(hidden, !candidates.isEmpty() ? QStringLiteral("隠し名のまま残した(元のファイルと同じ内容ではない)")
                                                   : QStringLiteral("隠し名のまま残した(記録にないファイル)"));
         return decision;
+    }
+
+    // The copy that an earlier undo, killed, was writing under a name itself.
+    Decision killedUndoCopy() {
+        if (m_operation.outcome || !m_operation.createdInPlace) return nothing();
+        const Look* there = look(m_operation.to);
+        if (!there) return pending();
+        if (!there->entry || !(there->entry->identity == *m_operation.createdInPlace)) return nothing();
+        const Look* original = look(m_operation.from);
+        if (!original) return pending();
+        // With its original gone, the copy may be all that is left: the run's operation decides.
+        if (!original->entry) return nothing();
+        Step step = partialCopy(false);
+        step.quiet = true;
+        return just(step);
     }
 
 private:
@@ -292,7 +311,15 @@ private:
                 if (*same) return Aside{candidate.path, false};
                 continue;
             }
-            if (isObject(candidate.look.entry, object)) return Aside{candidate.path, false};
+            if (isObject(candidate.look.entry, object)) {
+                // Set aside on a disk that dates every rename: the object while its bytes are
+                // still those it was kept for.
+                const EntryInfo& file = *candidate.look.entry;
+                if (object.matches(file) || !object.matchesButModified(file)) return Aside{candidate.path, false};
+                const std::optional<bool> same = sameBytes(candidate.path, bytesOf);
+                if (!same) return std::nullopt;
+                return Aside{candidate.path, false, *same};
+            }
             if (!object.copiedInto(*candidate.look.entry, m_seen.user)) continue;
             // A copy whose original is gone is the file itself.
             const Look* twin = look(bytesOf);
@@ -307,7 +334,7 @@ private:
 
     Step bringingBack(const Aside& aside) const {
         const ObjectState& object = m_operation.object;
-        return putBack(aside.path, m_operation.from, {object.id, object, aside.copy, identities()});
+        return putBack(aside.path, m_operation.from, {object.id, object, aside.copy, identities(), aside.dated});
     }
 
     Decision move() {
@@ -388,7 +415,13 @@ private:
         const ObjectState& object = m_operation.object;
         if (back.entry) {
             const bool partial = m_operation.createdInPlace && there.identity == *m_operation.createdInPlace;
-            if (isObject(back.entry, object)) return just(partial ? partialCopy(true) : secondCopy(there, true));
+            if (partial && isObject(back.entry, object)) return just(partialCopy(true));
+            if (isObject(back.entry, object)) {
+                Step second = secondCopy(there, true);
+                // Killed as it created its copy under the name: what holds it may be that copy.
+                if (m_operation.inPlace) second.reasonIfNot = kMaybePartial;
+                return just(second);
+            }
             // Another file has the source's name: the copy, maybe the only one left, stays
             // where the run put it, and says so.
             return object.copiedInto(there, m_seen.user) ? leave(m_operation.to, kNameTaken) : nothing();
@@ -438,6 +471,9 @@ private:
         // Removed only when it still holds the bytes of its original, proved byte for byte.
         Step step = removal(Act::RemoveRunCopy, copy, source, there->entry->identity);
         step.quietIfOther = killed;  // not the killed run's copy: another file took the name
+        // Killed as it created its copy under the name, before it could say which file that
+        // is: what holds the name may be that copy, empty.
+        if (killed && m_operation.inPlace) return trying(step, {}, leaving(copy, kMaybePartial));
         return just(step);
     }
 
@@ -541,6 +577,40 @@ private:
         return just(onEntry(Act::RemoveFolder, folder, there->entry->identity));
     }
 
+    // A name the run gives only to its own copies before they are published, and to files
+    // it makes to learn what a disk can do: never a user's file. It goes while its bytes
+    // begin those of a file the run used in that folder.
+    Decision unpublished(const QString& hidden, const EntryInfo& file, const QList<const Operation*>& operations) {
+        const QString folder = folderOf(hidden);
+        QStringList originals;
+        for (const Operation* operation : operations) {
+            const bool beside =
+                folderOf(operation->from) == folder || (!operation->to.isEmpty() && folderOf(operation->to) == folder);
+            if (!beside) continue;
+            for (const QString& path : {operation->from, operation->keeper}) {
+                if (!path.isEmpty() && !originals.contains(path)) originals.append(path);
+            }
+        }
+        QStringList unseen;
+        for (const QString& path : std::as_const(originals)) {
+            if (!m_seen.looks.contains(path)) unseen.append(path);
+        }
+        if (!unseen.isEmpty()) {
+            m_question = {Question::Kind::Look, unseen.takeFirst(), {}, 0, unseen};
+            return pending();
+        }
+        Decision decision;
+        for (const QString& path : std::as_const(originals)) {
+            const Look original = m_seen.looks.value(path);
+            if (!original.entry || original.entry->kind != EntryKind::File || file.kind != EntryKind::File) continue;
+            Step step = removal(Act::RemovePartialCopy, hidden, path, file.identity);
+            step.quiet = true;
+            decision.tries.append(step);
+        }
+        decision.otherwise = leaving(hidden, QStringLiteral("隠し名のまま残した(記録にないファイル)"));
+        return decision;
+    }
+
     // What the operation recorded that the file is, or is a copy of.
     const ObjectState* fileOf(const Operation& operation, const EntryInfo& file) const {
         if (file.kind != EntryKind::File) return nullptr;
@@ -568,6 +638,10 @@ QString errorReason(int error) {
 
 Decision decide(const Operation& operation, const Reading& reading, const SeenNow& seen) {
     return Decider(operation, reading, seen).decide();
+}
+
+Decision decideKilledUndoCopy(const Operation& operation, const SeenNow& seen) {
+    return Decider(operation, kNoReading, seen).killedUndoCopy();
 }
 
 Decision decideHidden(const QString& hidden, const QList<const Operation*>& operations, const SeenNow& seen) {

@@ -71,6 +71,7 @@ struct Expected {
     journal::ObjectState state;
     bool copy = false;  // a copy of the object, not the object itself
     bool identitiesRecorded = true;
+    bool dated = false;  // renamed on a disk that dates every rename: its bytes were proved, not its time
 };
 
 enum class Act {
@@ -97,8 +98,10 @@ struct Step {
     QString reason;     // Leave
     Expected expected;  // PutBack
     platform::Identity identity;
+    QString reasonIfNot;        // RemoveSecondCopy: why it stays, where it cannot be proved
     bool say = true;            // RemoveSecondCopy, RemovePartialCopy: report other as restored
     bool quietIfOther = false;  // RemoveRunCopy: another file at path is no fault (a killed run's name)
+    bool quiet = false;         // RemovePartialCopy: the program's own leftover, which says nothing either way
 };
 
 // The decision: a question to answer first, or steps tried in order until one is done,
@@ -115,10 +118,16 @@ inline const QString kFolderReplaced = QStringLiteral("フォルダが置き換�
 inline const QString kNameTaken = QStringLiteral("名前が使われている");
 inline const QString kChanged = QStringLiteral("変更されている");
 inline const QString kAnotherFile = QStringLiteral("記録とは別のファイル");
+inline const QString kMaybePartial = QStringLiteral("作りかけのコピーかもしれない(確かめられない)");
 QString errorReason(int error);
 
 // What to do with one operation of the run, taken back in reverse order.
 Decision decide(const journal::Operation& operation, const Reading& reading, const SeenNow& seen);
+
+// What to do, before the run's operations, with a copy that an earlier undo was writing
+// under a name itself when it was killed (a disk that publishes no other way): it goes
+// while its bytes begin those of the file it copied, so that that file can have the name.
+Decision decideKilledUndoCopy(const journal::Operation& operation, const SeenNow& seen);
 
 // What to do with a hidden name of the run's processes left in a folder it used, among
 // the operations taken back.

@@ -81,6 +81,7 @@ struct Scene {
                         transfer::journal::seenLine({folder, held.value.identity, held.value.modifiedNs}));
             }
             if (!killed.value->begin(operation).ok()) qFatal("no journal");
+            if (operation.inPlace) killed.value->note(operation.createdLine());
             path = killed.value->path();
         }
         QByteArray bytes = test::readFile(path);
@@ -216,6 +217,8 @@ QString describe(const transfer::undo::Step& step) {
     QString text = names.value(static_cast<int>(step.act)) + ' ' + step.path;
     if (!step.other.isEmpty()) text += " " + step.other;
     if (!step.reason.isEmpty()) text += ": " + step.reason;
+    if (!step.reasonIfNot.isEmpty()) text += " (or: " + step.reasonIfNot + ")";
+    if (step.expected.dated) text += " (by its bytes)";
     return text.trimmed();
 }
 // "Act path [other][: reason]" for each step tried, then " then …" and " else …" where
@@ -299,6 +302,15 @@ QList<Row> rows() {
     copyInPlace.createdInPlace = file(8).identity;
     Operation moveInPlace = operation(Kind::Move, "/s/a", "/G/a", a, false);
     moveInPlace.createdInPlace = file(12).identity;
+    // Killed between the exclusive create and the line that says which file it made.
+    Operation copyMaybeInPlace = operation(Kind::Copy, "/s/c", "/G/c", {}, false);
+    copyMaybeInPlace.inPlace = true;
+    Operation moveMaybeInPlace = operation(Kind::Move, "/s/a", "/G/a", a, false);
+    moveMaybeInPlace.inPlace = true;
+    // Set aside on a disk that dates every rename: the very file, another time.
+    platform::EntryInfo dated = file(2);
+    dated.modifiedNs = 500;
+    const transfer::undo::HiddenFile datedAside{"/s/.kurumu-aside-4-1", at(dated)};
     platform::EntryInfo onStick = file(12);  // a disk that keeps no modes
     onStick.mode = 0700;
     Operation madeFolder = operation(Kind::MakeFolder, "/G", {}, {});
@@ -369,6 +381,14 @@ QList<Row> rows() {
          moveInPlace,
          {{"/G/a", at(file(12))}, {"/s/a", at(a)}},
          "RemovePartialCopy /G/a /s/a"},
+        {"a killed copy's name, maybe its empty file",
+         copyMaybeInPlace,
+         {{"/G/c", at(file(9))}, {"/s/c", at(file(3))}},
+         "RemoveRunCopy /G/c /s/c else Leave /G/c: " + transfer::undo::kMaybePartial},
+        {"a killed move's name, maybe its empty file, its source there",
+         moveMaybeInPlace,
+         {{"/G/a", at(file(12))}, {"/s/a", at(a)}},
+         "RemoveSecondCopy /G/a /s/a (or: " + transfer::undo::kMaybePartial + ")"},
         {"a killed move's whole copy on a disk without modes, its source gone",
          moveInPlace,
          {{"/G/a", at(onStick)}},
@@ -399,6 +419,17 @@ QList<Row> rows() {
          {{"/G/d", at(keeperRewritten)}},
          "Leave /s/d: 同じ内容のファイルが変更されている"},
         {"keeper gone", duplicate(file(3)), {}, "Leave /s/d: 同じ内容のファイルが見つからない"},
+        {"set aside by a killed run on a disk that dates renames, the bytes kept",
+         duplicate(file(3), false),
+         {{"/G/d", at(file(3))}},
+         "PutBack /s/.kurumu-aside-4-1 /s/d (by its bytes) else Leave /s/d: 同じ内容か確かめられない",
+         {{"/s", {datedAside}}},
+         {{"/s/.kurumu-aside-4-1", "/G/d"}}},
+        {"set aside by a killed run on a disk that dates renames, other bytes",
+         duplicate(file(3), false),
+         {{"/G/d", at(file(3))}},
+         "PutBack /s/.kurumu-aside-4-1 /s/d else Leave /s/d: 同じ内容か確かめられない",
+         {{"/s", {datedAside}}}},
         {"keeper not proved: killed before the checksum",
          unproved,
          {{"/G/d", at(file(3))}},
@@ -743,7 +774,7 @@ private Q_SLOTS:
 
     // An undo killed after it made a deleted duplicate again, before it set its attributes,
     // is finished by the next undo: the file gets its own mode and times, and nothing is
-    // reported as taken.
+    // reported as taken. So is one killed while it wrote a file back in place.
     void killedUndoIsFinished() {
         Scene s;
         s.make("G/d", "same");
@@ -757,6 +788,25 @@ private Q_SLOTS:
         const transfer::UndoReport report = s.undo();
         QVERIFY(report.everything);
         QCOMPARE(test::snapshot(s.root, test::Snapshot::Everything), before);
+
+        // Killed as it wrote a file back under its name itself (a disk with no other way to
+        // publish), from where it had set it aside: the partial copy goes, and the file it
+        // copied takes the name.
+        Scene t;
+        t.make("G/.keep", "");
+        const QString source = t.make("a.txt", "the whole of the bytes");
+        const auto whole = test::snapshot(t.root);
+        QVERIFY(t.run({}, {{t.root + "G", {source}}}));
+        QVERIFY(QFile::rename(t.root + "G/a.txt", t.root + asideName()));
+        test::writeFile(source, "the whole");
+        transfer::journal::Operation puttingBack =
+            operation(transfer::journal::Kind::Move, t.root + asideName(), source);
+        puttingBack.inPlace = true;
+        puttingBack.createdInPlace = platform::realFileServices().probe(source).value.identity;
+        t.leaveKilledUndo(transfer::runHistory(t.state).last().id, puttingBack);
+        const transfer::UndoReport finished = t.undo();
+        QVERIFY2(finished.everything, qPrintable(texts(finished).join('\n')));
+        QCOMPARE(test::snapshot(t.root), whole);
     }
 
     // Journals that do not read as written: a first line that does not say what the
@@ -1332,6 +1382,15 @@ private Q_SLOTS:
                 seen.looks.insert(path, {});
         }
         QCOMPARE(transfer::undo::decideHidden("/G/.kurumu-aside-4-1", operations, seen).tries.size(), 200);
+        // A copy never published, or a file made to learn what the disk can do: it goes
+        // while its bytes begin those of a file the run used beside it.
+        const transfer::journal::Operation copied =
+            table::operation(transfer::journal::Kind::Copy, "/s/c", "/G/c", empty);
+        seen.looks.insert("/G/.kurumu-part-4-2", table::at(table::file(8)));
+        seen.looks.insert("/s/c", table::at(empty));
+        QCOMPARE(table::describe(transfer::undo::decideHidden("/G/.kurumu-part-4-2", {&copied}, seen)),
+                 "RemovePartialCopy /G/.kurumu-part-4-2 /s/c else Leave /G/.kurumu-part-4-2: "
+                 "隠し名のまま残した(記録にないファイル)");
     }
 
     // Journals of every format are taken back, each with the checks of its time: format 1
