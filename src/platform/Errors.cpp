@@ -71,6 +71,8 @@ QString reasonText(int errnoValue) {
             return QStringLiteral("名前の文字を扱えません");
         case kNameRefused:
             return QStringLiteral("書き込み先のファイルシステムがこの名前を受け付けません");
+        case kSameEntry:
+            return QStringLiteral("別の綴りで同じファイルを指しています");
         case EMFILE:
         case ENFILE:
             return QStringLiteral("開いているファイルが多すぎます");

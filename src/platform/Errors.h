@@ -10,6 +10,10 @@ namespace kurumu::platform {
 // reason can say what the EINVAL meant there. Above every errno value.
 inline constexpr int kNameRefused = 4096 + 22;
 
+// A duplicate that proved to be its keeper itself, reached under another spelling in a
+// folder that folds names: nothing to delete, the file is where it would go.
+inline constexpr int kSameEntry = 4096 + 4095;
+
 // The failure classes that the error handlers tell apart.
 enum class ErrorClass { None, VolumeFull, PermissionDenied, PathNotFound, Other };
 

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -78,6 +79,26 @@ bool sameState(const struct stat& a, const struct stat& b) {
 // time, which no program can set back.
 bool untouched(const struct stat& before, const struct stat& now) {
     return sameState(before, now) && sameTime(before.st_ctim, now.st_ctim);
+}
+
+// The entry at a place as the file system says it is now, not as the kernel remembers
+// it: through FUSE, a name just renamed away may still answer from the kernel's cache of
+// names for a while, under a spelling that the disk folds onto it.
+Status freshStatus(const Place& place, struct stat& info) {
+    struct statx fresh {};
+    if (os().statx(place.folder, place.c(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &fresh) != 0)
+        return lastError();
+    info = {};
+    info.st_dev = makedev(fresh.stx_dev_major, fresh.stx_dev_minor);
+    info.st_ino = fresh.stx_ino;
+    info.st_mode = fresh.stx_mode;
+    info.st_nlink = fresh.stx_nlink;
+    info.st_uid = fresh.stx_uid;
+    info.st_gid = fresh.stx_gid;
+    info.st_size = static_cast<off_t>(fresh.stx_size);
+    info.st_mtim = {fresh.stx_mtime.tv_sec, fresh.stx_mtime.tv_nsec};
+    info.st_ctim = {fresh.stx_ctime.tv_sec, fresh.stx_ctime.tv_nsec};
+    return {};
 }
 
 // A hidden name of this process beside the place.
@@ -908,8 +929,11 @@ Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper,
     }
     const auto keeperStays = [&](const struct stat& aside) {
         if (!sameState(aside, sourceBefore)) return Status{EBUSY};
+        // Asked of the disk itself: a keeper that was the source under another spelling (a
+        // folder that folds names) is gone with it.
         struct stat kept {};
-        if (os().fstatat(keeper.folder, keeper.c(), &kept, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+        if (const Status seen = freshStatus(keeper, kept); !seen.ok())
+            return seen.error == ENOENT ? Status{kSameEntry} : seen;
         // Two names of one file: removing one keeps the bytes under the other. (On an
         // overlay the rename aside may have copied the source up, apart from the keeper:
         // what it is now tells.)
@@ -925,6 +949,9 @@ Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper,
     };
     proof.status =
         removeCheckedAside(source, keeperStays, {heldSource.get(), identityOf(sourceBefore), stillSameBytes});
+    // The keeper is back with the source under its own name: it was the source.
+    struct stat back {};
+    if (proof.status.error == kSameEntry && !freshStatus(keeper, back).ok()) proof.status = Status{EBUSY};
     return proof;
 }
 

@@ -256,6 +256,9 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
                     family.operation == Operation::Move
                         ? m_files.deleteDuplicate(source, target, [this] { return keepGoing(); }).status
                         : Status{};
+                // The keeper was the source itself, under another spelling of a folding folder.
+                if (deleted.error == platform::kSameEntry)
+                    return leave(Outcome::SameFolder, source, sourceFolder + name + sameFolderSuffix(family));
                 if (!deleted.ok()) return fileError(deleted, source, destinationFolder);
                 m_host.carriedOut(line);
                 return;

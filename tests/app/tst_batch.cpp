@@ -824,6 +824,17 @@ private Q_SLOTS:
         QCOMPARE(runKurumu(root, {"--undo"}).exitCode, 0);
         QCOMPARE(test::snapshot(stick.path()), stickWithin);
 
+        // A folder that folds names, named by another spelling: the file reached through it
+        // is the same file, never its own duplicate.
+        test::makeFileWithFolders(stick.path() + "/h/H_1.txt", "one file");
+        const auto oneFile = test::snapshot(stick.path());
+        const Outcome spelled = runKurumu(
+            root, {"--run", "--rule", "count", "--count", "1", stick.path() + "/H", stick.path() + "/h/H_1.txt"});
+        QVERIFY2(spelled.exitCode == 0 && spelled.out.contains("H_1.txt…移動元と移動先が同じ"),
+                 qPrintable(spelled.out + spelled.err));
+        QCOMPARE(test::snapshot(stick.path()), oneFile);
+        QVERIFY(QDir(stick.path() + "/h").removeRecursively());
+
         // A name the stick refuses: its message, nothing left behind; with the other errors
         // ignored, the rest of the run arrives.
         test::writeFile(pc + "g_0:b.txt", "refused");
