@@ -949,9 +949,10 @@ Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper,
     };
     proof.status =
         removeCheckedAside(source, keeperStays, {heldSource.get(), identityOf(sourceBefore), stillSameBytes});
-    // The keeper is back with the source under its own name: it was the source.
+    // The keeper is back with the source under its own name: it was the source. Otherwise
+    // it is gone.
     struct stat back {};
-    if (proof.status.error == kSameEntry && !freshStatus(keeper, back).ok()) proof.status = Status{EBUSY};
+    if (proof.status.error == kSameEntry && !freshStatus(keeper, back).ok()) proof.status = Status{ENOENT};
     return proof;
 }
 
