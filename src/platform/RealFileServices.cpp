@@ -2,6 +2,7 @@
 #include "platform/FileDescriptor.h"
 #include "platform/FileOperations.h"
 #include "platform/FileSystem.h"
+#include "platform/Folding.h"
 #include "platform/HeldFolders.h"
 #include "platform/Paths.h"
 
@@ -196,7 +197,9 @@ bool isFolderEntry(int folder, const struct dirent& entry) {
 // destination that receives many files): after enough such lookups the folder is listed
 // once, and from then on a name not in the list is answered missing without asking the
 // disk. The run's own operations keep the lists up to date. A name that another program
-// takes meanwhile is met by the no-replace operation itself, which never replaces it.
+// takes meanwhile is met by the no-replace operation itself, which never replaces it. A
+// folder that folds names is never answered for: only the disk knows which of its names
+// are one.
 class KnownNames {
 public:
     // Whether the name is known to be free in the folder; nothing when the folder is not known.
@@ -220,13 +223,19 @@ public:
         QSet<QByteArray> names;
         errno = 0;
         while (const struct dirent* entry = os().readdir(stream.get())) names.insert(QByteArray(entry->d_name));
-        if (errno == 0) m_names.insert(folder, names);
+        if (errno != 0 || detail::foldsNames(detail::foldingFactsOf(listing, &names))) return;
+        m_names.insert(folder, names);
     }
 
     // A folder this process has just made holds nothing yet. (Should another program put a
     // name there meanwhile, the operation that takes the name finds it taken, as it would
     // after any look.)
-    void madeEmpty(const QByteArray& folder) { m_names.insert(folder, {}); }
+    void madeEmpty(const QByteArray& folder, int made) {
+        const FileDescriptor readable(
+            retry([&] { return os().openat(made, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
+        if (!readable.valid() || detail::foldsNames(detail::foldingFactsOf(readable.get(), nullptr))) return;
+        m_names.insert(folder, {});
+    }
 
     void added(const QByteArray& folder, const QByteArray& name) {
         if (const auto names = m_names.find(folder); names != m_names.end()) names->insert(name);
@@ -352,8 +361,8 @@ public:
         if (const Status synced = detail::syncFolderOf(folder); !synced.ok()) return synced;
         if (!m_folders) return {};
         const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
+        m_names.madeEmpty(encoded, made.value.get());
         m_folders->adopt(encoded, std::move(made.value));
-        m_names.madeEmpty(encoded);
         return {};
     }
 

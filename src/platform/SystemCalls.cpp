@@ -5,7 +5,9 @@
 
 #include <pwd.h>
 
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -20,6 +22,13 @@ int openAt(int folder, const char* path, int flags, mode_t mode) {
 
 int fileControl(int fd, int command, int argument) {
     return ::fcntl(fd, command, argument);
+}
+
+int inodeFlagsOf(int fd, unsigned* flags) {
+    int value = 0;
+    const int answered = ::ioctl(fd, FS_IOC_GETFLAGS, &value);
+    if (answered == 0) *flags = static_cast<unsigned>(value);
+    return answered;
 }
 
 int syncFileRange(int fd, off_t offset, off_t length, unsigned flags) {
@@ -67,6 +76,7 @@ const Calls kSystemCalls{
     .ftruncate = ::ftruncate,
     .mmap = ::mmap,
     .fcntl = fileControl,
+    .inodeFlags = inodeFlagsOf,
     .geteuid = ::geteuid,
     .fchmodat = ::fchmodat,
     .sync_file_range = syncFileRange,

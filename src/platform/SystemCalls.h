@@ -56,6 +56,7 @@ struct Calls {
     int (*ftruncate)(int fd, off_t length);
     void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
     int (*fcntl)(int fd, int command, int argument);  // the commands that take an int
+    int (*inodeFlags)(int fd, unsigned* flags);       // ioctl FS_IOC_GETFLAGS
     uid_t (*geteuid)();
     int (*fchmodat)(int folder, const char* path, mode_t mode, int flags);
     int (*sync_file_range)(int fd, off_t offset, off_t length, unsigned flags);

@@ -1,6 +1,7 @@
 #include "platform/Errors.h"
 #include "platform/FileServices.h"
 #include "platform/FileSystem.h"
+#include "platform/Folding.h"
 #include "platform/Paths.h"
 #include "support/TestFiles.h"
 
@@ -82,6 +83,25 @@ private Q_SLOTS:
         QCOMPARE(platform::shownCode(EEXIST), static_cast<qint64>(EEXIST));
         QCOMPARE(platform::classify(0), platform::ErrorClass::None);
         QCOMPARE(platform::systemRoot(), QStringLiteral("/"));
+    }
+
+    // Whether a folder is taken as folding names: by its file system, its case-fold flag,
+    // a case-swapped look-up; and, when nothing tells, folding.
+    void foldingFromWhatTheDiskSays() {
+        using platform::detail::FoldingFacts;
+        constexpr long kExt4 = 0xEF53;
+        constexpr long kFuse = 0x65735546;
+        constexpr long kVfat = 0x4d44;
+        constexpr unsigned kCaseFold = 0x40000000;
+        const struct {
+            FoldingFacts facts;
+            bool folds;
+        } rows[] = {
+            {{kExt4, 0u, {}}, false},   {{kExt4, kCaseFold, {}}, true}, {{kVfat, {}, false}, true},
+            {{kFuse, 0u, false}, true},  // whatever is behind it
+            {{0x1234, {}, true}, true}, {{0x1234, {}, false}, false},   {{0x1234, {}, {}}, true},  // unsure
+        };
+        for (const auto& row : rows) QCOMPARE(platform::detail::foldsNames(row.facts), row.folds);
     }
 
     void existenceIsLstat() {
