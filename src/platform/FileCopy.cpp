@@ -106,7 +106,10 @@ Place hiddenSibling(const Place& place, const char* prefix) {
     return place.sibling(hiddenName(prefix));
 }
 
-// An empty file made under a name that must be free, for the run's own use.
+// An empty file made under a name that must be free, for the run's own use. It is closed
+// before its name is removed or renamed over: a FUSE file system keeps a file removed while
+// open under a hidden name of its own (".fuse_hidden…") until it is closed, one rename more
+// on a disk that may do renames badly.
 FileDescriptor createExclusive(const Place& place) {
     return FileDescriptor(
         retry([&] { return os().openat(place.folder, place.c(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600); }));
@@ -142,8 +145,7 @@ MountAbilities tryAbilities(const Place& place) {
     const Place first = hiddenSibling(place, kUnpublishedPrefix);
     const Place second = hiddenSibling(place, kUnpublishedPrefix);
     const Place third = hiddenSibling(place, kUnpublishedPrefix);
-    const FileDescriptor made = createExclusive(first);
-    if (!made.valid()) return {};
+    if (!createExclusive(first).valid()) return {};
     MountAbilities can;
     can.known = true;
     can.renamesWithoutReplacing =
@@ -365,7 +367,8 @@ public:
           m_destination(std::move(other.m_destination)),
           m_method(other.m_method),
           m_temporary(std::exchange(other.m_temporary, std::nullopt)),
-          m_made(std::exchange(other.m_made, std::nullopt)) {}
+          m_made(std::exchange(other.m_made, std::nullopt)),
+          m_source(other.m_source) {}
     PendingCopy& operator=(PendingCopy&&) = delete;
     ~PendingCopy() { discard(); }
 
@@ -386,6 +389,9 @@ public:
     }
 
     int fd() const { return m_fd.get(); }
+
+    // The file being copied, held open: a copy made in place outlives it (see discard).
+    void copying(int source) { m_source = source; }
 
     // A copy made in place is read back through a descriptor of its own, opened on its
     // name once the writing one is closed: a FUSE file system may give back what it was
@@ -453,8 +459,7 @@ private:
         const qsizetype length = destination.name.size() - (destination.name.lastIndexOf('/') + 1);
         if (name.size() < length) name += QByteArray(length - name.size(), 'x');
         const Place probe = destination.sibling(name);
-        const FileDescriptor made = createExclusive(probe);
-        if (!made.valid()) return refused;
+        if (!createExclusive(probe).valid()) return refused;
         os().unlinkat(probe.folder, probe.c(), 0);
         return Status{kNameRefused};
     }
@@ -508,8 +513,16 @@ private:
         m_fd.close();
         if (m_temporary) os().unlinkat(m_temporary->folder, m_temporary->c(), 0);
         m_temporary.reset();
-        if (m_method == Method::InPlace && holdsCopy()) os().unlinkat(m_destination.folder, m_destination.c(), 0);
+        if (m_method == Method::InPlace && holdsCopy() && sourceStays())
+            os().unlinkat(m_destination.folder, m_destination.c(), 0);
         m_made.reset();
+    }
+
+    // A copy in place is seen under its name before it is finished: another run may have
+    // taken it for the file's and deleted the file. It then stays, whatever became of it.
+    bool sourceStays() const {
+        struct stat source {};
+        return m_source < 0 || (os().fstat(m_source, &source) == 0 && source.st_nlink > 0);
     }
 
     FileDescriptor m_fd;
@@ -517,6 +530,7 @@ private:
     Method m_method;
     std::optional<Place> m_temporary;  // the hidden name while unpublished
     std::optional<Identity> m_made;    // the file under the destination name while it may have to go
+    int m_source = -1;
 };
 
 PlaceResult copySymlink(const Place& source, const Place& destination, const struct stat& link) {
@@ -592,6 +606,7 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     if (os().fstat(from, &state) != 0) return failedWithErrno();
     if (!S_ISREG(state.st_mode)) return failed(EINVAL);  // replaced meanwhile
     Result<PendingCopy> copy = PendingCopy::create(destination, created);
+    copy.value.copying(from);
     if (copy.status.error == EEXIST) return occupied();
     if (!copy.ok()) return failed(copy.status);
     Pacer pacer(keepGoing);
@@ -681,14 +696,15 @@ PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination,
         source,
         [&copied](const struct stat& aside) { return sameState(aside, copied.state) ? Status{} : Status{EBUSY}; },
         {copied.pin.get(), identityOf(copied.state), sameBytesAsCopy});
+    if (removed.ok()) return copy;
+    struct stat stayed {};
+    const bool stays = os().fstatat(source.folder, source.c(), &stayed, AT_SYMLINK_NOFOLLOW) == 0;
     // Gone meanwhile (another program took it): the copy may be the only one left.
-    if (removed.ok() || removed.error == ENOENT) return copy;
+    if (!stays && removed.error == ENOENT) return copy;
     // Still under its name, as copied (its folder refuses the removal, or it is a mount
     // point): the copy goes again, so that a failed move leaves the file in one place.
     // Another file under the source's name: both stay.
-    struct stat stayed {};
-    if (os().fstatat(source.folder, source.c(), &stayed, AT_SYMLINK_NOFOLLOW) == 0 && sameState(stayed, copied.state))
-        withdrawCopy(destination, published);
+    if (stays && sameState(stayed, copied.state)) withdrawCopy(destination, published);
     return failed(removed);
 }
 
@@ -767,12 +783,14 @@ Status renameOntoOwnName(const Place& from, const Place& to) {
     if (renamed.error != EXDEV || !abilitiesAt(to).publishesInPlace()) return renamed;
     // The name is first taken by an empty file made for it, exclusively; the file is then
     // renamed over that while the name still holds it, and nothing else.
-    const FileDescriptor placeholder = createExclusive(to);
-    if (!placeholder.valid()) return lastError();
     struct stat made {};
+    {
+        const FileDescriptor placeholder = createExclusive(to);
+        if (!placeholder.valid()) return lastError();
+        if (os().fstat(placeholder.get(), &made) != 0) return lastError();
+    }
     struct stat named {};
-    const bool ours = os().fstat(placeholder.get(), &made) == 0 &&
-                      os().fstatat(to.folder, to.c(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+    const bool ours = os().fstatat(to.folder, to.c(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
                       identityOf(made) == identityOf(named) && named.st_size == 0;
     if (!ours) return Status{EEXIST};
     if (os().renameat2(from.folder, from.c(), to.folder, to.c(), 0) == 0) return {};

@@ -150,6 +150,33 @@ private Q_SLOTS:
         QVERIFY(askedDirect);
     }
 
+    // A copy written under its name (a disk with neither a no-replace rename nor links) is
+    // seen before it is finished. Failed once another run has taken it for the file's and
+    // deleted the file, it stays: it may hold the only bytes left.
+    void injectedCopyInPlaceOutlivesItsSource() {
+        QTemporaryDir dir;
+        const QByteArray bytes(20 << 20, 'b');
+        const QString source = test::makeFileWithFolders(dir.filePath("s"), bytes);
+        const QString destination = dir.filePath("out/d");
+        test::makeFolder(dir.filePath("out"));
+        test::InjectedFaults faults;
+        faults.openat = [](const char*, int flags) -> std::optional<int> {
+            if ((flags & O_TMPFILE) == O_TMPFILE) return EOPNOTSUPP;
+            return std::nullopt;
+        };
+        faults.renameat2 = [](const char*, const char*, unsigned) -> std::optional<int> { return EINVAL; };
+        faults.linkat = [](const char*, const char*) -> std::optional<int> { return EPERM; };
+        int chunks = 0;
+        faults.copyFileRange = [&](int, int) -> std::optional<int> {
+            if (++chunks < 2) return std::nullopt;
+            QFile::remove(source);  // by another run
+            return EIO;
+        };
+        QCOMPARE(files().copyFile(source, destination, {}).outcome, PlaceOutcome::Failed);
+        QVERIFY(test::exists(destination));
+        QVERIFY(bytes.startsWith(test::readFile(destination)));
+    }
+
     // Without renameat2 a hard link is the no-replace test.
     void injectedNoRenameat2() {
         QTemporaryDir dir;
