@@ -361,10 +361,14 @@ private:
         }
         const Identity copy = made.placed.identity;
         touched(staged, copy);
-        // The copy read back gives the bytes compared when the run deleted the file.
-        const bool otherBytes =
-            operation.checksumsRecorded && !operation.sameFile && made.checksum != operation.checksum;
-        if (otherBytes || (operation.identitiesRecorded && !operation.keeperState.copiedInto(made.placed, m_user))) {
+        // The copy read back gives the bytes compared when the run deleted the file. Proved
+        // so, it needs only the keeper's length: a disk that keeps no modes (a stick) shows
+        // its own on the copy.
+        const bool checked = operation.checksumsRecorded && !operation.sameFile;
+        const bool otherBytes = checked && made.checksum != operation.checksum;
+        const bool keepersCopy = checked && operation.checksum ? made.placed.length == operation.keeperState.size
+                                                               : operation.keeperState.copiedInto(made.placed, m_user);
+        if (otherBytes || (operation.identitiesRecorded && !keepersCopy)) {
             withdraw(staged, operation);
             return false;
         }

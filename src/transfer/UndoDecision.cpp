@@ -144,6 +144,10 @@ public:
             m_question = {Question::Kind::Look, unseen.takeFirst(), {}, 0, unseen};
             return pending();
         }
+        // Empty, and no operation's file: the placeholder that a kill left where the run was
+        // to set a file aside on a disk that publishes in place.
+        if (candidates.isEmpty() && at->entry->kind == EntryKind::File && at->entry->length == 0)
+            return unpublished(hidden, *at->entry, operations);
         Decision decision;
         for (const auto& [operation, state] : std::as_const(candidates)) {
             const Look* source = look(operation->from);
@@ -579,7 +583,7 @@ private:
 
     // A name the run gives only to its own copies before they are published, and to files
     // it makes to learn what a disk can do: never a user's file. It goes while its bytes
-    // begin those of a file the run used in that folder.
+    // begin those of a file the run used in that folder (an empty one, those of any).
     Decision unpublished(const QString& hidden, const EntryInfo& file, const QList<const Operation*>& operations) {
         const QString folder = folderOf(hidden);
         QStringList originals;
@@ -587,7 +591,7 @@ private:
             const bool beside =
                 folderOf(operation->from) == folder || (!operation->to.isEmpty() && folderOf(operation->to) == folder);
             if (!beside) continue;
-            for (const QString& path : {operation->from, operation->keeper}) {
+            for (const QString& path : {operation->from, operation->keeper, operation->to}) {
                 if (!path.isEmpty() && !originals.contains(path)) originals.append(path);
             }
         }

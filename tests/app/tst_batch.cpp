@@ -824,6 +824,39 @@ private Q_SLOTS:
         QCOMPARE(runKurumu(root, {"--undo"}).exitCode, 0);
         QCOMPARE(test::snapshot(stick.path()), stickWithin);
 
+        // The stick's file deleted as the same as one on the computer: the undo makes it
+        // again on the stick, which shows a mode of its own.
+        test::makeFileWithFolders(pc + "k/k_1.txt", "kept");
+        test::writeFile(stick.path() + "/k_1.txt", "kept");
+        const Outcome deleted =
+            runKurumu(root, {"--run", "--rule", "count", "--count", "1", pc + "k", stick.path() + "/k_1.txt"});
+        QVERIFY2(deleted.exitCode == 0 && deleted.out.contains("k_1.txt…Delete"), qPrintable(deleted.out));
+        const Outcome remade = runKurumu(root, {"--undo"});
+        QVERIFY2(remade.exitCode == 0, qPrintable(remade.out + remade.err));
+        QCOMPARE(test::readFile(stick.path() + "/k_1.txt"), QByteArray("kept"));
+        QVERIFY(QFile::remove(stick.path() + "/k_1.txt"));
+
+        // Many names arriving, then one that the stick folds onto a name it holds: asked of
+        // the disk, not of what the run has seen there, it is the same file. (Not on FAT
+        // through fusefat, which damages a folder of that many names when a file in it is
+        // renamed to a longer name, as any program's rename does.)
+        if (kind == static_cast<int>(test::Stick::Kind::ExFat)) {
+            test::writeFile(group + "/g_Z.TXT", "folded");
+            const auto beforeMany = test::snapshot(stick.path());
+            QStringList many = gather;
+            for (int i = 0; i < 70; ++i)
+                many.append(test::makeFileWithFolders(pc + QString("many/g_y%1.txt").arg(i), "y"));
+            many.append(test::makeFileWithFolders(pc + "many/g_z.txt", "folded"));
+            const Outcome folded = runKurumu(root, many);
+            QVERIFY2(folded.exitCode == 0 && folded.out.contains("g_z.txt…Delete"),
+                     qPrintable(folded.out + folded.err));
+            QCOMPARE(test::snapshot(stick.path()).value("g/g_Z.TXT"), QByteArray("folded"));
+            QCOMPARE(test::snapshot(stick.path()).size(), beforeMany.size() + 70);
+            QCOMPARE(runKurumu(root, {"--undo"}).exitCode, 0);
+            QCOMPARE(test::snapshot(stick.path()), beforeMany);
+            QVERIFY(QFile::remove(group + "/g_Z.TXT"));
+        }
+
         // A folder that folds names, named by another spelling: the file reached through it
         // is the same file, never its own duplicate.
         test::makeFileWithFolders(stick.path() + "/h/H_1.txt", "one file");

@@ -1388,8 +1388,17 @@ private Q_SLOTS:
             table::operation(transfer::journal::Kind::Copy, "/s/c", "/G/c", empty);
         seen.looks.insert("/G/.kurumu-part-4-2", table::at(table::file(8)));
         seen.looks.insert("/s/c", table::at(empty));
+        seen.looks.insert("/G/c", {});
         QCOMPARE(table::describe(transfer::undo::decideHidden("/G/.kurumu-part-4-2", {&copied}, seen)),
                  "RemovePartialCopy /G/.kurumu-part-4-2 /s/c else Leave /G/.kurumu-part-4-2: "
+                 "隠し名のまま残した(記録にないファイル)");
+        // So does an empty file under a set-aside name that no operation's file can be: the
+        // placeholder of a set-aside that a kill cut short.
+        platform::EntryInfo placeholder = table::file(9);
+        placeholder.length = 0;
+        seen.looks.insert("/G/.kurumu-aside-4-3", table::at(placeholder));
+        QCOMPARE(table::describe(transfer::undo::decideHidden("/G/.kurumu-aside-4-3", {&copied}, seen)),
+                 "RemovePartialCopy /G/.kurumu-aside-4-3 /s/c else Leave /G/.kurumu-aside-4-3: "
                  "隠し名のまま残した(記録にないファイル)");
     }
 
