@@ -917,6 +917,43 @@ private Q_SLOTS:
         QCOMPARE(test::snapshot(stick.path()), stickWithin);
     }
 
+    // An ext4 folder that folds names (+F), where the kernel can mount one: a name that the
+    // folder folds onto one it holds, by case or by Unicode normalisation, is that name.
+    void caseFoldedExt4() {
+        KURUMU_REQUIRE_ROOT();
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        QFile image(root + "fold.img");
+        QVERIFY(image.open(QIODevice::WriteOnly) && image.resize(qint64{64} << 20));
+        image.close();
+        if (QProcess::execute("mkfs.ext4", {"-q", "-O", "casefold", image.fileName()}) != 0)
+            QSKIP("mkfs.ext4 cannot make an image with case folding here");
+        test::makeFolder(root + "disk");
+        const test::Mount disk({"-o", "loop", image.fileName(), root + "disk"});
+        if (!disk.mounted()) QSKIP("this kernel cannot mount ext4 with case folding (it lacks CONFIG_UNICODE)");
+        const QString group = root + "disk/g";
+        test::makeFolder(group);
+        QCOMPARE(QProcess::execute("chattr", {"+F", group}), 0);
+        test::writeFile(group + "/g_A.txt", "held");
+        test::writeFile(group + QString::fromUtf8("/g_\u00e9.txt"), "held e");  // composed
+        const test::Tmpfs computer(root + "pc", "16m");
+        if (!computer.mounted()) QSKIP("cannot mount a tmpfs here");
+        const QString pc = computer.path() + '/';
+        test::writeFile(pc + "g_a.txt", "other");
+        test::writeFile(pc + QString::fromUtf8("g_e\u0301.txt"), "held e");  // decomposed
+        const auto before = test::snapshot(group);
+        const Outcome run = runKurumu(root, {"--run", "--rule", "count", "--count", "1", group, pc + "g_a.txt",
+                                             pc + QString::fromUtf8("g_e\u0301.txt")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+        QCOMPARE(test::readFile(group + "/g_A.txt"), QByteArray("held"));
+        QCOMPARE(test::readFile(group + "/g_a_000.txt"), QByteArray("other"));
+        QVERIFY2(run.out.contains(QString::fromUtf8("g_e\u0301.txt…Delete")), qPrintable(run.out));
+        QCOMPARE(runKurumu(root, {"--undo"}).exitCode, 0);
+        QCOMPARE(test::snapshot(group), before);
+        QCOMPARE(test::readFile(pc + "g_a.txt"), QByteArray("other"));
+        QCOMPARE(test::readFile(pc + QString::fromUtf8("g_e\u0301.txt")), QByteArray("held e"));
+    }
+
     void noDisplaySaysSo() {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
