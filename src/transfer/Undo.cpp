@@ -430,6 +430,12 @@ private:
         return false;
     }
 
+    static undo::HiddenKind hiddenKind(const QString& hidden) {
+        return platform::GetFileName(hidden).startsWith(QLatin1String(platform::kUnpublishedPrefix))
+                   ? undo::HiddenKind::Unpublished
+                   : undo::HiddenKind::SetAside;
+    }
+
     // Every hidden name of the run or its undos left in the folders they used goes back
     // under its own name, or goes once it is proved to be a copy; what cannot be proved
     // is named.
@@ -440,8 +446,9 @@ private:
         folders.removeDuplicates();
         for (const QString& folder : std::as_const(folders)) {
             for (const QString& hidden : hiddenNamesIn(folder)) {
-                carryOut(kNoOperation,
-                         decided([&](const SeenNow& seen) { return undo::decideHidden(hidden, m_operations, seen); }));
+                carryOut(kNoOperation, decided([&](const SeenNow& seen) {
+                             return undo::decideHidden(hidden, hiddenKind(hidden), m_operations, seen);
+                         }));
             }
         }
     }

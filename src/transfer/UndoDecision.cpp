@@ -1,7 +1,6 @@
 #include "transfer/UndoDecision.h"
 
 #include "platform/Errors.h"
-#include "platform/FileServices.h"
 
 #include <QSet>
 
@@ -118,12 +117,11 @@ public:
     }
 
     // Among the operations taken back, the one whose file a hidden name holds.
-    Decision hidden(const QString& hidden, const QList<const Operation*>& operations) {
+    Decision hidden(const QString& hidden, HiddenKind kind, const QList<const Operation*>& operations) {
         const Look* at = look(hidden);
         if (!at) return pending();
         if (!at->entry) return nothing();
-        if (hidden.section(u'/', -1).startsWith(QLatin1String(platform::kUnpublishedPrefix)))
-            return unpublished(hidden, *at->entry, operations);
+        if (kind == HiddenKind::Unpublished) return unpublished(hidden, *at->entry, operations);
         const QString folder = folderOf(hidden);
         // The sources of every operation whose file it may be, looked at together.
         QList<std::pair<const Operation*, const ObjectState*>> candidates;
@@ -648,8 +646,9 @@ Decision decideKilledUndoCopy(const Operation& operation, const SeenNow& seen) {
     return Decider(operation, kNoReading, seen).killedUndoCopy();
 }
 
-Decision decideHidden(const QString& hidden, const QList<const Operation*>& operations, const SeenNow& seen) {
-    return Decider(kNoOperation, kNoReading, seen).hidden(hidden, operations);
+Decision decideHidden(const QString& hidden, HiddenKind kind, const QList<const Operation*>& operations,
+                      const SeenNow& seen) {
+    return Decider(kNoOperation, kNoReading, seen).hidden(hidden, kind, operations);
 }
 
 QList<FolderTime> folderTimesToGiveBack(const Reading& reading, const QHash<QString, Identity>& held) {

@@ -129,9 +129,14 @@ Decision decide(const journal::Operation& operation, const Reading& reading, con
 // while its bytes begin those of the file it copied, so that that file can have the name.
 Decision decideKilledUndoCopy(const journal::Operation& operation, const SeenNow& seen);
 
+// The two kinds of hidden names the run's processes give: a file set aside, and a copy
+// not yet published (or a file made to learn what a disk can do), never a user's file.
+enum class HiddenKind { SetAside, Unpublished };
+
 // What to do with a hidden name of the run's processes left in a folder it used, among
 // the operations taken back.
-Decision decideHidden(const QString& hidden, const QList<const journal::Operation*>& operations, const SeenNow& seen);
+Decision decideHidden(const QString& hidden, HiddenKind kind, const QList<const journal::Operation*>& operations,
+                      const SeenNow& seen);
 
 // A folder whose modification time goes back, while no name in it changed after a time.
 struct FolderTime {

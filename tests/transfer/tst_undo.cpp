@@ -1375,13 +1375,16 @@ private Q_SLOTS:
         transfer::undo::SeenNow seen;
         seen.looks.insert("/G/.kurumu-aside-4-1", table::at(empty));
         int asked = 0;
-        for (transfer::undo::Decision decision = transfer::undo::decideHidden("/G/.kurumu-aside-4-1", operations, seen);
-             decision.question; decision = transfer::undo::decideHidden("/G/.kurumu-aside-4-1", operations, seen)) {
+        const auto aside = transfer::undo::HiddenKind::SetAside;
+        for (transfer::undo::Decision decision =
+                 transfer::undo::decideHidden("/G/.kurumu-aside-4-1", aside, operations, seen);
+             decision.question;
+             decision = transfer::undo::decideHidden("/G/.kurumu-aside-4-1", aside, operations, seen)) {
             QVERIFY(++asked < 3);
             for (const QString& path : QStringList{decision.question->path} + decision.question->morePaths)
                 seen.looks.insert(path, {});
         }
-        QCOMPARE(transfer::undo::decideHidden("/G/.kurumu-aside-4-1", operations, seen).tries.size(), 200);
+        QCOMPARE(transfer::undo::decideHidden("/G/.kurumu-aside-4-1", aside, operations, seen).tries.size(), 200);
         // A copy never published, or a file made to learn what the disk can do: it goes
         // while its bytes begin those of a file the run used beside it.
         const transfer::journal::Operation copied =
@@ -1389,7 +1392,8 @@ private Q_SLOTS:
         seen.looks.insert("/G/.kurumu-part-4-2", table::at(table::file(8)));
         seen.looks.insert("/s/c", table::at(empty));
         seen.looks.insert("/G/c", {});
-        QCOMPARE(table::describe(transfer::undo::decideHidden("/G/.kurumu-part-4-2", {&copied}, seen)),
+        QCOMPARE(table::describe(transfer::undo::decideHidden(
+                     "/G/.kurumu-part-4-2", transfer::undo::HiddenKind::Unpublished, {&copied}, seen)),
                  "RemovePartialCopy /G/.kurumu-part-4-2 /s/c else Leave /G/.kurumu-part-4-2: "
                  "隠し名のまま残した(記録にないファイル)");
         // So does an empty file under a set-aside name that no operation's file can be: the
@@ -1397,7 +1401,7 @@ private Q_SLOTS:
         platform::EntryInfo placeholder = table::file(9);
         placeholder.length = 0;
         seen.looks.insert("/G/.kurumu-aside-4-3", table::at(placeholder));
-        QCOMPARE(table::describe(transfer::undo::decideHidden("/G/.kurumu-aside-4-3", {&copied}, seen)),
+        QCOMPARE(table::describe(transfer::undo::decideHidden("/G/.kurumu-aside-4-3", aside, {&copied}, seen)),
                  "RemovePartialCopy /G/.kurumu-aside-4-3 /s/c else Leave /G/.kurumu-aside-4-3: "
                  "隠し名のまま残した(記録にないファイル)");
     }
