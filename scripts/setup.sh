@@ -6,9 +6,9 @@ set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic xvfb xauth zlib1g-dev util-linux time
           desktop-file-utils appstream man-db dpkg-dev file lintian python3-fusepy clang-format clang-tidy
           dbus-daemon at-spi2-core python3-pyatspi)
-# With --test, also the disks the tests mount: FAT and exFAT sticks through FUSE.
+# With --test, also the disks the tests mount through FUSE: FAT and exFAT sticks, an SFTP share.
 if [ "${1:-}" = "--test" ]; then
-  packages+=(fusefat exfat-fuse exfatprogs dosfstools)
+  packages+=(fusefat exfat-fuse exfatprogs dosfstools sshfs openssh-sftp-server)
 fi
 
 missing=()

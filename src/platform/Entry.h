@@ -44,6 +44,9 @@ struct EntryInfo {
     // does not say. Unlike the device, it is one for everything seen through an overlay.
     quint64 mount = 0;
     bool onOverlay = false;  // seen through an overlay
+    // On a disk whose numbers need not last (any FUSE mount: sshfs gives a file new ones as
+    // it gets a name, a stick plugged in again gives all new ones): only a folder says.
+    bool identityLoose = false;
 
     bool exists() const { return kind != EntryKind::Missing; }
 };

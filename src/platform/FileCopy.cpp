@@ -974,6 +974,12 @@ Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper,
     return proof;
 }
 
+// Whether the rename aside changed nothing but the numbers: length, mode and time stay.
+bool sameShape(const struct stat& before, const struct stat& aside) {
+    return before.st_size == aside.st_size && before.st_mode == aside.st_mode &&
+           sameTime(before.st_mtim, aside.st_mtim);
+}
+
 // Whether the rename aside changed nothing but the times, as a file system that dates the
 // entries it renames does.
 bool onlyTimesSet(const struct stat& before, const struct stat& aside) {
@@ -981,28 +987,55 @@ bool onlyTimesSet(const struct stat& before, const struct stat& aside) {
            before.st_mode == aside.st_mode && !sameTime(before.st_mtim, aside.st_mtim);
 }
 
+// Gives a file held by a descriptor the times it had before, where only they changed.
+void keepTimesOf(int held, const struct stat& before) {
+    struct stat now {};
+    if (os().fstat(held, &now) != 0 || !onlyTimesSet(before, now)) return;
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(held);
+    const std::array<struct timespec, 2> times{before.st_atim, before.st_mtim};
+    os().utimensat(AT_FDCWD, self.constData(), times.data(), 0);
+}
+
 Status removeCheckedAside(const Place& path, const AsideCheck& check, const HeldFile& held) {
     struct stat beforeRename {};
-    const bool seenBefore = held.fd >= 0 && held.proveBytes && os().fstat(held.fd, &beforeRename) == 0;
+    const bool seenBefore = held.fd >= 0 && os().fstat(held.fd, &beforeRename) == 0;
+    const bool provable = seenBefore && held.proveBytes;
     const Place aside = hiddenSibling(path, kSetAsidePrefix);
     if (const Status renamed = renameOntoOwnName(path, aside); !renamed.ok()) return renamed;
     struct stat info {};
     Status verdict = os().fstatat(aside.folder, aside.c(), &info, AT_SYMLINK_NOFOLLOW) == 0 ? Status{} : lastError();
-    if (verdict.ok() && held.fd >= 0) verdict = takenAsHeld(info, held);
+    bool byBytes = false;  // proved the file checked by its bytes, where its numbers or times say nothing
+    if (verdict.ok() && held.fd >= 0) {
+        verdict = takenAsHeld(info, held);
+        // A disk whose numbers need not last (sshfs gives a file new ones as it gets a
+        // name) shows the file under other numbers: it is the one held while its length,
+        // time and mode say so, and its bytes.
+        if (verdict.error == EBUSY && provable && hasLooseIdentities(held.fd) && sameShape(beforeRename, info)) {
+            info.st_dev = static_cast<dev_t>(held.before.device);
+            info.st_ino = static_cast<ino_t>(held.before.inode);
+            verdict = {};
+            byBytes = true;
+        }
+    }
     if (verdict.ok()) {
         verdict = check(info);
-        if (verdict.error == EBUSY && seenBefore && onlyTimesSet(beforeRename, info)) {
+        if (verdict.error == EBUSY && provable && onlyTimesSet(beforeRename, info)) {
             struct stat asBefore = info;
             asBefore.st_mtim = beforeRename.st_mtim;
             asBefore.st_ctim = beforeRename.st_ctim;
             verdict = check(asBefore);
-            if (verdict.ok()) verdict = held.proveBytes(aside);
+            byBytes = true;
         }
+        if (verdict.ok() && byBytes) verdict = held.proveBytes(aside);
     }
     if (verdict.ok() && os().unlinkat(aside.folder, aside.c(), 0) != 0) verdict = lastError();
     // Put back under its own name; should that name have been taken meanwhile, the file
-    // stays whole under the hidden one.
-    if (!verdict.ok()) renameOntoOwnName(aside, path);
+    // stays whole under the hidden one. A disk that dates what it renames has dated it
+    // twice: it gets its times back.
+    if (!verdict.ok()) {
+        renameOntoOwnName(aside, path);
+        if (seenBefore) keepTimesOf(held.fd, beforeRename);
+    }
     return verdict;
 }
 

@@ -46,6 +46,10 @@ struct Place {
 // lower layer to the upper one by the first change (and then show other numbers).
 bool isOverlay(int fd);
 
+// True when the open file or folder is on a disk whose inode and device numbers need not
+// last: every FUSE mount, whatever is behind it.
+bool hasLooseIdentities(int fd);
+
 // Whether the mount is an overlay, learnt once a process for each mount from an entry in
 // it (the name in the open folder, "" for the open folder itself; a link at the name is
 // followed with AT_SYMLINK_FOLLOW in flags).

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QHashFunctions>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -177,9 +178,11 @@ std::unique_ptr<FileServices> diskServices(const CopyCheck& check = {});
 // have that identity; every other folder is reached from the nearest recorded folder above
 // it, one name at a time, never through a link or into another mount (kFolderReplaced);
 // a path below no recorded folder is refused. With followUnrecorded, such a path is opened
-// as a run opens it (for records that did not note their folders).
+// as a run opens it (for records that did not note their folders). A loose folder (on a
+// disk whose numbers need not last) is taken by its path while it is still on such a disk.
 std::unique_ptr<FileServices> recordedFolderServices(const QHash<QString, Identity>& recorded,
-                                                     bool followUnrecorded = false, const CopyCheck& check = {});
+                                                     bool followUnrecorded = false, const CopyCheck& check = {},
+                                                     const QSet<QString>& loose = {});
 // The services acting on the real disk, for single questions outside a run.
 FileServices& realFileServices();
 

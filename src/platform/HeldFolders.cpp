@@ -75,7 +75,9 @@ Result<FileDescriptor> HeldFolders::open(const QByteArray& folder) {
     if (!fd.valid()) return {FileDescriptor(), lastError()};
     const Result<Identity> identity = identityOfHeld(fd.get());
     if (!identity.ok()) return {FileDescriptor(), identity.status};
-    if (expected != nullptr && !(*expected == identity.value)) return {FileDescriptor(), Status{kFolderReplaced}};
+    const bool loose = m_loose.contains(folder) && hasLooseIdentities(fd.get());
+    if (expected != nullptr && !(*expected == identity.value) && !loose)
+        return {FileDescriptor(), Status{kFolderReplaced}};
     m_recorded.insert(folder, identity.value);
     return {std::move(fd), {}};
 }

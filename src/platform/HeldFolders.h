@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 
 #include <vector>
 
@@ -25,8 +26,12 @@ public:
     explicit HeldFolders(Unrecorded unrecorded) : m_unrecorded(unrecorded) {}
 
     // The folder at the path is the one with this identity, whatever is there later; an
-    // empty identity says that no folder is to be reached through the name.
-    void record(const QByteArray& folder, const Identity& identity) { m_recorded.insert(folder, identity); }
+    // empty identity says that no folder is to be reached through the name. A loose one
+    // (on a disk whose numbers need not last) is whatever folder such a disk has there.
+    void record(const QByteArray& folder, const Identity& identity, bool loose = false) {
+        m_recorded.insert(folder, identity);
+        if (loose) m_loose.insert(folder);
+    }
     bool isRecorded(const QByteArray& folder) const { return m_recorded.contains(folder); }
     const Identity* recorded(const QByteArray& folder) const;
 
@@ -56,6 +61,7 @@ private:
 
     Unrecorded m_unrecorded;
     QHash<QByteArray, Identity> m_recorded;
+    QSet<QByteArray> m_loose;
     std::vector<Entry> m_entries;  // the most recently used last
 };
 

@@ -110,6 +110,12 @@ bool isOverlay(int fd) {
     return sys::os().fstatfs(fd, &system) == 0 && system.f_type == kOverlayMagic;
 }
 
+bool hasLooseIdentities(int fd) {
+    constexpr long kFuseMagic = 0x65735546;
+    struct statfs system {};
+    return sys::os().fstatfs(fd, &system) == 0 && system.f_type == kFuseMagic;
+}
+
 bool onOverlayMount(quint64 mount, int at, const char* name, int flags) {
     static std::mutex guard;
     static QHash<quint64, bool> overlays;
@@ -308,7 +314,9 @@ public:
         if (!m_folders) return detail::entryAt(AT_FDCWD, folder.constData(), 0);
         const Result<int> fd = m_folders->descriptor(folder);
         if (!fd.ok()) return {{}, fd.status};
-        return detail::entryAt(fd.value, "", AT_EMPTY_PATH);
+        Result<EntryInfo> held = detail::entryAt(fd.value, "", AT_EMPTY_PATH);
+        held.value.identityLoose = held.ok() && detail::hasLooseIdentities(fd.value);
+        return held;
     }
 
     Result<FolderListing> listFolder(const QString& path) override {
@@ -530,11 +538,13 @@ std::unique_ptr<FileServices> diskServices(const CopyCheck& check) {
 }
 
 std::unique_ptr<FileServices> recordedFolderServices(const QHash<QString, Identity>& recorded, bool followUnrecorded,
-                                                     const CopyCheck& check) {
+                                                     const CopyCheck& check, const QSet<QString>& loose) {
     auto folders = std::make_unique<detail::HeldFolders>(
         followUnrecorded ? detail::HeldFolders::Unrecorded::ByPath : detail::HeldFolders::Unrecorded::FromRecorded);
-    for (auto folder = recorded.cbegin(); folder != recorded.cend(); ++folder)
-        folders->record(encodePath(withoutTrailingSeparator(folder.key())), folder.value());
+    for (auto folder = recorded.cbegin(); folder != recorded.cend(); ++folder) {
+        const QByteArray path = encodePath(withoutTrailingSeparator(folder.key()));
+        folders->record(path, folder.value(), loose.contains(folder.key()));
+    }
     return std::make_unique<RealFileServices>(std::move(folders), check);
 }
 

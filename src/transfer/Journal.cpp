@@ -261,7 +261,8 @@ Status JournalingServices::noteFolderOf(const QString& path) {
     // The folder itself, also where its name is a link to it, as the services hold it.
     const platform::Result<platform::EntryInfo> info = m_disk.heldFolder(folder);
     if (!info.ok() || info.value.kind != platform::EntryKind::Folder) return {};
-    if (const Status written = m_journal.note(journal::seenLine({folder, info.value.identity, info.value.modifiedNs}));
+    if (const Status written = m_journal.note(
+            journal::seenLine({folder, info.value.identity, info.value.modifiedNs, info.value.identityLoose}));
         !written.ok()) {
         tellFailure(written);
         return Status{ECANCELED};

@@ -294,6 +294,11 @@ bool ObjectState::matchesButModified(const platform::EntryInfo& entry) const {
            entry.length == size && entry.mode == mode && entry.owner == owner;
 }
 
+bool ObjectState::matchesButIdentity(const platform::EntryInfo& entry) const {
+    return known && entry.exists() && entry.kind != platform::EntryKind::Folder && entry.length == size &&
+           entry.modifiedNs == mtime && entry.mode == mode && entry.owner == owner;
+}
+
 bool ObjectState::copiedInto(const platform::EntryInfo& copy, quint32 processUser, bool anyTime) const {
     constexpr quint32 kPermissions = 0777;
     return known && copy.kind == platform::EntryKind::File && copy.length == size &&
@@ -370,7 +375,10 @@ Line Header::line() const {
 }
 
 Line seenLine(const Seen& seen) {
-    return Line().text("seen", seen.path).identity("id", seen.id).number("mtime", seen.mtime);
+    Line line;
+    line.text("seen", seen.path).identity("id", seen.id).number("mtime", seen.mtime);
+    if (seen.loose) line.flag("loose", true);
+    return line;
 }
 
 Line folderTimesLine(const QString& folder, const platform::EntryInfo& info) {
@@ -513,7 +521,9 @@ std::optional<Journal> parse(QByteArrayView bytes, const QString& id) {
             if (const auto made = identityFrom(text(line, "id"))) operation.createdInPlace = made;
         } else if (line.contains(QLatin1String("seen"))) {
             const std::optional<platform::Identity> identity = identityFrom(text(line, "id"));
-            if (identity) journal.seen.append({text(line, "seen"), *identity, number(line, "mtime")});
+            if (identity)
+                journal.seen.append({text(line, "seen"), *identity, number(line, "mtime"),
+                                     line.value(QLatin1String("loose")).toBool()});
         } else if (line.contains(QLatin1String("folder"))) {
             platform::EntryInfo times;
             times.accessedNs = number(line, "atime");

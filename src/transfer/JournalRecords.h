@@ -67,6 +67,8 @@ struct ObjectState {
     // The same object, but for its modification time: what a disk that dates every rename
     // (FAT through FUSE) leaves of it once renamed.
     bool matchesButModified(const platform::EntryInfo& entry) const;
+    // All but the identity: what a disk whose numbers need not last keeps of it.
+    bool matchesButIdentity(const platform::EntryInfo& entry) const;
     // What a copy of the object made by this process has of it: its length, modification
     // time and permission bits, and its owner where the process could give it (a copy the
     // process could not give the owner belongs to the process's effective user).
@@ -126,6 +128,7 @@ struct Seen {
     QString path;
     platform::Identity id;
     qint64 mtime = 0;
+    bool loose = false;  // on a disk whose numbers need not last: what is in it is known by what it holds
 };
 
 }  // namespace kurumu::transfer::journal

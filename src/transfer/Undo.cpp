@@ -163,7 +163,7 @@ private:
                 left(step.path, step.reason);
                 return true;
             case Act::PutBack:
-                return moveBack(step.path, step.other, step.expected, operation.object);
+                return moveBack(step.path, step.other, step.expected, operation);
             case Act::RemoveSecondCopy:
                 return removeSecondCopy(step);
             case Act::RemoveRunCopy:
@@ -221,11 +221,22 @@ private:
         return folderOf(path) + u'/' + QString::fromLatin1(platform::hiddenName(platform::kSetAsidePrefix, "undo-"));
     }
 
-    bool isExpected(const EntryInfo& waiting, const Expected& expected, bool copied) const {
+    // On a disk whose numbers need not last (a FUSE mount), a file is known by what it holds.
+    bool loose(const QString& path) const { return m_reading.looseFolders.contains(folderOf(path)); }
+
+    bool isExpected(const EntryInfo& waiting, const Expected& expected, bool copied, bool loose) const {
         if (!expected.identitiesRecorded || !expected.state.known) return true;
         if (copied || expected.copy) return expected.state.copiedInto(waiting, m_user, expected.dated);
+        if (loose) return expected.state.matchesButIdentity(waiting);
         const bool same = expected.dated ? expected.state.matchesButModified(waiting) : expected.state.matches(waiting);
         return (!expected.identity || waiting.identity == *expected.identity) && same;
+    }
+
+    // A file copied off a disk whose numbers need not last holds the bytes recorded of it,
+    // where a checksum was: read back as it was copied, as the run read them.
+    static bool bytesAsRecorded(const platform::PlaceResult& copied, const Operation& operation) {
+        return !copied.placed.exists() || !operation.checksum || !copied.checksum ||
+               *copied.checksum == *operation.checksum;
     }
 
     // The file expected, under the numbers that its rename gave it (on an overlay).
@@ -248,7 +259,8 @@ private:
     // Puts a file back under its name, from where it is now: first beside it under a hidden
     // name of this process, where it is checked to be the file expected (a name can be given
     // to another file between a look and a rename), then under its own name.
-    bool moveBack(const QString& from, const QString& to, const Expected& expected, const ObjectState& original) {
+    bool moveBack(const QString& from, const QString& to, const Expected& expected, const Operation& operation) {
+        const ObjectState& original = operation.object;
         const QString staged = stagingName(to);
         const platform::PlaceResult placed = m_files.moveFile(from, staged, {});
         if (placed.outcome != PlaceOutcome::Placed) {
@@ -257,7 +269,9 @@ private:
         }
         touched(from, expected.identity);
         const Look waiting = look(staged);
-        if (!waiting.entry || !isExpected(*waiting.entry, renumberedBy(placed, expected), placed.placed.exists())) {
+        const bool recordedBytes = !loose(from) || bytesAsRecorded(placed, operation);
+        if (!waiting.entry || !recordedBytes ||
+            !isExpected(*waiting.entry, renumberedBy(placed, expected), placed.placed.exists(), loose(from))) {
             m_files.moveFile(staged, from, {});  // another file: back where it was found
             left(from, undo::kChanged);
             return false;
@@ -586,8 +600,8 @@ platform::Result<UndoReport> undoRun(const platform::StateFolder& state, const Q
     report.journal = own.value->path();
     reportUnknowns(report, chosen.value, journals.value);
 
-    const auto disk = platform::recordedFolderServices(reading.recordedFolders,
-                                                       reading.format < journal::kIdentityFormat, copyCheck(true));
+    const auto disk = platform::recordedFolderServices(
+        reading.recordedFolders, reading.format < journal::kIdentityFormat, copyCheck(true), reading.looseFolders);
     JournalingServices files(*disk, *own.value);
     Undoer undoer(files, report, std::move(reading));
     for (const auto& [path, undone] : journals.value.undos) undoer.clearKilledUndoCopies(undone);

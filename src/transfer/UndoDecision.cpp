@@ -81,7 +81,8 @@ Step onEntry(Act act, const QString& path, const Identity& identity = {}) {
 struct Aside {
     QString path;
     bool copy = false;
-    bool dated = false;  // the object, dated by the rename that set it aside, and proved by its bytes
+    bool dated = false;       // the object, dated by the rename that set it aside, and proved by its bytes
+    ObjectState copyOf = {};  // a copy: of what it was made (the object, or the run's copy of it)
 };
 
 // Decides one operation. Each look at the disk goes through seen: what it does not hold
@@ -221,21 +222,30 @@ private:
         return leave(path, at.replaced() ? kFolderReplaced : errorReason(at.error));
     }
 
-    // The very object recorded: its identity (journals that did not record one take any).
-    // A file mounted at the name (a bind mount) is never it: what it shows is another name's.
-    bool isObject(const std::optional<EntryInfo>& entry, const ObjectState& state) const {
-        if (!entry || entry->mountRoot) return false;
-        if (!identities() || !state.known) return true;
-        return entry->kind != EntryKind::Folder && entry->identity == state.id;
+    // On a disk whose numbers need not last (a FUSE mount), a file is known by its path,
+    // its length, its times and its mode as recorded, and its bytes are proved as it is
+    // taken back; elsewhere by its identity.
+    bool loose(const QString& path) const { return m_reading.looseFolders.contains(folderOf(path)); }
+    bool hasIdentity(const EntryInfo& entry, const ObjectState& state, const QString& path) const {
+        return loose(path) ? state.matchesButIdentity(entry) : entry.identity == state.id;
     }
 
-    // The object the operation left, unchanged since: its identity and state as recorded,
-    // and no status change later than the last operation of the run or an undo on it
-    // (without identities: than the operation itself).
-    bool unchanged(const EntryInfo& now, const ObjectState& state) const {
+    // The very object recorded at a path: its identity (journals that did not record one
+    // take any). A file mounted at the name (a bind mount) is never it: what it shows is
+    // another name's.
+    bool isObject(const std::optional<EntryInfo>& entry, const ObjectState& state, const QString& path) const {
+        if (!entry || entry->mountRoot) return false;
+        if (!identities() || !state.known) return true;
+        return entry->kind != EntryKind::Folder && hasIdentity(*entry, state, path);
+    }
+
+    // The object the operation left at a path, unchanged since: its identity and state as
+    // recorded, and no status change later than the last operation of the run or an undo
+    // on it (without identities: than the operation itself).
+    bool unchanged(const EntryInfo& now, const ObjectState& state, const QString& path) const {
         if (!identities()) return m_operation.doneNs == 0 || now.changedNs <= m_operation.doneNs;
-        if (!state.matches(now)) return false;
-        return now.changedNs <= m_reading.objects.value(now.identity).bound(m_reading.startNs);
+        if (!hasIdentity(now, state, path) || !state.matchesButIdentity(now)) return false;
+        return now.changedNs <= m_reading.objects.value(state.id).bound(m_reading.startNs);
     }
 
     // The keeper of a deleted duplicate holds the very bytes that were compared only while
@@ -244,9 +254,10 @@ private:
     // know the times of that run.)
     bool keeperUnchanged(const EntryInfo& kept, const Operation& duplicate, bool ours = true) const {
         if (duplicate.identitiesRecorded) {
-            if (!duplicate.keeperState.matches(kept)) return false;
+            const ObjectState& keeper = duplicate.keeperState;
+            if (!hasIdentity(kept, keeper, duplicate.keeper) || !keeper.matchesButIdentity(kept)) return false;
             if (!ours) return true;
-            return kept.changedNs <= m_reading.objects.value(kept.identity).bound(m_reading.startNs);
+            return kept.changedNs <= m_reading.objects.value(keeper.id).bound(m_reading.startNs);
         }
         if (duplicate.keeperState.known && !(duplicate.keeperState.id == kept.identity)) return false;
         return kept.kind == EntryKind::File && kept.length == duplicate.object.size &&
@@ -265,7 +276,7 @@ private:
              back != m_reading.givenBack.constEnd() && back.key() == path; ++back) {
             bool matches = false;
             if (back->state.known) {
-                matches = back->state.id == there.identity;
+                matches = hasIdentity(there, back->state, path);
             } else if (!identities() || object.copiedInto(there, m_seen.user)) {
                 matches = true;
             } else {
@@ -297,8 +308,10 @@ private:
     // gave the copy its name, by what the copy has of it and its bytes; or (without
     // identities) by holding the bytes of the file given. Nothing while that is not known
     // yet.
-    std::optional<std::optional<Aside>> setAside(const QString& path, const ObjectState& object,
-                                                 const QString& bytesOf) {
+    // (A copy of the run's own copy counts too: an undo killed as it put a file back from a
+    // disk that keeps no modes made it with that disk's mode.)
+    std::optional<std::optional<Aside>> setAside(const QString& path, const ObjectState& object, const QString& bytesOf,
+                                                 const ObjectState& runCopy = {}) {
         const QString folder = folderOf(path);
         const auto listed = m_seen.setAside.constFind(folder);
         if (listed == m_seen.setAside.cend()) {
@@ -313,7 +326,7 @@ private:
                 if (*same) return Aside{candidate.path, false};
                 continue;
             }
-            if (isObject(candidate.look.entry, object)) {
+            if (isObject(candidate.look.entry, object, candidate.path)) {
                 // Set aside on a disk that dates every rename: the object while its bytes are
                 // still those it was kept for.
                 const EntryInfo& file = *candidate.look.entry;
@@ -322,21 +335,23 @@ private:
                 if (!same) return std::nullopt;
                 return Aside{candidate.path, false, *same};
             }
-            if (!object.copiedInto(*candidate.look.entry, m_seen.user)) continue;
+            const ObjectState& copied = object.copiedInto(*candidate.look.entry, m_seen.user) ? object : runCopy;
+            if (!copied.copiedInto(*candidate.look.entry, m_seen.user)) continue;
             // A copy whose original is gone is the file itself.
             const Look* twin = look(bytesOf);
             if (!twin) return std::nullopt;
-            if (!twin->entry) return Aside{candidate.path, true};
+            if (!twin->entry) return Aside{candidate.path, true, false, copied};
             const std::optional<bool> same = sameBytes(candidate.path, bytesOf);
             if (!same) return std::nullopt;
-            if (*same) return Aside{candidate.path, true};
+            if (*same) return Aside{candidate.path, true, false, copied};
         }
         return std::optional<Aside>();
     }
 
     Step bringingBack(const Aside& aside) const {
         const ObjectState& object = m_operation.object;
-        return putBack(aside.path, m_operation.from, {object.id, object, aside.copy, identities(), aside.dated});
+        const ObjectState& state = aside.copy && aside.copyOf.known ? aside.copyOf : object;
+        return putBack(aside.path, m_operation.from, {object.id, state, aside.copy, identities(), aside.dated});
     }
 
     Decision move() {
@@ -347,13 +362,13 @@ private:
         if (auto refused = unreachable(destination, *there)) return *refused;
         const ObjectState& moved = m_operation.result();
         // Another file than the one the run put there: nothing to take back.
-        if (there->entry && m_operation.outcome && !isObject(there->entry, moved))
+        if (there->entry && m_operation.outcome && !isObject(there->entry, moved, destination))
             return leave(destination, kAnotherFile);
         const Look* back = look(source);
         if (!back) return pending();
         if (auto refused = unreachable(destination, *back)) return *refused;  // the file stays where the run put it
         const bool backAlready =
-            back->entry && (identities() ? isObject(back->entry, m_operation.object) : !m_operation.outcome);
+            back->entry && (identities() ? isObject(back->entry, m_operation.object, source) : !m_operation.outcome);
         bool givenBack = false;
         if (back->entry) {
             const std::optional<const GivenBack*> given =
@@ -367,13 +382,13 @@ private:
             if (backAlready || givenBack) return nothing();
             if (back->entry)
                 return m_operation.outcome ? leave(destination, QStringLiteral("見つからない")) : nothing();
-            const auto aside = setAside(source, m_operation.object, destination);
+            const auto aside = setAside(source, m_operation.object, destination, m_operation.placed);
             if (!aside) return pending();
             if (*aside) return trying(bringingBack(**aside), {}, leaving(destination, QStringLiteral("見つからない")));
             return leave(destination, QStringLiteral("見つからない"));
         }
-        if (!isObject(there->entry, moved)) return killedMove(*there->entry, *back);
-        if (!unchanged(*there->entry, moved)) return leave(destination, kChanged);
+        if (!isObject(there->entry, moved, destination)) return killedMove(*there->entry, *back);
+        if (!unchanged(*there->entry, moved, destination)) return leave(destination, kChanged);
         const auto kept = keptByAnother(destination, *there->entry);
         if (!kept) return pending();
         if (*kept) return **kept;
@@ -381,7 +396,7 @@ private:
             // An undo killed while it copied the file back across file systems left that copy
             // beside its name: it takes the name, and the run's copy goes.
             const Step home = putBack(destination, source, {there->entry->identity, moved, false, identities()});
-            const auto aside = setAside(source, m_operation.object, destination);
+            const auto aside = setAside(source, m_operation.object, destination, m_operation.placed);
             if (!aside) return pending();
             if (!*aside) return just(home);
             return trying(bringingBack(**aside), secondCopy(*there->entry, false), home);
@@ -417,8 +432,8 @@ private:
         const ObjectState& object = m_operation.object;
         if (back.entry) {
             const bool partial = m_operation.createdInPlace && there.identity == *m_operation.createdInPlace;
-            if (partial && isObject(back.entry, object)) return just(partialCopy(true));
-            if (isObject(back.entry, object)) {
+            if (partial && isObject(back.entry, object, m_operation.from)) return just(partialCopy(true));
+            if (isObject(back.entry, object, m_operation.from)) {
                 Step second = secondCopy(there, true);
                 // Killed as it created its copy under the name: what holds it may be that copy.
                 if (m_operation.inPlace) second.reasonIfNot = kMaybePartial;
@@ -438,7 +453,7 @@ private:
             : ownWholeCopy ? putBack(m_operation.to, m_operation.from,
                                      {there.identity, ObjectState::of(there), true, identities()})
                            : Step{};
-        const auto aside = setAside(m_operation.from, object, m_operation.to);
+        const auto aside = setAside(m_operation.from, object, m_operation.to, m_operation.placed);
         if (!aside) return pending();
         if (!*aside) return just(copyHome);
         // Back under its name, the object itself makes the copy a second one; a copy
@@ -454,8 +469,8 @@ private:
         if (auto refused = unreachable(copy, *there)) return *refused;
         if (!there->entry) return nothing();
         const bool killed = !m_operation.outcome;
-        if (!killed && !isObject(there->entry, m_operation.placed)) return leave(copy, kAnotherFile);
-        if (!killed && !unchanged(*there->entry, m_operation.placed)) return leave(copy, kChanged);
+        if (!killed && !isObject(there->entry, m_operation.placed, copy)) return leave(copy, kAnotherFile);
+        if (!killed && !unchanged(*there->entry, m_operation.placed, copy)) return leave(copy, kChanged);
         const auto kept = keptByAnother(copy, *there->entry);
         if (!kept) return pending();
         if (*kept) return **kept;
@@ -492,7 +507,7 @@ private:
             if (*back)
                 return (*back)->killed ? just(onEntry(Act::GiveAttributes, source, there->entry->identity)) : nothing();
             // Never deleted by a killed run; otherwise another file took the name.
-            if (!m_operation.outcome && isObject(there->entry, m_operation.object)) return nothing();
+            if (!m_operation.outcome && isObject(there->entry, m_operation.object, source)) return nothing();
             if (!m_operation.outcome) return nothing();
             if (identities()) return leave(source, kNameTaken);
             const std::optional<bool> same = sameBytes(source, keeper);
@@ -560,7 +575,7 @@ private:
                 return (*back)->killed ? just(onEntry(Act::FinishFolder, folder, there->entry->identity)) : nothing();
         }
         // Never removed by a killed run (without identities: any folder is taken for it).
-        const bool itself = !identities() || there->entry->identity == m_operation.object.id;
+        const bool itself = !identities() || loose(folder) || there->entry->identity == m_operation.object.id;
         if (aFolder && itself && (!m_operation.outcome || !identities())) return nothing();
         return leave(folder, kNameTaken);
     }
@@ -573,8 +588,9 @@ private:
         if (!there->entry) return nothing();
         // Not the folder it made: the run was killed before it made one, or another entry
         // took the name.
-        const bool itself = there->entry->kind == EntryKind::Folder &&
-                            (!m_operation.placed.known || there->entry->identity == m_operation.placed.id);
+        const bool itself =
+            there->entry->kind == EntryKind::Folder &&
+            (!m_operation.placed.known || loose(folder) || there->entry->identity == m_operation.placed.id);
         if (!itself) return m_operation.outcome ? leave(folder, kNameTaken) : nothing();
         return just(onEntry(Act::RemoveFolder, folder, there->entry->identity));
     }

@@ -21,11 +21,16 @@ void Reading::touch(const Operation& operation) {
     if (!operation.to.isEmpty()) folders[folderOf(operation.to)].add(operation);
 }
 
+void Reading::see(const journal::Seen& folder) {
+    recordedFolders.insert(folder.path, folder.id);
+    if (folder.loose) looseFolders.insert(folder.path);
+}
+
 void Reading::addRun(const journal::Journal& run) {
     processes.insert(run.header.pid);
     format = std::min(format, run.header.format);
     for (const journal::Seen& folder : run.seen) {
-        recordedFolders.insert(folder.path, folder.id);
+        see(folder);
         if (seenPaths.contains(folder.path)) continue;
         seenPaths.insert(folder.path);
         seen.append(folder);
@@ -41,7 +46,7 @@ void Reading::addRun(const journal::Journal& run) {
 
 void Reading::addUndo(const journal::Journal& undo) {
     processes.insert(undo.header.pid);
-    for (const journal::Seen& folder : undo.seen) recordedFolders.insert(folder.path, folder.id);
+    for (const journal::Seen& folder : undo.seen) see(folder);
     const bool killed = undo.end.isEmpty();
     for (const Operation& operation : undo.operations) {
         touch(operation);

@@ -72,7 +72,8 @@ struct Reading {
     QMultiHash<QString, KeptByOther> keptByOthers;
     QSet<qint64> processes;                              // those whose hidden names are the run's or its undos'
     QHash<QString, platform::Identity> recordedFolders;  // each folder's identity after the run and its undos
-    QList<journal::Seen> seen;                           // the folders the run used, each first as it was then
+    QSet<QString> looseFolders;  // on disks whose numbers need not last: files there are known by what they hold
+    QList<journal::Seen> seen;   // the folders the run used, each first as it was then
     QSet<QString> seenPaths;
     QHash<QString, platform::EntryInfo> folderTimes;  // source folders' times before the run listed them
     QSet<QString> removedByUndos;                     // folders the run made that an earlier undo removed
@@ -89,6 +90,7 @@ struct Reading {
 
 private:
     void touch(const journal::Operation& operation);
+    void see(const journal::Seen& folder);
     void followFolders(const journal::Operation& operation);
 };
 

@@ -760,8 +760,8 @@ private Q_SLOTS:
 
     void sticks_data() {
         QTest::addColumn<int>("kind");
-        QTest::newRow("FAT through FUSE") << static_cast<int>(test::Stick::Kind::Fat);
-        QTest::newRow("exFAT through FUSE") << static_cast<int>(test::Stick::Kind::ExFat);
+        QTest::newRow("FAT through FUSE") << static_cast<int>(test::FuseDisk::Kind::Fat);
+        QTest::newRow("exFAT through FUSE") << static_cast<int>(test::FuseDisk::Kind::ExFat);
     }
 
     // A stick as a desktop without the kernel's drivers mounts it: no no-replace rename, no
@@ -772,7 +772,7 @@ private Q_SLOTS:
         QFETCH(int, kind);
         QTemporaryDir dir;
         const QString root = dir.path() + '/';
-        const test::Stick stick(static_cast<test::Stick::Kind>(kind), dir.path());
+        const test::FuseDisk stick(static_cast<test::FuseDisk::Kind>(kind), dir.path());
         if (stick.skipReason()) QSKIP(qPrintable(*stick.skipReason()));
         const QString group = stick.path() + "/g";
         test::makeFileWithFolders(group + "/g_1.txt", "on the stick");
@@ -799,7 +799,7 @@ private Q_SLOTS:
             QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
             // What the stick has no place for is said once in the run (FAT keeps no mode).
             const qsizetype notes = run.out.count("…保存されない属性(");
-            QVERIFY2(notes == (kind == static_cast<int>(test::Stick::Kind::Fat) ? 1 : 0), qPrintable(run.out));
+            QVERIFY2(notes == (kind == static_cast<int>(test::FuseDisk::Kind::Fat) ? 1 : 0), qPrintable(run.out));
             const QMap<QString, QByteArray> arrived{{"g/g_1.txt", "on the stick"},
                                                     {"g/g_1_000.txt", "from the computer"},
                                                     {"g/g_2.txt", "the same"},
@@ -840,7 +840,7 @@ private Q_SLOTS:
         // the disk, not of what the run has seen there, it is the same file. (Not on FAT
         // through fusefat, which damages a folder of that many names when a file in it is
         // renamed to a longer name, as any program's rename does.)
-        if (kind == static_cast<int>(test::Stick::Kind::ExFat)) {
+        if (kind == static_cast<int>(test::FuseDisk::Kind::ExFat)) {
             test::writeFile(group + "/g_Z.TXT", "folded");
             const auto beforeMany = test::snapshot(stick.path());
             QStringList many = gather;
@@ -860,12 +860,15 @@ private Q_SLOTS:
         // A folder that folds names, named by another spelling: the file reached through it
         // is the same file, never its own duplicate.
         test::makeFileWithFolders(stick.path() + "/h/H_1.txt", "one file");
+        ::utimensat(AT_FDCWD, QFile::encodeName(stick.path() + "/h/H_1.txt").constData(), old.data(), 0);
         const auto oneFile = test::snapshot(stick.path());
+        const QDateTime written = QFileInfo(stick.path() + "/h/H_1.txt").lastModified();
         const Outcome spelled = runKurumu(
             root, {"--run", "--rule", "count", "--count", "1", stick.path() + "/H", stick.path() + "/h/H_1.txt"});
         QVERIFY2(spelled.exitCode == 0 && spelled.out.contains("H_1.txt…移動元と移動先が同じ"),
                  qPrintable(spelled.out + spelled.err));
         QCOMPARE(test::snapshot(stick.path()), oneFile);
+        QCOMPARE(QFileInfo(stick.path() + "/h/H_1.txt").lastModified(), written);  // FAT dates what it renames
         QVERIFY(QDir(stick.path() + "/h").removeRecursively());
 
         // A name the stick refuses: its message, nothing left behind; with the other errors
@@ -915,6 +918,45 @@ private Q_SLOTS:
         QVERIFY2(full.err.contains("書き込み先の容量不足") && full.err.contains("(書き込み先: " + group + "/)"),
                  qPrintable(full.err));
         QCOMPARE(test::snapshot(stick.path()), stickWithin);
+    }
+
+    void numbersThatDoNotLast_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("a folder shared over SFTP") << static_cast<int>(test::FuseDisk::Kind::Sftp);
+        QTest::newRow("a FAT stick plugged in again") << static_cast<int>(test::FuseDisk::Kind::Fat);
+        QTest::newRow("an exFAT stick plugged in again") << static_cast<int>(test::FuseDisk::Kind::ExFat);
+    }
+
+    // Disks whose inode numbers need not last: sshfs gives a file new ones as it gets a
+    // name, and a stick plugged in again gives new ones to everything. Mounted again
+    // between the run and the undo, the undo knows the run's files there by their paths,
+    // lengths, times and bytes, and takes everything back.
+    void numbersThatDoNotLast() {
+        KURUMU_REQUIRE_ROOT();
+        QFETCH(int, kind);
+        QTemporaryDir dir;
+        const QString root = dir.path() + '/';
+        test::FuseDisk disk(static_cast<test::FuseDisk::Kind>(kind), dir.path());
+        if (disk.skipReason()) QSKIP(qPrintable(*disk.skipReason()));
+        const test::Tmpfs computer(root + "pc", "16m");
+        if (!computer.mounted()) QSKIP("cannot mount a tmpfs here");
+        const QString pc = computer.path() + '/';
+        const QString group = disk.path() + "/g";
+        test::makeFileWithFolders(group + "/g_3.txt", "the same");
+        test::makeFileWithFolders(disk.path() + "/in/g_4.txt", "moved within");
+        test::writeFile(pc + "g_1.txt", "from the computer");
+        test::writeFile(pc + "g_3.txt", "the same");
+        const auto diskBefore = test::snapshot(disk.path());
+        const auto pcBefore = test::snapshot(pc, test::Snapshot::Everything);
+        const Outcome run = runKurumu(root, {"--run", "--rule", "count", "--count", "1", group, pc + "g_1.txt",
+                                             pc + "g_3.txt", disk.path() + "/in/g_4.txt"});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+        QCOMPARE(test::readFile(group + "/g_1.txt"), QByteArray("from the computer"));
+        QVERIFY(disk.remount());
+        const Outcome undone = runKurumu(root, {"--undo"});
+        QVERIFY2(undone.exitCode == 0, qPrintable(undone.out + undone.err));
+        QCOMPARE(test::snapshot(disk.path()), diskBefore);
+        QCOMPARE(test::snapshot(pc, test::Snapshot::Everything), pcBefore);
     }
 
     // An ext4 folder that folds names (+F), where the kernel can mount one: a name that the

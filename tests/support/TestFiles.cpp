@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace kurumu::test {
@@ -135,11 +136,24 @@ Mount::~Mount() {
     if (m_mounted) run({QStringLiteral("umount"), QStringLiteral("-l"), m_path});
 }
 
-Stick::Stick(Kind kind, const QString& folder) : m_path(folder + QStringLiteral("/stick")) {
-    const bool fat = kind == Kind::Fat;
-    const QString image = folder + QStringLiteral("/stick.img");
-    const QStringList tools = fat ? QStringList{QStringLiteral("mkfs.vfat"), QStringLiteral("fusefat")}
-                                  : QStringList{QStringLiteral("mkfs.exfat"), QStringLiteral("mount.exfat-fuse")};
+namespace {
+
+constexpr char kSftpServer[] = "/usr/lib/openssh/sftp-server";
+
+bool onFuse(const QString& path) {
+    constexpr long kFuseMagic = 0x65735546;
+    struct statfs disk {};
+    return ::statfs(QFile::encodeName(path).constData(), &disk) == 0 && disk.f_type == kFuseMagic;
+}
+
+}  // namespace
+
+FuseDisk::FuseDisk(Kind kind, const QString& folder)
+    : m_kind(kind), m_folder(folder), m_path(folder + QStringLiteral("/disk")) {
+    const QStringList tools = kind == Kind::Fat ? QStringList{QStringLiteral("mkfs.vfat"), QStringLiteral("fusefat")}
+                              : kind == Kind::ExFat
+                                  ? QStringList{QStringLiteral("mkfs.exfat"), QStringLiteral("mount.exfat-fuse")}
+                                  : QStringList{QStringLiteral("sshfs")};
     for (const QString& tool : tools) {
         if (QStandardPaths::findExecutable(tool).isEmpty() &&
             QStandardPaths::findExecutable(tool, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}).isEmpty()) {
@@ -147,44 +161,73 @@ Stick::Stick(Kind kind, const QString& folder) : m_path(folder + QStringLiteral(
             return;
         }
     }
+    if (kind == Kind::Sftp && !QFileInfo::exists(QLatin1String(kSftpServer))) {
+        m_skipReason = QStringLiteral("sftp-server is missing (scripts/setup.sh --test installs it)");
+        return;
+    }
     if (!isRoot() || !QFileInfo::exists(QStringLiteral("/dev/fuse"))) {
-        m_skipReason = QStringLiteral("needs root and /dev/fuse to mount a stick through FUSE");
+        m_skipReason = QStringLiteral("needs root and /dev/fuse to mount a disk through FUSE");
         return;
     }
-    QFile file(image);
-    constexpr qint64 kImageSize = qint64{96} << 20;
-    if (!file.open(QIODevice::WriteOnly) || !file.resize(kImageSize)) {
-        m_skipReason = QStringLiteral("cannot make the stick's image");
-        return;
-    }
-    file.close();
     QDir().mkpath(m_path);
-    if (!run({tools.front(), image})) {
-        m_skipReason = tools.front() + QStringLiteral(" failed");
-        return;
+    if (kind == Kind::Sftp) {
+        QDir().mkpath(folder + QStringLiteral("/shared"));
+    } else {
+        QFile image(folder + QStringLiteral("/disk.img"));
+        constexpr qint64 kImageSize = qint64{96} << 20;
+        if (!image.open(QIODevice::WriteOnly) || !image.resize(kImageSize)) {
+            m_skipReason = QStringLiteral("cannot make the disk's image");
+            return;
+        }
+        image.close();
+        if (!run({tools.front(), image.fileName()})) {
+            m_skipReason = tools.front() + QStringLiteral(" failed");
+            return;
+        }
     }
-    if (fat) {
-        if (!run({QStringLiteral("fusefat"), QStringLiteral("-o"), QStringLiteral("rw+"), image, m_path}))
-            m_skipReason = QStringLiteral("fusefat could not mount the image");
-        return;
+    if (kind == Kind::ExFat) {
+        QProcess losetup;
+        losetup.start(QStringLiteral("losetup"),
+                      {QStringLiteral("-f"), QStringLiteral("--show"), folder + QStringLiteral("/disk.img")});
+        losetup.waitForFinished();
+        m_loopDevice = QString::fromUtf8(losetup.readAllStandardOutput()).trimmed();
+        if (losetup.exitCode() != 0 || m_loopDevice.isEmpty()) {
+            m_loopDevice.clear();
+            m_skipReason = QStringLiteral("no loop device for the exFAT image");
+            return;
+        }
     }
-    QProcess losetup;
-    losetup.start(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), image});
-    losetup.waitForFinished();
-    m_loopDevice = QString::fromUtf8(losetup.readAllStandardOutput()).trimmed();
-    if (losetup.exitCode() != 0 || m_loopDevice.isEmpty()) {
-        m_loopDevice.clear();
-        m_skipReason = QStringLiteral("no loop device for the exFAT image");
-        return;
-    }
-    // Writable by its owner alone, as a desktop mounts a stick for the user who plugged it in.
-    if (!run({QStringLiteral("mount.exfat-fuse"), QStringLiteral("-o"), QStringLiteral("umask=0022"), m_loopDevice,
-              m_path}))
-        m_skipReason = QStringLiteral("exfat-fuse could not mount the image");
+    if (!mount()) m_skipReason = tools.back() + QStringLiteral(" could not mount the disk");
 }
 
-Stick::~Stick() {
+bool FuseDisk::mount() {
+    switch (m_kind) {
+        case Kind::Fat:
+            return run({QStringLiteral("fusefat"), QStringLiteral("-o"), QStringLiteral("rw+"),
+                        m_folder + QStringLiteral("/disk.img"), m_path});
+        case Kind::ExFat:
+            // Writable by its owner alone, as a desktop mounts a stick for the user who plugged it in.
+            return run({QStringLiteral("mount.exfat-fuse"), QStringLiteral("-o"), QStringLiteral("umask=0022"),
+                        m_loopDevice, m_path});
+        case Kind::Sftp:
+            break;
+    }
+    m_server = std::make_unique<QProcess>();
+    m_server->start(QStringLiteral("/usr/bin/python3"), {QFINDTESTDATA("sftp_mount.py"), QLatin1String(kSftpServer),
+                                                         m_folder + QStringLiteral("/shared"), m_path});
+    for (int tries = 0; tries < 100 && !onFuse(m_path); ++tries) QTest::qWait(50);
+    return onFuse(m_path);
+}
+
+bool FuseDisk::remount() {
+    if (!run({QStringLiteral("umount"), m_path})) return false;
+    if (m_server) m_server->waitForFinished(10000);
+    return mount();
+}
+
+FuseDisk::~FuseDisk() {
     if (!m_skipReason || !m_loopDevice.isEmpty()) run({QStringLiteral("umount"), QStringLiteral("-l"), m_path});
+    if (m_server) m_server->waitForFinished(10000);
     if (!m_loopDevice.isEmpty()) run({QStringLiteral("losetup"), QStringLiteral("-d"), m_loopDevice});
 }
 

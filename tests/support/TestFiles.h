@@ -5,7 +5,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
+
+class QProcess;
 
 // Real files for the tests, and the real faults this machine can make.
 namespace kurumu::test {
@@ -81,23 +84,31 @@ private:
     bool m_mounted = false;  // and is read-only
 };
 
-// A FAT or exFAT stick for one test, as a desktop without the kernel's drivers mounts
-// one: an image file in the folder, mounted through FUSE (fusefat, exfat-fuse) at
-// folder/stick, and unmounted after the test.
-class Stick {
+// A disk through FUSE for one test, mounted at folder/disk and unmounted after it: a FAT or
+// exFAT stick as a desktop without the kernel's drivers mounts one (an image file in the
+// folder, through fusefat or exfat-fuse), or a folder shared over SFTP (sshfs talking to
+// sftp-server over a socket pair: no daemon, nothing listening).
+class FuseDisk {
 public:
-    enum class Kind { Fat, ExFat };
-    Stick(Kind kind, const QString& folder);
-    Stick(const Stick&) = delete;
-    Stick& operator=(const Stick&) = delete;
-    ~Stick();
+    enum class Kind { Fat, ExFat, Sftp };
+    FuseDisk(Kind kind, const QString& folder);
+    FuseDisk(const FuseDisk&) = delete;
+    FuseDisk& operator=(const FuseDisk&) = delete;
+    ~FuseDisk();
     // Why it could not be mounted; none once it is.
     const std::optional<QString>& skipReason() const { return m_skipReason; }
     const QString& path() const { return m_path; }
+    // Unmounted and mounted again, as a stick unplugged and plugged in again.
+    bool remount();
 
 private:
+    bool mount();
+
+    Kind m_kind;
+    QString m_folder;
     QString m_path;
-    QString m_loopDevice;  // exFAT through FUSE wants a block device
+    QString m_loopDevice;                // exFAT through FUSE wants a block device
+    std::unique_ptr<QProcess> m_server;  // the SFTP share's, while mounted
     std::optional<QString> m_skipReason;
 };
 

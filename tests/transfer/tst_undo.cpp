@@ -313,6 +313,11 @@ QList<Row> rows() {
     const transfer::undo::HiddenFile datedAside{"/s/.kurumu-aside-4-1", at(dated)};
     platform::EntryInfo onStick = file(12);  // a disk that keeps no modes
     onStick.mode = 0700;
+    Operation movedOntoStick = operation(Kind::Move, "/s/a", "/G/a", a);
+    movedOntoStick.placed = ObjectState::of(onStick);
+    platform::EntryInfo copiedOffStick = onStick;  // by an undo killed before it gave the mode back
+    copiedOffStick.identity = {2, 13};
+    const transfer::undo::HiddenFile copiedBack{"/s/.kurumu-aside-5-undo-1", at(copiedOffStick)};
     Operation madeFolder = operation(Kind::MakeFolder, "/G", {}, {});
     madeFolder.placed = ObjectState::of(folder(20));
     Operation mountedOn = madeFolder;
@@ -389,6 +394,11 @@ QList<Row> rows() {
          moveMaybeInPlace,
          {{"/G/a", at(file(12))}, {"/s/a", at(a)}},
          "RemoveSecondCopy /G/a /s/a (or: " + transfer::undo::kMaybePartial + ")"},
+        {"copied back off a disk without modes by a killed undo",
+         movedOntoStick,
+         {},
+         "PutBack /s/.kurumu-aside-5-undo-1 /s/a else Leave /G/a: 見つからない",
+         {{"/s", {copiedBack}}}},
         {"a killed move's whole copy on a disk without modes, its source gone",
          moveInPlace,
          {{"/G/a", at(onStick)}},
