@@ -47,7 +47,8 @@ struct Place {
 bool isOverlay(int fd);
 
 // True when the open file or folder is on a disk whose inode and device numbers need not
-// last: every FUSE mount, whatever is behind it.
+// last: every FUSE mount, whatever is behind it (a stick plugged in again renumbers even
+// those that keep their numbers across a rename), and SMB shares.
 bool hasLooseIdentities(int fd);
 
 // Whether the mount is an overlay, learnt once a process for each mount from an entry in

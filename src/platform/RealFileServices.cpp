@@ -111,9 +111,13 @@ bool isOverlay(int fd) {
 }
 
 bool hasLooseIdentities(int fd) {
-    constexpr long kFuseMagic = 0x65735546;
+    constexpr long kFuse = 0x65735546;
+    constexpr long kCifs = static_cast<long>(0xFF534D42);  // without serverino, its numbers are made up
+    constexpr long kSmb2 = static_cast<long>(0xFE534D42);
     struct statfs system {};
-    return sys::os().fstatfs(fd, &system) == 0 && system.f_type == kFuseMagic;
+    if (sys::os().fstatfs(fd, &system) != 0) return false;
+    const long type = static_cast<long>(system.f_type);
+    return type == kFuse || type == kCifs || type == kSmb2;
 }
 
 bool onOverlayMount(quint64 mount, int at, const char* name, int flags) {

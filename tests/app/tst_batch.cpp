@@ -842,19 +842,25 @@ private Q_SLOTS:
         // renamed to a longer name, as any program's rename does.)
         if (kind == static_cast<int>(test::FuseDisk::Kind::ExFat)) {
             test::writeFile(group + "/g_Z.TXT", "folded");
+            test::writeFile(group + "/g_ZZ.TXT", "held");
             const auto beforeMany = test::snapshot(stick.path());
             QStringList many = gather;
             for (int i = 0; i < 70; ++i)
                 many.append(test::makeFileWithFolders(pc + QString("many/g_y%1.txt").arg(i), "y"));
             many.append(test::makeFileWithFolders(pc + "many/g_z.txt", "folded"));
+            many.append(test::makeFileWithFolders(pc + "many/g_zz.txt", "other bytes"));
             const Outcome folded = runKurumu(root, many);
             QVERIFY2(folded.exitCode == 0 && folded.out.contains("g_z.txt…Delete"),
                      qPrintable(folded.out + folded.err));
-            QCOMPARE(test::snapshot(stick.path()).value("g/g_Z.TXT"), QByteArray("folded"));
-            QCOMPARE(test::snapshot(stick.path()).size(), beforeMany.size() + 70);
+            const auto afterMany = test::snapshot(stick.path());
+            QCOMPARE(afterMany.value("g/g_Z.TXT"), QByteArray("folded"));
+            QCOMPARE(afterMany.value("g/g_ZZ.TXT"), QByteArray("held"));  // never replaced
+            QCOMPARE(afterMany.value("g/g_zz_000.txt"), QByteArray("other bytes"));
+            QCOMPARE(afterMany.size(), beforeMany.size() + 71);
             QCOMPARE(runKurumu(root, {"--undo"}).exitCode, 0);
             QCOMPARE(test::snapshot(stick.path()), beforeMany);
-            QVERIFY(QFile::remove(group + "/g_Z.TXT"));
+            QCOMPARE(test::readFile(pc + "many/g_z.txt"), QByteArray("folded"));
+            QVERIFY(QFile::remove(group + "/g_Z.TXT") && QFile::remove(group + "/g_ZZ.TXT"));
         }
 
         // A folder that folds names, named by another spelling: the file reached through it
