@@ -383,9 +383,7 @@ public:
         fd = retry(
             [&] { return os().openat(temporary.folder, temporary.c(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600); });
         if (fd < 0) return {PendingCopy(-1, destination, Method::Unnamed), lastError()};
-        PendingCopy copy(fd, destination, Method::Hidden);
-        copy.m_temporary = std::move(temporary);
-        return {std::move(copy), {}};
+        return {PendingCopy(fd, destination, Method::Hidden, std::move(temporary)), {}};
     }
 
     int fd() const { return m_fd.get(); }
@@ -424,8 +422,8 @@ public:
 private:
     enum class Method { Unnamed, Hidden, InPlace };
 
-    PendingCopy(int fd, Place destination, Method method)
-        : m_fd(fd), m_destination(std::move(destination)), m_method(method) {}
+    PendingCopy(int fd, Place destination, Method method, std::optional<Place> temporary = std::nullopt)
+        : m_fd(fd), m_destination(std::move(destination)), m_method(method), m_temporary(std::move(temporary)) {}
 
     static Result<PendingCopy> createInPlace(const Place& destination, const CreatedHandler& created) {
         // Told first, so that a kill just after the create leaves a record that there may be
