@@ -75,7 +75,12 @@ Result<FileDescriptor> HeldFolders::open(const QByteArray& folder) {
     if (!fd.valid()) return {FileDescriptor(), lastError()};
     const Result<Identity> identity = identityOfHeld(fd.get());
     if (!identity.ok()) return {FileDescriptor(), identity.status};
-    const bool loose = m_loose.contains(folder) && hasLooseIdentities(fd.get());
+    // Taken by its path, a folder on a disk whose numbers need not last is still never one
+    // that a link at its own name leads to.
+    struct stat named {};
+    const bool loose = m_loose.contains(folder) && hasLooseIdentities(fd.get()) &&
+                       os().fstatat(AT_FDCWD, folder.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       S_ISDIR(named.st_mode);
     if (expected != nullptr && !(*expected == identity.value) && !loose)
         return {FileDescriptor(), Status{kFolderReplaced}};
     m_recorded.insert(folder, identity.value);
