@@ -681,12 +681,17 @@ PlaceResult moveAcrossFileSystems(const Place& source, const Place& destination,
     if (!untouched(copied.state, now)) return failed(EBUSY);
     // Its bytes read again prove it the file copied, where they are what the copy was
     // proved to hold.
-    const auto sameBytesAsCopy = [&](const Place&) {
+    // (Read through the name it was set aside under: through sshfs the descriptor held since
+    // the copy may still read a file that another has since taken the place of.)
+    const auto sameBytesAsCopy = [&](const Place& aside) {
         if (!copy.checksum || !check.checksum) return Status{EBUSY};
+        const FileDescriptor reading(
+            retry([&] { return os().openat(aside.folder, aside.c(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0); }));
+        if (!reading.valid()) return lastError();
         Pacer pacer(keepGoing);
         const ReadBuffer buffer(kBufferSize);
         const Result<quint32> read = readBlocks(
-            {.fd = copied.pin.get(), .end = copied.state.st_size, .buffer = buffer.block(), .check = &check}, pacer);
+            {.fd = reading.get(), .end = copied.state.st_size, .buffer = buffer.block(), .check = &check}, pacer);
         if (!read.ok()) return read.status;
         return read.value == *copy.checksum ? Status{} : Status{EBUSY};
     };
@@ -953,8 +958,12 @@ Result<DuplicateProof> deleteDuplicate(const Place& source, const Place& keeper,
         // Two names of one file: removing one keeps the bytes under the other. (On an
         // overlay the rename aside may have copied the source up, apart from the keeper:
         // what it is now tells.)
+        // (Through sshfs, whose rename is a link and a removal, the source held by its path
+        // is gone stale: the file set aside, proved by its bytes, is what it is now.)
         struct stat now {};
-        if (os().fstat(heldSource.get(), &now) != 0) return lastError();
+        const bool gone = os().fstat(heldSource.get(), &now) != 0;
+        if (gone && errno != ESTALE) return lastError();
+        if (gone) now = aside;
         if (identityOf(kept) == identityOf(now)) return now.st_nlink >= 2 ? Status{} : Status{EBUSY};
         return untouched(keeperBefore, kept) ? Status{} : Status{EBUSY};
     };
@@ -985,6 +994,13 @@ bool onlyTimesSet(const struct stat& before, const struct stat& aside) {
            before.st_mode == aside.st_mode && !sameTime(before.st_mtim, aside.st_mtim);
 }
 
+// Whether the folder of a place is on a disk whose numbers need not last.
+bool looseAt(const Place& place) {
+    if (place.folder != AT_FDCWD) return hasLooseIdentities(place.folder);
+    const FileDescriptor folder(os().openat(AT_FDCWD, place.folderPath.constData(), O_PATH | O_CLOEXEC, 0));
+    return folder.valid() && hasLooseIdentities(folder.get());
+}
+
 // Gives a file held by a descriptor the times it had before, where only they changed.
 void keepTimesOf(int held, const struct stat& before) {
     struct stat now {};
@@ -1005,10 +1021,11 @@ Status removeCheckedAside(const Place& path, const AsideCheck& check, const Held
     bool byBytes = false;  // proved the file checked by its bytes, where its numbers or times say nothing
     if (verdict.ok() && held.fd >= 0) {
         verdict = takenAsHeld(info, held);
+        if (verdict.error == ESTALE) verdict = Status{EBUSY};  // held by its path, renumbered by the rename
         // A disk whose numbers need not last (sshfs gives a file new ones as it gets a
         // name) shows the file under other numbers: it is the one held while its length,
         // time and mode say so, and its bytes.
-        if (verdict.error == EBUSY && provable && hasLooseIdentities(held.fd) && sameShape(beforeRename, info)) {
+        if (verdict.error == EBUSY && provable && looseAt(aside) && sameShape(beforeRename, info)) {
             info.st_dev = static_cast<dev_t>(held.before.device);
             info.st_ino = static_cast<ino_t>(held.before.inode);
             verdict = {};

@@ -530,7 +530,7 @@ void holdFoldersMadeByKilledUndos(undo::Reading& reading) {
                 continue;
         }
         reading.recordedFolders.insert(maybe.path, folder.identity);
-        reading.givenBack.insert(maybe.path, {ObjectState::of(folder), true});
+        reading.givenBack.insert(maybe.path, {ObjectState::of(folder), true, {}});
     }
 }
 

@@ -277,7 +277,8 @@ private:
             bool matches = false;
             if (back->state.known) {
                 matches = hasIdentity(there, back->state, path);
-            } else if (!identities() || object.copiedInto(there, m_seen.user)) {
+            } else if (!identities() || object.copiedInto(there, m_seen.user) ||
+                       (back->moving.known && hasIdentity(there, back->moving, path))) {
                 matches = true;
             } else {
                 const std::optional<bool> same = sameBytes(path, bytesOf);
@@ -370,13 +371,16 @@ private:
         const bool backAlready =
             back->entry && (identities() ? isObject(back->entry, m_operation.object, source) : !m_operation.outcome);
         bool givenBack = false;
+        bool unfinished = false;  // by an undo killed before it gave the file its mode and times
         if (back->entry) {
             const std::optional<const GivenBack*> given =
                 givenBackAt(source, *back->entry, m_operation.object, destination);
             if (!given) return pending();
             givenBack = *given != nullptr;
+            unfinished = givenBack && (*given)->killed;
         }
         if (!there->entry) {
+            if (unfinished && !backAlready) return just(onEntry(Act::GiveAttributes, source, back->entry->identity));
             // Never moved by a killed run, or given back by an earlier undo; otherwise the
             // file is gone, and whatever holds its old name now is another file.
             if (backAlready || givenBack) return nothing();

@@ -55,9 +55,10 @@ void Reading::addUndo(const journal::Journal& undo) {
             maybeMade.append({operation.from, undo.startNs, operation.outcome.has_value()});
         if (!operation.mayHaveHappened()) continue;
         if (operation.kind == Kind::Move || operation.kind == Kind::Copy || operation.kind == Kind::Link)
-            givenBack.insert(operation.to, {operation.done() ? operation.result() : journal::ObjectState{}, killed});
+            givenBack.insert(operation.to, {operation.done() ? operation.result() : journal::ObjectState{}, killed,
+                                            operation.done() ? journal::ObjectState{} : operation.object});
         if (operation.kind == Kind::MakeFolder && operation.placed.known)
-            givenBack.insert(operation.from, {operation.placed, killed});
+            givenBack.insert(operation.from, {operation.placed, killed, {}});
         if (operation.kind == Kind::RemoveFolder && operation.done()) removedByUndos.insert(operation.from);
     }
 }

@@ -44,6 +44,7 @@ struct LastTouch {
 struct GivenBack {
     journal::ObjectState state;  // unknown when that undo was killed before it said
     bool killed = false;
+    journal::ObjectState moving;  // killed before it said: the file it was renaming there
 };
 
 // A folder that an undo killed before it said so may have made again.

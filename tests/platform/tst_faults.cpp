@@ -177,6 +177,45 @@ private Q_SLOTS:
         QVERIFY(bytes.startsWith(test::readFile(destination)));
     }
 
+    // On a disk whose numbers need not last (seen as FUSE), another file of the same length,
+    // time and mode takes the source's place while it is copied, and the descriptor held
+    // since the copy still reads the old one (as through sshfs, which answers for the
+    // name): read through the name it is set aside under, its bytes tell it apart, and it
+    // stays where it is.
+    void injectedSourceReplacedOnADiskWithoutLastingNumbers() {
+        QTemporaryDir dir;
+        const QString source = test::makeFileWithFolders(dir.filePath("in/a"), "the original");
+        const QString newcomer = test::makeFileWithFolders(dir.filePath("newcomer"), "the newcomer");
+        const std::array<timespec, 2> times{timespec{1577934245, 0}, timespec{1577934245, 0}};
+        for (const QString& file : {source, newcomer})
+            ::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times.data(), 0);
+        const test::Tmpfs elsewhere(dir.filePath("out"), "4m");
+        if (!elsewhere.mounted()) QSKIP("cannot mount a tmpfs here");
+        struct stat original {};
+        QCOMPARE(::stat(QFile::encodeName(source).constData(), &original), 0);
+        test::InjectedFaults faults;
+        faults.fileSystem = [](int) -> std::optional<long> { return 0x65735546; };
+        faults.alterStat = [&](int, struct stat* info) {
+            if (info->st_ino != original.st_ino || info->st_nlink != 0) return;
+            info->st_nlink = 1;  // what it says of the name
+            info->st_ctim = original.st_ctim;
+        };
+        faults.copyFileRange = [&](int, int) -> std::optional<int> {
+            if (test::exists(newcomer))
+                ::rename(QFile::encodeName(newcomer).constData(), QFile::encodeName(source).constData());
+            return std::nullopt;
+        };
+        const platform::CopyCheck summed{[](quint32 sum, const std::byte* data, std::size_t size) {
+                                             for (std::size_t i = 0; i < size; ++i)
+                                                 sum = sum * 31 + static_cast<quint32>(data[i]);
+                                             return sum;
+                                         },
+                                         true};
+        QVERIFY(platform::diskServices(summed)->moveFile(source, dir.filePath("out/a"), {}).outcome !=
+                PlaceOutcome::Placed);
+        QCOMPARE(test::readFile(source), QByteArray("the newcomer"));
+    }
+
     // Without renameat2 a hard link is the no-replace test.
     void injectedNoRenameat2() {
         QTemporaryDir dir;

@@ -40,6 +40,17 @@ platform::sys::Calls faultyCalls() {
         if (injected(g_faults->unlinkat, path)) return -1;
         return systemCalls().unlinkat(folder, path, flags);
     };
+    calls.fstat = [](int fd, struct stat* info) {
+        const int seen = systemCalls().fstat(fd, info);
+        if (seen == 0 && g_faults->alterStat) g_faults->alterStat(fd, info);
+        return seen;
+    };
+    calls.fstatfs = [](int fd, struct statfs* info) {
+        const int seen = systemCalls().fstatfs(fd, info);
+        if (seen != 0 || !g_faults->fileSystem) return seen;
+        if (const std::optional<long> type = g_faults->fileSystem(fd)) info->f_type = *type;
+        return seen;
+    };
     calls.close = [](int fd) {
         const int closed = systemCalls().close(fd);
         if (injected(g_faults->close, fd)) return -1;  // the descriptor is gone either way

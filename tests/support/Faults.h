@@ -31,6 +31,10 @@ public:
     std::function<std::optional<int>(int fd, int flags)> setFlags;  // fcntl(F_SETFL)
     // Sees the bytes a read gave, and may change them (a disk that gives back other bytes).
     std::function<void(int fd, char* bytes, ssize_t got)> alterRead;
+    // Sees what fstat says of an open file, and may change it.
+    std::function<void(int fd, struct stat* info)> alterStat;
+    // The file system the open file or folder is on (statfs's f_type), where it says another.
+    std::function<std::optional<long>(int fd)> fileSystem;
 
 private:
     const InjectedFaults* m_previous;

@@ -399,6 +399,16 @@ QList<Row> rows() {
          {},
          "PutBack /s/.kurumu-aside-5-undo-1 /s/a else Leave /G/a: 見つからない",
          {{"/s", {copiedBack}}}},
+        {"put back off a disk without modes by an undo killed before it gave the mode back",
+         movedOntoStick,
+         {{"/s/a", at(copiedOffStick)}},
+         "GiveAttributes /s/a",
+         {},
+         {},
+         kUser,
+         [copiedOffStick](transfer::undo::Reading& reading) {
+             reading.givenBack.insert("/s/a", {{}, true, ObjectState::of(copiedOffStick)});
+         }},
         {"a killed move's whole copy on a disk without modes, its source gone",
          moveInPlace,
          {{"/G/a", at(onStick)}},
