@@ -1018,6 +1018,8 @@ Status removeCheckedAside(const Place& path, const AsideCheck& check, const Held
     if (const Status renamed = renameOntoOwnName(path, aside); !renamed.ok()) return renamed;
     struct stat info {};
     Status verdict = os().fstatat(aside.folder, aside.c(), &info, AT_SYMLINK_NOFOLLOW) == 0 ? Status{} : lastError();
+    // Dated by the rename itself (fusefat dates every entry it renames), as seen at once.
+    const bool datedByRename = verdict.ok() && seenBefore && onlyTimesSet(beforeRename, info);
     bool byBytes = false;  // proved the file checked by its bytes, where its numbers or times say nothing
     if (verdict.ok() && held.fd >= 0) {
         verdict = takenAsHeld(info, held);
@@ -1045,11 +1047,11 @@ Status removeCheckedAside(const Place& path, const AsideCheck& check, const Held
     }
     if (verdict.ok() && os().unlinkat(aside.folder, aside.c(), 0) != 0) verdict = lastError();
     // Put back under its own name; should that name have been taken meanwhile, the file
-    // stays whole under the hidden one. A disk that dates what it renames has dated it
-    // twice: it gets its times back.
+    // stays whole under the hidden one. One that the rename dated has been dated twice: it
+    // gets its times back.
     if (!verdict.ok()) {
         renameOntoOwnName(aside, path);
-        if (seenBefore) keepTimesOf(held.fd, beforeRename);
+        if (datedByRename) keepTimesOf(held.fd, beforeRename);
     }
     return verdict;
 }
