@@ -13,12 +13,8 @@ using sys::os;
 
 // File systems that fold names, or may: FUSE stands for whatever is behind it.
 bool foldingFileSystem(long type) {
-    constexpr long kExfat = 0x2011BAB0;
-    constexpr long kNtfs3 = 0x7366746e;
-    constexpr long kCifs = static_cast<long>(0xFF534D42);
-    constexpr long kSmb2 = static_cast<long>(0xFE534D42);
-    constexpr long kFuse = 0x65735546;
-    for (const long folding : {long{MSDOS_SUPER_MAGIC}, kExfat, kNtfs3, kCifs, kSmb2, kFuse, long{SMB_SUPER_MAGIC}}) {
+    for (const long folding : {long{MSDOS_SUPER_MAGIC}, kExfatMagic, kNtfs3Magic, kCifsMagic, kSmb2Magic, kFuseMagic,
+                               long{SMB_SUPER_MAGIC}}) {
         if (type == folding) return true;
     }
     return false;

@@ -11,6 +11,13 @@
 // has seen there.
 namespace kurumu::platform::detail {
 
+// The file systems told apart by statfs's f_type.
+inline constexpr long kFuseMagic = 0x65735546;
+inline constexpr long kExfatMagic = 0x2011BAB0;
+inline constexpr long kNtfs3Magic = 0x7366746e;
+inline constexpr long kCifsMagic = static_cast<long>(0xFF534D42);
+inline constexpr long kSmb2Magic = static_cast<long>(0xFE534D42);
+
 // What is known of a folder that tells whether it folds.
 struct FoldingFacts {
     long fileSystem = 0;                   // statfs's f_type

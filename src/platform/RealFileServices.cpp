@@ -111,13 +111,11 @@ bool isOverlay(int fd) {
 }
 
 bool hasLooseIdentities(int fd) {
-    constexpr long kFuse = 0x65735546;
-    constexpr long kCifs = static_cast<long>(0xFF534D42);  // without serverino, its numbers are made up
-    constexpr long kSmb2 = static_cast<long>(0xFE534D42);
     struct statfs system {};
     if (sys::os().fstatfs(fd, &system) != 0) return false;
+    // (SMB without serverino makes its numbers up.)
     const long type = static_cast<long>(system.f_type);
-    return type == kFuse || type == kCifs || type == kSmb2;
+    return type == kFuseMagic || type == kCifsMagic || type == kSmb2Magic;
 }
 
 bool onOverlayMount(quint64 mount, int at, const char* name, int flags) {

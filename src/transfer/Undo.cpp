@@ -222,7 +222,7 @@ private:
     }
 
     // On a disk whose numbers need not last (a FUSE mount), a file is known by what it holds.
-    bool loose(const QString& path) const { return m_reading.looseFolders.contains(folderOf(path)); }
+    bool loose(const QString& path) const { return m_reading.loose(path); }
 
     bool isExpected(const EntryInfo& waiting, const Expected& expected, bool copied, bool loose) const {
         if (!expected.identitiesRecorded || !expected.state.known) return true;

@@ -225,7 +225,7 @@ private:
     // On a disk whose numbers need not last (a FUSE mount), a file is known by its path,
     // its length, its times and its mode as recorded, and its bytes are proved as it is
     // taken back; elsewhere by its identity.
-    bool loose(const QString& path) const { return m_reading.looseFolders.contains(folderOf(path)); }
+    bool loose(const QString& path) const { return m_reading.loose(path); }
     bool hasIdentity(const EntryInfo& entry, const ObjectState& state, const QString& path) const {
         return loose(path) ? state.matchesButIdentity(entry) : entry.identity == state.id;
     }

@@ -82,6 +82,9 @@ struct Reading {
     qint64 startNs = 0;             // this undo's
     int format = journal::kFormat;  // the oldest of the journals taken back
 
+    // Whether a path is in a folder on a disk whose numbers need not last.
+    bool loose(const QString& path) const { return looseFolders.contains(folderOf(path)); }
+
     // The run's journal (or a folder creation's it builds on): what it did, in order.
     void addRun(const journal::Journal& run);
     // An earlier undo: what it gave back, and what it may have left aside.

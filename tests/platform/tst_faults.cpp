@@ -23,6 +23,15 @@ using platform::PlaceOutcome;
 
 namespace {
 
+// A checksum of the bytes as read, for services that prove their copies (any sum does).
+platform::CopyCheck summingCheck() {
+    return {[](quint32 sum, const std::byte* data, std::size_t size) {
+                for (std::size_t i = 0; i < size; ++i) sum = sum * 31 + static_cast<quint32>(data[i]);
+                return sum;
+            },
+            true};
+}
+
 platform::FileServices& files() {
     return platform::realFileServices();
 }
@@ -105,13 +114,7 @@ private Q_SLOTS:
         const QByteArray bytes(300000, 'v');
         const QString source = test::makeFileWithFolders(dir.filePath("s"), bytes);
         test::makeFolder(dir.filePath("out"));
-        const platform::CopyCheck check{[](quint32 sum, const std::byte* data, std::size_t size) {
-                                            for (std::size_t i = 0; i < size; ++i)
-                                                sum = sum * 31 + static_cast<quint32>(data[i]);
-                                            return sum;
-                                        },
-                                        true};
-        const auto disk = platform::diskServices(check);
+        const auto disk = platform::diskServices(summingCheck());
         test::InjectedFaults faults;
         pretendAnotherFileSystem(faults, "d");
         bool askedDirect = false;
@@ -205,13 +208,7 @@ private Q_SLOTS:
                 ::rename(QFile::encodeName(newcomer).constData(), QFile::encodeName(source).constData());
             return std::nullopt;
         };
-        const platform::CopyCheck summed{[](quint32 sum, const std::byte* data, std::size_t size) {
-                                             for (std::size_t i = 0; i < size; ++i)
-                                                 sum = sum * 31 + static_cast<quint32>(data[i]);
-                                             return sum;
-                                         },
-                                         true};
-        QVERIFY(platform::diskServices(summed)->moveFile(source, dir.filePath("out/a"), {}).outcome !=
+        QVERIFY(platform::diskServices(summingCheck())->moveFile(source, dir.filePath("out/a"), {}).outcome !=
                 PlaceOutcome::Placed);
         QCOMPARE(test::readFile(source), QByteArray("the newcomer"));
     }
