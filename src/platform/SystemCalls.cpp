@@ -92,6 +92,15 @@ const Calls kSystemCalls{
     .execv = ::execv,
     .pipe2 = ::pipe2,
     .clock_gettime = ::clock_gettime,
+    .socket = ::socket,
+    .bind = ::bind,
+    .listen = ::listen,
+    .accept4 = ::accept4,
+    .connect = ::connect,
+    .getsockopt = ::getsockopt,
+    .send = ::send,
+    .recv = ::recv,
+    .poll = ::poll,
 };
 
 const Calls* g_inForce = &kSystemCalls;

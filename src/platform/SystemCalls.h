@@ -3,8 +3,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/types.h>
@@ -72,6 +74,16 @@ struct Calls {
     int (*execv)(const char* program, char* const arguments[]);
     int (*pipe2)(int ends[2], int flags);
     int (*clock_gettime)(clockid_t clock, struct timespec* time);
+    // The handoff between two starts of the window, on a Unix socket.
+    int (*socket)(int domain, int type, int protocol);
+    int (*bind)(int socket, const struct sockaddr* address, socklen_t size);
+    int (*listen)(int socket, int backlog);
+    int (*accept4)(int socket, struct sockaddr* address, socklen_t* size, int flags);
+    int (*connect)(int socket, const struct sockaddr* address, socklen_t size);
+    int (*getsockopt)(int socket, int level, int name, void* value, socklen_t* size);
+    ssize_t (*send)(int socket, const void* data, size_t size, int flags);
+    ssize_t (*recv)(int socket, void* buffer, size_t size, int flags);
+    int (*poll)(struct pollfd* fds, nfds_t count, int timeout);
 };
 
 // The calls in force: the system's own unless a test has replaced some.

@@ -4,6 +4,7 @@
 #include "judgement/GroupPlan.h"
 #include "judgement/Rules.h"
 #include "platform/FileServices.h"
+#include "platform/Handoff.h"
 #include "platform/Settings.h"
 #include "session/Session.h"
 #include "transfer/RunHost.h"
@@ -17,6 +18,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -70,6 +72,12 @@ public:
 
     // Takes paths as one drop onto the item list (the command line's paths).
     void dropPaths(const QStringList& paths);
+    // Paths that a later start hands over, taken as one drop and the window brought to the
+    // front; refused, with the reason, while a run, a dialog or the user's corrections of
+    // the list would be upset by them.
+    std::optional<QString> takeHandedOver(const QStringList& paths);
+    // Answers every later start that hands its paths over to this window.
+    void receiveHandoffs(platform::HandoffReceiver& receiver);
 
     // Called where the window lets its pending events be processed during a run; tests
     // use it to act at a chosen moment (press Stop, create a file).

@@ -35,7 +35,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSocketNotifier>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 
@@ -89,6 +91,38 @@ bool frmMatome::eventFilter(QObject* watched, QEvent* event) {
 }
 void frmMatome::dropPaths(const QStringList& paths) {
     if (!m_runUnderWay && !paths.isEmpty()) lstFolderlist_OLEDragDrop(paths);
+}
+std::optional<QString> frmMatome::takeHandedOver(const QStringList& paths) {
+    const bool dialogOpen =
+        QApplication::activeModalWidget() != nullptr || QApplication::activePopupWidget() != nullptr;
+    if (!paths.isEmpty() && (m_runUnderWay || dialogOpen || m_listCorrected)) {
+        // A run or a dialog under way is not interrupted by a box of its own: the window only
+        // asks for attention, and the start says why.
+        QApplication::alert(this);
+        if (m_runUnderWay)
+            return QStringLiteral("実行中のため、渡された項目を受け取れません。終わってから、もう一度渡してください。");
+        if (dialogOpen)
+            return QStringLiteral(
+                "ダイアログが開いているため、渡された項目を受け取れません。閉じてから、もう一度渡してください。");
+        const QString refused = QStringLiteral(
+            "一覧に手直しがあるため、渡された項目を受け取れません。実行するか判定し直してから、もう一度渡してください"
+            "。");
+        QTimer::singleShot(0, this,
+                           [this, refused] { showMessageBox(this, kAppTitle, MessageIcon::Information, refused); });
+        return refused;
+    }
+    if (isMinimized()) showNormal();
+    raise();
+    activateWindow();
+    // Taken after the answer is sent, so that the start waits for no judgement.
+    if (!paths.isEmpty()) QTimer::singleShot(0, this, [this, paths] { dropPaths(paths); });
+    return std::nullopt;
+}
+void frmMatome::receiveHandoffs(platform::HandoffReceiver& receiver) {
+    auto* waiting = new QSocketNotifier(receiver.socket(), QSocketNotifier::Read, this);
+    connect(waiting, &QSocketNotifier::activated, this, [this, &receiver] {
+        receiver.answerWaiting([this](const QStringList& paths) { return takeHandedOver(paths); });
+    });
 }
 void frmMatome::lstFolderlist_OLEDragDrop(const QStringList& paths) {
     if (m_runUnderWay) return;  // a run reads the lists and the destination: nothing may change them

@@ -2,6 +2,7 @@
 #include "platform/FileServices.h"
 #include "platform/FileSystem.h"
 #include "platform/Folding.h"
+#include "platform/Handoff.h"
 #include "platform/Paths.h"
 #include "support/TestFiles.h"
 
@@ -10,11 +11,22 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <array>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <thread>
 
 using namespace kurumu;
 using platform::PlaceOutcome;
@@ -23,6 +35,36 @@ namespace {
 
 platform::FileServices& files() {
     return platform::realFileServices();
+}
+
+// A start that speaks to the socket at the path in bytes of its own: what it heard back
+// (empty when the socket closed unanswered), or nothing when it could not connect.
+std::optional<QByteArray> rawStart(const QString& socketPath, const QByteArray& bytes) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(socketPath);
+    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    (void)::send(fd, bytes.constData(), std::size_t(bytes.size()), MSG_NOSIGNAL);
+    std::array<char, 256> answer{};
+    const ssize_t got = ::recv(fd, answer.data(), answer.size(), MSG_WAITALL);
+    ::close(fd);
+    return QByteArray(answer.data(), std::max<ssize_t>(got, 0));
+}
+
+// A socket at the path that nobody listens on, as a window that died leaves it.
+void leaveStaleSocket(const QString& socketPath) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(socketPath);
+    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
 }
 
 }  // namespace
@@ -343,6 +385,139 @@ private Q_SLOTS:
         QCOMPARE(files().removeEmptyFolder(folder).error, ENOTEMPTY);
         QVERIFY(files().removeEmptyFolder(folder + QStringLiteral("/sub")).ok());
         QVERIFY(files().removeEmptyFolder(folder).ok());
+    }
+    // What a start's message may hold, and the head of any message.
+    void handoffMessages_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("error");
+        QTest::newRow("two paths") << QByteArray("/a/b\0/c\0", 8) << 0;
+        QTest::newRow("no path: the window comes to the front") << QByteArray() << 0;
+        QTest::newRow("relative") << QByteArray("a/b\0", 4) << EILSEQ;
+        QTest::newRow("not valid UTF-8") << QByteArray("/a\xff\0", 4) << EILSEQ;
+        QTest::newRow("not ended") << QByteArray("/a") << EILSEQ;
+        QTest::newRow("an empty path") << QByteArray("/a\0\0", 4) << EILSEQ;
+    }
+    void handoffMessages() {
+        QFETCH(QByteArray, body);
+        QFETCH(int, error);
+        const platform::Result<QStringList> paths = platform::pathsOfBody(body);
+        QCOMPARE(paths.status.error, error);
+        if (error == 0) QCOMPARE(platform::pathsBody(paths.value), body);
+
+        const QByteArray message = platform::handoffMessage(platform::HandoffKind::Paths, body);
+        const auto head = [&](QByteArray bytes, std::size_t limit = platform::kHandoffLimit) {
+            return platform::handoffHead(QByteArrayView(bytes).first(platform::kHandoffHeadSize), limit).status.error;
+        };
+        QCOMPARE(head(message), 0);
+        QCOMPARE(platform::handoffHead(QByteArrayView(message).first(10), 16).value.length, std::size_t(body.size()));
+        QCOMPARE(head(QByteArray(message).replace(0, 1, "X")), EPROTO);
+        QCOMPARE(head(QByteArray(message).replace(4, 1, "\2")), EPROTO);
+        QCOMPARE(head(QByteArray(message).replace(5, 1, "Z")), EPROTO);
+        if (!body.isEmpty()) QCOMPARE(head(message, std::size_t(body.size()) - 1), EMSGSIZE);
+        QVERIFY(!platform::pathsBody({"relative"}));
+    }
+
+    // The window's end keeps to itself: one receiver per lock, a stale socket replaced,
+    // another user, an oversized or slow message and a runtime folder others may enter all
+    // refused; and a start with no window listening hears no answer in time.
+    void handoffRefusals() {
+        QTemporaryDir runtime;
+        QVERIFY(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString folder = runtime.path();
+        const QString name = "kurumu-test";
+        const auto send = [&](const QStringList& paths, int ms = 2000) {
+            return platform::handOff(folder, name, paths, std::chrono::milliseconds(ms));
+        };
+        using Heard = platform::HandoffAnswer::Heard;
+
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
+        QCOMPARE(platform::runtimeFolder().value, folder);
+        QVERIFY(QFile::setPermissions(
+            folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup));
+        QCOMPARE(platform::runtimeFolder().status.error, EPERM);
+        qunsetenv("XDG_RUNTIME_DIR");
+        QCOMPARE(platform::runtimeFolder().status.error, ENOENT);
+
+        // A socket left by a window that died, and nobody listening on it.
+        const QString socketPath = folder + '/' + name + ".socket";
+        leaveStaleSocket(socketPath);
+        QCOMPARE(send({"/x"}, 200).heard, Heard::NoAnswer);
+        auto first = platform::HandoffReceiver::become(folder, name);
+        QVERIFY2(first.ok(), qPrintable(platform::reasonText(first.status.error)));
+        QCOMPARE(platform::HandoffReceiver::become(folder, name).status.error, EWOULDBLOCK);
+
+        // A start is answered only once the window looks at its socket.
+        QStringList taken;
+        const auto take = [&](const QStringList& paths) -> std::optional<QString> {
+            taken += paths;
+            return paths.contains("/busy") ? std::optional<QString>("busy") : std::nullopt;
+        };
+        const auto answered = [&](const std::function<platform::HandoffAnswer()>& start) {
+            std::optional<platform::HandoffAnswer> answer;
+            std::thread starting([&] { answer = start(); });
+            for (int i = 0; i < 200 && !answer; ++i) {
+                first.value->answerWaiting(take, std::chrono::milliseconds(300));
+                QThread::msleep(10);
+            }
+            starting.join();
+            return *answer;
+        };
+        QCOMPARE(answered([&] { return send({"/a b", "/日本"}); }).heard, Heard::Accepted);
+        QCOMPARE(taken, QStringList({"/a b", "/日本"}));
+        const platform::HandoffAnswer busy = answered([&] { return send({"/busy"}); });
+        QCOMPARE(busy.heard, Heard::Refused);
+        QCOMPARE(busy.text, "busy");
+
+        // Raw starts: a head that claims too much, a message that never arrives whole, an answer
+        // where paths were due. Each is refused; none reaches the window.
+        const auto refusedRaw = [&](const QByteArray& bytes) {
+            std::optional<QByteArray> heard;
+            std::thread starting([&] { heard = rawStart(socketPath, bytes); });
+            for (int i = 0; i < 30 && !heard; ++i) {
+                first.value->answerWaiting(take, std::chrono::milliseconds(300));
+                QThread::msleep(20);
+            }
+            starting.join();
+            return heard && heard->size() > 10 && heard->at(5) == 'R';
+        };
+        taken.clear();
+        QByteArray huge = platform::handoffMessage(platform::HandoffKind::Paths, "/a");
+        huge.replace(6, 4, QByteArray("\x7f\xff\xff\xff", 4));
+        QVERIFY(refusedRaw(huge));
+        QVERIFY(refusedRaw(platform::handoffMessage(platform::HandoffKind::Paths, QByteArray("/a\0", 3)).chopped(2)));
+        QVERIFY(refusedRaw(platform::handoffMessage(platform::HandoffKind::Accepted, {})));
+        QVERIFY(taken.isEmpty());
+
+        // Another user's start is closed unanswered; another user's window is not spoken to.
+        if (test::isRoot()) {
+            QVERIFY(QFile::setPermissions(folder,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeOther));
+            QVERIFY(QFile::setPermissions(socketPath,
+                                          QFile::ReadOther | QFile::WriteOther | QFile::ReadOwner | QFile::WriteOwner));
+            const pid_t child = fork();
+            if (child == 0) {
+                if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                    setresuid(65534, 65534, 65534) != 0)
+                    _exit(2);
+                const std::optional<QByteArray> heard =
+                    rawStart(socketPath, platform::handoffMessage(platform::HandoffKind::Paths, QByteArray("/b\0", 3)));
+                if (!heard || !heard->isEmpty()) _exit(3);
+                _exit(send({"/from another"}, 1000).heard == Heard::NoAnswer ? 0 : 4);
+            }
+            int status = 0;
+            for (int i = 0; i < 300 && waitpid(child, &status, WNOHANG) == 0; ++i) {
+                first.value->answerWaiting(take, std::chrono::milliseconds(300));
+                QThread::msleep(10);
+            }
+            QVERIFY(WIFEXITED(status));
+            QCOMPARE(WEXITSTATUS(status), 0);
+            QVERIFY(taken.isEmpty());
+        }
+
+        // A window that died leaves its lock free and its socket behind, for the next.
+        first.value.reset();
+        QVERIFY(!test::exists(folder + '/' + name + ".socket"));
+        QVERIFY(platform::HandoffReceiver::become(folder, name).ok());
     }
 };
 

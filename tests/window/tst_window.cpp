@@ -1,3 +1,4 @@
+#include "platform/Handoff.h"
 #include "support/Faults.h"
 #include "support/TestFiles.h"
 #include "window/MessageBox.h"
@@ -20,6 +21,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -31,8 +33,10 @@
 #include <QTreeView>
 #include <QUrl>
 
+#include <array>
 #include <memory>
 #include <optional>
+#include <utility>
 
 using namespace kurumu;
 using window::frmMatome;
@@ -691,6 +695,68 @@ private Q_SLOTS:
         QVERIFY(test::exists(s.root + "a/a1"));
         QVERIFY(test::exists(s.root + "a/a2"));
         QCOMPARE(s.stored(), QStringList{"a/" + s.root});
+    }
+
+    // A later start from the same folder hands its paths (made absolute by it) to this window
+    // and exits 0; during a run it is refused, says why, and exits 1; a start from a folder
+    // with settings of its own opens its own window.
+    void laterStartsAreHandedOver() {
+        QTemporaryDir runtime;
+        QVERIFY(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        const auto socketFor = [&](const QString& folder) {
+            return platform::handoffSocketName(folder + "/kurumu.ini", platform::displayName());
+        };
+        Scene s;
+        auto receiver = platform::HandoffReceiver::become(runtime.path(), socketFor(s.dir.path()));
+        QVERIFY(receiver.ok());
+        s.window->receiveHandoffs(*receiver.value);
+        // The window answers from its own events while the start waits.
+        const auto start = [](const QString& folder, const QStringList& arguments) {
+            QProcess process;
+            process.setWorkingDirectory(folder);
+            process.start(qEnvironmentVariable("KURUMU_BINARY"), arguments);
+            while (process.state() != QProcess::NotRunning && !process.waitForFinished(10))
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            return std::pair(process.exitCode(), QString::fromUtf8(process.readAllStandardError()));
+        };
+        s.judgeByCount(1);
+        s.folder("g");
+        s.make("g1");
+        QCOMPARE(start(s.root, {"g", "g1"}).first, 0);
+        QTRY_COMPARE(s.stored(), (QStringList{"g/" + s.root, "g1/" + s.root}));
+        QCOMPARE(QApplication::topLevelWidgets().count(s.window.get()), 1);
+
+        s.prepareSlowCopy();
+        std::optional<std::pair<int, QString>> duringTheRun;
+        s.window->setProcessEventsHook([&] {
+            if (!duringTheRun) duringTheRun = start(s.root, {s.make("other")});
+        });
+        s.click("cmdEXEC");
+        QVERIFY(duringTheRun);
+        QCOMPARE(duringTheRun->first, 1);
+        QVERIFY2(duringTheRun->second.contains("実行中のため"), qPrintable(duringTheRun->second));
+        QVERIFY(!s.stored().join(' ').contains("other"));
+
+        // Two starts at once from a folder of other settings: one opens its window, the other
+        // hands its path to it.
+        QTemporaryDir elsewhere;
+        test::writeFile(elsewhere.path() + "/x1", "x");
+        std::array<QProcess, 2> starts;
+        for (QProcess& other : starts) {
+            other.setWorkingDirectory(elsewhere.path());
+            other.start(qEnvironmentVariable("KURUMU_BINARY"), {"x1"});
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(starts[0].state() == QProcess::NotRunning || starts[1].state() == QProcess::NotRunning,
+                                 10000);
+        QProcess& handedOver = starts[0].state() == QProcess::NotRunning ? starts[0] : starts[1];
+        QProcess& own = &handedOver == &starts[0] ? starts[1] : starts[0];
+        QCOMPARE(handedOver.exitCode(), 0);
+        QCOMPARE(own.state(), QProcess::Running);
+        QVERIFY(test::exists(runtime.path() + '/' + socketFor(elsewhere.path()) + ".socket"));
+        own.terminate();
+        QVERIFY(own.waitForFinished(10000));
+        qunsetenv("XDG_RUNTIME_DIR");
     }
 
     void dropRunsAtOnceWithoutExecuteButton() {
