@@ -27,8 +27,6 @@ namespace {
 using sys::os;
 using sys::retry;
 
-// Large enough to keep the kernel busy, small enough to answer Stop within a blink.
-constexpr std::size_t kCopyChunk = 8 << 20;
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 // A read of a copy straight from the device: larger blocks keep the device streaming, and
 // the memory is aligned as such reads need.
@@ -245,10 +243,12 @@ struct BlockPass {
 
 // The checksum at the end of the pass (the one it started from without a check).
 Result<quint32> readBlocks(BlockPass pass, Pacer& pacer) {
+    // Only the bytes a pass writes are counted: the others were counted as they were copied.
+    const bool counted = pass.copy >= 0;
     while (pass.offset < pass.end) {
-        if (!pacer.keepGoing()) return {0, Status{ECANCELED}};
+        if (!pacer.keepGoing(counted ? pass.offset : -1)) return {0, Status{ECANCELED}};
         const auto left = static_cast<std::size_t>(std::min<off_t>(pass.end - pass.offset, std::ssize(pass.buffer)));
-        const std::size_t want = pass.wholeBlocks ? pass.buffer.size() : left;
+        const std::size_t want = pass.wholeBlocks ? pass.buffer.size() : counted ? std::min(left, pacer.chunk()) : left;
         ssize_t got = retry([&] { return os().pread(pass.fd, pass.buffer.data(), want, pass.offset); });
         if (got < 0) return {0, lastError()};
         got = std::min(got, static_cast<ssize_t>(left));
@@ -282,8 +282,8 @@ Result<quint32> copyData(int from, int to, off_t length, Pacer& pacer, const Cop
         return readBlocks(source, pacer);
     };
     while (source.offset < length) {
-        if (!pacer.keepGoing()) return {0, Status{ECANCELED}};
-        const auto chunk = static_cast<std::size_t>(std::min<off_t>(length - source.offset, kCopyChunk));
+        if (!pacer.keepGoing(source.offset)) return {0, Status{ECANCELED}};
+        const auto chunk = static_cast<std::size_t>(std::min<off_t>(length - source.offset, off_t(pacer.chunk())));
         const ssize_t moved = retry([&] { return os().copy_file_range(from, nullptr, to, nullptr, chunk, 0); });
         if (moved < 0 && (unsupported(errno) || errno == EXDEV)) {
             // Both descriptors stand where the kernel left off.
@@ -607,7 +607,7 @@ PlaceResult copyOneFile(const Place& source, const Place& destination, bool flus
     copy.value.copying(from);
     if (copy.status.error == EEXIST) return occupied();
     if (!copy.ok()) return failed(copy.status);
-    Pacer pacer(keepGoing);
+    Pacer pacer(keepGoing, state.st_size);
     const Result<quint32> data =
         copyData(from, copy.value.fd(), state.st_size, pacer, check, flush || check != nullptr);
     if (!data.ok()) return data.status.error == ECANCELED ? abandoned() : failed(data.status);

@@ -142,15 +142,25 @@ Status removePartialCopy(const Place& copy, const Place& source, const Identity&
 Result<bool> compareContents(const Place& first, const Place& second, const KeepGoing& keepGoing,
                              const CopyCheck* summed = nullptr, DuplicateProof* proof = nullptr);
 
-// Calls keepGoing at most every tenth of a second; remembers a "no".
+// Calls keepGoing at most every tenth of a second, telling it how many of the file's bytes
+// are done; remembers a "no". It also sizes the chunks of the work by the time the last one
+// took, so that each takes about a tenth of a second on a fast disk and a slow stick alike.
 class Pacer {
 public:
-    explicit Pacer(const KeepGoing& keepGoing);
-    bool keepGoing();
+    explicit Pacer(const KeepGoing& keepGoing, qint64 total = 0);
+    // Asked before each chunk, with the bytes done so far; without them, for work on bytes
+    // already counted (a checksum of what was just copied).
+    bool keepGoing(qint64 done = -1);
+    // The bytes the next chunk should take.
+    std::size_t chunk() const { return m_chunk; }
 
 private:
     const KeepGoing& m_keepGoing;
+    qint64 m_total;
+    qint64 m_done = 0;
     qint64 m_lastAskedNs;
+    qint64 m_chunkStartNs;
+    std::size_t m_chunk;
     bool m_stopped = false;
 };
 

@@ -96,8 +96,15 @@ using ProofHandler = std::function<Status(const DuplicateProof& proof)>;
 // created (nothing yet), then the file made. An error withdraws it.
 using CreatedHandler = std::function<Status(const std::optional<EntryInfo>& created)>;
 
-// Asked now and then during a long copy or comparison; false abandons it.
-using KeepGoing = std::function<bool()>;
+// How far the copy or comparison of one file has come, in bytes; a total of 0 where the
+// bytes are not counted.
+struct ByteProgress {
+    qint64 done = 0;
+    qint64 total = 0;
+};
+// Asked now and then during a long copy or comparison, at least every half second, told
+// how far it has come; false abandons it.
+using KeepGoing = std::function<bool(const ByteProgress& progress)>;
 
 // How copies are proved to be on the disk as written: the checksum of the bytes read from
 // the source is compared with the checksum of the copy read back through the file system

@@ -78,6 +78,9 @@ public:
     virtual void runStarted(const QString& /*startTime*/, qint32 /*itemCount*/) {}
     // Item index (from 1) starts.
     virtual void itemStarted(qint32 /*index*/) {}
+    // The item under way is a long copy, or a comparison, of one file: done of its total
+    // bytes are done. Told at least every half second while it lasts.
+    virtual void fileProgress(qint64 /*done*/, qint64 /*total*/) {}
     virtual void runEnded(const RunEnd& /*end*/) {}
     // The walk reaches a group: its leader's folder becomes the destination. (A last group
     // of its leader alone is not reached: the walk ends on it.)

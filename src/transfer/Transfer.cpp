@@ -75,7 +75,8 @@ platform::CopyCheck copyCheck(bool everyCopy) {
 Transfer::Transfer(RunVariables& variables, RunHost& host, platform::FileServices& files, const RunOptions& options)
     : m_vars(variables), m_host(host), m_files(files), m_options(options) {}
 
-bool Transfer::keepGoing() {
+bool Transfer::keepGoing(const platform::ByteProgress& progress) {
+    if (progress.total > 0) m_host.fileProgress(progress.done, progress.total);
     m_host.processEvents();
     return !stopRequested();
 }
@@ -227,7 +228,8 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
     for (qint64 tries = 0;; ++tries) {
         if (tries > 0) candidate = numberedCandidate(name, nextNumber(name, tries - 1), family.numberPlace);
         const QString target = destinationFolder + candidate.diskName;
-        const platform::Result<Presence> presence = FileHikaku(m_files, source, target, [this] { return keepGoing(); });
+        const platform::Result<Presence> presence = FileHikaku(
+            m_files, source, target, [this](const platform::ByteProgress& progress) { return keepGoing(progress); });
         if (!presence.ok()) {
             // Without a valid answer nothing is deleted or skipped: the file stays where it is.
             fileError(presence.status, source, destinationFolder);
@@ -240,8 +242,12 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
                 report(line);
                 const platform::PlaceResult placed =
                     family.operation == Operation::Move
-                        ? m_files.moveFile(source, target, [this] { return keepGoing(); })
-                        : m_files.copyFile(source, target, [this] { return keepGoing(); });
+                        ? m_files.moveFile(
+                              source, target,
+                              [this](const platform::ByteProgress& progress) { return keepGoing(progress); })
+                        : m_files.copyFile(source, target, [this](const platform::ByteProgress& progress) {
+                              return keepGoing(progress);
+                          });
                 if (placed.outcome == PlaceOutcome::Occupied) continue;  // taken meanwhile: the next number
                 if (placed.outcome == PlaceOutcome::Failed) return fileError(placed.status, source, destinationFolder);
                 m_host.carriedOut(line);
@@ -252,10 +258,14 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
                 const LogLine line{sourceFolder + candidate.logText + sameBytesSuffix(family), sameBytesOutcome(family),
                                    source, target};
                 report(line);
-                const Status deleted =
-                    family.operation == Operation::Move
-                        ? m_files.deleteDuplicate(source, target, [this] { return keepGoing(); }).status
-                        : Status{};
+                const Status deleted = family.operation == Operation::Move
+                                           ? m_files
+                                                 .deleteDuplicate(source, target,
+                                                                  [this](const platform::ByteProgress& progress) {
+                                                                      return keepGoing(progress);
+                                                                  })
+                                                 .status
+                                           : Status{};
                 // The keeper was the source itself, under another spelling of a folding folder.
                 if (deleted.error == platform::kSameEntry)
                     return leave(Outcome::SameFolder, source, sourceFolder + name + sameFolderSuffix(family));

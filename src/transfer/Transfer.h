@@ -46,7 +46,7 @@ private:
     using Chain = QList<platform::Identity>;
 
     bool stopRequested() const { return m_vars.intCancel == kStopRequested; }
-    bool keepGoing();
+    bool keepGoing(const platform::ByteProgress& progress = {});
     // A line into the log: told to the host, kept in the log where the log is kept.
     void report(const LogLine& line);
     // The line of an item left as it is: nothing is to be done for it.

@@ -6,13 +6,17 @@
 #include "window/MessageBox.h"
 #include "window/frmMatome.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 
+#include <algorithm>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -36,8 +40,8 @@ public:
     void logged(const transfer::LogLine& line) override {
         m_window.rtfMatomefile->setPlainText(line.text);
         const QString& item = line.destination.isEmpty() ? line.source : line.destination;
-        const QString name = item.isEmpty() ? line.text : platform::GetFileName(item);
-        m_window.prgbShinkou->setFormat(QString(name).replace(u'%', u'％') + QStringLiteral("  %v / %m"));
+        m_itemName = QString(item.isEmpty() ? line.text : platform::GetFileName(item)).replace(u'%', u'％');
+        m_window.prgbShinkou->setFormat(itemText());
         m_window.prgbShinkou->setAccessibleDescription(line.text);
     }
     void carriedOut(const transfer::LogLine& line) override {
@@ -69,11 +73,36 @@ public:
     void runStarted(const QString& startTime, qint32 itemCount) override {
         m_window.cmdCancel->setEnabled(true);
         m_window.setCaptionTimes(startTime, {});
+        m_itemCount = itemCount;
+        m_steps = std::clamp(std::numeric_limits<int>::max() / std::max(itemCount, 1), 1, 1000);
         m_window.prgbShinkou->setValue(0);
-        m_window.prgbShinkou->setMaximum(itemCount);
+        m_window.prgbShinkou->setMaximum(itemCount * m_steps);
         m_window.prgbShinkou->show();
     }
-    void itemStarted(qint32 index) override { m_window.prgbShinkou->setValue(index); }
+    // The bar counts the items done, and the part of a long file's bytes done.
+    void itemStarted(qint32 index) override {
+        m_index = index;
+        m_sinceItemStart.start();
+        m_window.prgbShinkou->setValue((index - 1) * m_steps);
+        m_window.prgbShinkou->setTextVisible(false);
+    }
+    // A long file shows its name, its rate and the time it has left on the bar.
+    void fileProgress(qint64 done, qint64 total) override {
+        const auto part = static_cast<int>(done * m_steps / total);
+        m_window.prgbShinkou->setValue((m_index - 1) * m_steps + part);
+        const double seconds = static_cast<double>(m_sinceItemStart.nsecsElapsed()) / 1e9;
+        if (seconds <= 0 || done <= 0) return;
+        const double rate = static_cast<double>(done) / seconds;
+        const auto left = static_cast<qint64>(static_cast<double>(total - done) / rate + 0.5);
+        const QString status =
+            itemText() + QStringLiteral("  ") +
+            QLocale(QLocale::Japanese).formattedDataSize(static_cast<qint64>(rate), 1, QLocale::DataSizeSIFormat) +
+            QStringLiteral("/s  残り ") + QString::number(left / 60) + u':' +
+            QStringLiteral("%1").arg(left % 60, 2, 10, QLatin1Char('0'));
+        m_window.prgbShinkou->setFormat(status);
+        m_window.prgbShinkou->setTextVisible(true);
+        m_window.prgbShinkou->setAccessibleDescription(status);
+    }
     void runEnded(const transfer::RunEnd& end) override {
         m_window.prgbShinkou->hide();
         m_window.cmdCancel->setEnabled(false);
@@ -95,8 +124,18 @@ public:
     void setGroups(std::vector<judgement::Group> groups) { m_groups = std::move(groups); }
 
 private:
+    QString itemText() const {
+        return m_itemName + QStringLiteral("  ") + QString::number(m_index) + QStringLiteral(" / ") +
+               QString::number(m_itemCount);
+    }
+
     frmMatome& m_window;
     std::vector<judgement::Group> m_groups;
+    QString m_itemName;
+    qint32 m_index = 0;
+    qint32 m_itemCount = 0;
+    int m_steps = 1;  // of the bar for each item
+    QElapsedTimer m_sinceItemStart;
 };
 
 }  // namespace kurumu::window

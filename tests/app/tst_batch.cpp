@@ -726,25 +726,11 @@ private Q_SLOTS:
     // a move onto it keeps its source, and so does a copy checked with --crc32; each says
     // why, and the run ends stopped. Both stay with the good bytes where they were.
     void damagingDiskKeepsTheSource() {
-        KURUMU_REQUIRE_ROOT();
-        if (!QFileInfo::exists("/dev/fuse")) QSKIP("no /dev/fuse here for a damaging file system");
-        if (QProcess::execute("/usr/bin/python3", {"-c", "import fusepy"}) != 0) QSKIP("python3-fusepy is missing");
         QTemporaryDir dir;
         const QString root = dir.path() + '/';
-        test::makeFolder(root + "backing/g");
-        test::makeFolder(root + "disk");
-        QProcess fuse;
-        fuse.start("/usr/bin/python3", {QFINDTESTDATA("../support/damaging_fs.py"), root + "backing", root + "disk"});
-        // Unmounted however the test ends, which ends the file system's program.
-        struct Unmount {
-            QString at;
-            QProcess& program;
-            ~Unmount() {
-                QProcess::execute("umount", {"-l", at});
-                program.waitForFinished(10000);
-            }
-        } const unmount{root + "disk", fuse};
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(root + "disk/g").isDir(), 10000);
+        const test::FuseDisk disk(test::FuseDisk::Kind::Damaging, dir.path());
+        if (disk.skipReason()) QSKIP(qPrintable(*disk.skipReason()));
+        test::makeFolder(root + "disk/g");
         const QByteArray bytes = QByteArray(3 << 20, 'd');
         test::writeFile(root + "g_1.bin", bytes);
         for (const QStringList& mode : {QStringList{"--move"}, QStringList{"--copy", "--crc32"}}) {
@@ -754,7 +740,7 @@ private Q_SLOTS:
             QVERIFY2(outcome.err.contains("ファイル書き込みエラー。 " + root + "g_1.bin: 書き込んだ内容を読み返すと"),
                      qPrintable(outcome.err));
             QCOMPARE(test::readFile(root + "g_1.bin"), bytes);
-            QVERIFY(QDir(root + "backing/g").isEmpty());
+            QVERIFY(QDir(disk.backing() + "/g").isEmpty());
         }
     }
 

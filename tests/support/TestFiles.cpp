@@ -153,7 +153,8 @@ FuseDisk::FuseDisk(Kind kind, const QString& folder)
     const QStringList tools = kind == Kind::Fat ? QStringList{QStringLiteral("mkfs.vfat"), QStringLiteral("fusefat")}
                               : kind == Kind::ExFat
                                   ? QStringList{QStringLiteral("mkfs.exfat"), QStringLiteral("mount.exfat-fuse")}
-                                  : QStringList{QStringLiteral("sshfs")};
+                              : kind == Kind::Sftp ? QStringList{QStringLiteral("sshfs")}
+                                                   : QStringList{QStringLiteral("python3")};
     for (const QString& tool : tools) {
         if (QStandardPaths::findExecutable(tool).isEmpty() &&
             QStandardPaths::findExecutable(tool, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}).isEmpty()) {
@@ -165,13 +166,19 @@ FuseDisk::FuseDisk(Kind kind, const QString& folder)
         m_skipReason = QStringLiteral("sftp-server is missing (scripts/setup.sh --test installs it)");
         return;
     }
+    const bool ours = kind == Kind::Damaging || kind == Kind::Slow;
+    if (ours && QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                                  {QStringLiteral("-c"), QStringLiteral("import fusepy")}) != 0) {
+        m_skipReason = QStringLiteral("python3-fusepy is missing (scripts/setup.sh --test installs it)");
+        return;
+    }
     if (!isRoot() || !QFileInfo::exists(QStringLiteral("/dev/fuse"))) {
         m_skipReason = QStringLiteral("needs root and /dev/fuse to mount a disk through FUSE");
         return;
     }
     QDir().mkpath(m_path);
-    if (kind == Kind::Sftp) {
-        QDir().mkpath(folder + QStringLiteral("/shared"));
+    if (kind == Kind::Sftp || ours) {
+        QDir().mkpath(backing());
     } else {
         QFile image(folder + QStringLiteral("/disk.img"));
         constexpr qint64 kImageSize = qint64{96} << 20;
@@ -210,11 +217,20 @@ bool FuseDisk::mount() {
             return run({QStringLiteral("mount.exfat-fuse"), QStringLiteral("-o"), QStringLiteral("umask=0022"),
                         m_loopDevice, m_path});
         case Kind::Sftp:
+        case Kind::Damaging:
+        case Kind::Slow:
             break;
     }
     m_server = std::make_unique<QProcess>();
-    m_server->start(QStringLiteral("/usr/bin/python3"), {QFINDTESTDATA("sftp_mount.py"), QLatin1String(kSftpServer),
-                                                         m_folder + QStringLiteral("/shared"), m_path});
+    if (m_kind == Kind::Sftp) {
+        m_server->start(QStringLiteral("/usr/bin/python3"),
+                        {QFINDTESTDATA("sftp_mount.py"), QLatin1String(kSftpServer), backing(), m_path});
+    } else {
+        m_server->start(
+            QStringLiteral("/usr/bin/python3"),
+            {QFINDTESTDATA("faulty_fs.py"), backing(), m_path,
+             m_kind == Kind::Slow ? QStringLiteral("slow") : QStringLiteral("damage"), QString::number(kSlowRate)});
+    }
     for (int tries = 0; tries < 100 && !onFuse(m_path); ++tries) QTest::qWait(50);
     return onFuse(m_path);
 }

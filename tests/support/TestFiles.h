@@ -86,11 +86,14 @@ private:
 
 // A disk through FUSE for one test, mounted at folder/disk and unmounted after it: a FAT or
 // exFAT stick as a desktop without the kernel's drivers mounts one (an image file in the
-// folder, through fusefat or exfat-fuse), or a folder shared over SFTP (sshfs talking to
-// sftp-server over a socket pair: no daemon, nothing listening).
+// folder, through fusefat or exfat-fuse), a folder shared over SFTP (sshfs talking to
+// sftp-server over a socket pair: no daemon, nothing listening), or a folder passed through
+// a file system of our own that damages every write or writes at 5 MB/s (faulty_fs.py).
+// The folder a shared or passed-through disk shows is backing().
 class FuseDisk {
 public:
-    enum class Kind { Fat, ExFat, Sftp };
+    enum class Kind { Fat, ExFat, Sftp, Damaging, Slow };
+    static constexpr double kSlowRate = 5e6;  // bytes a second
     FuseDisk(Kind kind, const QString& folder);
     FuseDisk(const FuseDisk&) = delete;
     FuseDisk& operator=(const FuseDisk&) = delete;
@@ -98,6 +101,7 @@ public:
     // Why it could not be mounted; none once it is.
     const std::optional<QString>& skipReason() const { return m_skipReason; }
     const QString& path() const { return m_path; }
+    QString backing() const { return m_folder + QStringLiteral("/shared"); }
     // Unmounted and mounted again, as a stick unplugged and plugged in again.
     bool remount();
 
@@ -108,7 +112,7 @@ private:
     QString m_folder;
     QString m_path;
     QString m_loopDevice;                // exFAT through FUSE wants a block device
-    std::unique_ptr<QProcess> m_server;  // the SFTP share's, while mounted
+    std::unique_ptr<QProcess> m_server;  // the SFTP share's or our file system's, while mounted
     std::optional<QString> m_skipReason;
 };
 

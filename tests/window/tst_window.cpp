@@ -25,6 +25,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -559,7 +560,7 @@ private Q_SLOTS:
         QCOMPARE(s.stored(), s.shown());
         QVERIFY(s.control("lblComplete")->isVisible());
         QVERIFY(!s.control("prgbShinkou")->isVisible());
-        QCOMPARE(s.control<QProgressBar>("prgbShinkou")->maximum(), 2);
+        QCOMPARE(s.control<QProgressBar>("prgbShinkou")->maximum(), 2 * 1000);  // two items, a thousand steps each
         QCOMPARE(s.control<QPlainTextEdit>("rtfMatomefile")->toPlainText(),
                  "処理開始\n" + g3 + "…移動元と移動先が同じ\n" + s.root + "kab.txt…Move\n処理終了");
         QVERIFY(QRegularExpression("^くるむ 0\\.1\\.3\\.15\\.\\.\\.始\\d{1,2}:\\d\\d:\\d\\d停\\d{1,2}:\\d\\d:\\d\\d$")
@@ -1056,6 +1057,35 @@ private Q_SLOTS:
         QCOMPARE(dialog->findChild<QPlainTextEdit*>("txtText")->toPlainText(), log);
         QTest::keyClick(dialog, Qt::Key_Escape);
         QTRY_VERIFY(s.window->findChild<QDialog*>("dlgLog") == nullptr);
+    }
+
+    // A long copy onto a slow stick (5 MB/s): the bar moves with the file's bytes, the bar's
+    // text names the file, its rate and the time left, and Stop answers within half a second.
+    void longCopyShowsItsBytes() {
+        Scene s;
+        const test::FuseDisk disk(test::FuseDisk::Kind::Slow, s.dir.path());
+        if (disk.skipReason()) QSKIP(qPrintable(*disk.skipReason()));
+        s.judgeByCount(1);
+        s.drop({s.folder("disk/g"), s.make("g1.bin", QByteArray(16 << 20, 'b'))});
+        s.control<QComboBox>("cmbMorC")->setCurrentText("コピー");
+        const auto* bar = s.control<QProgressBar>("prgbShinkou");
+        QSet<int> withinTheFile;
+        QString status;
+        QElapsedTimer sinceStop;
+        s.window->setProcessEventsHook([&] {
+            if (bar->value() % 1000 != 0) withinTheFile.insert(bar->value());
+            if (bar->isTextVisible()) status = bar->text();
+            if (withinTheFile.size() == 3 && !sinceStop.isValid()) {
+                sinceStop.start();
+                s.click("cmdCancel");
+            }
+        });
+        s.click("cmdEXEC");
+        QVERIFY2(sinceStop.isValid(), qPrintable(QString::number(withinTheFile.size())));
+        QVERIFY2(sinceStop.elapsed() < 500, qPrintable(QString::number(sinceStop.elapsed())));
+        QVERIFY2(status.startsWith("g1.bin  2 / 2  ") && status.contains("MB/s  残り "), qPrintable(status));
+        QVERIFY(QDir(disk.backing() + "/g").isEmpty());
+        QCOMPARE(QFileInfo(s.root + "g1.bin").size(), 16 << 20);
     }
 
     // A full volume is a failure, not a success: the label says "中止".

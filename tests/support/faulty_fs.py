@@ -1,17 +1,22 @@
 #!/usr/bin/python3
-"""A file system that damages what it stores: every file of the folder it passes through
-is read and written as it is, except that each write stores its first byte flipped, as a
-failing disk or stick would. usage: damaging_fs.py BACKING MOUNTPOINT (runs until unmounted)"""
+"""A file system with a fault: every file of the folder it passes through is read and
+written as it is, except that
+  damage        each write stores its first byte flipped, as a failing disk or stick would
+  slow RATE     writes go at RATE bytes a second, as a slow stick's do
+usage: faulty_fs.py BACKING MOUNTPOINT damage|slow RATE (runs until unmounted)"""
 import errno
 import os
 import sys
+import time
 
 import fusepy
 
 
-class Damaging(fusepy.Operations):
-    def __init__(self, root):
+class Faulty(fusepy.Operations):
+    def __init__(self, root, fault, rate):
         self.root = root
+        self.fault = fault
+        self.rate = rate
 
     def _path(self, path):
         return os.path.join(self.root, path.lstrip('/'))
@@ -64,9 +69,12 @@ class Damaging(fusepy.Operations):
         return os.read(fh, size)
 
     def write(self, path, data, offset, fh):
-        damaged = bytes([data[0] ^ 0x01]) + data[1:] if data else data
+        if self.fault == 'damage' and data:
+            data = bytes([data[0] ^ 0x01]) + data[1:]
+        if self.fault == 'slow':
+            time.sleep(len(data) / self.rate)
         os.lseek(fh, offset, os.SEEK_SET)
-        return os.write(fh, damaged)
+        return os.write(fh, data)
 
     def fsync(self, path, datasync, fh):
         os.fsync(fh)
@@ -82,4 +90,6 @@ class Damaging(fusepy.Operations):
 
 
 if __name__ == '__main__':
-    fusepy.FUSE(Damaging(sys.argv[1]), sys.argv[2], foreground=True, nothreads=True)
+    fault = sys.argv[3]
+    rate = float(sys.argv[4]) if fault == 'slow' else 0
+    fusepy.FUSE(Faulty(sys.argv[1], fault, rate), sys.argv[2], foreground=True, nothreads=True)
