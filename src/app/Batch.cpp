@@ -164,13 +164,13 @@ int run(BatchOptions options, QList<judgement::Line> judged) {
     request.after = folderRuns;
     options.paths = {};
     options.arguments = {};
-    const platform::Result<bool> finished =
+    const platform::Result<session::RunOutcome> finished =
         session::run(variables, host, *state, std::move(request), groups, made, dry ? &*dry : nullptr);
     if (!finished.ok()) {
         err().line(QStringLiteral("kurumu: ") + session::journalUnwritableText(*state, finished.status, false));
         return 1;
     }
-    return finished.value ? 0 : 1;
+    return finished.value.finished ? 0 : 1;
 }
 
 int undo(const BatchOptions& options) {

@@ -1,11 +1,15 @@
 #include "session/Session.h"
 
+#include "platform/Paths.h"
 #include "transfer/DryRun.h"
 #include "transfer/Execute.h"
+#include "transfer/JournalFormat.h"
 #include "transfer/JournaledRun.h"
 #include "transfer/Undo.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <utility>
 
 namespace kurumu::session {
@@ -38,12 +42,13 @@ DryRun::DryRun() : m_disk(platform::diskServices()), m_services(std::make_unique
 
 DryRun::~DryRun() = default;
 
-platform::Result<bool> run(transfer::RunVariables& variables, transfer::RunHost& host,
-                           const platform::StateFolder& state, Request request,
-                           const std::vector<transfer::Group>& groups, const QSet<platform::Identity>& made,
-                           DryRun* dryRun) {
+platform::Result<RunOutcome> run(transfer::RunVariables& variables, transfer::RunHost& host,
+                                 const platform::StateFolder& state, Request request,
+                                 const std::vector<transfer::Group>& groups, const QSet<platform::Identity>& made,
+                                 DryRun* dryRun) {
     const transfer::RunOptions options = request.options;
-    if (dryRun != nullptr) return {transfer::Execute(variables, host, dryRun->services(), options, groups, made), {}};
+    if (dryRun != nullptr)
+        return {{transfer::Execute(variables, host, dryRun->services(), options, groups, made), {}}, {}};
     // The journal's own failure ends the Execute: told once, then as a stop.
     const auto journalFailed = [&](const platform::Status& status) {
         if (variables.intCancel == transfer::kStopRequested) return;
@@ -57,9 +62,9 @@ platform::Result<bool> run(transfer::RunVariables& variables, transfer::RunHost&
     // Done, but not on the disk as a whole: the run may not be taken back, and it says so.
     if (outcome.ok() && !outcome.value.kept.ok()) {
         host.showWarning(kAppTitle, journalNotKeptText(state, outcome.value.kept));
-        return {false, {}};
+        return {{false, outcome.value.id}, {}};
     }
-    return {outcome.value.finished, outcome.status};
+    return {{outcome.value.finished, outcome.value.id}, outcome.status};
 }
 
 QString journalUnwritableText(const platform::StateFolder& state, const platform::Status& status, bool midRun) {
@@ -86,6 +91,20 @@ QList<transfer::RunSummary> history(const platform::StateFolder& state) {
 
 platform::Result<transfer::RunSummary> runToUndo(const platform::StateFolder& state) {
     return transfer::runToUndo(transfer::runHistory(state), {});
+}
+
+platform::Status gatheredFolderIsThere(const platform::StateFolder& state, const QString& journal,
+                                       const QString& folder) {
+    const std::optional<transfer::journal::Journal> read = transfer::journal::read(state, journal + u".jsonl");
+    if (!read) return platform::Status{ENOENT};
+    if (read->untrusted) return platform::Status{EPERM};
+    const QString path = platform::withoutTrailingSeparator(folder);
+    const auto recorded = std::find_if(read->seen.cbegin(), read->seen.cend(),
+                                       [&](const transfer::journal::Seen& seen) { return seen.path == path; });
+    if (recorded == read->seen.cend()) return platform::Status{ENOENT};
+    const platform::Result<platform::EntryInfo> now = platform::realFileServices().heldFolder(path);
+    const bool there = now.ok() && now.value.kind == platform::EntryKind::Folder && now.value.identity == recorded->id;
+    return there ? platform::Status{} : platform::Status{EBUSY};
 }
 
 FoldersMade makeGatheringFolders(const platform::StateFolder& state, const Request& request,

@@ -51,15 +51,21 @@ private:
     std::unique_ptr<platform::FileServices> m_services;
 };
 
+// What an Execute came to: whether every group ran to its end, and the run's journal (none
+// for a dry run).
+struct RunOutcome {
+    bool finished = false;
+    QString journal;
+};
 // Execute over the groups: journaled in the state folder, or through the dry run given.
 // A journal that stops taking lines stops the Execute as the Stop button does, its message
 // shown first; a journal whose end did not reach the disk makes the run fail, and says
-// so. The journal's error when it cannot be opened (nothing done); otherwise whether every
-// group ran to its end. The request is let go once its journal is written.
-platform::Result<bool> run(transfer::RunVariables& variables, transfer::RunHost& host,
-                           const platform::StateFolder& state, Request request,
-                           const std::vector<transfer::Group>& groups, const QSet<platform::Identity>& made,
-                           DryRun* dryRun = nullptr);
+// so. The journal's error when it cannot be opened (nothing done). The request is let go
+// once its journal is written.
+platform::Result<RunOutcome> run(transfer::RunVariables& variables, transfer::RunHost& host,
+                                 const platform::StateFolder& state, Request request,
+                                 const std::vector<transfer::Group>& groups, const QSet<platform::Identity>& made,
+                                 DryRun* dryRun = nullptr);
 
 // The message for a journal that cannot be opened (its folder refused, too), or that
 // stopped taking lines (midRun).
@@ -70,6 +76,13 @@ QString journalNotKeptText(const platform::StateFolder& state, const platform::S
 // The runs kept, oldest first, and the one an undo would take back now.
 QList<transfer::RunSummary> history(const platform::StateFolder& state);
 platform::Result<transfer::RunSummary> runToUndo(const platform::StateFolder& state);
+
+// Whether a folder the run (its journal id names) gathered a group into is still there as the
+// run's journal recorded it: a folder with that identity under that path. EPERM when the
+// journal is not the user's own, ENOENT when it does not record the folder, EBUSY when
+// the path no longer holds it.
+platform::Status gatheredFolderIsThere(const platform::StateFolder& state, const QString& journal,
+                                       const QString& folder);
 
 // How C.F. names the gathering folders, which leaders get one, and whom it tells of a
 // folder it could not make.

@@ -1,11 +1,13 @@
 #include "window/MessageBox.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
 
 #include <optional>
 #include <utility>
@@ -21,6 +23,11 @@ MessageBoxHook& hook() {
 
 ChooseHook& chooseHook() {
     static ChooseHook current;
+    return current;
+}
+
+OpenFolderHook& openFolderHook() {
+    static OpenFolderHook current;
     return current;
 }
 
@@ -138,6 +145,16 @@ QStringList chooseItems(QWidget* parent, bool folder) {
         return chosen.isEmpty() ? QStringList{} : QStringList{chosen};
     }
     return QFileDialog::getOpenFileNames(parent, QStringLiteral("ファイルを追加"));
+}
+
+bool openFolder(const QString& folder) {
+    const QUrl url = QUrl::fromLocalFile(folder);
+    if (openFolderHook()) return openFolderHook()(url);
+    return QDesktopServices::openUrl(url);
+}
+
+OpenFolderHook setOpenFolderHook(OpenFolderHook replacement) {
+    return std::exchange(openFolderHook(), std::move(replacement));
 }
 
 ChooseHook setChooseHook(ChooseHook replacement) {

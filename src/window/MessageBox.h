@@ -5,6 +5,7 @@
 
 #include <functional>
 
+class QUrl;
 class QWidget;
 
 namespace kurumu::window {
@@ -34,6 +35,13 @@ QStringList chooseItems(QWidget* parent, bool folder);
 // Replaces the dialog by a function that answers it (tests). Returns the hook it replaced.
 using ChooseHook = std::function<QStringList(bool folder)>;
 ChooseHook setChooseHook(ChooseHook hook);
+
+// Opens a folder in the desktop's file manager, as a file:// URL; false when the desktop
+// has none to open it.
+bool openFolder(const QString& folder);
+// Replaces the file manager by a function (tests record the URLs). Returns the hook it replaced.
+using OpenFolderHook = std::function<bool(const QUrl& url)>;
+OpenFolderHook setOpenFolderHook(OpenFolderHook hook);
 
 // How a question is put: which answer Enter gives, and whether it is guarded. A guarded
 // question takes no key or click for its first 400 ms, nor a key held down since before it

@@ -22,7 +22,7 @@ TextDialog::TextDialog(QWidget* parent, const QString& name, const QString& titl
     m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_text->setAccessibleName(title);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    auto* buttons = m_buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("閉じる"));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     if (canSave) {
@@ -35,6 +35,12 @@ TextDialog::TextDialog(QWidget* parent, const QString& name, const QString& titl
     layout->addWidget(m_text);
     layout->addWidget(buttons);
     resize(640, 400);
+}
+
+QPushButton* TextDialog::addButton(const QString& name, const QString& text) {
+    QPushButton* button = m_buttons->addButton(text, QDialogButtonBox::ActionRole);
+    button->setObjectName(name);
+    return button;
 }
 
 void TextDialog::save() {

@@ -2,7 +2,9 @@
 
 #include <QDialog>
 
+class QDialogButtonBox;
 class QPlainTextEdit;
+class QPushButton;
 
 namespace kurumu::window {
 
@@ -15,11 +17,14 @@ class TextDialog final : public QDialog {
 public:
     TextDialog(QWidget* parent, const QString& name, const QString& title, const QString& text, bool canSave);
     ~TextDialog() override = default;
+    // A button of the dialog's own beside 閉じる, owned by the dialog.
+    QPushButton* addButton(const QString& name, const QString& text);
 
 private:
     void save();
 
     QPlainTextEdit* m_text = nullptr;  // owned by the dialog as its Qt child
+    QDialogButtonBox* m_buttons = nullptr;
 };
 
 }  // namespace kurumu::window

@@ -112,8 +112,9 @@ public:
         m_window.setCaptionTimes(end.startTime, end.endTime);
         m_window.keepLog(end);
     }
-    void groupReached(std::size_t /*group*/, const QString& destinationFolder) override {
+    void groupReached(std::size_t group, const QString& destinationFolder) override {
         m_window.txtPath->setText(destinationFolder);
+        m_window.m_gatheredInto.append({m_groups[group].leaderPath, destinationFolder});
     }
     void groupEnded(std::size_t group, qsizetype membersDone) override {
         // The lines of the members that went through leave the list; those of the members

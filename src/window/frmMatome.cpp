@@ -219,6 +219,9 @@ void frmMatome::createMenus() {
     mnuUndo = named(mnuListProcess->addAction(QStringLiteral("元に戻す…")), QStringLiteral("mnuUndo"));
     mnuShowLog = named(mnuListProcess->addAction(QStringLiteral("ログを表示…")), QStringLiteral("mnuShowLog"));
     mnuShowLog->setEnabled(false);
+    mnuOpenFolder = named(mnuListProcess->addAction(QStringLiteral("フォルダを開く")), QStringLiteral("mnuOpenFolder"));
+    mnuOpenFolder->setEnabled(false);
+    mnuHistory = named(mnuListProcess->addAction(QStringLiteral("履歴…")), QStringLiteral("mnuHistory"));
     mnuListProcess->addSeparator();
     mnuAddFiles = named(mnuListProcess->addAction(QStringLiteral("ファイルを追加…")), QStringLiteral("mnuAddFiles"));
     mnuAddFiles->setShortcut(QKeySequence::Open);
@@ -258,6 +261,8 @@ void frmMatome::createMenus() {
     connect(mnuAddFiles, &QAction::triggered, this, [this] { addChosenItems(false); });
     connect(mnuAddFolder, &QAction::triggered, this, [this] { addChosenItems(true); });
     connect(mnuShowLog, &QAction::triggered, this, &frmMatome::mnuShowLog_Click);
+    connect(mnuOpenFolder, &QAction::triggered, this, &frmMatome::mnuOpenFolder_Click);
+    connect(mnuHistory, &QAction::triggered, this, &frmMatome::mnuHistory_Click);
     connect(mnuFolderName, &QAction::triggered, this, &frmMatome::mnuFolderName_Click);
     for (const judgement::Rule rule : judgement::kAllRules) {
         connect(ruleAction(rule), &QAction::triggered, this, [this, rule] { ruleMenu_Click(rule); });

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QAction;
 class QCheckBox;
@@ -119,6 +120,14 @@ private:
     void mnuPreview_Click();
     void mnuUndo_Click();
     void mnuShowLog_Click();
+    void mnuOpenFolder_Click();
+    void mnuHistory_Click();
+    // Asks whether to take the run back, naming it, then takes it back through the session.
+    void undoRun(const transfer::RunSummary& run);
+    // The folder the current leader's group was gathered into by the last Execute; empty
+    // for any other line.
+    QString gatheringFolderOfCurrentLine() const;
+    void openGatheringFolder(const QString& folder);
     void describeControls();
     void createKeys();
     void openPopupFromKeyboard();
@@ -190,6 +199,8 @@ private:
     QAction* mnuAddFiles = nullptr;
     QAction* mnuAddFolder = nullptr;
     QAction* mnuShowLog = nullptr;
+    QAction* mnuOpenFolder = nullptr;
+    QAction* mnuHistory = nullptr;
     QMenu* mnuPopup = nullptr;
     QAction* mnuEB = nullptr;
     QAction* mnuNumPosition = nullptr;
@@ -223,7 +234,10 @@ private:
         int copiesNotNeeded = 0;
         int numbered = 0;
     } m_outcomes;
-    QString m_lastLog;                       // the logs of the last Execute, for the log dialog
+    QString m_lastLog;      // the logs of the last Execute, for the log dialog
+    QString m_lastJournal;  // the journal of the last Execute
+    // Each group's leader and the folder the last Execute gathered it into, in the order they ran.
+    QList<std::pair<QString, QString>> m_gatheredInto;
     QSet<platform::Identity> m_madeFolders;  // made by folder creation since the last drop: never walked
     QStringList m_folderJournals;            // the journals of those folder creations, since the last Execute
     bool m_runUnderWay = false;

@@ -182,7 +182,7 @@ void frmMatome::MatomeHantei() {
 }
 // While a run reads the list, no command that would change it can be chosen.
 void frmMatome::setListCommandsEnabled(bool enabled) {
-    for (QAction* action : {mnuAddFiles, mnuAddFolder, mnuUndo}) action->setEnabled(enabled);
+    for (QAction* action : {mnuAddFiles, mnuAddFolder, mnuUndo, mnuHistory}) action->setEnabled(enabled);
     for (QAction* action : {mnuDelete, mnuHanten, mnuReMatome, mnuPreview})
         action->setEnabled(enabled && !m_lines.isEmpty());
 }

@@ -22,6 +22,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
@@ -37,7 +39,9 @@
 #include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <functional>
@@ -51,6 +55,28 @@ namespace kurumu::window {
 using platform::OptionStates;
 
 namespace {
+
+// Why the state folder, where the journals are, could not be opened.
+QString stateRefusedText(const platform::Result<platform::StateFolder>& state) {
+    return state.value.refusal().isEmpty() ? QStringLiteral("元に戻せませんでした(%1)").arg(state.status.code())
+                                           : state.value.refusal();
+}
+
+// A run's start, its end and what became of it, as the history shows them.
+QString startShown(const transfer::RunSummary& run) {
+    return QDateTime::fromString(run.start, Qt::ISODateWithMs).toString(QStringLiteral("yyyy-MM-dd H:mm:ss"));
+}
+QString endShown(const transfer::RunSummary& run) {
+    if (run.end.isEmpty()) return run.running ? QStringLiteral("実行中") : QStringLiteral("途中で終了");
+    if (run.end == QLatin1String("finished")) return QStringLiteral("終了");
+    if (run.end == QLatin1String("stopped")) return QStringLiteral("中止");
+    return run.end;
+}
+QString stateShown(const transfer::RunSummary& run) {
+    if (run.damaged) return QStringLiteral("記録が壊れている");
+    if (run.kind == QLatin1String("undo")) return QStringLiteral("元に戻す: ") + run.undoOf;
+    return run.undone ? QStringLiteral("元に戻した") : QString();
+}
 
 // Why an undo did not start, one message for each reason.
 QString undoRefusedText(const session::UndoOutcome& outcome, const platform::StateFolder& state) {
@@ -112,12 +138,23 @@ void frmMatome::Form_MouseDown(Qt::MouseButton button, const QPoint& globalPosit
     if (button == Qt::RightButton && mnuPopup->isEnabled()) mnuPopup->popup(globalPosition);
 }
 void frmMatome::lstFolderlist_MouseDown(Qt::MouseButton button, const QPoint& globalPosition) {
-    if (button == Qt::RightButton) mnuListProcess->popup(globalPosition);
+    if (button != Qt::RightButton) return;
+    mnuOpenFolder->setEnabled(!m_runUnderWay && !gatheringFolderOfCurrentLine().isEmpty());
+    mnuListProcess->popup(globalPosition);
 }
 void frmMatome::mnuShowLog_Click() {
     if (m_lastLog.isEmpty()) return;
     auto* log = new TextDialog(this, QStringLiteral("dlgLog"), QStringLiteral("ログ"),
                                QString(m_lastLog).replace(QStringLiteral("\r\n"), QStringLiteral("\n")), true);
+    // Each group's gathering folder, one choice each.
+    if (!m_gatheredInto.isEmpty()) {
+        QPushButton* open = log->addButton(QStringLiteral("cmdOpenFolder"), QStringLiteral("フォルダを開く"));
+        auto* folders = named(new QMenu(open), QStringLiteral("mnuGatheringFolders"));
+        for (const auto& [leader, folder] : m_gatheredInto)
+            connect(folders->addAction(folder), &QAction::triggered, this,
+                    [this, folder = folder] { openGatheringFolder(folder); });
+        open->setMenu(folders);
+    }
     log->show();  // deletes itself when closed
 }
 void frmMatome::mnuPreview_Click() {
@@ -155,10 +192,7 @@ void frmMatome::mnuUndo_Click() {
     if (m_runUnderWay) return;
     const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
     if (!state.ok()) {
-        showMessageBox(this, kAppTitle, MessageIcon::Warning,
-                       state.value.refusal().isEmpty()
-                           ? QStringLiteral("元に戻せませんでした(%1)").arg(state.status.code())
-                           : state.value.refusal());
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, stateRefusedText(state));
         return;
     }
     const platform::Result<transfer::RunSummary> last = session::runToUndo(state.value);
@@ -171,14 +205,21 @@ void frmMatome::mnuUndo_Click() {
         showMessageBox(this, kAppTitle, MessageIcon::Information, QStringLiteral("元に戻せる実行はありません。"));
         return;
     }
-    const QString started =
-        QDateTime::fromString(last.value.start, Qt::ISODateWithMs).toString(QStringLiteral("yyyy-MM-dd H:mm:ss"));
-    const QString question = QStringLiteral("次の実行を元に戻しますか?\n\n開始: %1\n項目: %2 件、操作: %3 件")
-                                 .arg(started)
-                                 .arg(last.value.items)
-                                 .arg(last.value.operations);
+    undoRun(last.value);
+}
+void frmMatome::undoRun(const transfer::RunSummary& run) {
+    if (m_runUnderWay) return;
+    const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
+    if (!state.ok()) {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, stateRefusedText(state));
+        return;
+    }
+    const QString question = QStringLiteral("次の実行を元に戻しますか?\n\n実行: %1\n開始: %2\n項目: %3 件、操作: %4 件")
+                                 .arg(run.id, startShown(run))
+                                 .arg(run.items)
+                                 .arg(run.operations);
     if (!askQuestion(this, kAppTitle, question)) return;
-    const session::UndoOutcome outcome = session::undo(state.value, last.value.id, QStringLiteral("window"));
+    const session::UndoOutcome outcome = session::undo(state.value, run.id, QStringLiteral("window"));
     const platform::Result<transfer::UndoReport>& report = outcome.report;
     if (outcome.status != session::UndoStatus::Done) {
         showMessageBox(this, kAppTitle, MessageIcon::Warning, undoRefusedText(outcome, state.value));
@@ -192,7 +233,7 @@ void frmMatome::mnuUndo_Click() {
         if (line.kind == transfer::UndoLine::Kind::Left) left.append(line.text());
     }
     told.append((report.value.everything ? QStringLiteral("元に戻した: ") : QStringLiteral("一部を戻せなかった: ")) +
-                last.value.id);
+                run.id);
     rtfMatomefile->setPlainText(told.join(QStringLiteral("\r\n")));
     if (report.value.everything) {
         showMessageBox(this, kAppTitle, MessageIcon::Information, QStringLiteral("元に戻しました。"));
@@ -201,6 +242,84 @@ void frmMatome::mnuUndo_Click() {
                        QStringLiteral("次のものは変更されていたため、そのままにしました:\n") + left.join(u'\n'));
     }
 }
+// The kept runs, oldest first, as the batch mode's --history lists them; the one chosen can
+// be taken back.
+void frmMatome::mnuHistory_Click() {
+    if (m_runUnderWay) return;
+    const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
+    if (!state.ok()) {
+        showMessageBox(this, kAppTitle, MessageIcon::Warning, stateRefusedText(state));
+        return;
+    }
+    const QList<transfer::RunSummary> runs = session::history(state.value);
+    auto* dialog = named(new QDialog(this), QStringLiteral("dlgHistory"));
+    dialog->setWindowTitle(QStringLiteral("履歴"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setModal(true);
+    auto* list = named(new QTreeWidget(dialog), QStringLiteral("lstHistory"));
+    list->setHeaderLabels({QStringLiteral("開始"), QStringLiteral("項目"), QStringLiteral("操作"),
+                           QStringLiteral("終わり"), QStringLiteral("状態"), QStringLiteral("実行")});
+    list->setRootIsDecorated(false);
+    list->setAccessibleName(QStringLiteral("実行の履歴"));
+    for (const transfer::RunSummary& run : runs) {
+        auto* row =
+            new QTreeWidgetItem(list, {startShown(run), QString::number(run.items), QString::number(run.operations),
+                                       endShown(run), stateShown(run), run.id});
+        row->setData(0, Qt::UserRole, run.id);
+    }
+    if (list->topLevelItemCount() > 0) list->setCurrentItem(list->topLevelItem(list->topLevelItemCount() - 1));
+    for (int column = 0; column < list->columnCount(); ++column) list->resizeColumnToContents(column);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("閉じる"));
+    QPushButton* undoButton = named(buttons->addButton(QStringLiteral("元に戻す…"), QDialogButtonBox::ActionRole),
+                                    QStringLiteral("cmdUndoRun"));
+    undoButton->setEnabled(!runs.isEmpty());
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    connect(undoButton, &QPushButton::clicked, this, [this, dialog, list, runs] {
+        const QTreeWidgetItem* chosen = list->currentItem();
+        if (chosen == nullptr) return;
+        const QString id = chosen->data(0, Qt::UserRole).toString();
+        dialog->close();
+        for (const transfer::RunSummary& run : runs)
+            if (run.id == id) return undoRun(run);
+    });
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    dialog->resize(720, 360);
+    dialog->show();
+}
+QString frmMatome::gatheringFolderOfCurrentLine() const {
+    const qsizetype line = currentLine();
+    if (line < 0 || line >= m_lines.size() || m_lastJournal.isEmpty()) return {};
+    const QString leader = m_lines[line].item.path();
+    for (const auto& [gathered, folder] : m_gatheredInto)
+        if (gathered == leader) return folder;
+    return {};
+}
+void frmMatome::mnuOpenFolder_Click() {
+    const QString folder = gatheringFolderOfCurrentLine();
+    if (!folder.isEmpty()) openGatheringFolder(folder);
+}
+// Opened only while it is still the folder the run gathered into: a folder put in its place
+// since is not what the user is looking for.
+void frmMatome::openGatheringFolder(const QString& folder) {
+    const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
+    const platform::Status there =
+        state.ok() ? session::gatheredFolderIsThere(state.value, m_lastJournal, folder) : platform::Status{ENOENT};
+    if (!there.ok()) {
+        showMessageBox(this, kAppTitle, MessageIcon::Information,
+                       (there.error == EBUSY
+                            ? QStringLiteral("このフォルダは実行の後に移動されたか置き換えられたため、開きません:\n")
+                            : QStringLiteral("このフォルダは最後の実行の記録にないため、開きません:\n")) +
+                           folder);
+        return;
+    }
+    if (!openFolder(folder))
+        showMessageBox(this, kAppTitle, MessageIcon::Information,
+                       QStringLiteral("フォルダを開くファイルマネージャーがありません:\n") + folder);
+}
+
 // After an undo the list shows the run's items again, where they are back, judged afresh;
 // an item whose path is gone has no line.
 void frmMatome::showItemsTakenBack(const QStringList& paths) {

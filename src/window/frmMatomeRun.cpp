@@ -150,6 +150,7 @@ void frmMatome::runJudgedGroups() {
     setListCommandsEnabled(false);
     mnuPopup->setEnabled(false);  // the options rest while a run reads them
     m_executeLog.clear();
+    m_gatheredInto.clear();
     m_executeStopped = false;
     m_executeWarnings = 0;
     m_laterWarnings.clear();
@@ -167,9 +168,10 @@ void frmMatome::runJudgedGroups() {
     if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(false);
     // Every run is journaled; without a journal it does not start.
     const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
-    const platform::Result<bool> finished =
+    const platform::Result<session::RunOutcome> finished =
         state.ok() ? session::run(m_runVariables, *m_runHost, state.value, std::move(request), runs, m_madeFolders)
-                   : platform::Result<bool>{false, state.status};
+                   : platform::Result<session::RunOutcome>{{}, state.status};
+    m_lastJournal = finished.value.journal;
     if (mnuMatomeAutoNone->isChecked()) txtMojisuu->setEnabled(true);
     m_runUnderWay = false;
     setListCommandsEnabled(true);

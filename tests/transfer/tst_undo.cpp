@@ -52,7 +52,7 @@ struct Scene {
         transfer::RunVariables variables;
         const auto finished = session::run(variables, host, state, {"test", {}, {}, options, {}}, groups, {});
         if (!finished.ok()) qFatal("no journal");
-        return finished.value;
+        return finished.value.finished;
     }
 
     // Runs the groups through a journal opened before, as a second run at once would.
@@ -1177,7 +1177,7 @@ private Q_SLOTS:
         for (int i = 0; i < 4000; ++i) members.append(s.make(QString("a-member-with-a-long-name-%1").arg(i), "m"));
         const auto before = test::snapshot(s.root);
         transfer::RunVariables variables;
-        platform::Result<bool> finished;
+        platform::Result<session::RunOutcome> finished;
         {
             test::InjectedFaults faults;
             int grown = 0;
@@ -1187,7 +1187,7 @@ private Q_SLOTS:
             finished =
                 session::run(variables, s.host, s.state, {"test", {}, {}, {}, {}}, {{s.root + "G", members}}, {});
         }
-        QVERIFY(finished.ok() && !finished.value);
+        QVERIFY(finished.ok() && !finished.value.finished);
         QCOMPARE(s.host.warnings.size(), 1);
         QCOMPARE(s.host.warnings[0].text,
                  "実行の記録を続けられないため、中止しました。記録のフォルダの容量が不足しています:\n" + s.journals);

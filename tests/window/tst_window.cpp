@@ -32,6 +32,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <array>
@@ -306,8 +307,8 @@ private Q_SLOTS:
             if (!action->isSeparator()) items.append(action->objectName());
         }
         QCOMPARE(items, (QStringList{"mnuDelete", "mnuHanten", "mnuReMatome", "mnuPreview", "mnuUndo", "mnuShowLog",
-                                     "mnuAddFiles", "mnuAddFolder"}));
-        for (const char* item : {"mnuDelete", "mnuHanten", "mnuReMatome", "mnuPreview"})
+                                     "mnuOpenFolder", "mnuHistory", "mnuAddFiles", "mnuAddFolder"}));
+        for (const char* item : {"mnuDelete", "mnuHanten", "mnuReMatome", "mnuPreview", "mnuOpenFolder"})
             QVERIFY(!s.action(item)->isEnabled());
         listMenu->hide();
     }
@@ -846,6 +847,69 @@ private Q_SLOTS:
         QVERIFY(!test::exists(f.root + "b1"));
         QCOMPARE(f.shown(), (QStringList{"b1.txt/" + f.root, "└b2.txt/" + f.root}));
         QVERIFY(f.control("cmdEXEC")->isEnabled());
+    }
+
+    // After a run, the leader's popup and the log open the group's gathering folder, only
+    // while it is the folder the run gathered into; 履歴… takes back an older run by name.
+    void resultsAClickAway() {
+        Scene s;
+        QList<QUrl> opened;
+        window::setOpenFolderHook([&](const QUrl& url) {
+            opened.append(url);
+            return true;
+        });
+        const auto lastRunInHistory = [&] {
+            s.action("mnuHistory")->trigger();
+            auto* history = s.window->findChild<QDialog*>("dlgHistory");
+            auto* runs = history->findChild<QTreeWidget*>("lstHistory");
+            return std::pair(history, runs);
+        };
+        s.judgeByCount(1);
+        s.drop({s.folder("a"), s.make("a1", "1")});
+        s.click("cmdEXEC");
+        auto [first, firstRuns] = lastRunInHistory();
+        const QString older =
+            firstRuns->topLevelItem(firstRuns->topLevelItemCount() - 1)->data(0, Qt::UserRole).toString();
+        QCOMPARE(firstRuns->topLevelItem(firstRuns->topLevelItemCount() - 1)->text(3), "終了");
+        first->close();
+        s.drop({s.folder("b"), s.make("b1", "2")});
+        s.click("cmdEXEC");
+
+        s.setCurrentRow(0);
+        QTest::mouseClick(s.list()->viewport(), Qt::RightButton);
+        auto* listMenu = s.control<QMenu>("mnuListProcess");
+        QTRY_VERIFY(listMenu->isVisible());
+        QVERIFY(s.action("mnuOpenFolder")->isEnabled());
+        listMenu->hide();
+        s.action("mnuOpenFolder")->trigger();
+        QVERIFY2(!opened.isEmpty(), qPrintable(s.texts().join(" | ")));
+        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(s.root + "b/")});
+        s.action("mnuShowLog")->trigger();
+        auto* log = s.window->findChild<QDialog*>("dlgLog");
+        const QList<QAction*> folders = log->findChild<QMenu*>("mnuGatheringFolders")->actions();
+        QCOMPARE(folders.size(), 1);
+        folders[0]->trigger();
+        QCOMPARE(opened.size(), 2);
+        log->close();
+        // A folder put in its place is not opened.
+        QVERIFY(QDir(s.root).rename("b", "b-before"));
+        s.folder("b");
+        s.action("mnuOpenFolder")->trigger();
+        QCOMPARE(opened.size(), 2);
+        QVERIFY2(s.texts().last().contains("置き換えられた"), qPrintable(s.texts().last()));
+        window::setOpenFolderHook({});
+
+        auto [history, runs] = lastRunInHistory();
+        const QList<QTreeWidgetItem*> chosen = runs->findItems(older, Qt::MatchExactly, 5);
+        QCOMPARE(chosen.size(), 1);
+        runs->setCurrentItem(chosen[0]);
+        s.answer = true;
+        QTest::mouseClick(history->findChild<QPushButton*>("cmdUndoRun"), Qt::LeftButton);
+        QCOMPARE(s.questions.size(), 1);
+        QVERIFY(s.questions[0].contains("実行: " + older));
+        QCOMPARE(test::readFile(s.root + "a1"), QByteArray("1"));
+        QVERIFY(!test::exists(s.root + "a/a1"));
+        QCOMPARE(test::readFile(s.root + "b-before/b1"), QByteArray("2"));
     }
 
     // Without a journal that can be written, Execute does nothing and says why.
