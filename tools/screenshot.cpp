@@ -1,17 +1,20 @@
 // Draws the window offscreen into docs/: the judged list, the options popup, the list
-// popup opened from the keyboard over a selection, the log dialog after a run, and the
-// label of a run that stopped.
+// popup opened from the keyboard over a selection, the log dialog after a run, the label
+// of a run that stopped, a long copy's progress and the history of the runs.
 #include "window/MessageBox.h"
 #include "window/frmMatome.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -101,5 +104,40 @@ int main(int argc, char** argv) {
     window.findChild<QPushButton*>(QStringLiteral("cmdEXEC"))->click();
     QApplication::processEvents();
     saved = window.grab().save(output + QStringLiteral("/window-stopped.png")) && saved;
+
+    // A long copy, drawn once its bar shows the file's rate and time left.
+    const QString big = work.filePath(QStringLiteral("video_1.mkv"));
+    {
+        QFile file(big);
+        if (!file.open(QIODevice::WriteOnly)) std::abort();
+        const QByteArray block(1 << 20, 'v');
+        for (int i = 0; i < 768; ++i) file.write(block);
+    }
+    QDir(work.path()).mkdir(QStringLiteral("video"));
+    window.findChild<QComboBox*>(QStringLiteral("cmbMorC"))->setCurrentText(QStringLiteral("コピー"));
+    window.findChild<QAction*>(QStringLiteral("mnuCRC32"))->setChecked(true);
+    window.findChild<QAction*>(QStringLiteral("mnuMatomeAutoNone"))->trigger();
+    window.findChild<QLineEdit*>(QStringLiteral("txtMojisuu"))->setText(QStringLiteral("5"));
+    window.dropPaths({work.filePath(QStringLiteral("video")), big});
+    auto* bar = window.findChild<QProgressBar*>(QStringLiteral("prgbShinkou"));
+    bool drawn = false;
+    window.setProcessEventsHook([&] {
+        if (drawn || !bar->isTextVisible() || bar->value() % 1000 < 300) return;
+        drawn = window.grab().save(output + QStringLiteral("/window-long-copy.png"));
+    });
+    window.findChild<QPushButton*>(QStringLiteral("cmdEXEC"))->click();
+    window.setProcessEventsHook({});
+    if (!drawn)
+        qWarning("%s", qPrintable(window.findChild<QPlainTextEdit*>(QStringLiteral("rtfMatomefile"))->toPlainText()));
+    saved = drawn && saved;
+
+    // The runs kept, the last chosen.
+    window.findChild<QAction*>(QStringLiteral("mnuHistory"))->trigger();
+    auto* history = window.findChild<QDialog*>(QStringLiteral("dlgHistory"));
+    history->resize(620, 200);
+    history->move(window.mapToGlobal(QPoint(30, 40)));
+    QApplication::processEvents();
+    saved = composed(window, {history}).save(output + QStringLiteral("/window-history.png")) && saved;
+    history->close();
     return saved ? 0 : 1;
 }
