@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 # The window as a screen reader meets it, through the accessibility bus: each member of a
-# group tells its place, and the end of a run shows an alert that says how it ended.
+# group tells its place, the end of a run shows an alert that says how it ended, and a
+# second start from the same folder adds no window: its item appears in the first.
 # atspi_probe.py WINDOW-PROGRAM WORK-FOLDER
 import os
 import subprocess
@@ -15,8 +16,10 @@ os.makedirs(os.path.join(work, "a (0)"))
 for name in ("a (1).txt", "a (2).txt"):
     with open(os.path.join(work, name), "w") as file:
         file.write(name)
+runtime = os.path.join(work, "runtime")
+os.makedirs(runtime, mode=0o700)
 environment = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1",
-                   XDG_STATE_HOME=os.path.join(work, "state"))
+                   XDG_STATE_HOME=os.path.join(work, "state"), XDG_RUNTIME_DIR=runtime)
 window = subprocess.Popen([program] + [os.path.join(work, name) for name in ("a (0)", "a (1).txt", "a (2).txt")],
                           cwd=work, env=environment)
 shown = []
@@ -73,6 +76,19 @@ while time.time() < deadline and not any(role == "alert" for role, _, _ in shown
 print(shown)
 if not any(role == "alert" and "完了" in name and showing for role, name, showing in shown):
     fail("no alert showed the run's end")
+with open(os.path.join(work, "b (1).txt"), "w") as file:
+    file.write("b")
+second = subprocess.run([program, "b (1).txt"], cwd=work, env=environment, timeout=60)
+if second.returncode != 0:
+    fail("a second start was not taken by the open window")
+deadline = time.time() + 30
+while time.time() < deadline and not any(
+        cell.name == "b (1).txt" for cell in nodes(app) if cell.getRoleName() == "table cell"):
+    pump(0.1)
+frames = [node for node in app if node is not None and node.getRoleName() == "frame"]
+print([frame.name for frame in frames])
+if len(frames) != 1 or not any(cell.name == "b (1).txt" for cell in nodes(app) if cell.getRoleName() == "table cell"):
+    fail("the second start's item is not in the one window")
 window.terminate()
 window.wait(10)
 print("atspi_probe: ok")
