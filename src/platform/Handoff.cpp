@@ -125,7 +125,7 @@ QString canonicalSettingsFile(const QString& settingsFile) {
         if (os().realpath(QFile::encodeName(path).constData(), buffer.data()) == nullptr) return {};
         return QFile::decodeName(buffer.data());
     };
-    if (const QString file = resolved(settingsFile); !file.isEmpty()) return file;
+    if (QString file = resolved(settingsFile); !file.isEmpty()) return file;
     const qsizetype slash = settingsFile.lastIndexOf(u'/');
     const QString folder = resolved(slash < 0 ? QStringLiteral(".") : settingsFile.left(std::max<qsizetype>(slash, 1)));
     return folder + u'/' + settingsFile.mid(slash + 1);

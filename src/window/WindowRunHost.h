@@ -16,6 +16,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -93,7 +94,7 @@ public:
         const double seconds = static_cast<double>(m_sinceItemStart.nsecsElapsed()) / 1e9;
         if (seconds <= 0 || done <= 0) return;
         const double rate = static_cast<double>(done) / seconds;
-        const auto left = static_cast<qint64>(static_cast<double>(total - done) / rate + 0.5);
+        const auto left = std::llround(static_cast<double>(total - done) / rate);
         const QString status =
             itemText() + QStringLiteral("  ") +
             QLocale(QLocale::Japanese).formattedDataSize(static_cast<qint64>(rate), 1, QLocale::DataSizeSIFormat) +
