@@ -175,7 +175,8 @@ Result<HandoffHead> handoffHead(QByteArrayView head, std::size_t limit) {
         head[4] != kVersion)
         return {{}, Status{EPROTO}};
     const auto kind = static_cast<HandoffKind>(head[5]);
-    if (kind != HandoffKind::Paths && kind != HandoffKind::Accepted && kind != HandoffKind::Refused)
+    if (kind != HandoffKind::Paths && kind != HandoffKind::Accepted && kind != HandoffKind::Refused &&
+        kind != HandoffKind::Confirmed)
         return {{}, Status{EPROTO}};
     std::size_t length = 0;
     for (qsizetype i = 6; i < 10; ++i) length = (length << 8) | static_cast<unsigned char>(head[i]);
@@ -239,22 +240,26 @@ Result<std::unique_ptr<HandoffReceiver>> HandoffReceiver::become(const QString& 
     return {std::make_unique<HandoffReceiver>(Held(), std::move(lock), std::move(socket), socketPath), {}};
 }
 
-void HandoffReceiver::answerWaiting(const Taker& take, std::chrono::milliseconds timeout) {
+void HandoffReceiver::answerWaiting(const Taker& taker, std::chrono::milliseconds timeout) {
+    const auto deadline = [&] { return steadyClockNs() + std::chrono::nanoseconds(timeout).count(); };
     // A few at a time, so that a flood of starts cannot hold the window.
     for (int waiting = 0; waiting < 16; ++waiting) {
         const FileDescriptor start(retry([&] { return os().accept4(m_socket.get(), nullptr, nullptr, SOCK_CLOEXEC); }));
         if (!start.valid()) return;
         if (!isOwnUser(start.get())) continue;
-        const qint64 deadline = steadyClockNs() + std::chrono::nanoseconds(timeout).count();
-        const Result<Message> message = readMessage(start.get(), kHandoffLimit, deadline);
+        const Result<Message> message = readMessage(start.get(), kHandoffLimit, deadline());
         Result<QStringList> paths{{}, message.status};
         if (message.ok() && message.value.kind != HandoffKind::Paths) paths.status = Status{EPROTO};
         if (paths.ok()) paths = pathsOfBody(message.value.body);
-        const std::optional<QString> refused = paths.ok() ? take(paths.value) : refusalOf(paths.status);
-        const QByteArray answer = refused ? handoffMessage(HandoffKind::Refused, refused->toUtf8())
-                                          : handoffMessage(HandoffKind::Accepted, {});
-        // The answer has its own time: a start too slow to send is still told why.
-        (void)writeExactly(start.get(), answer, steadyClockNs() + std::chrono::nanoseconds(timeout).count());
+        const std::optional<QString> refused = paths.ok() ? taker.refusal(paths.value) : refusalOf(paths.status);
+        // Each answer has its own time: a start too slow to send is still told why.
+        if (refused) {
+            (void)writeExactly(start.get(), handoffMessage(HandoffKind::Refused, refused->toUtf8()), deadline());
+            continue;
+        }
+        if (!writeExactly(start.get(), handoffMessage(HandoffKind::Accepted, {}), deadline()).ok()) continue;
+        const Result<Message> confirmed = readMessage(start.get(), 0, deadline());
+        if (confirmed.ok() && confirmed.value.kind == HandoffKind::Confirmed) taker.take(paths.value);
     }
 }
 
@@ -269,7 +274,8 @@ HandoffAnswer handOff(const QString& folder, const QString& name, const QStringL
     // A window that holds the lock but is not listening yet is still starting.
     FileDescriptor socket;
     for (;;) {
-        socket = FileDescriptor(os().socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        // Not blocking: a window whose queue of starts is full answers EAGAIN, never a wait.
+        socket = FileDescriptor(os().socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (!socket.valid()) return {Heard::NoAnswer, QString::fromLocal8Bit(std::strerror(errno))};
         if (retry([&] {
                 return os().connect(socket.get(), reinterpret_cast<const sockaddr*>(&address.value),
@@ -285,10 +291,14 @@ HandoffAnswer handOff(const QString& folder, const QString& name, const QStringL
     if (!writeExactly(socket.get(), handoffMessage(HandoffKind::Paths, *body), deadline).ok())
         return {Heard::NoAnswer, QStringLiteral("the window open for these settings took nothing in time")};
     const Result<Message> answer = readMessage(socket.get(), kAnswerLimit, deadline);
-    if (!answer.ok() || answer.value.kind == HandoffKind::Paths)
+    if (!answer.ok() || (answer.value.kind != HandoffKind::Accepted && answer.value.kind != HandoffKind::Refused))
         return {Heard::NoAnswer, QStringLiteral("the window open for these settings did not answer in time")};
-    if (answer.value.kind == HandoffKind::Accepted) return {Heard::Accepted, {}};
-    return {Heard::Refused, QString::fromUtf8(answer.value.body)};
+    if (answer.value.kind == HandoffKind::Refused) return {Heard::Refused, QString::fromUtf8(answer.value.body)};
+    // Once confirmed, the paths are the window's: this start opens no window of its own. A
+    // window gone before it could hear the confirmation has not taken them.
+    if (!writeExactly(socket.get(), handoffMessage(HandoffKind::Confirmed, {}), deadline).ok())
+        return {Heard::NoAnswer, QStringLiteral("the window open for these settings went away before taking them")};
+    return {Heard::Accepted, {}};
 }
 
 }  // namespace kurumu::platform

@@ -19,13 +19,18 @@
 // folder. Which start becomes that window is decided by a lock on a file beside the
 // socket: whoever holds it listens; a socket left by a window that died is removed only
 // under the lock.
+//
+// The start sends its paths; the window answers whether it takes them; a start told yes
+// confirms, and only then does the window take them. A start that gave up waiting (and
+// opens a window of its own) never confirms: no drop is ever taken by two windows.
 namespace kurumu::platform {
 
 // What one message on the socket is: the paths of a start, or the window's answer.
 enum class HandoffKind : char {
-    Paths = 'P',     // absolute paths, valid UTF-8, each ended by a NUL
-    Accepted = 'A',  // taken as one drop
-    Refused = 'R',   // not taken; the body says why, in UTF-8
+    Paths = 'P',      // absolute paths, valid UTF-8, each ended by a NUL
+    Accepted = 'A',   // taken as one drop
+    Refused = 'R',    // not taken; the body says why, in UTF-8
+    Confirmed = 'C',  // the start heard the yes and leaves its paths to the window
 };
 // The largest body a message may have: some hundred thousand paths.
 inline constexpr std::size_t kHandoffLimit = std::size_t{16} << 20;
@@ -60,9 +65,12 @@ QString displayName();
 // The window's end of the handoff: it holds the lock and listens while it lives.
 class HandoffReceiver {
 public:
-    // Asked what to do with the paths a start hands over: nothing when they are taken,
-    // the reason otherwise.
-    using Taker = std::function<std::optional<QString>(const QStringList& paths)>;
+    // Asked whether the window takes the paths a start hands over (nothing when it does, the
+    // reason otherwise), and told to take them once the start has confirmed.
+    struct Taker {
+        std::function<std::optional<QString>(const QStringList& paths)> refusal;
+        std::function<void(const QStringList& paths)> take;
+    };
 
     // Made only by become, which holds what it is given.
     class Held {
@@ -81,8 +89,9 @@ public:
     // The listening socket, readable when a start waits.
     int socket() const { return m_socket.get(); }
     // Answers each start that waits now: another user's is closed unanswered, a message
-    // that is not whole within the time, or malformed, or too large, is refused.
-    void answerWaiting(const Taker& take, std::chrono::milliseconds timeout = std::chrono::milliseconds(1000));
+    // that is not whole within the time, or malformed, or too large, is refused. A start
+    // is given the time for each message it sends: its paths, then its confirmation.
+    void answerWaiting(const Taker& taker, std::chrono::milliseconds timeout = std::chrono::milliseconds(500));
 
 private:
     FileDescriptor m_lock;

@@ -73,10 +73,12 @@ public:
 
     // Takes paths as one drop onto the item list (the command line's paths).
     void dropPaths(const QStringList& paths);
-    // Paths that a later start hands over, taken as one drop and the window brought to the
-    // front; refused, with the reason, while a run, a dialog or the user's corrections of
-    // the list would be upset by them.
-    std::optional<QString> takeHandedOver(const QStringList& paths);
+    // Whether the window takes paths that a later start hands over: the reason it does not
+    // while a run, a dialog, the user's corrections of the list or another start's drop
+    // not taken yet would be upset by them.
+    std::optional<QString> handoffRefusal(const QStringList& paths);
+    // Takes them, once the start has confirmed, as one drop, and comes to the front.
+    void takeHandedOver(const QStringList& paths);
     // Answers every later start that hands its paths over to this window.
     void receiveHandoffs(platform::HandoffReceiver& receiver);
 
@@ -244,7 +246,8 @@ private:
     bool m_closeWithoutAsking = false;
     bool m_closeWhenRunEnds = false;  // the user chose to stop and close
     QPointer<QWidget> m_closeQuestion;
-    bool m_listCorrected = false;  // the list holds the user's corrections: 反転's marks, C.F.'s folder lines
+    bool m_listCorrected = false;      // the list holds the user's corrections: 反転's marks, C.F.'s folder lines
+    bool m_handedOverPending = false;  // a start's paths are taken, but not dropped yet
     bool m_unloaded = false;
 };
 

@@ -92,36 +92,45 @@ bool frmMatome::eventFilter(QObject* watched, QEvent* event) {
 void frmMatome::dropPaths(const QStringList& paths) {
     if (!m_runUnderWay && !paths.isEmpty()) lstFolderlist_OLEDragDrop(paths);
 }
-std::optional<QString> frmMatome::takeHandedOver(const QStringList& paths) {
+std::optional<QString> frmMatome::handoffRefusal(const QStringList& paths) {
+    if (paths.isEmpty() && !m_handedOverPending) return std::nullopt;  // only to the front
     const bool dialogOpen =
         QApplication::activeModalWidget() != nullptr || QApplication::activePopupWidget() != nullptr;
-    if (!paths.isEmpty() && (m_runUnderWay || dialogOpen || m_listCorrected)) {
-        // A run or a dialog under way is not interrupted by a box of its own: the window only
-        // asks for attention, and the start says why.
-        QApplication::alert(this);
-        if (m_runUnderWay)
-            return QStringLiteral("実行中のため、渡された項目を受け取れません。終わってから、もう一度渡してください。");
-        if (dialogOpen)
-            return QStringLiteral(
-                "ダイアログが開いているため、渡された項目を受け取れません。閉じてから、もう一度渡してください。");
-        const QString refused = QStringLiteral(
-            "一覧に手直しがあるため、渡された項目を受け取れません。実行するか判定し直してから、もう一度渡してください"
-            "。");
-        QTimer::singleShot(0, this,
-                           [this, refused] { showMessageBox(this, kAppTitle, MessageIcon::Information, refused); });
-        return refused;
-    }
+    if (!m_runUnderWay && !dialogOpen && !m_listCorrected && !m_handedOverPending) return std::nullopt;
+    // A run or a dialog under way is not interrupted by a box of its own: the window only
+    // asks for attention, and the start says why.
+    QApplication::alert(this);
+    if (m_runUnderWay)
+        return QStringLiteral("実行中のため、渡された項目を受け取れません。終わってから、もう一度渡してください。");
+    if (dialogOpen)
+        return QStringLiteral(
+            "ダイアログが開いているため、渡された項目を受け取れません。閉じてから、もう一度渡してください。");
+    if (m_handedOverPending)
+        return QStringLiteral("ほかの起動から渡された項目を受け取っている最中です。もう一度渡してください。");
+    const QString refused = QStringLiteral(
+        "一覧に手直しがあるため、渡された項目を受け取れません。実行するか判定し直してから、もう一度渡してください。");
+    QTimer::singleShot(0, this,
+                       [this, refused] { showMessageBox(this, kAppTitle, MessageIcon::Information, refused); });
+    return refused;
+}
+void frmMatome::takeHandedOver(const QStringList& paths) {
     if (isMinimized()) showNormal();
     raise();
     activateWindow();
-    // Taken after the answer is sent, so that the start waits for no judgement.
-    if (!paths.isEmpty()) QTimer::singleShot(0, this, [this, paths] { dropPaths(paths); });
-    return std::nullopt;
+    if (paths.isEmpty()) return;
+    // Dropped once the start has its answer, so that it waits for no judgement; until then
+    // no other start's paths are taken, which this drop would replace or find a run under way.
+    m_handedOverPending = true;
+    QTimer::singleShot(0, this, [this, paths] {
+        m_handedOverPending = false;
+        dropPaths(paths);
+    });
 }
 void frmMatome::receiveHandoffs(platform::HandoffReceiver& receiver) {
     auto* waiting = new QSocketNotifier(receiver.socket(), QSocketNotifier::Read, this);
     connect(waiting, &QSocketNotifier::activated, this, [this, &receiver] {
-        receiver.answerWaiting([this](const QStringList& paths) { return takeHandedOver(paths); });
+        receiver.answerWaiting({[this](const QStringList& paths) { return handoffRefusal(paths); },
+                                [this](const QStringList& paths) { takeHandedOver(paths); }});
     });
 }
 void frmMatome::lstFolderlist_OLEDragDrop(const QStringList& paths) {

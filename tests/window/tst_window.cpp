@@ -728,6 +728,10 @@ private Q_SLOTS:
         QCOMPARE(start(s.root, {"g", "g1"}).first, 0);
         QTRY_COMPARE(s.stored(), (QStringList{"g/" + s.root, "g1/" + s.root}));
         QCOMPARE(QApplication::topLevelWidgets().count(s.window.get()), 1);
+        // Until a drop handed over is taken, no other start's is: it would replace it.
+        s.window->takeHandedOver({s.root + "g1"});
+        QVERIFY(s.window->handoffRefusal({s.root + "g"}));
+        QTRY_VERIFY(!s.window->handoffRefusal({s.root + "g"}));
 
         s.prepareSlowCopy();
         std::optional<std::pair<int, QString>> duringTheRun;
