@@ -129,7 +129,8 @@ private:
     // The folder the current leader's group was gathered into by the last Execute; empty
     // for any other line.
     QString gatheringFolderOfCurrentLine() const;
-    void openGatheringFolder(const QString& folder);
+    // Opens a folder the run of that journal gathered into.
+    void openGatheringFolder(const QString& journal, const QString& folder);
     void describeControls();
     void createKeys();
     void openPopupFromKeyboard();

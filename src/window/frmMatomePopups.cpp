@@ -152,7 +152,7 @@ void frmMatome::mnuShowLog_Click() {
         auto* folders = named(new QMenu(open), QStringLiteral("mnuGatheringFolders"));
         for (const auto& [leader, folder] : m_gatheredInto)
             connect(folders->addAction(folder), &QAction::triggered, this,
-                    [this, folder = folder] { openGatheringFolder(folder); });
+                    [this, journal = m_lastJournal, folder = folder] { openGatheringFolder(journal, folder); });
         open->setMenu(folders);
     }
     log->show();  // deletes itself when closed
@@ -299,14 +299,14 @@ QString frmMatome::gatheringFolderOfCurrentLine() const {
 }
 void frmMatome::mnuOpenFolder_Click() {
     const QString folder = gatheringFolderOfCurrentLine();
-    if (!folder.isEmpty()) openGatheringFolder(folder);
+    if (!folder.isEmpty()) openGatheringFolder(m_lastJournal, folder);
 }
 // Opened only while it is still the folder the run gathered into: a folder put in its place
 // since is not what the user is looking for.
-void frmMatome::openGatheringFolder(const QString& folder) {
+void frmMatome::openGatheringFolder(const QString& journal, const QString& folder) {
     const platform::Result<platform::StateFolder> state = platform::StateFolder::open();
     const platform::Status there =
-        state.ok() ? session::gatheredFolderIsThere(state.value, m_lastJournal, folder) : platform::Status{ENOENT};
+        state.ok() ? session::gatheredFolderIsThere(state.value, journal, folder) : platform::Status{ENOENT};
     if (!there.ok()) {
         showMessageBox(this, kAppTitle, MessageIcon::Information,
                        (there.error == EBUSY
