@@ -2,9 +2,11 @@
 # Transfer benchmarks against mv and cp, on the same data in the same run, on one file
 # system: bench/transfer.sh [WORK FOLDER] (default: a new folder under /var/tmp). With OTHER_FS naming a folder on
 # another file system, a move onto it is measured too, of one big file and of a tree with its structure.
-# Each case runs five times, kurumu and its peer in alternating order; the speed ratio of a
-# round is the peer's time over kurumu's, so above 1 means kurumu was faster. Printed: the
-# median ratio and its range, and the median times.
+# Each case runs nine times (ROUNDS), kurumu and its peer in alternating order; the speed ratio
+# of a round is the peer's time over kurumu's, so above 1 means kurumu was faster. Printed:
+# the median ratio and its range, and the median times. Every copy is timed to the disk, for
+# kurumu and its peer alike: each ends with its own sync, so that neither gains by leaving
+# dirty pages for the next round.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kurumu=${KURUMU:-$PWD/build/kurumu}  # KURUMU names another build to measure, an earlier one say
@@ -16,11 +18,13 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 # Every run writes its journal, as it does for a user; here into the work folder.
 export XDG_STATE_HOME="$work/state"
-rounds=5
+rounds=${ROUNDS:-9}
 
 now() { date +%s%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
+# The system calls a command makes for each of 2,000 files, under strace -c.
+calls_per_file() { strace -f -c -o "$work/calls.txt" "$@" > /dev/null 2>&1 || true; awk '/ total$/ { printf "%.1f", $(NF - 2) / 2000 }' "$work/calls.txt"; }
 
 # alternate NAME PEER PREPARE OURS THEIRS: each round prepares the data, then times ours and
 # theirs (or theirs first in every other round), each prepared afresh.
@@ -79,9 +83,9 @@ rm -rf big && mkdir -p big/b
 head -c 1G /dev/urandom > big/b_1GiB.bin
 cat big/b_1GiB.bin > /dev/null
 no_copy() { rm -f big/b/b_1GiB.bin; sync; sleep 1; }
-copy_kurumu() { (cd big && "$kurumu" --run --copy --rule count --count 1 b b_1GiB.bin > /dev/null); }
-copy_cp() { cp big/b_1GiB.bin big/b/; }
-alternate "--run --copy: one 1 GiB file" cp no_copy copy_kurumu copy_cp
+copy_kurumu() { (cd big && "$kurumu" --run --copy --rule count --count 1 b b_1GiB.bin > /dev/null) && sync; }
+copy_cp() { cp big/b_1GiB.bin big/b/ && sync; }
+alternate "--run --copy: one 1 GiB file, synced" "cp, sync" no_copy copy_kurumu copy_cp
 # A copy read back and checked (--crc32) against cp, sync and one direct read of the copy.
 checked_kurumu() { (cd big && "$kurumu" --run --copy --crc32 --rule count --count 1 b b_1GiB.bin > /dev/null); }
 checked_cp() { cp big/b_1GiB.bin big/b/ && sync && dd if=big/b/b_1GiB.bin of=/dev/null bs=4M iflag=direct status=none; }
@@ -117,9 +121,16 @@ for d in $(seq -w 0 19); do
 done
 cat tree/t_tree/*/f* tree/t_tree/*/e/f* > /dev/null
 no_tree() { rm -rf tree/t/t_tree tree/cp; sync; }
-tree_kurumu() { (cd tree && "$kurumu" --run --copy --keep-structure --rule count --count 1 t t_tree > /dev/null); }
-tree_cp() { cp -a tree/t_tree tree/cp; }
-alternate "--run --copy --keep-structure: 2,000 files of 128 KiB" "cp -a" no_tree tree_kurumu tree_cp
+tree_kurumu() { (cd tree && "$kurumu" --run --copy --keep-structure --rule count --count 1 t t_tree > /dev/null) && sync; }
+tree_cp() { cp -a tree/t_tree tree/cp && sync; }
+alternate "--run --copy --keep-structure: 2,000 files of 128 KiB, synced" "cp -a, sync" no_tree tree_kurumu tree_cp
+# The system calls each makes per file of the tree, under strace -c.
+if command -v strace > /dev/null; then
+  no_tree
+  ours=$(cd tree && calls_per_file "$kurumu" --run --copy --keep-structure --rule count --count 1 t t_tree)
+  theirs=$(calls_per_file cp -a tree/t_tree tree/cp)
+  echo "--run --copy --keep-structure: system calls per file: kurumu $ours, cp -a $theirs"
+fi
 # The same tree moved with its structure onto another file system: each folder the run makes is synced into its
 # parent before anything goes into it, each file flushed before its source goes; against cp -a, sync and rm -r.
 if [ -n "${OTHER_FS:-}" ]; then
@@ -157,7 +168,6 @@ if [ "$(id -u)" -eq 0 ] && command -v fusefat > /dev/null && [ -e /dev/fuse ]; t
   alternate "--run --copy --keep-structure onto FAT through FUSE: 2,000 files" "cp -a, sync" no_stick_tree \
     stick_tree_kurumu stick_tree_cp
   if command -v strace > /dev/null; then
-    calls_per_file() { strace -f -c -o "$work/calls.txt" "$@" > /dev/null 2>&1 || true; awk '/ total$/ { printf "%.1f", $(NF - 2) / 2000 }' "$work/calls.txt"; }
     no_stick_tree
     ours=$(cd small && calls_per_file "$kurumu" --run --copy --keep-structure --rule count --count 1 "$work/stick/s" s_tree)
     theirs=$(calls_per_file cp -a small/s_tree stick/cp)
