@@ -93,7 +93,7 @@ void frmMatome::dropPaths(const QStringList& paths) {
     if (!m_runUnderWay && !paths.isEmpty()) lstFolderlist_OLEDragDrop(paths);
 }
 std::optional<QString> frmMatome::handoffRefusal(const QStringList& paths) {
-    if (paths.isEmpty() && !m_handedOverPending) return std::nullopt;  // only to the front
+    if (paths.isEmpty()) return std::nullopt;  // only to the front
     const bool dialogOpen =
         QApplication::activeModalWidget() != nullptr || QApplication::activePopupWidget() != nullptr;
     if (!m_runUnderWay && !dialogOpen && !m_listCorrected && !m_handedOverPending) return std::nullopt;
