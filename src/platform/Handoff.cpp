@@ -285,7 +285,7 @@ HandoffAnswer handOff(const QString& folder, const QString& name, const QStringL
         if ((errno != ENOENT && errno != ECONNREFUSED && errno != EAGAIN) || steadyClockNs() >= deadline)
             return {Heard::NoAnswer, QStringLiteral("the window open for these settings is not listening")};
         std::array<pollfd, 0> none{};
-        os().poll(none.data(), 0, 20);
+        os().poll(none.data(), 0, 20);  // a fiftieth of a second before the next try
     }
     if (!isOwnUser(socket.get())) return {Heard::NoAnswer, QStringLiteral("the socket is another user's")};
     if (!writeExactly(socket.get(), handoffMessage(HandoffKind::Paths, *body), deadline).ok())
