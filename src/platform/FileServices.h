@@ -2,6 +2,7 @@
 
 #include "platform/Entry.h"
 #include "platform/Errors.h"
+#include "platform/Path.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -39,8 +40,8 @@ std::optional<qint64> hiddenNameOwner(const QString& name);
 // every dry run) meets them in the same order. Names that are not valid UTF-8 cannot be
 // represented in a QString; they are kept apart, as bytes, and never transferred.
 struct FolderListing {
-    QStringList files;       // full paths of every entry that is not a folder (links included)
-    QStringList subfolders;  // full paths of the folders
+    QList<Path> files;       // full paths of every entry that is not a folder (links included)
+    QList<Path> subfolders;  // full paths of the folders
     QList<QByteArray> undecodableNames;
 };
 
@@ -128,49 +129,49 @@ public:
     virtual ~FileServices() = default;
 
     // The entry at the path, never following a link; a missing entry is no error.
-    virtual Result<EntryInfo> probe(const QString& path) = 0;
+    virtual Result<EntryInfo> probe(const Path& path) = 0;
     // The folder that the path names (links followed), then every folder above it up to
     // its file system's root, nearest first.
-    virtual Result<QList<Identity>> folderChain(const QString& path) = 0;
+    virtual Result<QList<Identity>> folderChain(const Path& path) = 0;
     // The folder's path with every link, "." and ".." resolved, ending in "/".
-    virtual Result<QString> realFolder(const QString& path) = 0;
+    virtual Result<QString> realFolder(const Path& path) = 0;
     // The folder that the services reach at the path, as they hold it for their work in it.
-    virtual Result<EntryInfo> heldFolder(const QString& path) = 0;
-    virtual Result<FolderListing> listFolder(const QString& path) = 0;
+    virtual Result<EntryInfo> heldFolder(const Path& path) = 0;
+    virtual Result<FolderListing> listFolder(const Path& path) = 0;
     // Creates one folder whose parent exists. Given a model folder, the new one takes its
     // owner and group (where the process may set them), its extended attributes and its
     // permission bits, always writable by its owner so the run can fill it.
-    virtual Status createFolder(const QString& path, const QString& model) = 0;
+    virtual Status createFolder(const Path& path, const Path& model) = 0;
     // Removes a folder only when it holds nothing at all (ENOTEMPTY otherwise).
-    virtual Status removeEmptyFolder(const QString& path) = 0;
+    virtual Status removeEmptyFolder(const Path& path) = 0;
     // Moves a file (a link as the link) to a name that must be free.
-    virtual PlaceResult moveFile(const QString& source, const QString& destination, const KeepGoing& keepGoing,
+    virtual PlaceResult moveFile(const Path& source, const Path& destination, const KeepGoing& keepGoing,
                                  const CreatedHandler& created = {}) = 0;
     // Copies a file (a link as the link) to a name that must be free, complete or not at all.
-    virtual PlaceResult copyFile(const QString& source, const QString& destination, const KeepGoing& keepGoing,
+    virtual PlaceResult copyFile(const Path& source, const Path& destination, const KeepGoing& keepGoing,
                                  const CreatedHandler& created = {}) = 0;
     // Gives a regular file another name, which must be free (Occupied otherwise), in the
     // same file system; what holds the name then is in placed.
-    virtual PlaceResult linkFile(const QString& existing, const QString& destination) = 0;
+    virtual PlaceResult linkFile(const Path& existing, const Path& destination) = 0;
     // True when both are regular files of equal length whose bytes are equal.
-    virtual Result<bool> sameContents(const QString& first, const QString& second, const KeepGoing& keepGoing) = 0;
+    virtual Result<bool> sameContents(const Path& first, const Path& second, const KeepGoing& keepGoing) = 0;
     // Deletes the source as a duplicate of the keeper: only once the source is out of the
     // way (renamed in its folder to a name beginning with kSetAsidePrefix) and the keeper is
     // proved, still there, to hold the same bytes. On any doubt it fails and the source stays.
     // What proved it is told to proved, when given, before the source goes.
-    virtual Result<DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
-                                                   const KeepGoing& keepGoing, const ProofHandler& proved = {}) = 0;
+    virtual Result<DuplicateProof> deleteDuplicate(const Path& source, const Path& keeper, const KeepGoing& keepGoing,
+                                                   const ProofHandler& proved = {}) = 0;
     // Removes a copy a killed run left cut short under its destination name: only while the
     // name holds the file made (its identity), and its bytes are the source's first bytes.
-    virtual Status removePartialCopy(const QString& copy, const QString& source, const Identity& made) = 0;
+    virtual Status removePartialCopy(const Path& copy, const Path& source, const Identity& made) = 0;
     // Gives the entry its attributes back (the owner and group where the process may;
     // set-user-ID and set-group-ID dropped where it may not), but only while it is still
     // the file or folder expected: never through a link, never to another entry put under
     // the name meanwhile (EBUSY).
-    virtual Status restoreAttributes(const QString& path, const Identity& expected, const Attributes& attributes) = 0;
+    virtual Status restoreAttributes(const Path& path, const Identity& expected, const Attributes& attributes) = 0;
     // Puts the names in the entry's folder on the disk: a rename within one file system is
     // flushed by nothing otherwise.
-    virtual Status keepNamesOf(const QString& path) = 0;
+    virtual Status keepNamesOf(const Path& path) = 0;
 };
 
 // The services acting on the real disk for one run: each folder it works in is opened by

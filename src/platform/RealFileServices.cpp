@@ -189,6 +189,14 @@ bool isRepresentable(const QByteArray& name) {
     return QFile::encodeName(QFile::decodeName(name)) == name;
 }
 
+// The path's bytes without separators at their end; the root stays the root.
+QByteArray plainBytes(const Path& path) {
+    const QByteArray& bytes = path.bytes();
+    qsizetype end = bytes.size();
+    while (end > 1 && bytes[end - 1] == '/') --end;
+    return end == bytes.size() ? bytes : bytes.first(end);
+}
+
 // A folder listing's stream of entries, closed when it goes out of scope.
 struct FolderStreamCloser {
     void operator()(DIR* folder) const { os().closedir(folder); }
@@ -267,7 +275,7 @@ public:
     explicit RealFileServices(std::unique_ptr<detail::HeldFolders> folders = {}, CopyCheck check = {})
         : m_folders(std::move(folders)), m_check(std::move(check)) {}
 
-    Result<EntryInfo> probe(const QString& path) override {
+    Result<EntryInfo> probe(const Path& path) override {
         const Result<detail::Place> entry = placeOf(path);
         if (!entry.ok()) return missingOr(entry.status);
         const detail::Place& place = entry.value;
@@ -282,11 +290,11 @@ public:
         return seen;
     }
 
-    Result<QList<Identity>> folderChain(const QString& path) override {
+    Result<QList<Identity>> folderChain(const Path& path) override {
         constexpr int kDeepest = 4096;
         Result<QList<Identity>> chain;
         FileDescriptor folder(retry(
-            [&] { return os().openat(AT_FDCWD, encodePath(path).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0); }));
+            [&] { return os().openat(AT_FDCWD, path.bytes().constData(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0); }));
         for (int depth = 0; depth < kDeepest; ++depth) {
             if (!folder.valid()) return {{}, lastError()};
             const Result<EntryInfo> info = detail::entryAt(folder.get(), "", AT_EMPTY_PATH);
@@ -300,9 +308,9 @@ public:
         return chain;
     }
 
-    Result<QString> realFolder(const QString& path) override {
+    Result<QString> realFolder(const Path& path) override {
         std::array<char, PATH_MAX> resolved{};
-        if (sys::os().realpath(encodePath(path).constData(), resolved.data()) == nullptr) return {{}, lastError()};
+        if (sys::os().realpath(path.bytes().constData(), resolved.data()) == nullptr) return {{}, lastError()};
         struct stat info {};
         if (os().fstatat(AT_FDCWD, resolved.data(), &info, 0) != 0) return {{}, lastError()};
         if (!S_ISDIR(info.st_mode)) return {{}, Status{ENOTDIR}};
@@ -311,8 +319,8 @@ public:
         return {withTrailingSeparator(QFile::decodeName(bytes)), {}};
     }
 
-    Result<EntryInfo> heldFolder(const QString& path) override {
-        const QByteArray folder = encodePath(withoutTrailingSeparator(path));
+    Result<EntryInfo> heldFolder(const Path& path) override {
+        const QByteArray folder = plainBytes(path);
         if (!m_folders) return detail::entryAt(AT_FDCWD, folder.constData(), 0);
         const Result<int> fd = m_folders->descriptor(folder);
         if (!fd.ok()) return {{}, fd.status};
@@ -321,21 +329,20 @@ public:
         return held;
     }
 
-    Result<FolderListing> listFolder(const QString& path) override {
+    Result<FolderListing> listFolder(const Path& path) override {
         // Opened in its folder as the services hold it, never through a link: a folder on
         // the way turned into a link meanwhile cannot lead the walk elsewhere. The folder
         // is then held for the files the run takes out of it.
-        const QString plain = withoutTrailingSeparator(path);
-        const QByteArray encoded = encodePath(plain);
+        const QByteArray encoded = plainBytes(path);
         // A folder held already is listed through the descriptor that holds it.
         if (m_folders && m_folders->isRecorded(encoded)) {
             const Result<int> held = m_folders->descriptor(encoded);
             if (!held.ok()) return {{}, held.status};
             const int fd = retry([&] { return os().openat(held.value, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
             if (fd < 0) return {{}, lastError()};
-            return listingOf(fd, withTrailingSeparator(path));
+            return listingOf(fd, path);
         }
-        const Result<detail::Place> place = placeOf(plain);
+        const Result<detail::Place> place = placeOf(path);
         if (!place.ok()) return {{}, place.status};
         FileDescriptor opened(retry([&] {
             return os().openat(place.value.folder, place.value.c(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
@@ -346,10 +353,10 @@ public:
         const int fd = retry([&] { return os().openat(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
         if (fd < 0) return {{}, lastError()};
         if (m_folders) m_folders->adopt(encoded, std::move(opened));
-        return listingOf(fd, withTrailingSeparator(path));
+        return listingOf(fd, path);
     }
 
-    Status createFolder(const QString& path, const QString& model) override {
+    Status createFolder(const Path& path, const Path& model) override {
         const Result<detail::Place> place = placeOf(path);
         if (!place.ok()) return place.status;
         const detail::Place& folder = place.value;
@@ -370,14 +377,14 @@ public:
         // it must not leave the moved file in a folder the disk never had.
         if (const Status synced = detail::syncFolderOf(folder); !synced.ok()) return synced;
         if (!m_folders) return {};
-        const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
+        const QByteArray encoded = plainBytes(path);
         m_names.madeEmpty(encoded, made.value.get());
         m_folders->adopt(encoded, std::move(made.value));
         return {};
     }
 
-    Status removeEmptyFolder(const QString& path) override {
-        const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
+    Status removeEmptyFolder(const Path& path) override {
+        const QByteArray encoded = plainBytes(path);
         const Result<detail::Place> place = placeOf(path);
         if (!place.ok()) return place.status;
         const detail::Place& folder = place.value;
@@ -395,7 +402,7 @@ public:
         return removed;
     }
 
-    PlaceResult moveFile(const QString& source, const QString& destination, const KeepGoing& keepGoing,
+    PlaceResult moveFile(const Path& source, const Path& destination, const KeepGoing& keepGoing,
                          const CreatedHandler& created) override {
         const Result<detail::Place> from = placeOf(source);
         const Result<detail::Place> to = placeOf(destination);
@@ -406,7 +413,7 @@ public:
         return placed;
     }
 
-    PlaceResult copyFile(const QString& source, const QString& destination, const KeepGoing& keepGoing,
+    PlaceResult copyFile(const Path& source, const Path& destination, const KeepGoing& keepGoing,
                          const CreatedHandler& created) override {
         const Result<detail::Place> from = placeOf(source);
         const Result<detail::Place> to = placeOf(destination);
@@ -416,7 +423,7 @@ public:
         return placed;
     }
 
-    Status removePartialCopy(const QString& copy, const QString& source, const Identity& made) override {
+    Status removePartialCopy(const Path& copy, const Path& source, const Identity& made) override {
         const Result<detail::Place> at = placeOf(copy);
         const Result<detail::Place> from = placeOf(source);
         if (!at.ok() || !from.ok()) return at.ok() ? from.status : at.status;
@@ -425,7 +432,7 @@ public:
         return removed;
     }
 
-    PlaceResult linkFile(const QString& existing, const QString& destination) override {
+    PlaceResult linkFile(const Path& existing, const Path& destination) override {
         const Result<detail::Place> from = placeOf(existing);
         const Result<detail::Place> to = placeOf(destination);
         if (!from.ok() || !to.ok()) return {PlaceOutcome::Failed, from.ok() ? to.status : from.status, {}};
@@ -440,14 +447,14 @@ public:
         return {PlaceOutcome::Placed, {}, linked.value};
     }
 
-    Result<bool> sameContents(const QString& first, const QString& second, const KeepGoing& keepGoing) override {
+    Result<bool> sameContents(const Path& first, const Path& second, const KeepGoing& keepGoing) override {
         const Result<detail::Place> a = placeOf(first);
         const Result<detail::Place> b = placeOf(second);
         if (!a.ok() || !b.ok()) return {false, a.ok() ? b.status : a.status};
         return detail::compareContents(a.value, b.value, keepGoing);
     }
 
-    Result<DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper, const KeepGoing& keepGoing,
+    Result<DuplicateProof> deleteDuplicate(const Path& source, const Path& keeper, const KeepGoing& keepGoing,
                                            const ProofHandler& proved) override {
         const Result<detail::Place> from = placeOf(source);
         const Result<detail::Place> kept = placeOf(keeper);
@@ -458,14 +465,14 @@ public:
         return deleted;
     }
 
-    Status keepNamesOf(const QString& path) override {
+    Status keepNamesOf(const Path& path) override {
         const Result<detail::Place> place = placeOf(path);
         return place.ok() ? detail::syncFolderOf(place.value) : place.status;
     }
 
-    Status restoreAttributes(const QString& path, const Identity& expected, const Attributes& attributes) override {
+    Status restoreAttributes(const Path& path, const Identity& expected, const Attributes& attributes) override {
         // A folder held as such is given its attributes through the descriptor that holds it.
-        const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
+        const QByteArray encoded = plainBytes(path);
         if (m_folders && m_folders->isRecorded(encoded)) {
             const Result<int> folder = m_folders->descriptor(encoded);
             if (!folder.ok()) return folder.status;
@@ -488,7 +495,9 @@ private:
         return {{}, status};
     }
 
-    Result<FolderListing> listingOf(int fd, const QString& folder) {
+    // The folder's entries as paths below the folder's path, each name decoded once and its
+    // bytes joined to the folder's as read.
+    Result<FolderListing> listingOf(int fd, const Path& folder) {
         const FolderStream stream(os().fdopendir(fd));
         if (!stream) {
             const Status failure = lastError();
@@ -506,19 +515,24 @@ private:
         if (errno != 0) return {{}, lastError()};
         std::sort(entries.begin(), entries.end());
         Result<FolderListing> result;
+        const QString folderText = withTrailingSeparator(folder.text());
+        QByteArray folderBytes = folder.bytes();
+        if (!folderBytes.endsWith('/')) folderBytes += '/';
         for (const auto& [name, isFolder] : entries) {
-            if (!isRepresentable(name)) {
+            const QString decoded = QFile::decodeName(name);
+            if (QFile::encodeName(decoded) != name) {
                 result.value.undecodableNames.append(name);
                 continue;
             }
-            (isFolder ? result.value.subfolders : result.value.files).append(folder + QFile::decodeName(name));
+            (isFolder ? result.value.subfolders : result.value.files)
+                .append(Path(folderText + decoded, folderBytes + name));
         }
         return result;
     }
 
     // The entry named relative to its held folder; by its full path where no folders are held.
-    Result<detail::Place> placeOf(const QString& path) {
-        const QByteArray encoded = encodePath(withoutTrailingSeparator(path));
+    Result<detail::Place> placeOf(const Path& path) {
+        const QByteArray encoded = plainBytes(path);
         const qsizetype slash = encoded.lastIndexOf('/');
         if (!m_folders || slash < 0 || encoded == "/") return {detail::Place::ofPath(encoded), {}};
         const QByteArray folder = slash == 0 ? QByteArrayLiteral("/") : encoded.left(slash);

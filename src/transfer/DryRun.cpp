@@ -32,10 +32,12 @@ PlaceResult failed(int error) {
 }
 
 // Sorted as the disk's listing is: by the bytes of the names.
-void sortByName(QStringList& paths) {
-    std::sort(paths.begin(), paths.end(), [](const QString& a, const QString& b) {
-        return QFile::encodeName(platform::GetFileName(a)) < QFile::encodeName(platform::GetFileName(b));
-    });
+void sortByName(QList<platform::Path>& paths) {
+    const auto nameOf = [](const platform::Path& path) {
+        return QByteArrayView(path.bytes()).sliced(path.bytes().lastIndexOf('/') + 1);
+    };
+    std::sort(paths.begin(), paths.end(),
+              [&](const platform::Path& a, const platform::Path& b) { return nameOf(a) < nameOf(b); });
 }
 
 }  // namespace
@@ -80,7 +82,7 @@ platform::Identity DryRunServices::newIdentity() {
     return {kRememberedDevice, ++m_lastInode};
 }
 
-Result<EntryInfo> DryRunServices::probe(const QString& path) {
+Result<EntryInfo> DryRunServices::probe(const platform::Path& path) {
     if (const Remembered* known = remembered(path)) {
         if (known->kind == Remembered::Kind::Gone) return {};
         return {known->info, {}};
@@ -89,7 +91,7 @@ Result<EntryInfo> DryRunServices::probe(const QString& path) {
     return m_disk.probe(path);
 }
 
-Result<QList<platform::Identity>> DryRunServices::folderChain(const QString& path) {
+Result<QList<platform::Identity>> DryRunServices::folderChain(const platform::Path& path) {
     const Remembered* known = remembered(path);
     if (known == nullptr) {
         if (rememberedAbove(path) != nullptr) return {{}, Status{ENOENT}};
@@ -102,21 +104,21 @@ Result<QList<platform::Identity>> DryRunServices::folderChain(const QString& pat
     return chain;
 }
 
-Result<QString> DryRunServices::realFolder(const QString& path) {
+Result<QString> DryRunServices::realFolder(const platform::Path& path) {
     const Remembered* known = remembered(path);
     if (known == nullptr && rememberedAbove(path) == nullptr) return m_disk.realFolder(path);
     if (known == nullptr || known->kind != Remembered::Kind::Folder) return {{}, Status{ENOENT}};
     return {platform::withTrailingSeparator(keyOf(path)), {}};
 }
 
-Result<EntryInfo> DryRunServices::heldFolder(const QString& path) {
+Result<EntryInfo> DryRunServices::heldFolder(const platform::Path& path) {
     const Remembered* known = remembered(path);
     if (known == nullptr && rememberedAbove(path) == nullptr) return m_disk.heldFolder(path);
     if (known == nullptr || known->kind != Remembered::Kind::Folder) return {{}, Status{ENOENT}};
     return {known->info, {}};
 }
 
-Result<platform::FolderListing> DryRunServices::listFolder(const QString& path) {
+Result<platform::FolderListing> DryRunServices::listFolder(const platform::Path& path) {
     const QString key = keyOf(path);
     const Remembered* known = remembered(key);
     Result<platform::FolderListing> listing;
@@ -129,7 +131,7 @@ Result<platform::FolderListing> DryRunServices::listFolder(const QString& path) 
     }
     platform::FolderListing& entries = listing.value;
     // What is on the disk, less what the run would have changed...
-    const auto changed = [this](const QString& entry) { return remembered(entry) != nullptr; };
+    const auto changed = [this](const platform::Path& entry) { return remembered(entry) != nullptr; };
     entries.files.removeIf(changed);
     entries.subfolders.removeIf(changed);
     // ...and with what the run would have there now.
@@ -152,7 +154,7 @@ void DryRunServices::remember(const QString& path, const Remembered& what) {
     m_paths.insert(key, what);
 }
 
-Status DryRunServices::createFolder(const QString& path, const QString&) {
+Status DryRunServices::createFolder(const platform::Path& path, const platform::Path&) {
     const Result<EntryInfo> existing = probe(path);
     if (!existing.ok()) return existing.status;
     if (existing.value.exists()) return Status{EEXIST};
@@ -170,7 +172,7 @@ Status DryRunServices::createFolder(const QString& path, const QString&) {
     return {};
 }
 
-Status DryRunServices::removeEmptyFolder(const QString& path) {
+Status DryRunServices::removeEmptyFolder(const platform::Path& path) {
     const Result<platform::FolderListing> listing = listFolder(path);
     if (!listing.ok()) return listing.status;
     const platform::FolderListing& entries = listing.value;
@@ -230,17 +232,17 @@ PlaceResult DryRunServices::place(const QString& source, const QString& destinat
     return {PlaceOutcome::Placed, {}, newFile ? arrived : EntryInfo{}};
 }
 
-PlaceResult DryRunServices::moveFile(const QString& source, const QString& destination, const platform::KeepGoing&,
-                                     const platform::CreatedHandler&) {
+PlaceResult DryRunServices::moveFile(const platform::Path& source, const platform::Path& destination,
+                                     const platform::KeepGoing&, const platform::CreatedHandler&) {
     return place(source, destination, true);
 }
 
-PlaceResult DryRunServices::copyFile(const QString& source, const QString& destination, const platform::KeepGoing&,
-                                     const platform::CreatedHandler&) {
+PlaceResult DryRunServices::copyFile(const platform::Path& source, const platform::Path& destination,
+                                     const platform::KeepGoing&, const platform::CreatedHandler&) {
     return place(source, destination, false);
 }
 
-PlaceResult DryRunServices::linkFile(const QString& existing, const QString& destination) {
+PlaceResult DryRunServices::linkFile(const platform::Path& existing, const platform::Path& destination) {
     const EntryInfo file = probe(existing).value;
     if (file.kind != EntryKind::File) return failed(EINVAL);
     if (probe(destination).value.exists()) return {PlaceOutcome::Occupied, {}};
@@ -249,7 +251,7 @@ PlaceResult DryRunServices::linkFile(const QString& existing, const QString& des
     return {PlaceOutcome::Placed, {}, file};
 }
 
-Result<bool> DryRunServices::sameContents(const QString& first, const QString& second,
+Result<bool> DryRunServices::sameContents(const platform::Path& first, const platform::Path& second,
                                           const platform::KeepGoing& keepGoing) {
     for (const QString& path : {first, second}) {
         const Result<EntryInfo> info = probe(path);
@@ -260,7 +262,8 @@ Result<bool> DryRunServices::sameContents(const QString& first, const QString& s
     return m_disk.sameContents(bytesOf(first), bytesOf(second), keepGoing);
 }
 
-Result<platform::DuplicateProof> DryRunServices::deleteDuplicate(const QString& source, const QString& keeper,
+Result<platform::DuplicateProof> DryRunServices::deleteDuplicate(const platform::Path& source,
+                                                                 const platform::Path& keeper,
                                                                  const platform::KeepGoing& keepGoing,
                                                                  const platform::ProofHandler&) {
     const Result<bool> same = sameContents(source, keeper, keepGoing);

@@ -19,34 +19,36 @@ class DryRunServices final : public platform::FileServices {
 public:
     explicit DryRunServices(platform::FileServices& disk) : m_disk(disk) {}
 
-    platform::Result<platform::EntryInfo> probe(const QString& path) override;
-    platform::Result<QList<platform::Identity>> folderChain(const QString& path) override;
-    platform::Result<QString> realFolder(const QString& path) override;
-    platform::Result<platform::EntryInfo> heldFolder(const QString& path) override;
-    platform::Result<platform::FolderListing> listFolder(const QString& path) override;
-    platform::Status createFolder(const QString& path, const QString& model) override;
-    platform::Status removeEmptyFolder(const QString& path) override;
-    platform::PlaceResult moveFile(const QString& source, const QString& destination,
+    platform::Result<platform::EntryInfo> probe(const platform::Path& path) override;
+    platform::Result<QList<platform::Identity>> folderChain(const platform::Path& path) override;
+    platform::Result<QString> realFolder(const platform::Path& path) override;
+    platform::Result<platform::EntryInfo> heldFolder(const platform::Path& path) override;
+    platform::Result<platform::FolderListing> listFolder(const platform::Path& path) override;
+    platform::Status createFolder(const platform::Path& path, const platform::Path& model) override;
+    platform::Status removeEmptyFolder(const platform::Path& path) override;
+    platform::PlaceResult moveFile(const platform::Path& source, const platform::Path& destination,
                                    const platform::KeepGoing& keepGoing,
                                    const platform::CreatedHandler& created = {}) override;
-    platform::PlaceResult linkFile(const QString& existing, const QString& destination) override;
-    platform::PlaceResult copyFile(const QString& source, const QString& destination,
+    platform::PlaceResult linkFile(const platform::Path& existing, const platform::Path& destination) override;
+    platform::PlaceResult copyFile(const platform::Path& source, const platform::Path& destination,
                                    const platform::KeepGoing& keepGoing,
                                    const platform::CreatedHandler& created = {}) override;
-    platform::Result<bool> sameContents(const QString& first, const QString& second,
+    platform::Result<bool> sameContents(const platform::Path& first, const platform::Path& second,
                                         const platform::KeepGoing& keepGoing) override;
-    platform::Result<platform::DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
+    platform::Result<platform::DuplicateProof> deleteDuplicate(const platform::Path& source,
+                                                               const platform::Path& keeper,
                                                                const platform::KeepGoing& keepGoing,
                                                                const platform::ProofHandler& proved) override;
     // Only an undo removes a partial copy or gives attributes back, and an undo is never dry.
-    platform::Status removePartialCopy(const QString&, const QString&, const platform::Identity&) override {
+    platform::Status removePartialCopy(const platform::Path&, const platform::Path&,
+                                       const platform::Identity&) override {
         return {};
     }
-    platform::Status restoreAttributes(const QString&, const platform::Identity&,
+    platform::Status restoreAttributes(const platform::Path&, const platform::Identity&,
                                        const platform::Attributes&) override {
         return {};
     }
-    platform::Status keepNamesOf(const QString&) override { return {}; }
+    platform::Status keepNamesOf(const platform::Path&) override { return {}; }
 
 private:
     // What the run would have made of a path.

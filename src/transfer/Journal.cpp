@@ -228,7 +228,7 @@ PlaceResult JournalingServices::placed(journal::Operation& operation, const std:
     return result;
 }
 
-platform::Result<platform::EntryInfo> JournalingServices::probe(const QString& path) {
+platform::Result<platform::EntryInfo> JournalingServices::probe(const platform::Path& path) {
     const platform::Result<platform::EntryInfo> entry = m_disk.probe(path);
     if (entry.ok()) {
         m_probed[m_nextProbed] = {path, entry.value};
@@ -237,7 +237,7 @@ platform::Result<platform::EntryInfo> JournalingServices::probe(const QString& p
     return entry;
 }
 
-journal::ObjectState JournalingServices::stateOf(const QString& path) {
+journal::ObjectState JournalingServices::stateOf(const platform::Path& path) {
     for (const Probed& probed : m_probed) {
         if (probed.path == path) return journal::ObjectState::of(probed.info);
     }
@@ -247,7 +247,7 @@ journal::ObjectState JournalingServices::stateOf(const QString& path) {
 
 // A folder's times as they were before the run took anything out of it, for an undo
 // that has to make it again.
-platform::Result<platform::FolderListing> JournalingServices::listFolder(const QString& path) {
+platform::Result<platform::FolderListing> JournalingServices::listFolder(const platform::Path& path) {
     if (const platform::Result<platform::EntryInfo> folder = m_disk.probe(path); folder.ok() && folder.value.exists())
         tellFailure(m_journal.note(journal::folderTimesLine(path, folder.value)));
     return m_disk.listFolder(path);
@@ -276,7 +276,7 @@ Status JournalingServices::noteFoldersOf(const QString& path, const QString& oth
     return noteFolderOf(other);
 }
 
-Status JournalingServices::createFolder(const QString& path, const QString& model) {
+Status JournalingServices::createFolder(const platform::Path& path, const platform::Path& model) {
     if (const Status noted = noteFolderOf(path); !noted.ok()) return noted;
     m_notedFolders.remove(platform::withoutTrailingSeparator(path));
     journal::Operation operation;
@@ -292,7 +292,7 @@ Status JournalingServices::createFolder(const QString& path, const QString& mode
     });
 }
 
-Status JournalingServices::removeEmptyFolder(const QString& path) {
+Status JournalingServices::removeEmptyFolder(const platform::Path& path) {
     if (const Status noted = noteFolderOf(path); !noted.ok()) return noted;
     m_notedFolders.remove(platform::withoutTrailingSeparator(path));
     journal::Operation operation;
@@ -302,18 +302,18 @@ Status JournalingServices::removeEmptyFolder(const QString& path) {
     return recorded(operation, [&] { return m_disk.removeEmptyFolder(path); });
 }
 
-PlaceResult JournalingServices::moveFile(const QString& source, const QString& destination,
+PlaceResult JournalingServices::moveFile(const platform::Path& source, const platform::Path& destination,
                                          const platform::KeepGoing& keepGoing, const platform::CreatedHandler&) {
     return transferred(journal::Kind::Move, source, destination, keepGoing);
 }
 
-PlaceResult JournalingServices::copyFile(const QString& source, const QString& destination,
+PlaceResult JournalingServices::copyFile(const platform::Path& source, const platform::Path& destination,
                                          const platform::KeepGoing& keepGoing, const platform::CreatedHandler&) {
     return transferred(journal::Kind::Copy, source, destination, keepGoing);
 }
 
 // A new name records what it names (in its done line).
-PlaceResult JournalingServices::linkFile(const QString& existing, const QString& destination) {
+PlaceResult JournalingServices::linkFile(const platform::Path& existing, const platform::Path& destination) {
     if (const Status noted = noteFoldersOf(existing, destination); !noted.ok())
         return {PlaceOutcome::Failed, noted, {}};
     journal::Operation operation;
@@ -324,8 +324,8 @@ PlaceResult JournalingServices::linkFile(const QString& existing, const QString&
 }
 
 // A move records the file it moves; a copy, what it made (in its done line).
-PlaceResult JournalingServices::transferred(journal::Kind kind, const QString& source, const QString& destination,
-                                            const platform::KeepGoing& keepGoing) {
+PlaceResult JournalingServices::transferred(journal::Kind kind, const platform::Path& source,
+                                            const platform::Path& destination, const platform::KeepGoing& keepGoing) {
     if (const Status noted = noteFoldersOf(source, destination); !noted.ok()) return {PlaceOutcome::Failed, noted, {}};
     journal::Operation operation;
     operation.kind = kind;
@@ -349,8 +349,8 @@ PlaceResult JournalingServices::transferred(journal::Kind kind, const QString& s
     });
 }
 
-platform::Result<platform::DuplicateProof> JournalingServices::deleteDuplicate(const QString& source,
-                                                                               const QString& keeper,
+platform::Result<platform::DuplicateProof> JournalingServices::deleteDuplicate(const platform::Path& source,
+                                                                               const platform::Path& keeper,
                                                                                const platform::KeepGoing& keepGoing,
                                                                                const platform::ProofHandler&) {
     // What it takes to make the source again from the keeper: the source's own mode, owner

@@ -80,47 +80,50 @@ public:
     JournalingServices(platform::FileServices& disk, Journal& journal, FailureHandler journalFailed = {})
         : m_disk(disk), m_journal(journal), m_journalFailed(std::move(journalFailed)) {}
 
-    platform::Result<platform::EntryInfo> probe(const QString& path) override;
-    platform::Result<QList<platform::Identity>> folderChain(const QString& path) override {
+    platform::Result<platform::EntryInfo> probe(const platform::Path& path) override;
+    platform::Result<QList<platform::Identity>> folderChain(const platform::Path& path) override {
         return m_disk.folderChain(path);
     }
-    platform::Result<QString> realFolder(const QString& path) override { return m_disk.realFolder(path); }
-    platform::Result<platform::EntryInfo> heldFolder(const QString& path) override { return m_disk.heldFolder(path); }
-    platform::Result<platform::FolderListing> listFolder(const QString& path) override;
-    platform::Result<bool> sameContents(const QString& first, const QString& second,
+    platform::Result<QString> realFolder(const platform::Path& path) override { return m_disk.realFolder(path); }
+    platform::Result<platform::EntryInfo> heldFolder(const platform::Path& path) override {
+        return m_disk.heldFolder(path);
+    }
+    platform::Result<platform::FolderListing> listFolder(const platform::Path& path) override;
+    platform::Result<bool> sameContents(const platform::Path& first, const platform::Path& second,
                                         const platform::KeepGoing& keepGoing) override {
         return m_disk.sameContents(first, second, keepGoing);
     }
-    platform::Status createFolder(const QString& path, const QString& model) override;
-    platform::Status removeEmptyFolder(const QString& path) override;
-    platform::PlaceResult moveFile(const QString& source, const QString& destination,
+    platform::Status createFolder(const platform::Path& path, const platform::Path& model) override;
+    platform::Status removeEmptyFolder(const platform::Path& path) override;
+    platform::PlaceResult moveFile(const platform::Path& source, const platform::Path& destination,
                                    const platform::KeepGoing& keepGoing,
                                    const platform::CreatedHandler& created = {}) override;
-    platform::PlaceResult copyFile(const QString& source, const QString& destination,
+    platform::PlaceResult copyFile(const platform::Path& source, const platform::Path& destination,
                                    const platform::KeepGoing& keepGoing,
                                    const platform::CreatedHandler& created = {}) override;
-    platform::PlaceResult linkFile(const QString& existing, const QString& destination) override;
-    platform::Result<platform::DuplicateProof> deleteDuplicate(const QString& source, const QString& keeper,
+    platform::PlaceResult linkFile(const platform::Path& existing, const platform::Path& destination) override;
+    platform::Result<platform::DuplicateProof> deleteDuplicate(const platform::Path& source,
+                                                               const platform::Path& keeper,
                                                                const platform::KeepGoing& keepGoing,
                                                                const platform::ProofHandler& proved) override;
-    platform::Status removePartialCopy(const QString& copy, const QString& source,
+    platform::Status removePartialCopy(const platform::Path& copy, const platform::Path& source,
                                        const platform::Identity& made) override {
         return m_disk.removePartialCopy(copy, source, made);
     }
-    platform::Status restoreAttributes(const QString& path, const platform::Identity& expected,
+    platform::Status restoreAttributes(const platform::Path& path, const platform::Identity& expected,
                                        const platform::Attributes& attributes) override {
         return m_disk.restoreAttributes(path, expected, attributes);
     }
-    platform::Status keepNamesOf(const QString& path) override { return m_disk.keepNamesOf(path); }
+    platform::Status keepNamesOf(const platform::Path& path) override { return m_disk.keepNamesOf(path); }
 
 private:
     // Writes the operation's line, tries it, writes its done line.
     platform::Status recorded(journal::Operation& operation, const std::function<platform::Status()>& act);
     platform::PlaceResult placed(journal::Operation& operation, const std::function<platform::PlaceResult()>& act);
-    platform::PlaceResult transferred(journal::Kind kind, const QString& source, const QString& destination,
-                                      const platform::KeepGoing& keepGoing);
+    platform::PlaceResult transferred(journal::Kind kind, const platform::Path& source,
+                                      const platform::Path& destination, const platform::KeepGoing& keepGoing);
     platform::Status begin(journal::Operation& operation);
-    journal::ObjectState stateOf(const QString& path);
+    journal::ObjectState stateOf(const platform::Path& path);
     // Notes the identity of the folder that holds a path, the first time the run uses it,
     // so that an undo can tell it from another folder or a link put under its name since.
     platform::Status noteFolderOf(const QString& path);
@@ -134,7 +137,7 @@ private:
     // The entries the run looked at since its last change: a file it then moves is recorded
     // as it saw it, without asking the disk again.
     struct Probed {
-        QString path;
+        platform::Path path;
         platform::EntryInfo info;
     };
     std::array<Probed, 2> m_probed;

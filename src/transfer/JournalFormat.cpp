@@ -61,17 +61,13 @@ bool needsEscape(char byte) {
     return byte == '"' || byte == '\\' || static_cast<unsigned char>(byte) < 0x20;
 }
 
-// The text in UTF-8, quoted, encoded straight into the line; escaped only where it needs it.
-void appendEscaped(QByteArray& out, QStringView text) {
+// Bytes of UTF-8, quoted, escaped only where they need it.
+void appendEscaped(QByteArray& out, QByteArrayView utf8) {
     out += '"';
-    const qsizetype start = out.size();
-    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
-    out.resize(start + utf8.requiredSpace(text.size()));
-    out.truncate(utf8.appendToBuffer(out.data() + start, text) - out.constData());
-    if (std::any_of(out.cbegin() + start, out.cend(), needsEscape)) {
-        const QByteArray bytes = out.sliced(start);
-        out.truncate(start);
-        for (const char byte : bytes) {
+    if (std::none_of(utf8.cbegin(), utf8.cend(), needsEscape)) {
+        out += utf8;
+    } else {
+        for (const char byte : utf8) {
             const auto code = static_cast<unsigned char>(byte);
             if (code < 0x20) {
                 out += "\\u00";
@@ -84,6 +80,22 @@ void appendEscaped(QByteArray& out, QStringView text) {
         }
     }
     out += '"';
+}
+
+// The text in UTF-8, quoted, encoded straight into the line (escaped where it needs it).
+void appendEscaped(QByteArray& out, QStringView text) {
+    out += '"';
+    const qsizetype start = out.size();
+    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    out.resize(start + utf8.requiredSpace(text.size()));
+    out.truncate(utf8.appendToBuffer(out.data() + start, text) - out.constData());
+    if (std::none_of(out.cbegin() + start, out.cend(), needsEscape)) {
+        out += '"';
+        return;
+    }
+    const QByteArray bytes = out.sliced(start);
+    out.truncate(start - 1);
+    appendEscaped(out, QByteArrayView(bytes));
 }
 
 void writeState(Line& line, const ObjectState& state, const StateKeys& keys) {
@@ -227,6 +239,12 @@ Line& Line::text(const char* name, const QString& value) {
     return *this;
 }
 
+Line& Line::path(const char* name, const platform::Path& value) {
+    key(name);
+    appendEscaped(m_bytes, QByteArrayView(value.bytes()));
+    return *this;
+}
+
 Line& Line::word(const char* name, const char* value) {
     key(name);
     m_bytes += '"';
@@ -312,13 +330,13 @@ Line Operation::line() const {
     switch (kind) {
         case Kind::MakeFolder:
         case Kind::RemoveFolder:
-            line.text("path", from);
+            line.path("path", from);
             break;
         case Kind::Duplicate:
-            line.text("from", from).text("keeper", keeper);
+            line.path("from", from).path("keeper", keeper);
             break;
         default:
-            line.text("from", from).text("to", to);
+            line.path("from", from).path("to", to);
             break;
     }
     writeState(line, object, kObject);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Entry.h"
+#include "platform/Path.h"
 #include "transfer/RunRecords.h"
 
 #include <QByteArray>
@@ -24,6 +25,8 @@ namespace kurumu::transfer::journal {
 class Line {
 public:
     Line& text(const char* key, const QString& value);
+    // A path, as its bytes.
+    Line& path(const char* key, const platform::Path& value);
     Line& word(const char* key, const char* value);  // ASCII that needs no escape
     Line& number(const char* key, qint64 value);
     Line& identity(const char* key, const platform::Identity& identity);  // "device:inode"
@@ -83,9 +86,9 @@ enum class Kind { Move, Copy, Link, Duplicate, MakeFolder, RemoveFolder, Unknown
 struct Operation {
     qint64 number = 0;
     Kind kind = Kind::Unknown;
-    QString from;              // the file moved, copied or deleted; the folder made or removed
-    QString to;                // where a file was moved, copied or given another name
-    QString keeper;            // the file a deleted duplicate had the bytes of
+    platform::Path from;       // the file moved, copied or deleted; the folder made or removed
+    platform::Path to;         // where a file was moved, copied or given another name
+    platform::Path keeper;     // the file a deleted duplicate had the bytes of
     ObjectState object;        // what was moved, deleted or removed, before
     ObjectState keeperState;   // the keeper as it was compared
     qint64 keeperCtimeNs = 0;  // format 1 only: the keeper's status-change time then

@@ -10,8 +10,8 @@ using platform::EntryKind;
 
 }  // namespace
 
-platform::Result<Presence> FileHikaku(platform::FileServices& files, const QString& source,
-                                      const QString& destinationPath, const platform::KeepGoing& keepGoing) {
+platform::Result<Presence> FileHikaku(platform::FileServices& files, const platform::Path& source,
+                                      const platform::Path& destinationPath, const platform::KeepGoing& keepGoing) {
     const auto destination = files.probe(destinationPath);
     if (!destination.ok()) return {Presence::Free, destination.status};
     if (!destination.value.exists()) return {Presence::Free, {}};

@@ -17,8 +17,8 @@ enum class Presence {
 
 // Tests the proposed destination path against the source. Identity is proved by the
 // bytes: equal length alone, or equal names, never make two files the same.
-platform::Result<Presence> FileHikaku(platform::FileServices& files, const QString& source,
-                                      const QString& destinationPath, const platform::KeepGoing& keepGoing);
+platform::Result<Presence> FileHikaku(platform::FileServices& files, const platform::Path& source,
+                                      const platform::Path& destinationPath, const platform::KeepGoing& keepGoing);
 
 // A proposed name: as the log shows it, and as it is tried on the disk. They differ only
 // for a numbered name without extension placed before it ("readme_000." in the log,

@@ -186,14 +186,18 @@ qint64 Transfer::nextNumber(const QString& name, qint64 tries) {
 
 void Transfer::transferItem(const QString& item, const QString& destinationFolder) {
     const Family family = m_options.family;
-    const platform::Result<platform::EntryInfo> info = m_files.probe(item);
+    const platform::Path source(item);
+    const platform::Result<platform::EntryInfo> info = m_files.probe(source);
     const EntryKind kind = info.ok() ? info.value.kind : EntryKind::Missing;
     // The destination is worked on as the folder it names, so that a link on its way,
     // even one that the run itself moves, cannot lead the run elsewhere.
-    if (destinationFolder != m_destination.given)
-        m_destination = {destinationFolder, m_files.realFolder(destinationFolder)};
+    if (destinationFolder != m_destination.given) {
+        platform::Result<QString> real = m_files.realFolder(destinationFolder);
+        platform::Path into = real.ok() ? real.value : destinationFolder;
+        m_destination = {destinationFolder, std::move(real), std::move(into)};
+    }
     const platform::Result<QString>& real = m_destination.real;
-    const QString into = real.ok() ? real.value : destinationFolder;
+    const platform::Path& into = m_destination.into;
     // A group's leader that is a link to a folder stands for that folder.
     const bool leaderLink = kind == EntryKind::Link && destinationFolder == item + platform::kSeparator && real.ok();
     if (kind == EntryKind::Folder && info.value.mountRoot && !sameFolder(into, item + platform::kSeparator)) {
@@ -201,9 +205,9 @@ void Transfer::transferItem(const QString& item, const QString& destinationFolde
         return;
     }
     if (kind == EntryKind::Folder || kind == EntryKind::Missing || leaderLink) {
-        transferFolder(family, item, into);
+        transferFolder(family, source, into);
     } else {
-        transferFile(family, item, into);
+        transferFile(family, source, into);
     }
 }
 
@@ -215,7 +219,8 @@ void Transfer::refuseRoot(const QString& item) {
     m_vars.intCancel = kStopRequested;
 }
 
-void Transfer::transferFile(const Family& family, const QString& source, const QString& destinationFolder) {
+void Transfer::transferFile(const Family& family, const platform::Path& source,
+                            const platform::Path& destinationFolder) {
     m_host.processEvents();
     if (stopRequested()) return;
     const QString sourceFolder = platform::withTrailingSeparator(platform::GetParentfolderName(source));
@@ -227,7 +232,7 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
     Candidate candidate = plainCandidate(name);
     for (qint64 tries = 0;; ++tries) {
         if (tries > 0) candidate = numberedCandidate(name, nextNumber(name, tries - 1), family.numberPlace);
-        const QString target = destinationFolder + candidate.diskName;
+        const platform::Path target = destinationFolder.joined(candidate.diskName);
         const platform::Result<Presence> presence = FileHikaku(
             m_files, source, target, [this](const platform::ByteProgress& progress) { return keepGoing(progress); });
         if (!presence.ok()) {
@@ -279,7 +284,8 @@ void Transfer::transferFile(const Family& family, const QString& source, const Q
     }
 }
 
-void Transfer::transferFolder(const Family& family, const QString& source, const QString& destinationFolder) {
+void Transfer::transferFolder(const Family& family, const platform::Path& source,
+                              const platform::Path& destinationFolder) {
     if (m_depth == 0) {
         // The run's own destination: met inside the tree, it is never walked.
         if (const auto destination = chainOf(destinationFolder)) m_targetFolders.insert(destination->first());
@@ -289,12 +295,12 @@ void Transfer::transferFolder(const Family& family, const QString& source, const
     --m_depth;
 }
 
-void Transfer::walkFolder(const Family& family, const QString& source, const QString& destinationFolder) {
+void Transfer::walkFolder(const Family& family, const platform::Path& source, const platform::Path& destinationFolder) {
     m_vars.varNameCount.reset();
     m_host.processEvents();
     if (stopRequested()) return;
-    if (sameFolder(destinationFolder, source + platform::kSeparator)) {
-        leave(Outcome::SameFolder, source, source + sameFolderSuffix(family));
+    if (sameFolder(destinationFolder, source.text() + platform::kSeparator)) {
+        leave(Outcome::SameFolder, source, source.text() + sameFolderSuffix(family));
         return;
     }
     // Listed completely before anything is transferred. A folder that cannot be listed
@@ -308,23 +314,24 @@ void Transfer::walkFolder(const Family& family, const QString& source, const QSt
         const QString item = platform::withTrailingSeparator(source) + QString::fromUtf8(undecodable);
         leave(Outcome::NameUnusable, item, item + QStringLiteral("…名前を扱えないため残す"));
     }
-    const std::optional<QString> into = targetFolder(source, destinationFolder);
+    const std::optional<platform::Path> into = targetFolder(source, destinationFolder);
     if (!into) return;
-    for (const QString& file : listing.value.files) transferFile(family, file, *into);
-    for (const QString& subfolder : listing.value.subfolders) walkSubfolder(family, subfolder, *into);
+    for (const platform::Path& file : listing.value.files) transferFile(family, file, *into);
+    for (const platform::Path& subfolder : listing.value.subfolders) walkSubfolder(family, subfolder, *into);
     if (family.operation == Operation::Copy || stopRequested()) return;
     removeEmptiedSource(source, *into);
 }
 
 // The folder that receives the tree's files: the destination when flattening; a folder
 // of the source's name below it when keeping the structure, created when missing.
-std::optional<QString> Transfer::targetFolder(const QString& source, const QString& destinationFolder) {
+std::optional<platform::Path> Transfer::targetFolder(const platform::Path& source,
+                                                     const platform::Path& destinationFolder) {
     if (!m_options.keepStructure) return destinationFolder;
-    const QString target = destinationFolder + platform::GetFileName(source);
+    const platform::Path target = destinationFolder.joined(platform::GetFileName(source));
     const platform::Result<platform::EntryInfo> existing = m_files.probe(target);
     if (existing.ok() && existing.value.kind == EntryKind::Folder) {
         m_targetFolders.insert(existing.value.identity);
-        return target + platform::kSeparator;
+        return target.joined(platform::kSeparator);
     }
     const Status created = m_files.createFolder(target, source);
     forgetFolders();
@@ -334,31 +341,32 @@ std::optional<QString> Transfer::targetFolder(const QString& source, const QStri
         return std::nullopt;
     }
     if (const auto made = m_files.probe(target); made.ok()) m_vars.madeFolders.insert(made.value.identity);
-    return target + platform::kSeparator;
+    return target.joined(platform::kSeparator);
 }
 
-void Transfer::walkSubfolder(const Family& family, const QString& subfolder, const QString& into) {
+void Transfer::walkSubfolder(const Family& family, const platform::Path& subfolder, const platform::Path& into) {
     const platform::Result<platform::EntryInfo> info = m_files.probe(subfolder);
     if (info.ok() && m_vars.madeFolders.contains(info.value.identity)) return;  // holds only what this run put there
     if (info.ok() && m_targetFolders.contains(info.value.identity)) {
         m_vars.varNameCount.reset();
         m_host.processEvents();
-        if (!stopRequested()) leave(Outcome::SameFolder, subfolder, subfolder + sameFolderSuffix(family));
+        if (!stopRequested()) leave(Outcome::SameFolder, subfolder, subfolder.text() + sameFolderSuffix(family));
         return;
     }
     if (info.ok() && info.value.mountRoot) {
-        leave(Outcome::FileSystemRoot, subfolder, subfolder + kRootSuffix);
+        leave(Outcome::FileSystemRoot, subfolder, subfolder.text() + kRootSuffix);
         return;
     }
     transferFolder(family, subfolder, into);
 }
 
-void Transfer::removeEmptiedSource(const QString& source, const QString& destinationFolder) {
-    if (isInside(destinationFolder, source + platform::kSeparator)) return;  // the destination lies inside the source
+void Transfer::removeEmptiedSource(const platform::Path& source, const platform::Path& destinationFolder) {
+    if (isInside(destinationFolder, source.text() + platform::kSeparator))
+        return;  // the destination lies inside the source
     const Status removed = m_files.removeEmptyFolder(source);
     forgetFolders();
     if (removed.error == ENOTEMPTY || removed.error == EEXIST) {
-        leave(Outcome::FolderNotEmpty, source, source + QStringLiteral("…削除しない(フォルダが空ではない)"));
+        leave(Outcome::FolderNotEmpty, source, source.text() + QStringLiteral("…削除しない(フォルダが空ではない)"));
         return;
     }
     folderError(removed, source);

@@ -28,9 +28,9 @@ public:
     void transferItem(const QString& item, const QString& destinationFolder);
 
     // Moves or copies one file into a destination folder that ends in "/".
-    void transferFile(const Family& family, const QString& source, const QString& destinationFolder);
+    void transferFile(const Family& family, const platform::Path& source, const platform::Path& destinationFolder);
     // Moves or copies a folder tree into a destination folder that ends in "/".
-    void transferFolder(const Family& family, const QString& source, const QString& destinationFolder);
+    void transferFolder(const Family& family, const platform::Path& source, const platform::Path& destinationFolder);
 
     void FileMove(const QString& source, const QString& destination) { transferFile(kMove, source, destination); }
     void FileCopy(const QString& source, const QString& destination) { transferFile(kCopy, source, destination); }
@@ -69,10 +69,10 @@ private:
 
     qint64 nextNumber(const QString& name, qint64 tries);
     void refuseRoot(const QString& item);
-    void walkFolder(const Family& family, const QString& source, const QString& destinationFolder);
-    std::optional<QString> targetFolder(const QString& source, const QString& destinationFolder);
-    void walkSubfolder(const Family& family, const QString& subfolder, const QString& into);
-    void removeEmptiedSource(const QString& source, const QString& destinationFolder);
+    void walkFolder(const Family& family, const platform::Path& source, const platform::Path& destinationFolder);
+    std::optional<platform::Path> targetFolder(const platform::Path& source, const platform::Path& destinationFolder);
+    void walkSubfolder(const Family& family, const platform::Path& subfolder, const platform::Path& into);
+    void removeEmptiedSource(const platform::Path& source, const platform::Path& destinationFolder);
 
     RunVariables& m_vars;
     RunHost& m_host;
@@ -81,6 +81,7 @@ private:
     struct Destination {
         QString given;
         platform::Result<QString> real;
+        platform::Path into;                   // the folder the run works in: the real one, where it resolved
     } m_destination;                           // the run's destination, resolved once
     QHash<QString, Chain> m_chains;            // folders' identities by path, while the run changes no folder
     QSet<platform::Identity> m_targetFolders;  // written into by this run: never walked as sources

@@ -46,56 +46,60 @@ struct Scene {
 class PretendRoot final : public platform::FileServices {
 public:
     explicit PretendRoot(QString root) : m_root(std::move(root)) {}
-    platform::Result<platform::EntryInfo> probe(const QString& path) override {
+    platform::Result<platform::EntryInfo> probe(const platform::Path& path) override {
         auto info = real().probe(path);
         if (info.ok() && QDir::cleanPath(path) == QDir::cleanPath(m_root)) info.value.mountRoot = true;
         return info;
     }
-    platform::Result<QList<platform::Identity>> folderChain(const QString& path) override {
+    platform::Result<QList<platform::Identity>> folderChain(const platform::Path& path) override {
         return real().folderChain(path);
     }
-    platform::Result<QString> realFolder(const QString& path) override { return real().realFolder(path); }
-    platform::Result<platform::EntryInfo> heldFolder(const QString& path) override { return real().heldFolder(path); }
-    platform::Result<platform::FolderListing> listFolder(const QString& path) override {
+    platform::Result<QString> realFolder(const platform::Path& path) override { return real().realFolder(path); }
+    platform::Result<platform::EntryInfo> heldFolder(const platform::Path& path) override {
+        return real().heldFolder(path);
+    }
+    platform::Result<platform::FolderListing> listFolder(const platform::Path& path) override {
         ++touched;
         return real().listFolder(path);
     }
-    platform::Status createFolder(const QString& path, const QString& model) override {
+    platform::Status createFolder(const platform::Path& path, const platform::Path& model) override {
         return real().createFolder(path, model);
     }
-    platform::Status removeEmptyFolder(const QString& path) override { return real().removeEmptyFolder(path); }
-    platform::PlaceResult moveFile(const QString& a, const QString& b, const platform::KeepGoing& k,
+    platform::Status removeEmptyFolder(const platform::Path& path) override { return real().removeEmptyFolder(path); }
+    platform::PlaceResult moveFile(const platform::Path& a, const platform::Path& b, const platform::KeepGoing& k,
                                    const platform::CreatedHandler& c) override {
         ++touched;
         return real().moveFile(a, b, k, c);
     }
-    platform::PlaceResult copyFile(const QString& a, const QString& b, const platform::KeepGoing& k,
+    platform::PlaceResult copyFile(const platform::Path& a, const platform::Path& b, const platform::KeepGoing& k,
                                    const platform::CreatedHandler& c) override {
         ++touched;
         return real().copyFile(a, b, k, c);
     }
-    platform::PlaceResult linkFile(const QString& a, const QString& b) override {
+    platform::PlaceResult linkFile(const platform::Path& a, const platform::Path& b) override {
         ++touched;
         return real().linkFile(a, b);
     }
-    platform::Result<bool> sameContents(const QString& a, const QString& b, const platform::KeepGoing& k) override {
+    platform::Result<bool> sameContents(const platform::Path& a, const platform::Path& b,
+                                        const platform::KeepGoing& k) override {
         return real().sameContents(a, b, k);
     }
-    platform::Result<platform::DuplicateProof> deleteDuplicate(const QString& a, const QString& b,
+    platform::Result<platform::DuplicateProof> deleteDuplicate(const platform::Path& a, const platform::Path& b,
                                                                const platform::KeepGoing& k,
                                                                const platform::ProofHandler& p) override {
         ++touched;
         return real().deleteDuplicate(a, b, k, p);
     }
-    platform::Status removePartialCopy(const QString& a, const QString& b, const platform::Identity& c) override {
+    platform::Status removePartialCopy(const platform::Path& a, const platform::Path& b,
+                                       const platform::Identity& c) override {
         ++touched;
         return real().removePartialCopy(a, b, c);
     }
-    platform::Status restoreAttributes(const QString& a, const platform::Identity& b,
+    platform::Status restoreAttributes(const platform::Path& a, const platform::Identity& b,
                                        const platform::Attributes& c) override {
         return real().restoreAttributes(a, b, c);
     }
-    platform::Status keepNamesOf(const QString& path) override { return real().keepNamesOf(path); }
+    platform::Status keepNamesOf(const platform::Path& path) override { return real().keepNamesOf(path); }
     int touched = 0;
 
 private:

@@ -185,7 +185,7 @@ Operation operation(Kind kind, const QString& from, const QString& to, const pla
 // A duplicate deleted as the same as its keeper, proved by a checksum.
 Operation duplicate(const platform::EntryInfo& keeper, bool done = true) {
     Operation deleted = operation(Kind::Duplicate, "/s/d", {}, file(2), done);
-    deleted.keeper = "/G/d";
+    deleted.keeper = QStringLiteral("/G/d");
     deleted.keeperState = ObjectState::of(keeper);
     if (done) deleted.checksum = 0x1234;
     return deleted;
@@ -429,7 +429,7 @@ QList<Row> rows() {
          kUser,
          [](transfer::undo::Reading& reading) {
              Operation kept = duplicate(file(8));
-             kept.from = "/o/d";
+             kept.from = QStringLiteral("/o/d");
              reading.keptByOthers.insert("/G/c", {"R2", kept});
          }},
         {"duplicate, keeper unchanged", duplicate(file(3)), {{"/G/d", at(file(3))}}, "MakeAgain /s/d"},

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QStringBuilder>
+
+#include <utility>
+
+namespace kurumu::platform {
+
+// A path as the program shows and judges it (text) and as the system takes it (its UTF-8
+// bytes), encoded once when the path becomes known and carried with it from there on:
+// through the file services, into the journal's lines, without being encoded again.
+class Path {
+public:
+    Path() = default;
+    // Any text path is a path: it is encoded here, once.
+    Path(const QString& text)
+        : m_text(text), m_bytes(QFile::encodeName(text)) {}  // NOLINT(google-explicit-constructor)
+    Path(QString&& text)
+        : m_text(std::move(text)), m_bytes(QFile::encodeName(m_text)) {}  // NOLINT(google-explicit-constructor)
+    template <typename A, typename B>
+    Path(const QStringBuilder<A, B>& text) : Path(QString(text)) {}  // NOLINT(google-explicit-constructor)
+    // Both forms known already, as for a name read from a folder: the caller vouches that
+    // they are one path.
+    Path(QString text, QByteArray bytes) : m_text(std::move(text)), m_bytes(std::move(bytes)) {}
+
+    const QString& text() const { return m_text; }
+    const QByteArray& bytes() const { return m_bytes; }
+    // Where the text is read, the path stands for its text.
+    operator const QString&() const { return m_text; }  // NOLINT(google-explicit-constructor)
+    bool isEmpty() const { return m_text.isEmpty(); }
+
+    // The path with a name appended, the bytes joined rather than encoded again.
+    Path joined(const QString& name) const { return {m_text + name, m_bytes + QFile::encodeName(name)}; }
+
+    friend bool operator==(const Path& a, const Path& b) { return a.m_bytes == b.m_bytes; }
+
+private:
+    QString m_text;
+    QByteArray m_bytes;
+};
+
+}  // namespace kurumu::platform
