@@ -49,15 +49,17 @@ const Identity* HeldFolders::recorded(const QByteArray& folder) const {
     return found == m_recorded.constEnd() ? nullptr : &*found;
 }
 
-Result<int> HeldFolders::descriptor(const QByteArray& folder) {
-    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-        if (it->path != folder) continue;
-        std::rotate(it, it + 1, m_entries.end());
+Result<int> HeldFolders::descriptor(QByteArrayView folder) {
+    // Most often the folder named last, or the one before it (a run's source and destination).
+    for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
+        if (QByteArrayView(it->path) != folder) continue;
+        std::rotate(it.base() - 1, it.base(), m_entries.end());
         return {m_entries.back().fd.get(), {}};
     }
-    Result<FileDescriptor> opened = open(folder);
+    const QByteArray owned = folder.toByteArray();
+    Result<FileDescriptor> opened = open(owned);
     if (!opened.ok()) return {-1, opened.status};
-    return {keep(folder, std::move(opened.value)), {}};
+    return {keep(owned, std::move(opened.value)), {}};
 }
 
 Result<FileDescriptor> HeldFolders::open(const QByteArray& folder) {

@@ -38,8 +38,9 @@ public:
     // An O_PATH descriptor of the folder, held until it is forgotten or pushed out by
     // newer ones (then opened again, and checked again, when next named).
     // kFolderReplaced when a recorded folder's name no longer holds it.
-    Result<int> descriptor(const QByteArray& folder);
-    // True when the folder that descriptor() last gave is on an overlay.
+    Result<int> descriptor(QByteArrayView folder);
+    // The folder that descriptor() last gave: its path as held, and whether it is on an overlay.
+    const QByteArray& lastPath() const { return m_entries.back().path; }
     bool lastOnOverlay() const { return !m_entries.empty() && m_entries.back().onOverlay; }
     // Holds a folder opened by the services themselves (listed, or just made), recording
     // the identity it has.

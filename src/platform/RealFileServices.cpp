@@ -19,6 +19,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -209,6 +212,32 @@ bool isFolderEntry(int folder, const struct dirent& entry) {
     return os().fstatat(folder, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Hashes of byte strings for the tables below, which look their keys up by view.
+struct BytesHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view bytes) const { return std::hash<std::string_view>{}(bytes); }
+};
+
+std::string_view viewOf(const QByteArray& bytes) {
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
+
+// The names of one folder, kept as hashes. A name whose hash is not there is surely not in
+// the folder; one whose hash is there is only probably there, and is asked of the disk: two
+// names that share a hash cost a lookup, never a wrong answer.
+class NameSet {
+public:
+    void insert(std::string_view name) { ++m_counts[BytesHash{}(name)]; }
+    void remove(std::string_view name) {
+        const auto found = m_counts.find(BytesHash{}(name));
+        if (found != m_counts.end() && --found->second == 0) m_counts.erase(found);
+    }
+    bool surelyAbsent(std::string_view name) const { return !m_counts.contains(BytesHash{}(name)); }
+
+private:
+    std::unordered_map<std::size_t, std::uint32_t> m_counts;
+};
+
 // The names of the folders where the run keeps looking for names that are not there (a
 // destination that receives many files): after enough such lookups the folder is listed
 // once, and from then on a name not in the list is answered missing without asking the
@@ -218,17 +247,19 @@ bool isFolderEntry(int folder, const struct dirent& entry) {
 // are one.
 class KnownNames {
 public:
-    // Whether the name is known to be free in the folder; nothing when the folder is not known.
-    std::optional<bool> free(const QByteArray& folder, const QByteArray& name) const {
-        const auto names = m_names.constFind(folder);
-        if (names == m_names.constEnd()) return std::nullopt;
-        return !names->contains(name);
+    // Whether the name is known to be free in the folder: false when the folder is not
+    // known, or the name may be there.
+    bool surelyFree(const QByteArray& folder, const QByteArray& name) const {
+        const auto names = m_names.find(viewOf(folder));
+        return names != m_names.end() && names->second.surelyAbsent(viewOf(name));
     }
 
     // A lookup in the folder found nothing; often enough, and the folder is listed.
     void missed(const QByteArray& folder, int fd) {
         constexpr int kListAfter = 64;
-        if (++m_misses[folder] != kListAfter) return;
+        auto misses = m_misses.find(viewOf(folder));
+        if (misses == m_misses.end()) misses = m_misses.emplace(std::string(viewOf(folder)), 0).first;
+        if (++misses->second != kListAfter) return;
         const int listing = retry([&] { return os().openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
         if (listing < 0) return;
         const FolderStream stream(os().fdopendir(listing));
@@ -240,7 +271,9 @@ public:
         errno = 0;
         while (const struct dirent* entry = os().readdir(stream.get())) names.insert(QByteArray(entry->d_name));
         if (errno != 0 || detail::foldsNames(detail::foldingFactsOf(listing, &names))) return;
-        m_names.insert(folder, names);
+        NameSet known;
+        for (const QByteArray& name : std::as_const(names)) known.insert(viewOf(name));
+        m_names.insert_or_assign(std::string(viewOf(folder)), std::move(known));
     }
 
     // A folder this process has just made holds nothing yet. (Should another program put a
@@ -250,23 +283,23 @@ public:
         const FileDescriptor readable(
             retry([&] { return os().openat(made, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
         if (!readable.valid() || detail::foldsNames(detail::foldingFactsOf(readable.get(), nullptr))) return;
-        m_names.insert(folder, {});
+        m_names.insert_or_assign(std::string(viewOf(folder)), NameSet());
     }
 
     void added(const QByteArray& folder, const QByteArray& name) {
-        if (const auto names = m_names.find(folder); names != m_names.end()) names->insert(name);
+        if (const auto names = m_names.find(viewOf(folder)); names != m_names.end()) names->second.insert(viewOf(name));
     }
     void removed(const QByteArray& folder, const QByteArray& name) {
-        if (const auto names = m_names.find(folder); names != m_names.end()) names->remove(name);
+        if (const auto names = m_names.find(viewOf(folder)); names != m_names.end()) names->second.remove(viewOf(name));
     }
     void forget(const QByteArray& folder) {
-        m_names.remove(folder);
-        m_misses.remove(folder);
+        if (const auto names = m_names.find(viewOf(folder)); names != m_names.end()) m_names.erase(names);
+        if (const auto misses = m_misses.find(viewOf(folder)); misses != m_misses.end()) m_misses.erase(misses);
     }
 
 private:
-    QHash<QByteArray, QSet<QByteArray>> m_names;
-    QHash<QByteArray, int> m_misses;
+    std::unordered_map<std::string, NameSet, BytesHash, std::equal_to<>> m_names;
+    std::unordered_map<std::string, int, BytesHash, std::equal_to<>> m_misses;
 };
 
 class RealFileServices final : public FileServices {
@@ -280,7 +313,7 @@ public:
         if (!entry.ok()) return missingOr(entry.status);
         const detail::Place& place = entry.value;
         const bool relative = place.folder != AT_FDCWD;
-        if (relative && m_names.free(place.folderPath, place.name).value_or(false)) return {};
+        if (relative && m_names.surelyFree(place.folderPath, place.name)) return {};
         Result<EntryInfo> seen = detail::entryAt(place.folder, place.c(), AT_SYMLINK_NOFOLLOW);
         if (!seen.ok()) {
             if (relative && seen.status.error == ENOENT) m_names.missed(place.folderPath, place.folder);
@@ -535,10 +568,9 @@ private:
         const QByteArray encoded = plainBytes(path);
         const qsizetype slash = encoded.lastIndexOf('/');
         if (!m_folders || slash < 0 || encoded == "/") return {detail::Place::ofPath(encoded), {}};
-        const QByteArray folder = slash == 0 ? QByteArrayLiteral("/") : encoded.left(slash);
-        const Result<int> fd = m_folders->descriptor(folder);
+        const Result<int> fd = m_folders->descriptor(QByteArrayView(encoded).first(slash == 0 ? 1 : slash));
         if (!fd.ok()) return {{}, fd.status};
-        return {{fd.value, encoded.mid(slash + 1), folder, m_folders->lastOnOverlay()}, {}};
+        return {{fd.value, encoded.mid(slash + 1), m_folders->lastPath(), m_folders->lastOnOverlay()}, {}};
     }
 
     std::unique_ptr<detail::HeldFolders> m_folders;

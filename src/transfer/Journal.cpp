@@ -100,8 +100,26 @@ void makeRoom(const platform::StateFolder& state, const QStringList& keep) {
 
 }  // namespace
 
+namespace {
+
+QStringView withoutTrailingSeparators(QStringView path) {
+    qsizetype end = path.size();
+    while (end > 1 && path[end - 1] == platform::kSeparator) --end;
+    return path.first(end);
+}
+
+}  // namespace
+
+QStringView folderViewOf(QStringView path) {
+    const QStringView trimmed = withoutTrailingSeparators(path);
+    const qsizetype slash = trimmed.lastIndexOf(platform::kSeparator);
+    if (slash < 0 || trimmed.size() == 1) return {};
+    if (slash == 0) return trimmed.first(1);
+    return withoutTrailingSeparators(trimmed.first(slash));
+}
+
 QString folderOf(const QString& path) {
-    return platform::withoutTrailingSeparator(platform::GetParentfolderName(platform::withoutTrailingSeparator(path)));
+    return folderViewOf(path).toString();
 }
 
 bool isJournalName(const QString& name) {
@@ -256,8 +274,14 @@ platform::Result<platform::FolderListing> JournalingServices::listFolder(const p
 // ECANCELED when the line could not be written: then the operation in that folder is not
 // tried, since an undo would not find its way to it.
 Status JournalingServices::noteFolderOf(const QString& path) {
-    const QString folder = folderOf(path);
-    if (m_notedFolders.contains(folder)) return {};
+    const QStringView folderView = folderViewOf(path);
+    // The folders noted last, a run's source and destination, are the ones most often asked for.
+    if (std::find(m_recentlyNoted.cbegin(), m_recentlyNoted.cend(), folderView) != m_recentlyNoted.cend()) return {};
+    const QString folder = folderView.toString();
+    if (m_notedFolders.contains(folder)) {
+        remember(folder);
+        return {};
+    }
     // The folder itself, also where its name is a link to it, as the services hold it.
     const platform::Result<platform::EntryInfo> info = m_disk.heldFolder(folder);
     if (!info.ok() || info.value.kind != platform::EntryKind::Folder) return {};
@@ -268,7 +292,18 @@ Status JournalingServices::noteFolderOf(const QString& path) {
         return Status{ECANCELED};
     }
     m_notedFolders.insert(folder);
+    remember(folder);
     return {};
+}
+
+void JournalingServices::remember(const QString& folder) {
+    std::shift_right(m_recentlyNoted.begin(), m_recentlyNoted.end(), 1);
+    m_recentlyNoted.front() = folder;
+}
+
+void JournalingServices::forgetNoted(const platform::Path& folder) {
+    m_notedFolders.remove(platform::withoutTrailingSeparator(folder));
+    m_recentlyNoted = {};
 }
 
 Status JournalingServices::noteFoldersOf(const QString& path, const QString& other) {
@@ -278,7 +313,7 @@ Status JournalingServices::noteFoldersOf(const QString& path, const QString& oth
 
 Status JournalingServices::createFolder(const platform::Path& path, const platform::Path& model) {
     if (const Status noted = noteFolderOf(path); !noted.ok()) return noted;
-    m_notedFolders.remove(platform::withoutTrailingSeparator(path));
+    forgetNoted(path);
     journal::Operation operation;
     operation.kind = journal::Kind::MakeFolder;
     operation.from = platform::withoutTrailingSeparator(path);
@@ -294,7 +329,7 @@ Status JournalingServices::createFolder(const platform::Path& path, const platfo
 
 Status JournalingServices::removeEmptyFolder(const platform::Path& path) {
     if (const Status noted = noteFolderOf(path); !noted.ok()) return noted;
-    m_notedFolders.remove(platform::withoutTrailingSeparator(path));
+    forgetNoted(path);
     journal::Operation operation;
     operation.kind = journal::Kind::RemoveFolder;
     operation.from = platform::withoutTrailingSeparator(path);

@@ -128,12 +128,15 @@ private:
     // so that an undo can tell it from another folder or a link put under its name since.
     platform::Status noteFolderOf(const QString& path);
     platform::Status noteFoldersOf(const QString& path, const QString& other);
+    void remember(const QString& folder);
+    void forgetNoted(const platform::Path& folder);
     void tellFailure(const platform::Status& status) const;
 
     platform::FileServices& m_disk;
     Journal& m_journal;
     FailureHandler m_journalFailed;
-    QSet<QString> m_notedFolders;  // forgotten when the run makes or removes the folder
+    QSet<QString> m_notedFolders;            // forgotten when the run makes or removes the folder
+    std::array<QString, 2> m_recentlyNoted;  // of those, the last two asked for
     // The entries the run looked at since its last change: a file it then moves is recorded
     // as it saw it, without asking the disk again.
     struct Probed {

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
+#include <string_view>
 
 namespace kurumu::transfer::journal {
 
@@ -57,15 +59,29 @@ Kind kindNamed(const QString& name) {
     return Kind::Unknown;
 }
 
+// Bytes put at the end of a line by growing it in place: a line is built of many short
+// pieces, and the general insertion costs more than the copy of each.
+void put(QByteArray& out, const char* data, qsizetype size) {
+    const qsizetype at = out.size();
+    out.resize(at + size);
+    std::memcpy(out.data() + at, data, static_cast<std::size_t>(size));
+}
+void put(QByteArray& out, std::string_view bytes) {
+    put(out, bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+void put(QByteArray& out, char byte) {
+    put(out, &byte, 1);
+}
+
 bool needsEscape(char byte) {
     return byte == '"' || byte == '\\' || static_cast<unsigned char>(byte) < 0x20;
 }
 
 // Bytes of UTF-8, quoted, escaped only where they need it.
 void appendEscaped(QByteArray& out, QByteArrayView utf8) {
-    out += '"';
+    put(out, '"');
     if (std::none_of(utf8.cbegin(), utf8.cend(), needsEscape)) {
-        out += utf8;
+        put(out, utf8.data(), utf8.size());
     } else {
         for (const char byte : utf8) {
             const auto code = static_cast<unsigned char>(byte);
@@ -79,7 +95,7 @@ void appendEscaped(QByteArray& out, QByteArrayView utf8) {
             out += byte;
         }
     }
-    out += '"';
+    put(out, '"');
 }
 
 // The text in UTF-8, quoted, encoded straight into the line (escaped where it needs it).
@@ -227,10 +243,10 @@ Header headerOf(const QJsonObject& line) {
 }  // namespace
 
 void Line::key(const char* name) {
-    if (m_bytes.size() > 1) m_bytes += ',';
-    m_bytes += '"';
-    m_bytes += name;
-    m_bytes += "\":";
+    if (m_bytes.size() > 1) put(m_bytes, ',');
+    put(m_bytes, '"');
+    put(m_bytes, std::string_view(name));
+    put(m_bytes, "\":");
 }
 
 Line& Line::text(const char* name, const QString& value) {
@@ -247,38 +263,38 @@ Line& Line::path(const char* name, const platform::Path& value) {
 
 Line& Line::word(const char* name, const char* value) {
     key(name);
-    m_bytes += '"';
-    m_bytes += value;
-    m_bytes += '"';
+    put(m_bytes, '"');
+    put(m_bytes, std::string_view(value));
+    put(m_bytes, '"');
     return *this;
 }
 
 void Line::digits(quint64 value) {
     std::array<char, 24> digits{};
     const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value);
-    m_bytes.append(digits.data(), written.ptr - digits.data());
+    put(m_bytes, digits.data(), written.ptr - digits.data());
 }
 
 Line& Line::number(const char* name, qint64 value) {
     key(name);
-    if (value < 0) m_bytes += '-';
+    if (value < 0) put(m_bytes, '-');
     digits(value < 0 ? 0 - static_cast<quint64>(value) : static_cast<quint64>(value));
     return *this;
 }
 
 Line& Line::identity(const char* name, const platform::Identity& identity) {
     key(name);
-    m_bytes += '"';
+    put(m_bytes, '"');
     digits(identity.device);
-    m_bytes += ':';
+    put(m_bytes, ':');
     digits(identity.inode);
-    m_bytes += '"';
+    put(m_bytes, '"');
     return *this;
 }
 
 Line& Line::flag(const char* name, bool value) {
     key(name);
-    m_bytes += value ? "true" : "false";
+    put(m_bytes, value ? std::string_view("true") : std::string_view("false"));
     return *this;
 }
 

@@ -16,6 +16,7 @@ namespace kurumu::transfer {
 
 // The folder that holds a path, without a trailing separator.
 QString folderOf(const QString& path);
+QStringView folderViewOf(QStringView path);
 
 }  // namespace kurumu::transfer
 
