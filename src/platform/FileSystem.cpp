@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/BytesHash.h"
+
 #include "platform/FileDescriptor.h"
 #include "platform/FileOperations.h"
 #include "platform/Paths.h"
@@ -15,6 +17,8 @@
 #include <atomic>
 #include <climits>
 #include <cstdlib>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <fcntl.h>
@@ -65,7 +69,9 @@ Status writeAll(int fd, const QByteArray& bytes) {
 // The names in a folder, as bytes; false when it cannot be listed.
 // Marks which of the names (the keys) the folder holds, in one listing of it; false when
 // it cannot be listed whole.
-bool markListed(const QString& folder, QHash<QByteArrayView, bool>& names) {
+using ListedNames = std::unordered_map<std::string_view, bool, detail::BytesHash, std::equal_to<>>;
+
+bool markListed(const QString& folder, ListedNames& names) {
     const int fd = retry(
         [&] { return os().openat(AT_FDCWD, encodePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
     if (fd < 0) return false;
@@ -76,7 +82,7 @@ bool markListed(const QString& folder, QHash<QByteArrayView, bool>& names) {
     }
     errno = 0;
     while (const struct dirent* entry = os().readdir(stream)) {
-        if (const auto found = names.find(QByteArrayView(entry->d_name)); found != names.end()) *found = true;
+        if (const auto found = names.find(std::string_view(entry->d_name)); found != names.end()) found->second = true;
     }
     const bool complete = errno == 0;
     os().closedir(stream);
@@ -149,20 +155,20 @@ bool listedInFolder(QStringView folder, const QStringList& paths, const QList<qs
     qsizetype room = 0;
     for (const qsizetype i : indexes) room += 3 * paths[i].size();
     QByteArray block(room, Qt::Uninitialized);
-    std::vector<QByteArrayView> names;
+    std::vector<std::string_view> names;
     names.reserve(static_cast<std::size_t>(indexes.size()));
     QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
     char* end = block.data();
     for (const qsizetype i : indexes) {
         char* const start = end;
         end = utf8.appendToBuffer(start, QStringView(paths[i]).sliced(plainNameStart(paths[i])));
-        names.emplace_back(start, end - start);
+        names.emplace_back(start, static_cast<std::size_t>(end - start));
     }
-    QHash<QByteArrayView, bool> found;
-    found.reserve(indexes.size());
-    for (const QByteArrayView name : names) found.insert(name, false);
+    ListedNames found;
+    found.reserve(names.size());
+    for (const std::string_view name : names) found.emplace(name, false);
     if (!markListed(folder.toString(), found)) return false;
-    for (std::size_t k = 0; k < names.size(); ++k) there[indexes[static_cast<qsizetype>(k)]] = found.value(names[k]);
+    for (std::size_t k = 0; k < names.size(); ++k) there[indexes[static_cast<qsizetype>(k)]] = found.at(names[k]);
     return true;
 }
 
@@ -172,13 +178,21 @@ QList<bool> pathsExist(const QStringList& paths) {
     constexpr qsizetype kListFrom = 32;  // below that many, looking each up costs less
     QList<bool> there(paths.size(), false);
     QHash<QStringView, QList<qsizetype>> byFolder;
+    // Paths come mostly folder by folder: the last folder's list is taken again unhashed.
+    QStringView lastFolder;
+    QList<qsizetype>* lastList = nullptr;
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const qsizetype name = plainNameStart(paths[i]);
         if (name < 0) {
             there[i] = PathExists(paths[i]);
-        } else {
-            byFolder[QStringView(paths[i]).first(name - 1)].append(i);
+            continue;
         }
+        const QStringView folder = QStringView(paths[i]).first(name - 1);
+        if (lastList == nullptr || folder != lastFolder) {
+            lastFolder = folder;
+            lastList = &byFolder[folder];
+        }
+        lastList->append(i);
     }
     for (auto folder = byFolder.cbegin(); folder != byFolder.cend(); ++folder) {
         if (folder->size() >= kListFrom && listedInFolder(folder.key(), paths, *folder, there)) continue;

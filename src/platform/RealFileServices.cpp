@@ -1,4 +1,5 @@
 // The file services on the real disk.
+#include "platform/BytesHash.h"
 #include "platform/FileDescriptor.h"
 #include "platform/FileOperations.h"
 #include "platform/FileSystem.h"
@@ -212,15 +213,8 @@ bool isFolderEntry(int folder, const struct dirent& entry) {
     return os().fstatat(folder, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Hashes of byte strings for the tables below, which look their keys up by view.
-struct BytesHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view bytes) const { return std::hash<std::string_view>{}(bytes); }
-};
-
-std::string_view viewOf(const QByteArray& bytes) {
-    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
-}
+using detail::BytesHash;
+using detail::viewOf;
 
 // The names of one folder, kept as hashes. A name whose hash is not there is surely not in
 // the folder; one whose hash is there is only probably there, and is asked of the disk: two

@@ -269,10 +269,14 @@ Line& Line::word(const char* name, const char* value) {
     return *this;
 }
 
+// Written straight into the line: room for the longest number, then cut to its digits.
 void Line::digits(quint64 value) {
-    std::array<char, 24> digits{};
-    const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value);
-    put(m_bytes, digits.data(), written.ptr - digits.data());
+    constexpr qsizetype kMostDigits = 20;
+    const qsizetype at = m_bytes.size();
+    m_bytes.resize(at + kMostDigits);
+    char* const start = m_bytes.data() + at;
+    const auto written = std::to_chars(start, start + kMostDigits, value);
+    m_bytes.truncate(at + (written.ptr - start));
 }
 
 Line& Line::number(const char* name, qint64 value) {

@@ -154,13 +154,11 @@ void Transfer::folderError(const Status& status, const QString& path) {
     handleError(status, messages, path);
 }
 
-std::optional<Transfer::Chain> Transfer::chainOf(const QString& folder) {
-    const auto cached = m_chains.constFind(folder);
-    if (cached != m_chains.constEnd()) return *cached;
-    const platform::Result<Chain> chain = m_files.folderChain(folder);
-    if (!chain.ok() || chain.value.isEmpty()) return std::nullopt;
-    m_chains.insert(folder, chain.value);
-    return chain.value;
+const Transfer::Chain* Transfer::chainOf(const QString& folder) {
+    if (const auto cached = m_chains.find(folder); cached != m_chains.end()) return &cached->second;
+    platform::Result<Chain> chain = m_files.folderChain(folder);
+    if (!chain.ok() || chain.value.isEmpty()) return nullptr;
+    return &m_chains.insert_or_assign(folder, std::move(chain.value)).first->second;
 }
 
 // Two folder paths name one folder when they are spelled alike or when the folders they

@@ -11,7 +11,10 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <optional>
+#include <string_view>
+#include <unordered_map>
 
 // The transfer routines: one algorithm for a single file and one for a folder tree, each
 // with four faces that differ only in their family (move or copy, and where a collision
@@ -62,7 +65,8 @@ private:
     // Says once in the run which attributes a destination did not keep of a copy.
     void noteUnkept(unsigned unkept, const QString& destinationFolder);
 
-    std::optional<Chain> chainOf(const QString& folder);
+    // Null when the folder cannot be reached; valid until the folders are forgotten.
+    const Chain* chainOf(const QString& folder);
     bool sameFolder(const QString& first, const QString& second);
     bool isInside(const QString& folder, const QString& container);
     void forgetFolders() { m_chains.clear(); }
@@ -81,9 +85,16 @@ private:
     struct Destination {
         QString given;
         platform::Result<QString> real;
-        platform::Path into;                   // the folder the run works in: the real one, where it resolved
-    } m_destination;                           // the run's destination, resolved once
-    QHash<QString, Chain> m_chains;            // folders' identities by path, while the run changes no folder
+        platform::Path into;  // the folder the run works in: the real one, where it resolved
+    } m_destination;          // the run's destination, resolved once
+    // Paths hashed as the standard library hashes text: a run looks its two folders up for every file.
+    struct TextHash {
+        std::size_t operator()(const QString& text) const {
+            return std::hash<std::u16string_view>{}({QStringView(text).utf16(), static_cast<std::size_t>(text.size())});
+        }
+    };
+    std::unordered_map<QString, Chain, TextHash>
+        m_chains;                              // folders' identities by path, while the run changes no folder
     QSet<platform::Identity> m_targetFolders;  // written into by this run: never walked as sources
     int m_depth = 0;
     unsigned m_unkeptTold = 0;  // the attributes a note already named
