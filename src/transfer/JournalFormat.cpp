@@ -59,59 +59,12 @@ Kind kindNamed(const QString& name) {
     return Kind::Unknown;
 }
 
-// Bytes put at the end of a line by growing it in place: a line is built of many short
-// pieces, and the general insertion costs more than the copy of each.
-void put(QByteArray& out, const char* data, qsizetype size) {
-    const qsizetype at = out.size();
-    out.resize(at + size);
-    std::memcpy(out.data() + at, data, static_cast<std::size_t>(size));
-}
-void put(QByteArray& out, std::string_view bytes) {
-    put(out, bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-void put(QByteArray& out, char byte) {
-    put(out, &byte, 1);
-}
-
 bool needsEscape(char byte) {
     return byte == '"' || byte == '\\' || static_cast<unsigned char>(byte) < 0x20;
 }
 
-// Bytes of UTF-8, quoted, escaped only where they need it.
-void appendEscaped(QByteArray& out, QByteArrayView utf8) {
-    put(out, '"');
-    if (std::none_of(utf8.cbegin(), utf8.cend(), needsEscape)) {
-        put(out, utf8.data(), utf8.size());
-    } else {
-        for (const char byte : utf8) {
-            const auto code = static_cast<unsigned char>(byte);
-            if (code < 0x20) {
-                out += "\\u00";
-                out += "0123456789abcdef"[code >> 4];
-                out += "0123456789abcdef"[code & 15];
-                continue;
-            }
-            if (needsEscape(byte)) out += '\\';
-            out += byte;
-        }
-    }
-    put(out, '"');
-}
-
-// The text in UTF-8, quoted, encoded straight into the line (escaped where it needs it).
-void appendEscaped(QByteArray& out, QStringView text) {
-    out += '"';
-    const qsizetype start = out.size();
-    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
-    out.resize(start + utf8.requiredSpace(text.size()));
-    out.truncate(utf8.appendToBuffer(out.data() + start, text) - out.constData());
-    if (std::none_of(out.cbegin() + start, out.cend(), needsEscape)) {
-        out += '"';
-        return;
-    }
-    const QByteArray bytes = out.sliced(start);
-    out.truncate(start - 1);
-    appendEscaped(out, QByteArrayView(bytes));
+bool anyNeedsEscape(const char* begin, const char* end) {
+    return std::any_of(begin, end, [](char byte) { return needsEscape(byte); });
 }
 
 void writeState(Line& line, const ObjectState& state, const StateKeys& keys) {
@@ -242,63 +195,123 @@ Header headerOf(const QJsonObject& line) {
 
 }  // namespace
 
+char* Line::room(qsizetype n) {
+    if (m_size + n > m_bytes.size()) m_bytes.resize(std::max(2 * m_bytes.size(), m_size + n));
+    return m_bytes.data() + m_size;
+}
+
+void Line::put(std::string_view bytes) {
+    char* const at = room(static_cast<qsizetype>(bytes.size()));
+    std::memcpy(at, bytes.data(), bytes.size());
+    wrote(at + bytes.size());
+}
+
+QByteArray Line::finished() && {
+    put("}\n");
+    m_bytes.truncate(m_size);
+    return std::move(m_bytes);
+}
+
+// `"name":`, after a comma unless it is the first.
 void Line::key(const char* name) {
-    if (m_bytes.size() > 1) put(m_bytes, ',');
-    put(m_bytes, '"');
-    put(m_bytes, std::string_view(name));
-    put(m_bytes, "\":");
+    const std::size_t length = std::strlen(name);
+    char* at = room(static_cast<qsizetype>(length) + 4);
+    if (m_size > 1) *at++ = ',';
+    *at++ = '"';
+    at = std::copy_n(name, length, at);
+    *at++ = '"';
+    *at++ = ':';
+    wrote(at);
+}
+
+void Line::digits(quint64 value) {
+    constexpr qsizetype kMostDigits = 20;
+    char* const at = room(kMostDigits);
+    wrote(std::to_chars(at, at + kMostDigits, value).ptr);
+}
+
+// Bytes of UTF-8, quoted, escaped only where they need it.
+void Line::escaped(QByteArrayView utf8) {
+    if (!anyNeedsEscape(utf8.cbegin(), utf8.cend())) {
+        char* at = room(utf8.size() + 2);
+        *at++ = '"';
+        at = std::copy(utf8.cbegin(), utf8.cend(), at);
+        *at++ = '"';
+        wrote(at);
+        return;
+    }
+    char* at = room(6 * utf8.size() + 2);  // at most \u00XX for each byte
+    *at++ = '"';
+    for (const char byte : utf8) {
+        const auto code = static_cast<unsigned char>(byte);
+        if (code < 0x20) {
+            at = std::copy_n("\\u00", 4, at);
+            *at++ = "0123456789abcdef"[code >> 4];
+            *at++ = "0123456789abcdef"[code & 15];
+            continue;
+        }
+        if (needsEscape(byte)) *at++ = '\\';
+        *at++ = byte;
+    }
+    *at++ = '"';
+    wrote(at);
+}
+
+// The text in UTF-8, quoted, encoded straight into the line (escaped where it needs it).
+void Line::escaped(QStringView text) {
+    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    char* const quote = room(utf8.requiredSpace(text.size()) + 2);
+    char* const end = utf8.appendToBuffer(quote + 1, text);
+    if (!anyNeedsEscape(quote + 1, end)) {
+        *quote = '"';
+        *end = '"';
+        wrote(end + 1);
+        return;
+    }
+    const QByteArray bytes(quote + 1, end - quote - 1);
+    escaped(QByteArrayView(bytes));
 }
 
 Line& Line::text(const char* name, const QString& value) {
     key(name);
-    appendEscaped(m_bytes, value);
+    escaped(QStringView(value));
     return *this;
 }
 
 Line& Line::path(const char* name, const platform::Path& value) {
     key(name);
-    appendEscaped(m_bytes, QByteArrayView(value.bytes()));
+    escaped(QByteArrayView(value.bytes()));
     return *this;
 }
 
 Line& Line::word(const char* name, const char* value) {
     key(name);
-    put(m_bytes, '"');
-    put(m_bytes, std::string_view(value));
-    put(m_bytes, '"');
+    put("\"");
+    put(value);
+    put("\"");
     return *this;
-}
-
-// Written straight into the line: room for the longest number, then cut to its digits.
-void Line::digits(quint64 value) {
-    constexpr qsizetype kMostDigits = 20;
-    const qsizetype at = m_bytes.size();
-    m_bytes.resize(at + kMostDigits);
-    char* const start = m_bytes.data() + at;
-    const auto written = std::to_chars(start, start + kMostDigits, value);
-    m_bytes.truncate(at + (written.ptr - start));
 }
 
 Line& Line::number(const char* name, qint64 value) {
     key(name);
-    if (value < 0) put(m_bytes, '-');
+    if (value < 0) put("-");
     digits(value < 0 ? 0 - static_cast<quint64>(value) : static_cast<quint64>(value));
     return *this;
 }
 
 Line& Line::identity(const char* name, const platform::Identity& identity) {
     key(name);
-    put(m_bytes, '"');
+    put("\"");
     digits(identity.device);
-    put(m_bytes, ':');
+    put(":");
     digits(identity.inode);
-    put(m_bytes, '"');
+    put("\"");
     return *this;
 }
 
 Line& Line::flag(const char* name, bool value) {
     key(name);
-    put(m_bytes, value ? std::string_view("true") : std::string_view("false"));
+    put(value ? "true" : "false");
     return *this;
 }
 
@@ -306,15 +319,15 @@ Line& Line::list(const char* name, const QStringList& values) {
     key(name);
     // Room for the list at once (the usual names take a byte a character), so that a long
     // list is not copied as it grows.
-    qsizetype room = m_bytes.size() + 2;
-    for (const QString& value : values) room += value.size() + 3;
-    m_bytes.reserve(room);
-    m_bytes += '[';
+    qsizetype most = 2;
+    for (const QString& value : values) most += value.size() + 3;
+    room(most);
+    put("[");
     for (qsizetype i = 0; i < values.size(); ++i) {
-        if (i > 0) m_bytes += ',';
-        appendEscaped(m_bytes, values[i]);
+        if (i > 0) put(",");
+        escaped(QStringView(values[i]));
     }
-    m_bytes += ']';
+    put("]");
     return *this;
 }
 

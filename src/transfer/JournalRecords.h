@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <string_view>
 
 // What a journal records of each operation, as values: the records a run writes and an
 // undo decides on.
@@ -33,22 +34,23 @@ public:
     Line& identity(const char* key, const platform::Identity& identity);  // "device:inode"
     Line& flag(const char* key, bool value);
     Line& list(const char* key, const QStringList& values);
-    QByteArray finished() const& { return m_bytes + "}\n"; }
-    QByteArray finished() && {
-        m_bytes += "}\n";
-        return std::move(m_bytes);
-    }
+    QByteArray finished() const& { return Line(*this).finished(); }
+    QByteArray finished() &&;
 
 private:
+    // Room for n more bytes at the end of the line, where the caller writes them, then
+    // says where it stopped (wrote).
+    char* room(qsizetype n);
+    void wrote(const char* end) { m_size = end - m_bytes.constData(); }
+    void put(std::string_view bytes);
     void key(const char* name);
     void digits(quint64 value);
-    QByteArray m_bytes = initial();
-    static QByteArray initial() {
-        QByteArray bytes;
-        bytes.reserve(512);
-        bytes += '{';
-        return bytes;
-    }
+    void escaped(QByteArrayView utf8);
+    void escaped(QStringView text);
+
+    // The line is the first m_size bytes, the rest room to write in.
+    QByteArray m_bytes = QByteArray(512, '{');
+    qsizetype m_size = 1;
 };
 
 // What a journal records of a file or folder: which one it is (device and inode) and what
