@@ -486,27 +486,42 @@ private Q_SLOTS:
         QCOMPARE(copy.st_mode & 07777, 0755u);
     }
 
-    // Extended attributes (ACLs are kept the same way) on a copy and a move across file systems.
+    // Extended attributes on a copy and a move across file systems; a file's own access
+    // list on a copy into a folder that has none to give it.
     void extendedAttributesKept() {
         Scene s;
-        const auto setAttribute = [](const QString& path) {
-            return ::setxattr(QFile::encodeName(path).constData(), "user.x", "value", 5, 0) == 0;
+        const auto setAttribute = [](const QString& path, const char* name, const QByteArray& value) {
+            return ::setxattr(QFile::encodeName(path).constData(), name, value.constData(), value.size(), 0) == 0;
         };
-        const auto attribute = [](const QString& path) {
-            char value[16] = {};
-            const ssize_t length = ::getxattr(QFile::encodeName(path).constData(), "user.x", value, sizeof value);
+        const auto attribute = [](const QString& path, const char* name) {
+            char value[64] = {};
+            const ssize_t length = ::getxattr(QFile::encodeName(path).constData(), name, value, sizeof value);
             return length < 0 ? QByteArray("<none>") : QByteArray(value, length);
         };
+        // user::rw-, user:65534:rw-, group::r--, mask::rw-, other::r--, as the kernel stores it.
+        const auto entry = [](quint16 tag, quint16 permissions, quint32 id) {
+            QByteArray bytes;
+            for (const quint32 part : {quint32{tag} | quint32{permissions} << 16, id})
+                bytes.append(reinterpret_cast<const char*>(&part), 4);
+            return bytes;
+        };
+        const QByteArray accessList = QByteArray("\x02\0\0\0", 4) + entry(0x01, 6, ~0u) + entry(0x02, 6, 65534) +
+                                      entry(0x04, 4, ~0u) + entry(0x10, 6, ~0u) + entry(0x20, 4, ~0u);
         const QString file = s.source("a", "a");
-        if (!setAttribute(file)) QSKIP("this file system holds no user attributes");
+        if (!setAttribute(file, "user.x", "value")) QSKIP("this file system holds no user attributes");
+        const bool listed = setAttribute(file, "system.posix_acl_access", accessList);
         s.transfer().FileCopy2(file, s.out);
-        QCOMPARE(attribute(s.out + "a"), QByteArray("value"));
+        QCOMPARE(attribute(s.out + "a", "user.x"), QByteArray("value"));
+        if (listed) {
+            QCOMPARE(attribute(s.out + "a", "system.posix_acl_access").toHex(), accessList.toHex());
+            QCOMPARE(QFileInfo(s.out + "a").permissions(), QFileInfo(file).permissions());
+        }
         if (!test::isRoot()) return;
         test::Tmpfs tmpfs(s.dir.filePath("other"), "1m");
         if (!tmpfs.mounted()) return;
         s.transfer().FileMove2(file, tmpfs.path() + '/');
         QVERIFY(!test::exists(file));
-        QCOMPARE(attribute(tmpfs.path() + "/a"), QByteArray("value"));
+        QCOMPARE(attribute(tmpfs.path() + "/a", "user.x"), QByteArray("value"));
     }
 
     void counterBeyondSixteenBits() {
