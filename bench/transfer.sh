@@ -12,6 +12,7 @@ cd "$(dirname "$0")/.."
 kurumu=${KURUMU:-$PWD/build/kurumu}  # KURUMU names another build to measure, an earlier one say
 bench_crc=$PWD/build/bench/bench_crc
 bench_file_move=$PWD/build/bench/bench_file_move
+bench_publish=$PWD/build/bench/bench_publish
 work=${1:-$(mktemp -d /var/tmp/kurumu-bench.XXXXXX)}
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
@@ -131,6 +132,14 @@ if command -v strace > /dev/null; then
   theirs=$(calls_per_file cp -a tree/t_tree tree/cp)
   echo "--run --copy --keep-structure: system calls per file: kurumu $ours, cp -a $theirs"
 fi
+# The ways a copy can be published under its name (bench_publish), here and on a tmpfs: cp's plain create, which
+# leaves a partial file behind on a kill, against the unnamed file linked under its name and the hidden name renamed.
+"$bench_publish" "$work"
+if [ "$(id -u)" -eq 0 ]; then
+  mkdir -p "$work/tmpfs" && mount -t tmpfs -o size=64m tmpfs "$work/tmpfs" && "$bench_publish" "$work/tmpfs" && umount "$work/tmpfs"
+elif [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  "$bench_publish" /dev/shm
+fi
 # The same tree moved with its structure onto another file system: each folder the run makes is synced into its
 # parent before anything goes into it, each file flushed before its source goes; against cp -a, sync and rm -r.
 if [ -n "${OTHER_FS:-}" ]; then
@@ -173,6 +182,8 @@ if [ "$(id -u)" -eq 0 ] && command -v fusefat > /dev/null && [ -e /dev/fuse ]; t
     theirs=$(calls_per_file cp -a small/s_tree stick/cp)
     echo "--run --copy --keep-structure onto FAT through FUSE: system calls per file: kurumu $ours, cp -a $theirs"
   fi
+  rm -rf stick/s stick/cp
+  "$bench_publish" "$work/stick" 200
   head -c 1G /dev/urandom > small/s_1GiB.bin
   no_stick_big() { rm -f stick/s/s_1GiB.bin stick/cp_1GiB.bin; sync; }
   stick_big_kurumu() { (cd small && "$kurumu" --run --copy --rule count --count 1 "$work/stick/s" s_1GiB.bin > /dev/null) && sync; }
