@@ -34,6 +34,13 @@ public:
 
     // The path with a name appended, the bytes joined rather than encoded again.
     Path joined(const QString& name) const { return {m_text + name, m_bytes + QFile::encodeName(name)}; }
+    Path joined(const Path& name) const { return {m_text + name.m_text, m_bytes + name.m_bytes}; }
+    // The last name of a file's path, both forms cut from the path's own; nothing for a
+    // path that ends in a separator.
+    Path fileName() const {
+        if (m_text.endsWith(u'/')) return {};
+        return {m_text.sliced(m_text.lastIndexOf(u'/') + 1), m_bytes.sliced(m_bytes.lastIndexOf('/') + 1)};
+    }
 
     friend bool operator==(const Path& a, const Path& b) { return a.m_bytes == b.m_bytes; }
 

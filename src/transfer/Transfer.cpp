@@ -222,7 +222,8 @@ void Transfer::transferFile(const Family& family, const platform::Path& source,
     m_host.processEvents();
     if (stopRequested()) return;
     const QString sourceFolder = platform::withTrailingSeparator(platform::GetParentfolderName(source));
-    const QString name = platform::GetFileName(source);
+    const platform::Path fileName = source.fileName();
+    const QString name = fileName.isEmpty() ? platform::GetFileName(source) : fileName.text();
     if (sameFolder(destinationFolder, sourceFolder)) {
         leave(Outcome::SameFolder, source, sourceFolder + name + sameFolderSuffix(family));
         return;
@@ -230,7 +231,8 @@ void Transfer::transferFile(const Family& family, const platform::Path& source,
     Candidate candidate = plainCandidate(name);
     for (qint64 tries = 0;; ++tries) {
         if (tries > 0) candidate = numberedCandidate(name, nextNumber(name, tries - 1), family.numberPlace);
-        const platform::Path target = destinationFolder.joined(candidate.diskName);
+        const platform::Path target = tries == 0 && !fileName.isEmpty() ? destinationFolder.joined(fileName)
+                                                                        : destinationFolder.joined(candidate.diskName);
         const platform::Result<Presence> presence = FileHikaku(
             m_files, source, target, [this](const platform::ByteProgress& progress) { return keepGoing(progress); });
         if (!presence.ok()) {
