@@ -216,26 +216,62 @@ bool isFolderEntry(int folder, const struct dirent& entry) {
 using detail::BytesHash;
 using detail::viewOf;
 
-// The names of one folder, kept as hashes. A name whose hash is not there is surely not in
-// the folder; one whose hash is there is only probably there, and is asked of the disk: two
-// names that share a hash cost a lookup, never a wrong answer.
+// The names of one folder, kept as hashes in an open table (one probe of memory, not a
+// node per name: a folder that receives 100,000 files is asked 100,000 times). A name whose
+// hash is not there is surely not in the folder; one whose hash is there is only probably
+// there, and is asked of the disk: two names that share a hash cost a lookup, never a wrong
+// answer. A name that leaves the folder stays in the table, and is asked of the disk too.
 class NameSet {
 public:
-    void insert(std::string_view name) { ++m_counts[BytesHash{}(name)]; }
-    void remove(std::string_view name) {
-        const auto found = m_counts.find(BytesHash{}(name));
-        if (found != m_counts.end() && --found->second == 0) m_counts.erase(found);
+    void insert(std::string_view name) {
+        if (2 * (m_count + 1) > m_slots.size()) grow();
+        if (place(m_slots, hashOf(name))) ++m_count;
     }
-    bool surelyAbsent(std::string_view name) const { return !m_counts.contains(BytesHash{}(name)); }
+    bool surelyAbsent(std::string_view name) const {
+        if (m_slots.empty()) return true;
+        const std::uint64_t hash = hashOf(name);
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            if (m_slots[slot] == hash) return false;
+            if (m_slots[slot] == kEmpty) return true;
+        }
+    }
 
 private:
-    std::unordered_map<std::size_t, std::uint32_t> m_counts;
+    static constexpr std::uint64_t kEmpty = 0;
+    static std::uint64_t hashOf(std::string_view name) {
+        const std::uint64_t hash = BytesHash{}(name);
+        return hash == kEmpty ? 1 : hash;
+    }
+    // Puts the hash in the table (a power of two, at most half full); false when it is there.
+    static bool place(std::vector<std::uint64_t>& slots, std::uint64_t hash) {
+        const std::size_t mask = slots.size() - 1;
+        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            if (slots[slot] == hash) return false;
+            if (slots[slot] == kEmpty) {
+                slots[slot] = hash;
+                return true;
+            }
+        }
+    }
+    void grow() {
+        constexpr std::size_t kSmallest = 64;
+        std::vector<std::uint64_t> larger(std::max(kSmallest, 2 * m_slots.size()), kEmpty);
+        for (const std::uint64_t hash : m_slots) {
+            if (hash != kEmpty) place(larger, hash);
+        }
+        m_slots = std::move(larger);
+    }
+
+    std::vector<std::uint64_t> m_slots;
+    std::size_t m_count = 0;
 };
 
 // The names of the folders where the run keeps looking for names that are not there (a
 // destination that receives many files): after enough such lookups the folder is listed
 // once, and from then on a name not in the list is answered missing without asking the
-// disk. The run's own operations keep the lists up to date. A name that another program
+// disk. The run's own operations add the names they take (a name that leaves a folder is
+// asked of the disk again when next looked up). A name that another program
 // takes meanwhile is met by the no-replace operation itself, which never replaces it. A
 // folder that folds names is never answered for: only the disk knows which of its names
 // are one.
@@ -282,9 +318,6 @@ public:
 
     void added(const QByteArray& folder, const QByteArray& name) {
         if (const auto names = m_names.find(viewOf(folder)); names != m_names.end()) names->second.insert(viewOf(name));
-    }
-    void removed(const QByteArray& folder, const QByteArray& name) {
-        if (const auto names = m_names.find(viewOf(folder)); names != m_names.end()) names->second.remove(viewOf(name));
     }
     void forget(const QByteArray& folder) {
         if (const auto names = m_names.find(viewOf(folder)); names != m_names.end()) m_names.erase(names);
@@ -425,7 +458,6 @@ public:
         if (m_folders) m_folders->forget(encoded);
         m_names.forget(encoded);
         const Status removed = detail::statusOf(os().unlinkat(folder.folder, folder.c(), AT_REMOVEDIR));
-        if (removed.ok()) m_names.removed(folder.folderPath, folder.name);
         return removed;
     }
 
@@ -436,7 +468,6 @@ public:
         if (!from.ok() || !to.ok()) return {PlaceOutcome::Failed, from.ok() ? to.status : from.status, {}};
         const PlaceResult placed = detail::moveFileNoReplace(from.value, to.value, keepGoing, m_check, created);
         if (placed.outcome != PlaceOutcome::Failed) m_names.added(to.value.folderPath, to.value.name);
-        if (placed.outcome == PlaceOutcome::Placed) m_names.removed(from.value.folderPath, from.value.name);
         return placed;
     }
 
@@ -455,7 +486,6 @@ public:
         const Result<detail::Place> from = placeOf(source);
         if (!at.ok() || !from.ok()) return at.ok() ? from.status : at.status;
         const Status removed = detail::removePartialCopy(at.value, from.value, made);
-        if (removed.ok()) m_names.removed(at.value.folderPath, at.value.name);
         return removed;
     }
 
@@ -488,7 +518,6 @@ public:
         if (!from.ok() || !kept.ok()) return {{}, from.ok() ? kept.status : from.status};
         const Result<DuplicateProof> deleted =
             detail::deleteDuplicate(from.value, kept.value, keepGoing, m_check, proved);
-        if (deleted.ok()) m_names.removed(from.value.folderPath, from.value.name);
         return deleted;
     }
 
