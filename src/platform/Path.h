@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 #include <QStringBuilder>
 
@@ -16,12 +15,13 @@ class Path {
 public:
     Path() = default;
     // Any text path is a path: it is encoded here, once.
-    Path(const QString& text)
-        : m_text(text), m_bytes(QFile::encodeName(text)) {}  // NOLINT(google-explicit-constructor)
-    Path(QString&& text)
-        : m_text(std::move(text)), m_bytes(QFile::encodeName(m_text)) {}  // NOLINT(google-explicit-constructor)
+    // NOLINTNEXTLINE(google-explicit-constructor)
+    Path(const QString& text) : m_text(text), m_bytes(encoded(text)) {}
+    // NOLINTNEXTLINE(google-explicit-constructor)
+    Path(QString&& text) : m_text(std::move(text)), m_bytes(encoded(m_text)) {}
     template <typename A, typename B>
-    Path(const QStringBuilder<A, B>& text) : Path(QString(text)) {}  // NOLINT(google-explicit-constructor)
+    // NOLINTNEXTLINE(google-explicit-constructor)
+    Path(const QStringBuilder<A, B>& text) : Path(QString(text)) {}
     // Both forms known already, as for a name read from a folder: the caller vouches that
     // they are one path.
     Path(QString text, QByteArray bytes) : m_text(std::move(text)), m_bytes(std::move(bytes)) {}
@@ -33,7 +33,7 @@ public:
     bool isEmpty() const { return m_text.isEmpty(); }
 
     // The path with a name appended, the bytes joined rather than encoded again.
-    Path joined(const QString& name) const { return {m_text + name, m_bytes + QFile::encodeName(name)}; }
+    Path joined(const QString& name) const { return {m_text + name, m_bytes + encoded(name)}; }
     Path joined(const Path& name) const { return {m_text + name.m_text, m_bytes + name.m_bytes}; }
     // The last name of a file's path, both forms cut from the path's own; nothing for a
     // path that ends in a separator.
@@ -45,6 +45,9 @@ public:
     friend bool operator==(const Path& a, const Path& b) { return a.m_bytes == b.m_bytes; }
 
 private:
+    // The text as the system takes it (as QFile encodes a name).
+    static QByteArray encoded(const QString& text);
+
     QString m_text;
     QByteArray m_bytes;
 };
