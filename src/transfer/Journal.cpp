@@ -87,6 +87,7 @@ void makeRoom(const platform::StateFolder& state, const QStringList& keep) {
     QStringList names = state.runFiles();
     names.removeIf([](const QString& name) { return !isJournalName(name); });
     qsizetype count = names.size();
+    if (count < kJournalsKept) return;  // room enough: no journal need be read to choose
     for (const QStringList& unit : unitsOf(state, names)) {
         if (count < kJournalsKept) return;
         const bool stays = std::any_of(unit.cbegin(), unit.cend(), [&](const QString& name) {
