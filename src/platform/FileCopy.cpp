@@ -4,7 +4,6 @@
 #include "platform/FileDescriptor.h"
 #include "platform/FileOperations.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -307,40 +306,9 @@ Result<quint32> copyData(int from, int to, off_t length, Pacer& pacer, const Cop
     return {source.sum, {}};
 }
 
-// The disks whose files said they have no extended attributes at all (a FAT stick
-// through FUSE): their files are not asked again.
-struct DisksWithoutAttributes {
-    std::mutex guard;
-    std::vector<dev_t> devices;
-};
-
-DisksWithoutAttributes& disksWithoutAttributes() {
-    static DisksWithoutAttributes known;
-    return known;
-}
-
-bool hasNoAttributes(dev_t device) {
-    DisksWithoutAttributes& known = disksWithoutAttributes();
-    const std::lock_guard<std::mutex> lock(known.guard);
-    return std::find(known.devices.cbegin(), known.devices.cend(), device) != known.devices.cend();
-}
-
-// The names of the file's extended attributes, their total length: 0 where it has none.
-ssize_t attributeListLength(int from, dev_t device) {
-    if (hasNoAttributes(device)) return 0;
+// False where the destination has no place for extended attributes at all.
+bool copyExtendedAttributes(int from, int to) {
     const ssize_t size = os().flistxattr(from, nullptr, 0);
-    if (size < 0 && errno == EOPNOTSUPP) {
-        DisksWithoutAttributes& known = disksWithoutAttributes();
-        const std::lock_guard<std::mutex> lock(known.guard);
-        known.devices.push_back(device);
-    }
-    return size;
-}
-
-// False where the destination has no place for extended attributes at all. The source is
-// on the disk given.
-bool copyExtendedAttributes(int from, dev_t device, int to) {
-    const ssize_t size = attributeListLength(from, device);
     if (size <= 0) return true;
     std::vector<char> names(static_cast<std::size_t>(size));
     const ssize_t listed = os().flistxattr(from, names.data(), names.size());
@@ -371,7 +339,7 @@ Status copyMetadata(int from, const struct stat& source, int to, unsigned& unkep
         if (cannotStore(errno)) unkept |= kOwnerNotKept;
         mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
     }
-    if (!copyExtendedAttributes(from, source.st_dev, to)) unkept |= kExtendedAttributesNotKept;
+    if (!copyExtendedAttributes(from, to)) unkept |= kExtendedAttributesNotKept;
     if (os().fchmod(to, mode) != 0) {
         if (!cannotStore(errno)) return lastError();
         unkept |= kModeNotKept;
@@ -891,7 +859,7 @@ Result<FileDescriptor> createFolderLike(const Place& path, const Place& model) {
     const int fd = made.value.get();
     if (from.valid()) {
         if (os().fchown(fd, like.st_uid, like.st_gid) != 0) mode &= ~static_cast<mode_t>(S_ISGID);
-        copyExtendedAttributes(from.get(), like.st_dev, fd);
+        copyExtendedAttributes(from.get(), fd);
     }
     // A disk with no place for a mode (a FAT stick through FUSE) still takes the folder.
     if (os().fchmod(fd, mode) != 0 && !cannotStore(errno)) return {FileDescriptor(), lastError()};
