@@ -196,8 +196,11 @@ void Transfer::transferItem(const QString& item, const QString& destinationFolde
     }
     const platform::Result<QString>& real = m_destination.real;
     const platform::Path& into = m_destination.into;
-    // A group's leader that is a link to a folder stands for that folder.
-    const bool leaderLink = kind == EntryKind::Link && destinationFolder == item + platform::kSeparator && real.ok();
+    // A group's leader that is a link to a folder stands for that folder. A folder whose
+    // real path holds a name no text can hold is worked on through the link.
+    const bool leadsToFolder = real.ok() || real.status.error == EILSEQ;
+    const bool leaderLink =
+        kind == EntryKind::Link && destinationFolder == item + platform::kSeparator && leadsToFolder;
     if (kind == EntryKind::Folder && info.value.mountRoot && !sameFolder(into, item + platform::kSeparator)) {
         refuseRoot(item);
         return;

@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace kurumu;
 
 namespace {
@@ -157,6 +160,16 @@ private Q_SLOTS:
         QCOMPARE(test::snapshot(s.root + "target"),
                  (QMap<QString, QByteArray>{{"old", "old"}, {"gather1.txt", "1"}, {"gather2.txt", "2"}}));
         QVERIFY(QFileInfo(leader).isSymLink());
+
+        // Its folder's real path holds a byte that is no text: the folder is reached through the link.
+        Scene u;
+        const QByteArray unreadable = QFile::encodeName(u.root) + "x\xff";
+        QCOMPARE(::mkdir(unreadable.constData(), 0755), 0);
+        QCOMPARE(::symlink(unreadable.constData(), QFile::encodeName(u.root + "gather").constData()), 0);
+        QVERIFY(u.run(u.root + "gather", {u.make("gather1.txt", "1")}));
+        QCOMPARE(u.logLines()[1], u.root + "gather…移動元と移動先が同じ");
+        QVERIFY(QFileInfo(u.root + "gather").isSymLink());
+        QCOMPARE(test::readFile(u.root + "gather/gather1.txt"), QByteArray("1"));
 
         Scene d;
         const QString dangling = d.link(d.root + "nowhere", "gather");
