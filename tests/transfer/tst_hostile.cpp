@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -165,6 +166,11 @@ private Q_SLOTS:
         Scene u;
         const QByteArray unreadable = QFile::encodeName(u.root) + "x\xff";
         QCOMPARE(::mkdir(unreadable.constData(), 0755), 0);
+        // Removed by its bytes: the temporary folder cannot name it to remove it.
+        const auto removed = qScopeGuard([&] {
+            ::unlink(QByteArray(unreadable + "/gather1.txt").constData());
+            ::rmdir(unreadable.constData());
+        });
         QCOMPARE(::symlink(unreadable.constData(), QFile::encodeName(u.root + "gather").constData()), 0);
         QVERIFY(u.run(u.root + "gather", {u.make("gather1.txt", "1")}));
         QCOMPARE(u.logLines()[1], u.root + "gather…移動元と移動先が同じ");
