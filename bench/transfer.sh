@@ -182,13 +182,13 @@ if [ "$(id -u)" -eq 0 ] && command -v fusefat > /dev/null && [ -e /dev/fuse ]; t
     theirs=$(calls_per_file cp -a small/s_tree stick/cp)
     echo "--run --copy --keep-structure onto FAT through FUSE: system calls per file: kurumu $ours, cp -a $theirs"
   fi
-  rm -rf stick/s stick/cp
-  "$bench_publish" "$work/stick" 200
   head -c 1G /dev/urandom > small/s_1GiB.bin
   no_stick_big() { rm -f stick/s/s_1GiB.bin stick/cp_1GiB.bin; sync; }
   stick_big_kurumu() { (cd small && "$kurumu" --run --copy --rule count --count 1 "$work/stick/s" s_1GiB.bin > /dev/null) && sync; }
   stick_big_cp() { cp small/s_1GiB.bin stick/cp_1GiB.bin && sync; }
   alternate "--run --copy onto FAT through FUSE: one 1 GiB file" "cp, sync" no_stick_big stick_big_kurumu stick_big_cp
   no_stick_big && stick_big_kurumu && cmp small/s_1GiB.bin stick/s/s_1GiB.bin
+  rm -rf stick/s stick/cp
+  "$bench_publish" "$work/stick" 200
   umount -l stick
 fi

@@ -16,9 +16,9 @@
 #include <array>
 #include <atomic>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <fcntl.h>
@@ -66,12 +66,44 @@ Status writeAll(int fd, const QByteArray& bytes) {
     return {};
 }
 
-// The names in a folder, as bytes; false when it cannot be listed.
-// Marks which of the names (the keys) the folder holds, in one listing of it; false when
-// it cannot be listed whole.
-using ListedNames = std::unordered_map<std::string_view, bool, detail::BytesHash, std::equal_to<>>;
+// The names looked for in one folder, in an open table of their indexes: one probe of
+// memory for each name the folder's listing holds, and no allocation a name.
+class SoughtNames {
+public:
+    explicit SoughtNames(const std::vector<std::string_view>& names) : m_names(names) {
+        std::size_t size = 64;
+        while (size < 2 * names.size()) size *= 2;
+        m_slots.assign(size, kEmpty);
+        m_found.assign(size, false);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const std::size_t slot = slotOf(names[i]);
+            if (m_slots[slot] == kEmpty) m_slots[slot] = static_cast<std::uint32_t>(i);
+        }
+    }
+    void mark(std::string_view name) {
+        const std::size_t slot = slotOf(name);
+        if (m_slots[slot] != kEmpty) m_found[slot] = true;
+    }
+    bool found(std::string_view name) const { return m_found[slotOf(name)]; }
 
-bool markListed(const QString& folder, ListedNames& names) {
+private:
+    static constexpr std::uint32_t kEmpty = UINT32_MAX;
+    // The slot that holds the name, or the empty one where it would go.
+    std::size_t slotOf(std::string_view name) const {
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t slot = detail::BytesHash{}(name)&mask;; slot = (slot + 1) & mask) {
+            if (m_slots[slot] == kEmpty || m_names[m_slots[slot]] == name) return slot;
+        }
+    }
+
+    const std::vector<std::string_view>& m_names;
+    std::vector<std::uint32_t> m_slots;
+    std::vector<bool> m_found;
+};
+
+// Marks which of the names sought the folder holds, in one listing of it; false when it
+// cannot be listed whole.
+bool markListed(const QString& folder, SoughtNames& names) {
     const int fd = retry(
         [&] { return os().openat(AT_FDCWD, encodePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
     if (fd < 0) return false;
@@ -81,9 +113,7 @@ bool markListed(const QString& folder, ListedNames& names) {
         return false;
     }
     errno = 0;
-    while (const struct dirent* entry = os().readdir(stream)) {
-        if (const auto found = names.find(std::string_view(entry->d_name)); found != names.end()) found->second = true;
-    }
+    while (const struct dirent* entry = os().readdir(stream)) names.mark(std::string_view(entry->d_name));
     const bool complete = errno == 0;
     os().closedir(stream);
     return complete;
@@ -153,7 +183,7 @@ qsizetype plainNameStart(QStringView path) {
 // names are encoded into one block, which the looked-up keys view.
 bool listedInFolder(QStringView folder, const QStringList& paths, const QList<qsizetype>& indexes, QList<bool>& there) {
     qsizetype room = 0;
-    for (const qsizetype i : indexes) room += 3 * paths[i].size();
+    for (const qsizetype i : indexes) room += 3 * (paths[i].size() - plainNameStart(paths[i]));
     QByteArray block(room, Qt::Uninitialized);
     std::vector<std::string_view> names;
     names.reserve(static_cast<std::size_t>(indexes.size()));
@@ -164,11 +194,9 @@ bool listedInFolder(QStringView folder, const QStringList& paths, const QList<qs
         end = utf8.appendToBuffer(start, QStringView(paths[i]).sliced(plainNameStart(paths[i])));
         names.emplace_back(start, static_cast<std::size_t>(end - start));
     }
-    ListedNames found;
-    found.reserve(names.size());
-    for (const std::string_view name : names) found.emplace(name, false);
-    if (!markListed(folder.toString(), found)) return false;
-    for (std::size_t k = 0; k < names.size(); ++k) there[indexes[static_cast<qsizetype>(k)]] = found.at(names[k]);
+    SoughtNames sought(names);
+    if (!markListed(folder.toString(), sought)) return false;
+    for (std::size_t k = 0; k < names.size(); ++k) there[indexes[static_cast<qsizetype>(k)]] = sought.found(names[k]);
     return true;
 }
 

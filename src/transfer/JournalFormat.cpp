@@ -196,7 +196,8 @@ Header headerOf(const QJsonObject& line) {
 }  // namespace
 
 char* Line::room(qsizetype n) {
-    if (m_size + n > m_bytes.size()) m_bytes.resize(std::max(2 * m_bytes.size(), m_size + n));
+    // A long line (a run's first, with every path given) grows by an eighth, not doubled.
+    if (m_size + n > m_bytes.size()) m_bytes.resize(std::max(m_bytes.size() + m_bytes.size() / 8, m_size + n));
     return m_bytes.data() + m_size;
 }
 
@@ -258,10 +259,14 @@ void Line::escaped(QByteArrayView utf8) {
 }
 
 // The text in UTF-8, quoted, encoded straight into the line (escaped where it needs it).
+// Text of ASCII alone (most paths) takes a byte a character, and no more room than that.
 void Line::escaped(QStringView text) {
+    const bool ascii = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
     QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
-    char* const quote = room(utf8.requiredSpace(text.size()) + 2);
-    char* const end = utf8.appendToBuffer(quote + 1, text);
+    char* const quote = room((ascii ? text.size() : utf8.requiredSpace(text.size())) + 2);
+    char* const end = ascii ? std::transform(text.cbegin(), text.cend(), quote + 1,
+                                             [](QChar c) { return static_cast<char>(c.unicode()); })
+                            : utf8.appendToBuffer(quote + 1, text);
     if (!anyNeedsEscape(quote + 1, end)) {
         *quote = '"';
         *end = '"';
