@@ -22,6 +22,20 @@ export XDG_STATE_HOME="$work/state"
 rounds=${ROUNDS:-9}
 
 now() { date +%s%N; }
+# The work folder's disk, and settle: a sync, then a wait (up to 10 s) until the disk has nothing in flight. A disk
+# mounted with discard trims what the last round deleted after the sync returns; a round timed meanwhile shares the
+# disk with that trim.
+disk=$(basename "$(findmnt -n -o SOURCE --target "$work" 2> /dev/null || true)")
+settle() {
+  sync
+  local inflight=/sys/class/block/$disk/inflight quiet=0 tries=0
+  [ -n "$disk" ] && [ -r "$inflight" ] || { sleep 1; return; }
+  while [ $quiet -lt 4 ] && [ $tries -lt 200 ]; do
+    if [ "$(awk '{ print $1 + $2 }' "$inflight")" -eq 0 ]; then quiet=$((quiet + 1)); else quiet=0; fi
+    tries=$((tries + 1))
+    sleep 0.05
+  done
+}
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
 # The system calls a command makes for each of 2,000 files, under strace -c.
@@ -83,7 +97,7 @@ rm -rf flat
 rm -rf big && mkdir -p big/b
 head -c 1G /dev/urandom > big/b_1GiB.bin
 cat big/b_1GiB.bin > /dev/null
-no_copy() { rm -f big/b/b_1GiB.bin; sync; sleep 1; }
+no_copy() { rm -f big/b/b_1GiB.bin; settle; }
 copy_kurumu() { (cd big && "$kurumu" --run --copy --rule count --count 1 b b_1GiB.bin > /dev/null) && sync; }
 copy_cp() { cp big/b_1GiB.bin big/b/ && sync; }
 alternate "--run --copy: one 1 GiB file, synced" "cp, sync" no_copy copy_kurumu copy_cp
@@ -98,7 +112,7 @@ if [ -n "${OTHER_FS:-}" ]; then
   other=$(mktemp -d "$OTHER_FS/kurumu-bench.XXXXXX")
   trap 'rm -rf "$work" "$other"' EXIT
   mkdir -p "$other/b"
-  no_move() { rm -f "$other/b/b_moved.bin"; cp big/b_1GiB.bin big/b_moved.bin; sync; sleep 1; }
+  no_move() { rm -f "$other/b/b_moved.bin"; cp big/b_1GiB.bin big/b_moved.bin; settle; }
   move_kurumu() { (cd big && "$kurumu" --run --move --rule count --count 1 "$other/b" b_moved.bin > /dev/null); }
   move_cp() {
     cp big/b_moved.bin "$other/b/" && sync &&
@@ -121,7 +135,7 @@ for d in $(seq -w 0 19); do
   for f in $(seq -w 0 49); do head -c 131072 /dev/urandom > "tree/t_tree/d$d/f$f"; head -c 131072 /dev/urandom > "tree/t_tree/d$d/e/f$f"; done
 done
 cat tree/t_tree/*/f* tree/t_tree/*/e/f* > /dev/null
-no_tree() { rm -rf tree/t/t_tree tree/cp; sync; }
+no_tree() { rm -rf tree/t/t_tree tree/cp; settle; }
 tree_kurumu() { (cd tree && "$kurumu" --run --copy --keep-structure --rule count --count 1 t t_tree > /dev/null) && sync; }
 tree_cp() { cp -a tree/t_tree tree/cp && sync; }
 alternate "--run --copy --keep-structure: 2,000 files of 128 KiB, synced" "cp -a, sync" no_tree tree_kurumu tree_cp
@@ -146,7 +160,7 @@ if [ -n "${OTHER_FS:-}" ]; then
   other=$(mktemp -d "$OTHER_FS/kurumu-bench.XXXXXX")
   trap 'rm -rf "$work" "$other"' EXIT
   rm -rf tree/t && cp -a tree/t_tree tree/pristine
-  no_tree_move() { rm -rf "$other/t" tree/t_tree && mkdir "$other/t" && cp -a tree/pristine tree/t_tree && sync; }
+  no_tree_move() { rm -rf "$other/t" tree/t_tree && mkdir "$other/t" && cp -a tree/pristine tree/t_tree && settle; }
   tree_move_kurumu() { (cd tree && "$kurumu" --run --move --keep-structure --rule count --count 1 "$other/t" t_tree > /dev/null); }
   tree_move_cp() { cp -a tree/t_tree "$other/t/" && sync && rm -r tree/t_tree; }
   alternate "--run --move --keep-structure onto another fs: 2,000 files" "cp -a, sync, rm -r" no_tree_move tree_move_kurumu tree_move_cp
