@@ -121,6 +121,12 @@ struct CopyCheck {
 // A write error, told by the reason of an input/output error.
 inline constexpr int kCopyNotVerified = EBADMSG;
 
+// What a folder made is for. A folder that receives moved files has its name synced into
+// its parent before anything goes into it, so that a power cut cannot leave a moved file in
+// a folder the disk never had; one that receives unchecked copies alone needs no sync, since
+// their sources stay whatever the disk keeps.
+enum class FolderUse { Moves, Copies };
+
 class FileServices {
 public:
     FileServices() = default;
@@ -140,8 +146,9 @@ public:
     virtual Result<FolderListing> listFolder(const Path& path) = 0;
     // Creates one folder whose parent exists. Given a model folder, the new one takes its
     // owner and group (where the process may set them), its extended attributes and its
-    // permission bits, always writable by its owner so the run can fill it.
-    virtual Status createFolder(const Path& path, const Path& model) = 0;
+    // permission bits, always writable by its owner so the run can fill it. Its name is on
+    // the disk before the call returns, unless it is made for copies alone (see FolderUse).
+    virtual Status createFolder(const Path& path, const Path& model, FolderUse use = FolderUse::Moves) = 0;
     // Removes a folder only when it holds nothing at all (ENOTEMPTY otherwise).
     virtual Status removeEmptyFolder(const Path& path) = 0;
     // Moves a file (a link as the link) to a name that must be free.

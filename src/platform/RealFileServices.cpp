@@ -416,7 +416,7 @@ public:
         return listingOf(fd, path);
     }
 
-    Status createFolder(const Path& path, const Path& model) override {
+    Status createFolder(const Path& path, const Path& model, FolderUse use) override {
         const Result<detail::Place> place = placeOf(path);
         if (!place.ok()) return place.status;
         const detail::Place& folder = place.value;
@@ -435,7 +435,9 @@ public:
         if (!made.ok()) return made.status;
         // Its name on the disk before anything goes into it: a power cut after a move into
         // it must not leave the moved file in a folder the disk never had.
-        if (const Status synced = detail::syncFolderOf(folder); !synced.ok()) return synced;
+        if (use == FolderUse::Moves) {
+            if (const Status synced = detail::syncFolderOf(folder); !synced.ok()) return synced;
+        }
         if (!m_folders) return {};
         const QByteArray encoded = plainBytes(path);
         m_names.madeEmpty(encoded, made.value.get());

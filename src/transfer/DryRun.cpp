@@ -154,7 +154,7 @@ void DryRunServices::remember(const QString& path, const Remembered& what) {
     m_paths.insert(key, what);
 }
 
-Status DryRunServices::createFolder(const platform::Path& path, const platform::Path&) {
+Status DryRunServices::createFolder(const platform::Path& path, const platform::Path&, platform::FolderUse) {
     const Result<EntryInfo> existing = probe(path);
     if (!existing.ok()) return existing.status;
     if (existing.value.exists()) return Status{EEXIST};

@@ -24,7 +24,8 @@ public:
     platform::Result<QString> realFolder(const platform::Path& path) override;
     platform::Result<platform::EntryInfo> heldFolder(const platform::Path& path) override;
     platform::Result<platform::FolderListing> listFolder(const platform::Path& path) override;
-    platform::Status createFolder(const platform::Path& path, const platform::Path& model) override;
+    platform::Status createFolder(const platform::Path& path, const platform::Path& model,
+                                  platform::FolderUse use) override;
     platform::Status removeEmptyFolder(const platform::Path& path) override;
     platform::PlaceResult moveFile(const platform::Path& source, const platform::Path& destination,
                                    const platform::KeepGoing& keepGoing,

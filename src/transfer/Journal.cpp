@@ -312,14 +312,15 @@ Status JournalingServices::noteFoldersOf(const QString& path, const QString& oth
     return noteFolderOf(other);
 }
 
-Status JournalingServices::createFolder(const platform::Path& path, const platform::Path& model) {
+Status JournalingServices::createFolder(const platform::Path& path, const platform::Path& model,
+                                        platform::FolderUse use) {
     if (const Status noted = noteFolderOf(path); !noted.ok()) return noted;
     forgetNoted(path);
     journal::Operation operation;
     operation.kind = journal::Kind::MakeFolder;
     operation.from = platform::withoutTrailingSeparator(path);
     return recorded(operation, [&] {
-        const Status made = m_disk.createFolder(path, model);
+        const Status made = m_disk.createFolder(path, model, use);
         if (made.ok()) {
             const platform::Result<platform::EntryInfo> folder = m_disk.heldFolder(path);
             if (folder.ok()) operation.placed = journal::ObjectState::of(folder.value);

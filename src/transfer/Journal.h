@@ -93,7 +93,8 @@ public:
                                         const platform::KeepGoing& keepGoing) override {
         return m_disk.sameContents(first, second, keepGoing);
     }
-    platform::Status createFolder(const platform::Path& path, const platform::Path& model) override;
+    platform::Status createFolder(const platform::Path& path, const platform::Path& model,
+                                  platform::FolderUse use) override;
     platform::Status removeEmptyFolder(const platform::Path& path) override;
     platform::PlaceResult moveFile(const platform::Path& source, const platform::Path& destination,
                                    const platform::KeepGoing& keepGoing,

@@ -317,7 +317,7 @@ void Transfer::walkFolder(const Family& family, const platform::Path& source, co
         const QString item = platform::withTrailingSeparator(source) + QString::fromUtf8(undecodable);
         leave(Outcome::NameUnusable, item, item + QStringLiteral("…名前を扱えないため残す"));
     }
-    const std::optional<platform::Path> into = targetFolder(source, destinationFolder);
+    const std::optional<platform::Path> into = targetFolder(family, source, destinationFolder);
     if (!into) return;
     for (const platform::Path& file : listing.value.files) transferFile(family, file, *into);
     for (const platform::Path& subfolder : listing.value.subfolders) walkSubfolder(family, subfolder, *into);
@@ -327,7 +327,7 @@ void Transfer::walkFolder(const Family& family, const platform::Path& source, co
 
 // The folder that receives the tree's files: the destination when flattening; a folder
 // of the source's name below it when keeping the structure, created when missing.
-std::optional<platform::Path> Transfer::targetFolder(const platform::Path& source,
+std::optional<platform::Path> Transfer::targetFolder(const Family& family, const platform::Path& source,
                                                      const platform::Path& destinationFolder) {
     if (!m_options.keepStructure) return destinationFolder;
     const platform::Path target = destinationFolder.joined(platform::GetFileName(source));
@@ -336,7 +336,11 @@ std::optional<platform::Path> Transfer::targetFolder(const platform::Path& sourc
         m_targetFolders.insert(existing.value.identity);
         return target.joined(platform::kSeparator);
     }
-    const Status created = m_files.createFolder(target, source);
+    // A tree copied without being read back needs no folder name on the disk before its
+    // files: the sources stay.
+    const bool copiesAlone = family.operation == Operation::Copy && !m_options.verifyEveryCopy;
+    const Status created =
+        m_files.createFolder(target, source, copiesAlone ? platform::FolderUse::Copies : platform::FolderUse::Moves);
     forgetFolders();
     if (!created.ok()) {
         // Without its target folder this tree is left as it is.

@@ -74,7 +74,8 @@ private:
     qint64 nextNumber(const QString& name, qint64 tries);
     void refuseRoot(const QString& item);
     void walkFolder(const Family& family, const platform::Path& source, const platform::Path& destinationFolder);
-    std::optional<platform::Path> targetFolder(const platform::Path& source, const platform::Path& destinationFolder);
+    std::optional<platform::Path> targetFolder(const Family& family, const platform::Path& source,
+                                               const platform::Path& destinationFolder);
     void walkSubfolder(const Family& family, const platform::Path& subfolder, const platform::Path& into);
     void removeEmptiedSource(const platform::Path& source, const platform::Path& destinationFolder);
 

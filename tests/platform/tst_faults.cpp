@@ -415,8 +415,9 @@ private Q_SLOTS:
         QCOMPARE(namesIn(dir.filePath("in")), QStringList{"a"});
     }
 
-    // A folder made is synced into its parent before the call returns, so that nothing
-    // moved into it can outlive, on the disk, the folder's own name.
+    // A folder made for moves is synced into its parent before the call returns, so that
+    // nothing moved into it can outlive, on the disk, the folder's own name; one made for
+    // copies alone, whose sources stay, is not.
     void injectedFolderMadeIsSyncedIntoItsParent() {
         QTemporaryDir dir;
         QStringList synced;
@@ -427,6 +428,8 @@ private Q_SLOTS:
         };
         QVERIFY(files().createFolder(dir.filePath("made"), {}).ok());
         QCOMPARE(synced, QStringList{QFileInfo(dir.path()).canonicalFilePath()});
+        QVERIFY(files().createFolder(dir.filePath("for copies"), {}, platform::FolderUse::Copies).ok());
+        QCOMPARE(synced.size(), 1);
     }
 
     // The keeper is changed in the moment the source is set aside: no deletion either.

@@ -66,8 +66,9 @@ public:
         ++touched;
         return real().listFolder(path);
     }
-    platform::Status createFolder(const platform::Path& path, const platform::Path& model) override {
-        return real().createFolder(path, model);
+    platform::Status createFolder(const platform::Path& path, const platform::Path& model,
+                                  platform::FolderUse use) override {
+        return real().createFolder(path, model, use);
     }
     platform::Status removeEmptyFolder(const platform::Path& path) override { return real().removeEmptyFolder(path); }
     platform::PlaceResult moveFile(const platform::Path& a, const platform::Path& b, const platform::KeepGoing& k,
