@@ -7,7 +7,6 @@
 #include "transfer/RunVariables.h"
 #include "transfer/SameFile.h"
 
-#include <QHash>
 #include <QSet>
 #include <QString>
 
