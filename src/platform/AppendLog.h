@@ -27,7 +27,7 @@ public:
     AppendLog& operator=(const AppendLog&) = delete;
     ~AppendLog();
 
-    Status append(const QByteArray& bytes);
+    Status append(QByteArrayView bytes);
     // Cuts the file to what was written and makes it durable.
     Status close();
     const QString& path() const { return m_path; }

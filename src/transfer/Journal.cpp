@@ -153,7 +153,7 @@ platform::Result<std::unique_ptr<Journal>> Journal::open(const platform::StateFo
     header.boot = QString::fromLatin1(platform::bootId());
     header.start = now.toOffsetFromUtc(now.toLocalTime().offsetFromUtc()).toString(Qt::ISODateWithMs);
     auto journal = std::make_unique<Journal>(std::move(log.value), id, header.kind);
-    if (const Status written = journal->m_log.append(header.line().finished()); !written.ok()) {
+    if (const Status written = journal->m_log.append(header.line().closed()); !written.ok()) {
         // A journal without its first line tells of no run: it goes, rather than stand
         // as the last run for the next undo.
         journal->m_finished = true;
@@ -172,28 +172,28 @@ Journal::~Journal() {
 // takes no more than that page's mark with it.
 constexpr qint64 kMarkedPage = 4096;
 
-Status Journal::append(const QByteArray& line) {
+Status Journal::append(journal::Line line) {
     if (const qint64 page = m_log.length() / kMarkedPage; page != m_markedPage) {
-        if (const Status marked = m_log.append(journal::markLine(m_kind).finished()); !marked.ok()) return marked;
+        if (const Status marked = m_log.append(journal::markLine(m_kind).closed()); !marked.ok()) return marked;
         m_markedPage = page;
     }
-    return m_log.append(line);
+    return m_log.append(line.closed());
 }
 
 Status Journal::begin(journal::Operation& operation) {
     operation.number = m_last + 1;
-    if (const Status written = append(operation.line().finished()); !written.ok()) return written;
+    if (const Status written = append(operation.line()); !written.ok()) return written;
     ++m_last;
     return {};
 }
 
 Status Journal::done(journal::Operation& operation) {
     operation.doneNs = platform::wallClockNs();
-    return written(append(operation.doneLine().finished()));
+    return written(append(operation.doneLine()));
 }
 
 Status Journal::note(const JournalLine& line) {
-    return written(append(line.finished()));
+    return written(append(line));
 }
 
 Status Journal::written(const Status& status) {
@@ -203,7 +203,7 @@ Status Journal::written(const Status& status) {
 
 Status Journal::finish(const QString& end) {
     m_finished = true;
-    const Status ended = append(journal::endLine(m_lineLost ? QStringLiteral("stopped") : end).finished());
+    const Status ended = append(journal::endLine(m_lineLost ? QStringLiteral("stopped") : end));
     const Status closed = m_log.close();
     return ended.ok() ? closed : ended;
 }

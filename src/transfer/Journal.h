@@ -54,7 +54,7 @@ public:
 private:
     platform::Status written(const platform::Status& status);
     // Appends a line, after the journal's mark where the line begins a page.
-    platform::Status append(const QByteArray& line);
+    platform::Status append(journal::Line line);
 
     platform::AppendLog m_log;
     QString m_id;

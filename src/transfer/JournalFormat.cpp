@@ -25,13 +25,13 @@ constexpr qint64 kJournalLimit = qint64{1} << 31;
 
 // The keys of an object's state, in an operation's line or, prefixed, for its keeper.
 struct StateKeys {
-    const char* id;
-    const char* size;
-    const char* mtime;
-    const char* atime;
-    const char* mode;
-    const char* owner;
-    const char* group;
+    std::string_view id;
+    std::string_view size;
+    std::string_view mtime;
+    std::string_view atime;
+    std::string_view mode;
+    std::string_view owner;
+    std::string_view group;
 };
 constexpr StateKeys kObject{"id", "size", "mtime", "atime", "mode", "owner", "group"};
 constexpr StateKeys kKeeper{"keeperId",   "keeperSize",  "keeperMtime", "keeperAtime",
@@ -78,11 +78,11 @@ void writeState(Line& line, const ObjectState& state, const StateKeys& keys) {
         .number(keys.group, state.group);
 }
 
-QString text(const QJsonObject& line, const char* key) {
-    return line.value(QLatin1String(key)).toString();
+QString text(const QJsonObject& line, std::string_view key) {
+    return line.value(QLatin1String(key.data(), static_cast<qsizetype>(key.size()))).toString();
 }
-qint64 number(const QJsonObject& line, const char* key) {
-    return line.value(QLatin1String(key)).toInteger();
+qint64 number(const QJsonObject& line, std::string_view key) {
+    return line.value(QLatin1String(key.data(), static_cast<qsizetype>(key.size()))).toInteger();
 }
 
 std::optional<platform::Identity> identityFrom(const QString& text) {
@@ -195,10 +195,9 @@ Header headerOf(const QJsonObject& line) {
 
 }  // namespace
 
-char* Line::room(qsizetype n) {
-    // A long line (a run's first, with every path given) grows by an eighth, not doubled.
-    if (m_size + n > m_bytes.size()) m_bytes.resize(std::max(m_bytes.size() + m_bytes.size() / 8, m_size + n));
-    return m_bytes.data() + m_size;
+// A long line (a run's first, with every path given) grows by an eighth, not doubled.
+void Line::grow(qsizetype n) {
+    m_bytes.resize(std::max(m_bytes.size() + m_bytes.size() / 8, m_size + n));
 }
 
 void Line::put(std::string_view bytes) {
@@ -207,28 +206,57 @@ void Line::put(std::string_view bytes) {
     wrote(at + bytes.size());
 }
 
-QByteArray Line::finished() && {
-    put("}\n");
-    m_bytes.truncate(m_size);
-    return std::move(m_bytes);
+QByteArrayView Line::closed() {
+    if (!m_closed) put("}\n");
+    m_closed = true;
+    return {m_bytes.constData(), m_size};
 }
 
 // `"name":`, after a comma unless it is the first.
-void Line::key(const char* name) {
-    const std::size_t length = std::strlen(name);
-    char* at = room(static_cast<qsizetype>(length) + 4);
+void Line::key(std::string_view name) {
+    char* at = room(static_cast<qsizetype>(name.size()) + 4);
     if (m_size > 1) *at++ = ',';
     *at++ = '"';
-    at = std::copy_n(name, length, at);
+    at = std::copy(name.cbegin(), name.cend(), at);
     *at++ = '"';
     *at++ = ':';
     wrote(at);
 }
 
+namespace {
+
+// Eight decimal digits of a value below 10^8, leading zeros included, two at a time.
+inline char* eightDigits(char* at, quint32 value) {
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    const auto pair = [&](quint32 twoDigits) {
+        std::memcpy(at, kPairs + std::size_t{2} * twoDigits, 2);
+        at += 2;
+    };
+    pair(value / 1000000);
+    pair(value / 10000 % 100);
+    pair(value / 100 % 100);
+    pair(value % 100);
+    return at;
+}
+
+}  // namespace
+
+// Most numbers of a line are times in nanoseconds, of nineteen digits: written as a head
+// and eight digits at a time.
 void Line::digits(quint64 value) {
+    constexpr quint64 kEight = 100000000;
     constexpr qsizetype kMostDigits = 20;
     char* const at = room(kMostDigits);
-    wrote(std::to_chars(at, at + kMostDigits, value).ptr);
+    if (value < kEight) return wrote(std::to_chars(at, at + kMostDigits, static_cast<quint32>(value)).ptr);
+    const quint64 head = value / kEight;
+    char* end = head < kEight
+                    ? std::to_chars(at, at + kMostDigits, static_cast<quint32>(head)).ptr
+                    : eightDigits(std::to_chars(at, at + kMostDigits, static_cast<quint32>(head / kEight)).ptr,
+                                  static_cast<quint32>(head % kEight));
+    wrote(eightDigits(end, static_cast<quint32>(value % kEight)));
 }
 
 // Bytes of UTF-8, quoted, escaped only where they need it.
@@ -261,12 +289,10 @@ void Line::escaped(QByteArrayView utf8) {
 // The text in UTF-8, quoted, encoded straight into the line (escaped where it needs it).
 // Text of ASCII alone (most paths) takes a byte a character, and no more room than that.
 void Line::escaped(QStringView text) {
-    const bool ascii = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    const bool ascii = platform::isAscii(text);
     QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
     char* const quote = room((ascii ? text.size() : utf8.requiredSpace(text.size())) + 2);
-    char* const end = ascii ? std::transform(text.cbegin(), text.cend(), quote + 1,
-                                             [](QChar c) { return static_cast<char>(c.unicode()); })
-                            : utf8.appendToBuffer(quote + 1, text);
+    char* const end = ascii ? platform::copyAscii(text, quote + 1) : utf8.appendToBuffer(quote + 1, text);
     if (!anyNeedsEscape(quote + 1, end)) {
         *quote = '"';
         *end = '"';
@@ -277,19 +303,19 @@ void Line::escaped(QStringView text) {
     escaped(QByteArrayView(bytes));
 }
 
-Line& Line::text(const char* name, const QString& value) {
+Line& Line::text(std::string_view name, const QString& value) {
     key(name);
     escaped(QStringView(value));
     return *this;
 }
 
-Line& Line::path(const char* name, const platform::Path& value) {
+Line& Line::path(std::string_view name, const platform::Path& value) {
     key(name);
     escaped(QByteArrayView(value.bytes()));
     return *this;
 }
 
-Line& Line::word(const char* name, const char* value) {
+Line& Line::word(std::string_view name, const char* value) {
     key(name);
     put("\"");
     put(value);
@@ -297,14 +323,14 @@ Line& Line::word(const char* name, const char* value) {
     return *this;
 }
 
-Line& Line::number(const char* name, qint64 value) {
+Line& Line::number(std::string_view name, qint64 value) {
     key(name);
     if (value < 0) put("-");
     digits(value < 0 ? 0 - static_cast<quint64>(value) : static_cast<quint64>(value));
     return *this;
 }
 
-Line& Line::identity(const char* name, const platform::Identity& identity) {
+Line& Line::identity(std::string_view name, const platform::Identity& identity) {
     key(name);
     put("\"");
     digits(identity.device);
@@ -314,13 +340,13 @@ Line& Line::identity(const char* name, const platform::Identity& identity) {
     return *this;
 }
 
-Line& Line::flag(const char* name, bool value) {
+Line& Line::flag(std::string_view name, bool value) {
     key(name);
     put(value ? "true" : "false");
     return *this;
 }
 
-Line& Line::list(const char* name, const QStringList& values) {
+Line& Line::list(std::string_view name, const QStringList& values) {
     key(name);
     // Room for the list at once (the usual names take a byte a character), so that a long
     // list is not copied as it grows.

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 
 #include <optional>
 #include <string_view>
@@ -26,31 +27,40 @@ namespace kurumu::transfer::journal {
 // One line of the journal, built field by field.
 class Line {
 public:
-    Line& text(const char* key, const QString& value);
+    Line() { m_bytes[0] = '{'; }
+    Line& text(std::string_view key, const QString& value);
     // A path, as its bytes.
-    Line& path(const char* key, const platform::Path& value);
-    Line& word(const char* key, const char* value);  // ASCII that needs no escape
-    Line& number(const char* key, qint64 value);
-    Line& identity(const char* key, const platform::Identity& identity);  // "device:inode"
-    Line& flag(const char* key, bool value);
-    Line& list(const char* key, const QStringList& values);
+    Line& path(std::string_view key, const platform::Path& value);
+    Line& word(std::string_view key, const char* value);  // ASCII that needs no escape
+    Line& number(std::string_view key, qint64 value);
+    Line& identity(std::string_view key, const platform::Identity& identity);  // "device:inode"
+    Line& flag(std::string_view key, bool value);
+    Line& list(std::string_view key, const QStringList& values);
     QByteArray finished() const& { return Line(*this).finished(); }
-    QByteArray finished() &&;
+    QByteArray finished() && { return closed().toByteArray(); }
+    // The line ended (once), as bytes that last as long as the line.
+    QByteArrayView closed();
 
 private:
     // Room for n more bytes at the end of the line, where the caller writes them, then
     // says where it stopped (wrote).
-    char* room(qsizetype n);
+    char* room(qsizetype n) {
+        if (m_size + n > m_bytes.size()) grow(n);
+        return m_bytes.data() + m_size;
+    }
+    void grow(qsizetype n);
     void wrote(const char* end) { m_size = end - m_bytes.constData(); }
     void put(std::string_view bytes);
-    void key(const char* name);
+    void key(std::string_view name);
     void digits(quint64 value);
     void escaped(QByteArrayView utf8);
     void escaped(QStringView text);
 
-    // The line is the first m_size bytes, the rest room to write in.
-    QByteArray m_bytes = QByteArray(512, '{');
+    // The line is the first m_size bytes, the rest room to write in. Most lines fit in the
+    // room kept in the line itself, which costs no allocation and is not cleared.
+    QVarLengthArray<char, 512> m_bytes = QVarLengthArray<char, 512>(512);
     qsizetype m_size = 1;
+    bool m_closed = false;
 };
 
 // What a journal records of a file or folder: which one it is (device and inode) and what
