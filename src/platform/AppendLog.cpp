@@ -89,6 +89,11 @@ Status AppendLog::reserve(qint64 end) {
 // The pages left behind stay in the system's cache, written.
 Status AppendLog::mapAt(qint64 start) {
     const qint64 size = std::min(kGrowth, m_capacity - start);
+    // The pages written before the new part are handed to the disk now, while the writer
+    // goes on, so that the flush at the end has only the last part left to wait for (a
+    // hint: the pages stay in the cache, written, whatever it answers).
+    if (m_map != nullptr && start > m_mapStart)
+        os().sync_file_range(m_fd, m_mapStart, start - m_mapStart, SYNC_FILE_RANGE_WRITE);
     unmap();
     void* map = os().mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, start);
     if (map == MAP_FAILED) return detail::lastError();
@@ -107,7 +112,7 @@ void AppendLog::unmap() {
     m_mapSize = 0;
 }
 
-Status AppendLog::append(const QByteArray& bytes) {
+Status AppendLog::append(QByteArrayView bytes) {
     if (m_fd < 0) return Status{EBADF};
     // The blocks of the whole line first: a full volume refuses it whole, never half of it.
     if (const Status reserved = reserve(m_length + bytes.size()); !reserved.ok()) return reserved;
