@@ -595,7 +595,13 @@ private:
         if (!m_folders || slash < 0 || encoded == "/") return {detail::Place::ofPath(encoded), {}};
         const Result<int> fd = m_folders->descriptor(QByteArrayView(encoded).first(slash == 0 ? 1 : slash));
         if (!fd.ok()) return {{}, fd.status};
-        return {{fd.value, encoded.mid(slash + 1), m_folders->lastPath(), m_folders->lastOnOverlay()}, {}};
+        // The name is the end of the path's own bytes (which end in a NUL), not a copy: a
+        // place lives no longer than the call given its path.
+        const QByteArray name =
+            encoded.constData() == path.bytes().constData()
+                ? QByteArray::fromRawData(encoded.constData() + slash + 1, encoded.size() - slash - 1)
+                : encoded.mid(slash + 1);
+        return {{fd.value, name, m_folders->lastPath(), m_folders->lastOnOverlay()}, {}};
     }
 
     std::unique_ptr<detail::HeldFolders> m_folders;
