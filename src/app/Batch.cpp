@@ -12,6 +12,7 @@
 #include "session/Session.h"
 
 #include <QCoreApplication>
+#include <QStringEncoder>
 
 #include <chrono>
 #include <cstdio>
@@ -38,8 +39,13 @@ public:
 
     void line(const QString& text) {
         if (m_closed) return;
-        m_block += text.toUtf8();
-        m_block += '\n';
+        // Encoded straight into the block, which keeps its room from block to block.
+        QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+        const qsizetype start = m_block.size();
+        m_block.resize(start + utf8.requiredSpace(text.size()) + 1);
+        char* const end = utf8.appendToBuffer(m_block.data() + start, text);
+        *end = '\n';
+        m_block.truncate(end + 1 - m_block.constData());
         if (!m_inBlocks || m_block.size() >= kBlock) flush();
     }
 
@@ -51,7 +57,7 @@ public:
         m_flushed = std::chrono::steady_clock::now();
         if (m_closed || m_block.isEmpty()) return;
         m_closed = !platform::writeWholeLines(m_stream, m_block).ok();
-        m_block.clear();
+        m_block.truncate(0);
     }
 
 private:

@@ -8,6 +8,11 @@
 
 namespace kurumu::platform {
 
+// True when every character of the text is ASCII: then the text is its own UTF-8, a byte a
+// character, which copyAscii writes at out (returning where it stopped).
+bool isAscii(QStringView text);
+char* copyAscii(QStringView text, char* out);
+
 // A path as the program shows and judges it (text) and as the system takes it (its UTF-8
 // bytes), encoded once when the path becomes known and carried with it from there on:
 // through the file services, into the journal's lines, without being encoded again.
