@@ -224,10 +224,11 @@ void Transfer::transferFile(const Family& family, const platform::Path& source,
                             const platform::Path& destinationFolder) {
     m_host.processEvents();
     if (stopRequested()) return;
-    const QString sourceFolder = platform::withTrailingSeparator(platform::GetParentfolderName(source));
+    const SourceFolder& folder = sourceFolderOf(source, destinationFolder);
+    const QString sourceFolder = folder.folder;  // shared, not copied
     const platform::Path fileName = source.fileName();
     const QString name = fileName.isEmpty() ? platform::GetFileName(source) : fileName.text();
-    if (sameFolder(destinationFolder, sourceFolder)) {
+    if (folder.same) {
         leave(Outcome::SameFolder, source, sourceFolder + name + sameFolderSuffix(family));
         return;
     }
@@ -285,6 +286,19 @@ void Transfer::transferFile(const Family& family, const platform::Path& source,
                 break;
         }
     }
+}
+
+const Transfer::SourceFolder& Transfer::sourceFolderOf(const platform::Path& file,
+                                                       const platform::Path& destinationFolder) {
+    const QString& path = file.text();
+    const QStringView spelled = QStringView(path).first(path.lastIndexOf(platform::kSeparator) + 1);
+    if (path.endsWith(platform::kSeparator) || spelled != m_lastSource.spelled ||
+        destinationFolder.text() != m_lastSource.destination) {
+        QString folder = platform::withTrailingSeparator(platform::GetParentfolderName(path));
+        const bool same = sameFolder(destinationFolder, folder);
+        m_lastSource = {spelled.toString(), std::move(folder), destinationFolder.text(), same};
+    }
+    return m_lastSource;
 }
 
 void Transfer::transferFolder(const Family& family, const platform::Path& source,

@@ -68,7 +68,20 @@ private:
     const Chain* chainOf(const QString& folder);
     bool sameFolder(const QString& first, const QString& second);
     bool isInside(const QString& folder, const QString& container);
-    void forgetFolders() { m_chains.clear(); }
+    void forgetFolders() {
+        m_chains.clear();
+        m_lastSource = {};
+    }
+    // The folder of a file's path as its log line names it, and whether it is the folder
+    // the file would go to. Files of one folder come one after another: the answer for the
+    // last folder asked is kept, as long as the folders are.
+    struct SourceFolder {
+        QString spelled;  // the path up to its last separator, as given
+        QString folder;
+        QString destination;
+        bool same = false;
+    };
+    const SourceFolder& sourceFolderOf(const platform::Path& file, const platform::Path& destinationFolder);
 
     qint64 nextNumber(const QString& name, qint64 tries);
     void refuseRoot(const QString& item);
@@ -94,7 +107,8 @@ private:
         }
     };
     std::unordered_map<QString, Chain, TextHash>
-        m_chains;                              // folders' identities by path, while the run changes no folder
+        m_chains;  // folders' identities by path, while the run changes no folder
+    SourceFolder m_lastSource;
     QSet<platform::Identity> m_targetFolders;  // written into by this run: never walked as sources
     int m_depth = 0;
     unsigned m_unkeptTold = 0;  // the attributes a note already named
