@@ -181,9 +181,13 @@ qsizetype plainNameStart(QStringView path) {
 // Whether each of the paths (given by their indexes, all with a plain name in the folder)
 // is there, from one listing of the folder; false when it cannot be listed whole. The
 // names are encoded into one block, which the looked-up keys view.
-bool listedInFolder(QStringView folder, const QStringList& paths, const QList<qsizetype>& indexes, QList<bool>& there) {
+bool listedInFolder(QStringView folder, const QStringList& paths, const std::vector<qsizetype>& nameStarts,
+                    const QList<qsizetype>& indexes, QList<bool>& there) {
+    const auto nameOf = [&](qsizetype i) {
+        return QStringView(paths[i]).sliced(nameStarts[static_cast<std::size_t>(i)]);
+    };
     qsizetype room = 0;
-    for (const qsizetype i : indexes) room += 3 * (paths[i].size() - plainNameStart(paths[i]));
+    for (const qsizetype i : indexes) room += 3 * nameOf(i).size();
     QByteArray block(room, Qt::Uninitialized);
     std::vector<std::string_view> names;
     names.reserve(static_cast<std::size_t>(indexes.size()));
@@ -191,7 +195,7 @@ bool listedInFolder(QStringView folder, const QStringList& paths, const QList<qs
     char* end = block.data();
     for (const qsizetype i : indexes) {
         char* const start = end;
-        end = utf8.appendToBuffer(start, QStringView(paths[i]).sliced(plainNameStart(paths[i])));
+        end = utf8.appendToBuffer(start, nameOf(i));
         names.emplace_back(start, static_cast<std::size_t>(end - start));
     }
     SoughtNames sought(names);
@@ -209,8 +213,10 @@ QList<bool> pathsExist(const QStringList& paths) {
     // Paths come mostly folder by folder: the last folder's list is taken again unhashed.
     QStringView lastFolder;
     QList<qsizetype>* lastList = nullptr;
+    std::vector<qsizetype> nameStarts(static_cast<std::size_t>(paths.size()));
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const qsizetype name = plainNameStart(paths[i]);
+        nameStarts[static_cast<std::size_t>(i)] = name;
         if (name < 0) {
             there[i] = PathExists(paths[i]);
             continue;
@@ -223,7 +229,7 @@ QList<bool> pathsExist(const QStringList& paths) {
         lastList->append(i);
     }
     for (auto folder = byFolder.cbegin(); folder != byFolder.cend(); ++folder) {
-        if (folder->size() >= kListFrom && listedInFolder(folder.key(), paths, *folder, there)) continue;
+        if (folder->size() >= kListFrom && listedInFolder(folder.key(), paths, nameStarts, *folder, there)) continue;
         for (const qsizetype i : *folder) there[i] = PathExists(paths[i]);
     }
     return there;

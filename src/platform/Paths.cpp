@@ -67,10 +67,15 @@ QString workingFolder() {
 namespace {
 
 // A path with nothing to clean: no "." or ".." component, no "//", no "/" at its end.
-bool isPlainPath(const QString& path) {
-    if (path.isEmpty() || path.endsWith(kSeparator) || path.contains(QStringLiteral("//"))) return false;
-    for (const QStringView component : qTokenize(path, kSeparator)) {
-        if (component == u"." || component == u"..") return false;
+// No empty component (but the root's), no "." or "..", no separator at the end: read once.
+bool isPlainPath(QStringView path) {
+    if (path.isEmpty() || path.endsWith(kSeparator)) return false;
+    qsizetype start = 0;
+    for (qsizetype end = 0; end <= path.size(); ++end) {
+        if (end < path.size() && path[end] != kSeparator) continue;
+        const QStringView component = path.sliced(start, end - start);
+        if ((component.isEmpty() && end > 0) || component == u"." || component == u"..") return false;
+        start = end + 1;
     }
     return true;
 }
@@ -81,7 +86,10 @@ QString absolutePath(const QString& path, const QString& base) {
     const bool absolute = path.startsWith(kSeparator);
     if (!absolute && base.isEmpty()) return {};
     // Most paths a shell or a file manager gives need no work but joining.
-    if (isPlainPath(path)) return absolute ? path : withTrailingSeparator(base) + QStringView(path);
+    if (isPlainPath(path)) {
+        if (absolute) return path;
+        return base + QStringView(base.endsWith(kSeparator) ? u"" : u"/") + QStringView(path);
+    }
     QString joined = QDir(base).absoluteFilePath(path);
     if (!joined.split(kSeparator).contains(QStringLiteral(".."))) return QDir::cleanPath(joined);
     // The folder part resolved on the disk; the last component stays the entry named,
