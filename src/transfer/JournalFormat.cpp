@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -63,8 +64,24 @@ bool needsEscape(char byte) {
     return byte == '"' || byte == '\\' || static_cast<unsigned char>(byte) < 0x20;
 }
 
+// Eight bytes at a time: whether any is below 0x20 or is a quote or a backslash. The last
+// eight bytes of a text as long as that are read as one more word, however they overlap.
 bool anyNeedsEscape(const char* begin, const char* end) {
-    return std::any_of(begin, end, [](char byte) { return needsEscape(byte); });
+    if (end - begin < 8) return std::any_of(begin, end, [](char byte) { return needsEscape(byte); });
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighs = 0x8080808080808080;
+    const auto anyBelow = [](std::uint64_t word, std::uint64_t limit) {
+        return (word - kOnes * limit) & ~word & kHighs;
+    };
+    const auto wordNeeds = [&](const char* at) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, at, sizeof word);
+        return (anyBelow(word, 0x20) | anyBelow(word ^ (kOnes * '"'), 1) | anyBelow(word ^ (kOnes * '\\'), 1)) != 0;
+    };
+    for (; end - begin > 8; begin += 8) {
+        if (wordNeeds(begin)) return true;
+    }
+    return wordNeeds(end - 8);
 }
 
 void writeState(Line& line, const ObjectState& state, const StateKeys& keys) {
