@@ -3,24 +3,27 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cstring>
 
 namespace kurumu::platform {
 
 bool isAscii(QStringView text) {
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    return QtPrivate::isAscii(text);  // Qt's own test, many characters at a time
 }
 
 char* copyAscii(QStringView text, char* out) {
     return std::transform(text.cbegin(), text.cend(), out, [](QChar c) { return static_cast<char>(c.unicode()); });
 }
 
-// Text of ASCII alone (most paths) is its own encoding, a byte a character; the rest is
-// encoded as QFile encodes a name.
+qsizetype lastSeparator(QByteArrayView bytes) {
+    const void* const found = memrchr(bytes.data(), '/', static_cast<std::size_t>(bytes.size()));
+    return found == nullptr ? -1 : static_cast<const char*>(found) - bytes.data();
+}
+
+// Text of ASCII alone (most paths) is its own encoding, a byte a character (as Latin-1 has
+// it); the rest is encoded as QFile encodes a name.
 QByteArray Path::encoded(const QString& text) {
-    if (!isAscii(text)) return QFile::encodeName(text);
-    QByteArray bytes(text.size(), Qt::Uninitialized);
-    copyAscii(text, bytes.data());
-    return bytes;
+    return isAscii(text) ? text.toLatin1() : QFile::encodeName(text);
 }
 
 }  // namespace kurumu::platform

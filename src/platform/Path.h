@@ -12,6 +12,8 @@ namespace kurumu::platform {
 // character, which copyAscii writes at out (returning where it stopped).
 bool isAscii(QStringView text);
 char* copyAscii(QStringView text, char* out);
+// Where the bytes' last separator is; -1 where there is none.
+qsizetype lastSeparator(QByteArrayView bytes);
 
 // A path as the program shows and judges it (text) and as the system takes it (its UTF-8
 // bytes), encoded once when the path becomes known and carried with it from there on:
@@ -44,7 +46,7 @@ public:
     // path that ends in a separator.
     Path fileName() const {
         if (m_text.endsWith(u'/')) return {};
-        return {m_text.sliced(m_text.lastIndexOf(u'/') + 1), m_bytes.sliced(m_bytes.lastIndexOf('/') + 1)};
+        return {m_text.sliced(m_text.lastIndexOf(u'/') + 1), m_bytes.sliced(lastSeparator(m_bytes) + 1)};
     }
 
     friend bool operator==(const Path& a, const Path& b) { return a.m_bytes == b.m_bytes; }

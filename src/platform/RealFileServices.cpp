@@ -591,7 +591,7 @@ private:
     // The entry named relative to its held folder; by its full path where no folders are held.
     Result<detail::Place> placeOf(const Path& path) {
         const QByteArray encoded = plainBytes(path);
-        const qsizetype slash = encoded.lastIndexOf('/');
+        const qsizetype slash = lastSeparator(encoded);
         if (!m_folders || slash < 0 || encoded == "/") return {detail::Place::ofPath(encoded), {}};
         const Result<int> fd = m_folders->descriptor(QByteArrayView(encoded).first(slash == 0 ? 1 : slash));
         if (!fd.ok()) return {{}, fd.status};
