@@ -212,6 +212,17 @@ Header headerOf(const QJsonObject& line) {
 
 }  // namespace
 
+namespace {
+
+// The room a list takes where its texts take a byte a character, as the usual names do.
+qsizetype roomForList(const QStringList& values) {
+    qsizetype most = 2;
+    for (const QString& value : values) most += value.size() + 3;
+    return most;
+}
+
+}  // namespace
+
 // A long line (a run's first, with every path given) grows by an eighth, not doubled.
 void Line::grow(qsizetype n) {
     m_bytes.resize(std::max(m_bytes.size() + m_bytes.size() / 8, m_size + n));
@@ -365,11 +376,8 @@ Line& Line::flag(std::string_view name, bool value) {
 
 Line& Line::list(std::string_view name, const QStringList& values) {
     key(name);
-    // Room for the list at once (the usual names take a byte a character), so that a long
-    // list is not copied as it grows.
-    qsizetype most = 2;
-    for (const QString& value : values) most += value.size() + 3;
-    room(most);
+    // Room for the list at once, so that a long list is not copied as it grows.
+    room(roomForList(values));
     put("[");
     for (qsizetype i = 0; i < values.size(); ++i) {
         if (i > 0) put(",");
@@ -451,6 +459,8 @@ Line Operation::createdLine() const {
 
 Line Header::line() const {
     Line line;
+    constexpr qsizetype kRestOfHeader = 1024;
+    line.reserve(roomForList(arguments) + roomForList(paths) + roomForList(after) + kRestOfHeader);
     line.text("kurumu", kind)
         .number("format", format)
         .text("id", id)

@@ -41,6 +41,10 @@ public:
     // The line ended (once), as bytes that last as long as the line.
     QByteArrayView closed();
 
+    // Room for a line of that many bytes, taken at once before a long line is written: a
+    // line that grows field by field is copied, and held twice while it is, at each step.
+    void reserve(qsizetype bytes) { room(bytes - m_size); }
+
 private:
     // Room for n more bytes at the end of the line, where the caller writes them, then
     // says where it stopped (wrote).
