@@ -66,8 +66,8 @@ QString workingFolder() {
 
 namespace {
 
-// A path with nothing to clean: no "." or ".." component, no "//", no "/" at its end.
-// No empty component (but the root's), no "." or "..", no separator at the end: read once.
+// A path with nothing to clean: no "." or ".." component, no "//", no "/" at its end (read
+// once, component by component).
 bool isPlainPath(QStringView path) {
     if (path.isEmpty() || path.endsWith(kSeparator)) return false;
     qsizetype start = 0;
