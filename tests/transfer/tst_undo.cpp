@@ -24,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <limits>
+
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -1520,6 +1522,20 @@ private Q_SLOTS:
         QVERIFY(lines[3].endsWith(",\"n\":1}"));
         QVERIFY(lines[4].startsWith("{\"done\":1,\"outcome\":\"done\",\"time\":"));
         QCOMPARE(lines[5], "{\"end\":\"finished\"}");
+        // Numbers at each edge of the way they are written, and texts with what needs an
+        // escape at each place of the words they are looked at in, read back as they were.
+        for (const qint64 value : {qint64{0}, qint64{99999999}, qint64{100000000}, qint64{1000000000000000},
+                                   qint64{9999999999999999}, qint64{10000000000000000}, qint64{1796940538901958096},
+                                   std::numeric_limits<qint64>::max(), qint64{-1}, std::numeric_limits<qint64>::min()})
+            QCOMPARE(transfer::journal::Line().number("n", value).finished(),
+                     "{\"n\":" + QByteArray::number(value) + "}\n");
+        for (const QString& text :
+             {QStringLiteral("\"2345678"), QStringLiteral("1234567\\"), QStringLiteral("12345678\n"),
+              QStringLiteral("123456789abcdef\x01"), QStringLiteral("a\u3042\"")}) {
+            const QJsonObject read =
+                QJsonDocument::fromJson(transfer::journal::Line().text("t", text).finished()).object();
+            QCOMPARE(read.value(QLatin1String("t")).toString(), text);
+        }
         // Only journals go: never a user's file in the folder, never a link.
         test::writeFile(s.journals + "/notes.txt", "the user's");
         test::writeFile(s.dir.path() + "/outside", "the user's too");
