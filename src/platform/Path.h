@@ -41,12 +41,13 @@ public:
 
     // The path with a name appended, the bytes joined rather than encoded again.
     Path joined(const QString& name) const { return {m_text + name, m_bytes + encoded(name)}; }
-    Path joined(const Path& name) const { return {m_text + name.m_text, m_bytes + name.m_bytes}; }
-    // The last name of a file's path, both forms cut from the path's own; nothing for a
-    // path that ends in a separator.
-    Path fileName() const {
-        if (m_text.endsWith(u'/')) return {};
-        return {m_text.sliced(m_text.lastIndexOf(u'/') + 1), m_bytes.sliced(lastSeparator(m_bytes) + 1)};
+    // The path with the last name of a file's path appended, both forms cut from that path's
+    // own; nothing where that path ends in a separator.
+    Path joinedName(const Path& file) const {
+        if (file.m_text.endsWith(u'/')) return {};
+        const QStringView text = QStringView(file.m_text).sliced(file.m_text.lastIndexOf(u'/') + 1);
+        const QByteArrayView bytes = QByteArrayView(file.m_bytes).sliced(lastSeparator(file.m_bytes) + 1);
+        return {m_text + text, m_bytes + bytes};
     }
 
     friend bool operator==(const Path& a, const Path& b) { return a.m_bytes == b.m_bytes; }

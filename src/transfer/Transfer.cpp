@@ -226,8 +226,7 @@ void Transfer::transferFile(const Family& family, const platform::Path& source,
     if (stopRequested()) return;
     const SourceFolder& folder = sourceFolderOf(source, destinationFolder);
     const QString sourceFolder = folder.folder;  // shared, not copied
-    const platform::Path fileName = source.fileName();
-    const QString name = fileName.isEmpty() ? platform::GetFileName(source) : fileName.text();
+    const QString name = platform::GetFileName(source);
     if (folder.same) {
         leave(Outcome::SameFolder, source, sourceFolder + name + sameFolderSuffix(family));
         return;
@@ -235,8 +234,9 @@ void Transfer::transferFile(const Family& family, const platform::Path& source,
     Candidate candidate = plainCandidate(name);
     for (qint64 tries = 0;; ++tries) {
         if (tries > 0) candidate = numberedCandidate(name, nextNumber(name, tries - 1), family.numberPlace);
-        const platform::Path target = tries == 0 && !fileName.isEmpty() ? destinationFolder.joined(fileName)
-                                                                        : destinationFolder.joined(candidate.diskName);
+        // The name as given, its bytes as they came; a numbered one, encoded.
+        const platform::Path given = tries == 0 ? destinationFolder.joinedName(source) : platform::Path();
+        const platform::Path target = given.isEmpty() ? destinationFolder.joined(candidate.diskName) : given;
         const platform::Result<Presence> presence = FileHikaku(
             m_files, source, target, [this](const platform::ByteProgress& progress) { return keepGoing(progress); });
         if (!presence.ok()) {
