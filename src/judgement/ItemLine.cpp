@@ -111,9 +111,13 @@ void sortByItem(QList<T>& items) {
     }
     std::vector<qsizetype> order(keys.size());
     std::iota(order.begin(), order.end(), qsizetype{0});
-    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+    const auto before = [&](qsizetype a, qsizetype b) {
         return lineBefore(keys[static_cast<std::size_t>(a)], keys[static_cast<std::size_t>(b)], parents);
-    });
+    };
+    // Items given in order already (a shell's expansion, as a rule) are left as they are,
+    // after one comparison each rather than a sort.
+    if (std::is_sorted(order.cbegin(), order.cend(), before)) return;
+    std::stable_sort(order.begin(), order.end(), before);
     keys = {};
     // The items put in that order where they are: each cycle of the order followed once.
     for (std::size_t start = 0; start < order.size(); ++start) {
