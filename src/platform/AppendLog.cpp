@@ -89,17 +89,19 @@ Status AppendLog::reserve(qint64 end) {
 // The pages left behind stay in the system's cache, written.
 Status AppendLog::mapAt(qint64 start) {
     const qint64 size = std::min(kGrowth, m_capacity - start);
+    void* map = os().mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, start);
+    // The pages made writable now, in one call, rather than one fault at a time while the
+    // run writes its lines (a hint: kernels without it fault as before). Before the part
+    // left behind goes to the disk: made writable while that part's blocks are being
+    // written, they wait for them.
+    if (map != MAP_FAILED) os().madvise(map, static_cast<std::size_t>(size), MADV_POPULATE_WRITE);
     // The pages written before the new part are handed to the disk now, while the writer
     // goes on, so that the flush at the end has only the last part left to wait for (a
     // hint: the pages stay in the cache, written, whatever it answers).
     if (m_map != nullptr && start > m_mapStart)
         os().sync_file_range(m_fd, m_mapStart, start - m_mapStart, SYNC_FILE_RANGE_WRITE);
     unmap();
-    void* map = os().mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, start);
     if (map == MAP_FAILED) return detail::lastError();
-    // The pages made writable now, in one call, rather than one fault at a time while the
-    // run writes its lines (a hint: kernels without it fault as before).
-    os().madvise(map, static_cast<std::size_t>(size), MADV_POPULATE_WRITE);
     m_map = static_cast<char*>(map);
     m_mapStart = start;
     m_mapSize = size;
