@@ -21,9 +21,15 @@ QString GetParentfolderName(const QString& path) {
 }
 
 QString GetFileName(const QString& path) {
-    const QString trimmed = withoutTrailingSeparator(path);
+    return fileNameIn(path).toString();
+}
+
+QStringView fileNameIn(QStringView path) {
+    qsizetype end = path.size();
+    while (end > 1 && path[end - 1] == kSeparator) --end;
+    const QStringView trimmed = path.first(end);
     if (trimmed.size() == 1 && trimmed.front() == kSeparator) return {};
-    return trimmed.mid(trimmed.lastIndexOf(kSeparator) + 1);
+    return trimmed.sliced(trimmed.lastIndexOf(kSeparator) + 1);
 }
 
 QString GetBaseName(const QString& path) {

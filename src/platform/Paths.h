@@ -13,6 +13,8 @@ inline constexpr QChar kSeparator = u'/';
 QString GetParentfolderName(const QString& path);
 // The last component of a path.
 QString GetFileName(const QString& path);
+// The same, as a view into the path.
+QStringView fileNameIn(QStringView path);
 // The last component without its extension (the text from its last ".").
 QString GetBaseName(const QString& path);
 // The text after the last "." of the last component; empty when there is none.

@@ -223,7 +223,8 @@ void JournalingServices::tellFailure(const Status& status) const {
     if (!status.ok() && m_journalFailed) m_journalFailed(status);
 }
 
-Status JournalingServices::recorded(journal::Operation& operation, const std::function<Status()>& act) {
+template <typename Act>
+Status JournalingServices::recorded(journal::Operation& operation, const Act& act) {
     if (const Status written = begin(operation); !written.ok()) return written;
     const Status status = act();
     operation.outcome = status.ok() ? QStringLiteral("done") : QStringLiteral("failed");
@@ -232,7 +233,8 @@ Status JournalingServices::recorded(journal::Operation& operation, const std::fu
     return status;
 }
 
-PlaceResult JournalingServices::placed(journal::Operation& operation, const std::function<PlaceResult()>& act) {
+template <typename Act>
+PlaceResult JournalingServices::placed(journal::Operation& operation, const Act& act) {
     if (const Status written = begin(operation); !written.ok()) return {PlaceOutcome::Failed, written, {}};
     const PlaceResult result = act();
     operation.outcome = outcomeName(result.outcome);

@@ -119,8 +119,10 @@ public:
 
 private:
     // Writes the operation's line, tries it, writes its done line.
-    platform::Status recorded(journal::Operation& operation, const std::function<platform::Status()>& act);
-    platform::PlaceResult placed(journal::Operation& operation, const std::function<platform::PlaceResult()>& act);
+    template <typename Act>
+    platform::Status recorded(journal::Operation& operation, const Act& act);
+    template <typename Act>
+    platform::PlaceResult placed(journal::Operation& operation, const Act& act);
     platform::PlaceResult transferred(journal::Kind kind, const platform::Path& source,
                                       const platform::Path& destination, const platform::KeepGoing& keepGoing);
     platform::Status begin(journal::Operation& operation);

@@ -25,10 +25,6 @@ platform::Result<Presence> FileHikaku(platform::FileServices& files, const platf
     return {same.value ? Presence::SameBytes : Presence::OtherFile, {}};
 }
 
-Candidate plainCandidate(const QString& name) {
-    return {name, name};
-}
-
 Candidate numberedCandidate(const QString& name, qint64 number, NumberPlace place) {
     const QString digits = QStringLiteral("%1").arg(number, 3, 10, QLatin1Char('0'));
     if (place == NumberPlace::AfterName) {

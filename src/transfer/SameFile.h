@@ -28,7 +28,6 @@ struct Candidate {
     QString diskName;
 };
 
-Candidate plainCandidate(const QString& name);
 // The numbered name for a number, at least three digits, zero-padded.
 Candidate numberedCandidate(const QString& name, qint64 number, NumberPlace place);
 

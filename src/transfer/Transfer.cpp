@@ -226,17 +226,22 @@ void Transfer::transferFile(const Family& family, const platform::Path& source,
     if (stopRequested()) return;
     const SourceFolder& folder = sourceFolderOf(source, destinationFolder);
     const QString sourceFolder = folder.folder;  // shared, not copied
-    const QString name = platform::GetFileName(source);
+    const QStringView name = platform::fileNameIn(source.text());
     if (folder.same) {
         leave(Outcome::SameFolder, source, sourceFolder + name + sameFolderSuffix(family));
         return;
     }
-    Candidate candidate = plainCandidate(name);
+    Candidate numbered;  // after the plain name was taken
     for (qint64 tries = 0;; ++tries) {
-        if (tries > 0) candidate = numberedCandidate(name, nextNumber(name, tries - 1), family.numberPlace);
+        if (tries > 0) {
+            const QString plain = name.toString();
+            numbered = numberedCandidate(plain, nextNumber(plain, tries - 1), family.numberPlace);
+        }
+        const QStringView logName = tries == 0 ? name : QStringView(numbered.logText);
         // The name as given, its bytes as they came; a numbered one, encoded.
         const platform::Path given = tries == 0 ? destinationFolder.joinedName(source) : platform::Path();
-        const platform::Path target = given.isEmpty() ? destinationFolder.joined(candidate.diskName) : given;
+        const platform::Path target =
+            given.isEmpty() ? destinationFolder.joined(tries == 0 ? name.toString() : numbered.diskName) : given;
         const platform::Result<Presence> presence = FileHikaku(
             m_files, source, target, [this](const platform::ByteProgress& progress) { return keepGoing(progress); });
         if (!presence.ok()) {
@@ -246,7 +251,7 @@ void Transfer::transferFile(const Family& family, const platform::Path& source,
         }
         switch (presence.value) {
             case Presence::Free: {
-                const LogLine line{sourceFolder + candidate.logText + transferSuffix(family, tries > 0),
+                const LogLine line{sourceFolder + logName + transferSuffix(family, tries > 0),
                                    transferOutcome(family, tries > 0), source, target};
                 report(line);
                 const platform::PlaceResult placed =
@@ -264,8 +269,8 @@ void Transfer::transferFile(const Family& family, const platform::Path& source,
                 return;
             }
             case Presence::SameBytes: {
-                const LogLine line{sourceFolder + candidate.logText + sameBytesSuffix(family), sameBytesOutcome(family),
-                                   source, target};
+                const LogLine line{sourceFolder + logName + sameBytesSuffix(family), sameBytesOutcome(family), source,
+                                   target};
                 report(line);
                 const Status deleted = family.operation == Operation::Move
                                            ? m_files
