@@ -18,7 +18,7 @@ namespace {
 // it, in a list): the known string is then shared rather than made again.
 Item itemIn(const QString& path, const QString& knownParent) {
     const QString trimmed = platform::withoutTrailingSeparator(path);
-    const qsizetype slash = trimmed.lastIndexOf(platform::kSeparator);
+    const qsizetype slash = platform::lastSeparator(trimmed);
     if (slash < 0) return {trimmed.right(std::max<qsizetype>(0, trimmed.size() - 1)), QString(platform::kSeparator)};
     const QStringView parent = QStringView(trimmed).first(slash + 1);
     return {trimmed.mid(slash + 1), parent == knownParent ? knownParent : parent.toString(), trimmed};

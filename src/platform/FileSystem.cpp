@@ -172,7 +172,7 @@ namespace {
 // and "." and "..", which are looked up each.
 qsizetype plainNameStart(QStringView path) {
     if (path.endsWith(kSeparator)) return -1;
-    const qsizetype slash = path.lastIndexOf(kSeparator);
+    const qsizetype slash = lastSeparator(path);
     if (slash <= 0) return -1;
     const QStringView name = path.sliced(slash + 1);
     return name == u"." || name == u".." ? -1 : slash + 1;

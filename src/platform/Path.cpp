@@ -20,6 +20,13 @@ qsizetype lastSeparator(QByteArrayView bytes) {
     return found == nullptr ? -1 : static_cast<const char*>(found) - bytes.data();
 }
 
+// A name is short: read back from the end, a character at a time.
+qsizetype lastSeparator(QStringView text) {
+    qsizetype at = text.size() - 1;
+    while (at >= 0 && text[at] != u'/') --at;
+    return at;
+}
+
 // Text of ASCII alone (most paths) is its own encoding, a byte a character (as Latin-1 has
 // it); the rest is encoded as QFile encodes a name.
 QByteArray Path::encoded(const QString& text) {

@@ -12,8 +12,9 @@ namespace kurumu::platform {
 // character, which copyAscii writes at out (returning where it stopped).
 bool isAscii(QStringView text);
 char* copyAscii(QStringView text, char* out);
-// Where the bytes' last separator is; -1 where there is none.
+// Where the bytes' or the text's last separator is; -1 where there is none.
 qsizetype lastSeparator(QByteArrayView bytes);
+qsizetype lastSeparator(QStringView text);
 
 // A path as the program shows and judges it (text) and as the system takes it (its UTF-8
 // bytes), encoded once when the path becomes known and carried with it from there on:
@@ -45,7 +46,7 @@ public:
     // own; nothing where that path ends in a separator.
     Path joinedName(const Path& file) const {
         if (file.m_text.endsWith(u'/')) return {};
-        const QStringView text = QStringView(file.m_text).sliced(file.m_text.lastIndexOf(u'/') + 1);
+        const QStringView text = QStringView(file.m_text).sliced(lastSeparator(file.m_text) + 1);
         const QByteArrayView bytes = QByteArrayView(file.m_bytes).sliced(lastSeparator(file.m_bytes) + 1);
         return {m_text + text, m_bytes + bytes};
     }

@@ -14,7 +14,7 @@ namespace kurumu::platform {
 
 QString GetParentfolderName(const QString& path) {
     const QString trimmed = withoutTrailingSeparator(path);
-    const qsizetype slash = trimmed.lastIndexOf(kSeparator);
+    const qsizetype slash = lastSeparator(trimmed);
     if (slash < 0 || trimmed.size() == 1) return {};
     if (slash == 0) return QString(kSeparator);
     return trimmed.left(slash);
@@ -29,7 +29,7 @@ QStringView fileNameIn(QStringView path) {
     while (end > 1 && path[end - 1] == kSeparator) --end;
     const QStringView trimmed = path.first(end);
     if (trimmed.size() == 1 && trimmed.front() == kSeparator) return {};
-    return trimmed.sliced(trimmed.lastIndexOf(kSeparator) + 1);
+    return trimmed.sliced(lastSeparator(trimmed) + 1);
 }
 
 QString GetBaseName(const QString& path) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Path.h"
+
 #include <QString>
 
 // Text operations on paths, as the file-system object of the original desktop answered

@@ -113,7 +113,7 @@ QStringView withoutTrailingSeparators(QStringView path) {
 
 QStringView folderViewOf(QStringView path) {
     const QStringView trimmed = withoutTrailingSeparators(path);
-    const qsizetype slash = trimmed.lastIndexOf(platform::kSeparator);
+    const qsizetype slash = platform::lastSeparator(trimmed);
     if (slash < 0 || trimmed.size() == 1) return {};
     if (slash == 0) return trimmed.first(1);
     return withoutTrailingSeparators(trimmed.first(slash));

@@ -296,7 +296,7 @@ void Transfer::transferFile(const Family& family, const platform::Path& source,
 const Transfer::SourceFolder& Transfer::sourceFolderOf(const platform::Path& file,
                                                        const platform::Path& destinationFolder) {
     const QString& path = file.text();
-    const QStringView spelled = QStringView(path).first(path.lastIndexOf(platform::kSeparator) + 1);
+    const QStringView spelled = QStringView(path).first(platform::lastSeparator(path) + 1);
     if (path.endsWith(platform::kSeparator) || spelled != m_lastSource.spelled ||
         destinationFolder.text() != m_lastSource.destination) {
         QString folder = platform::withTrailingSeparator(platform::GetParentfolderName(path));
