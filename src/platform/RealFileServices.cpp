@@ -279,9 +279,9 @@ class KnownNames {
 public:
     // Whether the name is known to be free in the folder: false when the folder is not
     // known, or the name may be there.
-    bool surelyFree(const QByteArray& folder, const QByteArray& name) const {
-        const auto names = m_names.find(viewOf(folder));
-        return names != m_names.end() && names->second.surelyAbsent(viewOf(name));
+    bool surelyFree(const QByteArray& folder, const QByteArray& name) {
+        const NameSet* names = namesOf(folder);
+        return names != nullptr && names->surelyAbsent(viewOf(name));
     }
 
     // A lookup in the folder found nothing; often enough, and the folder is listed.
@@ -304,6 +304,7 @@ public:
         NameSet known;
         for (const QByteArray& name : std::as_const(names)) known.insert(viewOf(name));
         m_names.insert_or_assign(std::string(viewOf(folder)), std::move(known));
+        m_recent = {};
     }
 
     // A folder this process has just made holds nothing yet. (Should another program put a
@@ -314,19 +315,40 @@ public:
             retry([&] { return os().openat(made, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
         if (!readable.valid() || detail::foldsNames(detail::foldingFactsOf(readable.get(), nullptr))) return;
         m_names.insert_or_assign(std::string(viewOf(folder)), NameSet());
+        m_recent = {};
     }
 
     void added(const QByteArray& folder, const QByteArray& name) {
-        if (const auto names = m_names.find(viewOf(folder)); names != m_names.end()) names->second.insert(viewOf(name));
+        if (NameSet* names = namesOf(folder)) names->insert(viewOf(name));
     }
     void forget(const QByteArray& folder) {
+        m_recent = {};
         if (const auto names = m_names.find(viewOf(folder)); names != m_names.end()) m_names.erase(names);
         if (const auto misses = m_misses.find(viewOf(folder)); misses != m_misses.end()) m_misses.erase(misses);
     }
 
 private:
+    // The names known of a folder; nothing when none are. The two folders asked for last
+    // (a run's source and destination) are found again by their bytes, without a hash.
+    NameSet* namesOf(const QByteArray& folder) {
+        for (const Recent& recent : m_recent) {
+            if (recent.asked && recent.folder == folder) return recent.names;
+        }
+        const auto found = m_names.find(viewOf(folder));
+        NameSet* const names = found == m_names.end() ? nullptr : &found->second;
+        m_recent[1] = std::exchange(m_recent[0], Recent{true, folder, names});
+        return names;
+    }
+
+    struct Recent {
+        bool asked = false;
+        QByteArray folder;
+        NameSet* names = nullptr;  // into m_names, forgotten whenever m_names changes
+    };
+
     std::unordered_map<std::string, NameSet, BytesHash, std::equal_to<>> m_names;
     std::unordered_map<std::string, int, BytesHash, std::equal_to<>> m_misses;
+    std::array<Recent, 2> m_recent;
 };
 
 class RealFileServices final : public FileServices {
