@@ -37,6 +37,15 @@ struct StateKeys {
 constexpr StateKeys kObject{"id", "size", "mtime", "atime", "mode", "owner", "group"};
 constexpr StateKeys kKeeper{"keeperId",   "keeperSize",  "keeperMtime", "keeperAtime",
                             "keeperMode", "keeperOwner", "keeperGroup"};
+constexpr qsizetype kLongestStateKey = [] {
+    std::size_t longest = 0;
+    for (const StateKeys& keys : {kObject, kKeeper}) {
+        for (const std::string_view key :
+             {keys.id, keys.size, keys.mtime, keys.atime, keys.mode, keys.owner, keys.group})
+            longest = std::max(longest, key.size());
+    }
+    return static_cast<qsizetype>(longest);
+}();
 
 struct KindName {
     Kind kind;
@@ -82,17 +91,6 @@ bool anyNeedsEscape(const char* begin, const char* end) {
         if (wordNeeds(begin)) return true;
     }
     return wordNeeds(end - 8);
-}
-
-void writeState(Line& line, const ObjectState& state, const StateKeys& keys) {
-    if (!state.known) return;
-    line.identity(keys.id, state.id)
-        .number(keys.size, state.size)
-        .number(keys.mtime, state.mtime)
-        .number(keys.atime, state.atime)
-        .number(keys.mode, state.mode)
-        .number(keys.owner, state.owner)
-        .number(keys.group, state.group);
 }
 
 QString text(const QJsonObject& line, std::string_view key) {
@@ -240,17 +238,6 @@ QByteArrayView Line::closed() {
     return {m_bytes.constData(), m_size};
 }
 
-// `"name":`, after a comma unless it is the first.
-void Line::key(std::string_view name) {
-    char* at = room(static_cast<qsizetype>(name.size()) + 4);
-    if (m_size > 1) *at++ = ',';
-    *at++ = '"';
-    at = std::copy(name.cbegin(), name.cend(), at);
-    *at++ = '"';
-    *at++ = ':';
-    wrote(at);
-}
-
 namespace {
 
 // Eight decimal digits of a value below 10^8, leading zeros included, two at a time.
@@ -270,21 +257,46 @@ inline char* eightDigits(char* at, quint32 value) {
     return at;
 }
 
-}  // namespace
+// The cursor writers below write at a place with room enough (kMostNumber bytes for a
+// number), and return where they stopped.
+constexpr qsizetype kMostNumber = 20;
 
 // Most numbers of a line are times in nanoseconds, of nineteen digits: written as a head
 // and eight digits at a time.
-void Line::digits(quint64 value) {
+char* decimal(char* at, quint64 value) {
     constexpr quint64 kEight = 100000000;
-    constexpr qsizetype kMostDigits = 20;
-    char* const at = room(kMostDigits);
-    if (value < kEight) return wrote(std::to_chars(at, at + kMostDigits, static_cast<quint32>(value)).ptr);
+    char* const limit = at + kMostNumber;
+    if (value < kEight) return std::to_chars(at, limit, static_cast<quint32>(value)).ptr;
     const quint64 head = value / kEight;
-    char* end = head < kEight
-                    ? std::to_chars(at, at + kMostDigits, static_cast<quint32>(head)).ptr
-                    : eightDigits(std::to_chars(at, at + kMostDigits, static_cast<quint32>(head / kEight)).ptr,
-                                  static_cast<quint32>(head % kEight));
-    wrote(eightDigits(end, static_cast<quint32>(value % kEight)));
+    char* const end = head < kEight ? std::to_chars(at, limit, static_cast<quint32>(head)).ptr
+                                    : eightDigits(std::to_chars(at, limit, static_cast<quint32>(head / kEight)).ptr,
+                                                  static_cast<quint32>(head % kEight));
+    return eightDigits(end, static_cast<quint32>(value % kEight));
+}
+
+char* signedDecimal(char* at, qint64 value) {
+    if (value < 0) *at++ = '-';
+    return decimal(at, value < 0 ? 0 - static_cast<quint64>(value) : static_cast<quint64>(value));
+}
+
+// `"name":`, after a comma unless it is the first (room for the name and four more).
+char* keyAt(char* at, std::string_view name, bool first) {
+    if (!first) *at++ = ',';
+    *at++ = '"';
+    for (const char c : name) *at++ = c;  // a few letters: no call for them
+    *at++ = '"';
+    *at++ = ':';
+    return at;
+}
+
+}  // namespace
+
+void Line::key(std::string_view name) {
+    wrote(keyAt(room(static_cast<qsizetype>(name.size()) + 4), name, m_size == 1));
+}
+
+void Line::digits(quint64 value) {
+    wrote(decimal(room(kMostNumber), value));
 }
 
 // Bytes of UTF-8, quoted, escaped only where they need it.
@@ -352,21 +364,47 @@ Line& Line::word(std::string_view name, const char* value) {
 }
 
 Line& Line::number(std::string_view name, qint64 value) {
-    key(name);
-    if (value < 0) put("-");
-    digits(value < 0 ? 0 - static_cast<quint64>(value) : static_cast<quint64>(value));
-    return *this;
+    return raw(static_cast<qsizetype>(name.size()) + 5 + kMostNumber,
+               [&](char* at, bool first) { return signedDecimal(keyAt(at, name, first), value); });
 }
 
-Line& Line::identity(std::string_view name, const platform::Identity& identity) {
-    key(name);
-    put("\"");
-    digits(identity.device);
-    put(":");
-    digits(identity.inode);
-    put("\"");
-    return *this;
+namespace {
+
+char* identityAt(char* at, const platform::Identity& identity) {
+    *at++ = '"';
+    at = decimal(at, identity.device);
+    *at++ = ':';
+    at = decimal(at, identity.inode);
+    *at++ = '"';
+    return at;
 }
+constexpr qsizetype kMostIdentity = 2 * kMostNumber + 3;
+
+}  // namespace
+
+Line& Line::identity(std::string_view name, const platform::Identity& identity) {
+    return raw(static_cast<qsizetype>(name.size()) + 4 + kMostIdentity,
+               [&](char* at, bool first) { return identityAt(keyAt(at, name, first), identity); });
+}
+
+namespace {
+
+void writeState(Line& line, const ObjectState& state, const StateKeys& keys) {
+    if (!state.known) return;
+    // One look for room for the whole state: its keys, an identity and six numbers.
+    constexpr qsizetype kMostState = 7 * (kLongestStateKey + 4) + kMostIdentity + 6 * (kMostNumber + 1);
+    line.raw(kMostState, [&](char* at, bool first) {
+        at = identityAt(keyAt(at, keys.id, first), state.id);
+        at = signedDecimal(keyAt(at, keys.size, false), state.size);
+        at = signedDecimal(keyAt(at, keys.mtime, false), state.mtime);
+        at = signedDecimal(keyAt(at, keys.atime, false), state.atime);
+        at = decimal(keyAt(at, keys.mode, false), state.mode);
+        at = decimal(keyAt(at, keys.owner, false), state.owner);
+        return decimal(keyAt(at, keys.group, false), state.group);
+    });
+}
+
+}  // namespace
 
 Line& Line::flag(std::string_view name, bool value) {
     key(name);

@@ -44,6 +44,14 @@ public:
     // Room for a line of that many bytes, taken at once before a long line is written: a
     // line that grows field by field is copied, and held twice while it is, at each step.
     void reserve(qsizetype bytes) { room(bytes - m_size); }
+    // Bytes that need no escape, written straight into the line: write is given where to
+    // write (with room for at most bytes) and whether it writes the first field, and
+    // returns where it stopped.
+    template <typename Write>
+    Line& raw(qsizetype bytes, const Write& write) {
+        wrote(write(room(bytes), m_size == 1));
+        return *this;
+    }
 
 private:
     // Room for n more bytes at the end of the line, where the caller writes them, then
