@@ -132,10 +132,16 @@ bool onOverlayMount(quint64 mount, int at, const char* name, int flags) {
         return fd.valid() && isOverlay(fd.get());
     };
     if (mount == 0) return learn();
+    // The mount asked for last, as this thread learned it, again without the lock.
+    thread_local quint64 lastMount = 0;
+    thread_local bool lastOverlay = false;
+    if (mount == lastMount) return lastOverlay;
     const std::lock_guard<std::mutex> lock(guard);
-    if (const auto known = overlays.constFind(mount); known != overlays.constEnd()) return *known;
-    const bool overlay = learn();
-    overlays.insert(mount, overlay);
+    const auto known = overlays.constFind(mount);
+    const bool overlay = known != overlays.constEnd() ? *known : learn();
+    if (known == overlays.constEnd()) overlays.insert(mount, overlay);
+    lastMount = mount;
+    lastOverlay = overlay;
     return overlay;
 }
 
@@ -614,7 +620,7 @@ private:
     Result<detail::Place> placeOf(const Path& path) {
         const QByteArray encoded = plainBytes(path);
         const qsizetype slash = lastSeparator(encoded);
-        if (!m_folders || slash < 0 || encoded == "/") return {detail::Place::ofPath(encoded), {}};
+        if (!m_folders || slash < 0 || (slash == 0 && encoded.size() == 1)) return {detail::Place::ofPath(encoded), {}};
         const Result<int> fd = m_folders->descriptor(QByteArrayView(encoded).first(slash == 0 ? 1 : slash));
         if (!fd.ok()) return {{}, fd.status};
         // The name is the end of the path's own bytes (which end in a NUL), not a copy: a
