@@ -329,8 +329,9 @@ void Line::escaped(QByteArrayView utf8) {
 // The text in UTF-8, quoted, encoded straight into the line (escaped where it needs it).
 // Text of ASCII alone (most paths) takes a byte a character, and no more room than that.
 void Line::escaped(QStringView text) {
+    QStringEncoder utf8;  // only for text beyond ASCII
     const bool ascii = platform::isAscii(text);
-    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    if (!ascii) utf8 = QStringEncoder(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
     char* const quote = room((ascii ? text.size() : utf8.requiredSpace(text.size())) + 2);
     char* const end = ascii ? platform::copyAscii(text, quote + 1) : utf8.appendToBuffer(quote + 1, text);
     if (!anyNeedsEscape(quote + 1, end)) {
@@ -356,11 +357,14 @@ Line& Line::path(std::string_view name, const platform::Path& value) {
 }
 
 Line& Line::word(std::string_view name, const char* value) {
-    key(name);
-    put("\"");
-    put(value);
-    put("\"");
-    return *this;
+    const std::string_view word(value);
+    return raw(static_cast<qsizetype>(name.size() + word.size()) + 6, [&](char* at, bool first) {
+        at = keyAt(at, name, first);
+        *at++ = '"';
+        at = std::copy(word.cbegin(), word.cend(), at);
+        *at++ = '"';
+        return at;
+    });
 }
 
 Line& Line::number(std::string_view name, qint64 value) {
