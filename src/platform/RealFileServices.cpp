@@ -618,7 +618,11 @@ private:
 
     // The entry named relative to its held folder; by its full path where no folders are held.
     Result<detail::Place> placeOf(const Path& path) {
-        const QByteArray encoded = plainBytes(path);
+        // The path's own bytes, not a copy, unless separators are cut from their end.
+        const QByteArray& given = path.bytes();
+        const bool cut = given.size() > 1 && given.endsWith('/');
+        const QByteArray trimmed = cut ? plainBytes(path) : QByteArray();
+        const QByteArray& encoded = cut ? trimmed : given;
         const qsizetype slash = lastSeparator(encoded);
         if (!m_folders || slash < 0 || (slash == 0 && encoded.size() == 1)) return {detail::Place::ofPath(encoded), {}};
         const Result<int> fd = m_folders->descriptor(QByteArrayView(encoded).first(slash == 0 ? 1 : slash));
@@ -626,9 +630,8 @@ private:
         // The name is the end of the path's own bytes (which end in a NUL), not a copy: a
         // place lives no longer than the call given its path.
         const QByteArray name =
-            encoded.constData() == path.bytes().constData()
-                ? QByteArray::fromRawData(encoded.constData() + slash + 1, encoded.size() - slash - 1)
-                : encoded.mid(slash + 1);
+            cut ? encoded.mid(slash + 1)
+                : QByteArray::fromRawData(encoded.constData() + slash + 1, encoded.size() - slash - 1);
         return {{fd.value, name, m_folders->lastPath(), m_folders->lastOnOverlay()}, {}};
     }
 
