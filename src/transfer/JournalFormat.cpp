@@ -295,10 +295,6 @@ void Line::key(std::string_view name) {
     wrote(keyAt(room(static_cast<qsizetype>(name.size()) + 4), name, m_size == 1));
 }
 
-void Line::digits(quint64 value) {
-    wrote(decimal(room(kMostNumber), value));
-}
-
 // Bytes of UTF-8, quoted, escaped only where they need it.
 void Line::escaped(QByteArrayView utf8) {
     if (!anyNeedsEscape(utf8.cbegin(), utf8.cend())) {

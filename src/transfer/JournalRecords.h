@@ -64,7 +64,6 @@ private:
     void wrote(const char* end) { m_size = end - m_bytes.constData(); }
     void put(std::string_view bytes);
     void key(std::string_view name);
-    void digits(quint64 value);
     void escaped(QByteArrayView utf8);
     void escaped(QStringView text);
 
