@@ -114,10 +114,10 @@ void AppendLog::unmap() {
     m_mapSize = 0;
 }
 
-Status AppendLog::append(QByteArrayView bytes) {
+Status AppendLog::append(QByteArrayView bytes, qint64 spare) {
     if (m_fd < 0) return Status{EBADF};
     // The blocks of the whole line first: a full volume refuses it whole, never half of it.
-    if (const Status reserved = reserve(m_length + bytes.size()); !reserved.ok()) return reserved;
+    if (const Status reserved = reserve(m_length + bytes.size() + spare); !reserved.ok()) return reserved;
     // A line longer than the mapping is copied as the mapping moves along it; should the
     // mapping fail on the way, the line is taken back whole: the next one is written in its
     // place, and the file is cut after that one when it is closed.

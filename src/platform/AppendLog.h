@@ -27,7 +27,10 @@ public:
     AppendLog& operator=(const AppendLog&) = delete;
     ~AppendLog();
 
-    Status append(QByteArrayView bytes);
+    // The bytes at the end of the file, whole or not at all. Where spare is given, the file
+    // keeps room for that many more after them, or the bytes are refused: what is kept is
+    // for a last record that must still fit when the volume is full.
+    Status append(QByteArrayView bytes, qint64 spare = 0);
     // Cuts the file to what was written and makes it durable.
     Status close();
     const QString& path() const { return m_path; }

@@ -128,6 +128,10 @@ bool isJournalName(const QString& name) {
     return form.match(name).hasMatch();
 }
 
+// Room kept at the end of the file for the line that says how the run ended, with the
+// page mark before it: a volume that fills up still leaves the journal its end.
+constexpr qint64 kEndRoom = 256;
+
 platform::Result<std::unique_ptr<Journal>> Journal::open(const platform::StateFolder& state, JournalHeader header,
                                                          const QStringList& keep) {
     makeRoom(state, keep);
@@ -153,7 +157,7 @@ platform::Result<std::unique_ptr<Journal>> Journal::open(const platform::StateFo
     header.boot = QString::fromLatin1(platform::bootId());
     header.start = now.toOffsetFromUtc(now.toLocalTime().offsetFromUtc()).toString(Qt::ISODateWithMs);
     auto journal = std::make_unique<Journal>(std::move(log.value), id, header.kind);
-    if (const Status written = journal->m_log.append(header.line().closed()); !written.ok()) {
+    if (const Status written = journal->m_log.append(header.line().closed(), kEndRoom); !written.ok()) {
         // A journal without its first line tells of no run: it goes, rather than stand
         // as the last run for the next undo.
         journal->m_finished = true;
@@ -172,12 +176,13 @@ Journal::~Journal() {
 // takes no more than that page's mark with it.
 constexpr qint64 kMarkedPage = 4096;
 
-Status Journal::append(journal::Line line) {
+Status Journal::append(journal::Line line, bool end) {
+    const qint64 spare = end ? 0 : kEndRoom;
     if (const qint64 page = m_log.length() / kMarkedPage; page != m_markedPage) {
-        if (const Status marked = m_log.append(journal::markLine(m_kind).closed()); !marked.ok()) return marked;
+        if (const Status marked = m_log.append(journal::markLine(m_kind).closed(), spare); !marked.ok()) return marked;
         m_markedPage = page;
     }
-    return m_log.append(line.closed());
+    return m_log.append(line.closed(), spare);
 }
 
 Status Journal::begin(journal::Operation& operation) {
@@ -203,7 +208,7 @@ Status Journal::written(const Status& status) {
 
 Status Journal::finish(const QString& end) {
     m_finished = true;
-    const Status ended = append(journal::endLine(m_lineLost ? QStringLiteral("stopped") : end));
+    const Status ended = append(journal::endLine(m_lineLost ? QStringLiteral("stopped") : end), true);
     const Status closed = m_log.close();
     return ended.ok() ? closed : ended;
 }

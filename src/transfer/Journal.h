@@ -54,7 +54,8 @@ public:
 private:
     platform::Status written(const platform::Status& status);
     // Appends a line, after the journal's mark where the line begins a page.
-    platform::Status append(journal::Line line);
+    // A line, with room kept after it for the journal's last line (end, not keeping any).
+    platform::Status append(journal::Line line, bool end = false);
 
     platform::AppendLog m_log;
     QString m_id;

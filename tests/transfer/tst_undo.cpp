@@ -1243,6 +1243,29 @@ private Q_SLOTS:
         QCOMPARE(read->operations[0].from, s.root + "f");
         QCOMPARE(read->end, "stopped");
 
+        // A volume that fills up still leaves the journal room for its end: a line that would
+        // take that room is refused, and the end is written after it.
+        calls = 0;
+        faults.fallocate = afterTheFirst(ENOSPC);
+        auto filling = transfer::Journal::open(s.state, {});
+        QVERIFY(filling.ok());
+        QVERIFY(filling.value->note(transfer::JournalLine().text("x", "y")).ok());  // the first page's mark with it
+        QFile file(filling.value->path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const qsizetype written = file.readAll().indexOf('\0');
+        const qsizetype kFilled = 1 << 20;  // what the journal was given before the volume filled
+        const qsizetype kLineAround = 9;    // {"x":""} and its newline
+        const transfer::JournalLine filler =
+            transfer::JournalLine().text("x", QString(kFilled - written - kLineAround - 4, u'y'));
+        QVERIFY(!filling.value->note(filler).ok());
+        faults.fallocate = [](int) { return std::optional(ENOSPC); };  // the end takes no more than it kept
+        filling.value->finish("finished");
+        faults.fallocate = {};
+        const std::optional<transfer::journal::Journal> ended =
+            transfer::journal::read(s.state, QFileInfo(filling.value->path()).fileName());
+        QVERIFY(ended);
+        QCOMPARE(ended->end, "stopped");
+
         // A folder's seen line that cannot be written: the move in that folder is not tried.
         auto empty = transfer::Journal::open(s.state, {});
         empty.value->finish("x");
