@@ -25,9 +25,7 @@ QString GetFileName(const QString& path) {
 }
 
 QStringView fileNameIn(QStringView path) {
-    qsizetype end = path.size();
-    while (end > 1 && path[end - 1] == kSeparator) --end;
-    const QStringView trimmed = path.first(end);
+    const QStringView trimmed = withoutTrailingSeparators(path);
     if (trimmed.size() == 1 && trimmed.front() == kSeparator) return {};
     return trimmed.sliced(lastSeparator(trimmed) + 1);
 }
@@ -49,9 +47,13 @@ QString withTrailingSeparator(const QString& path) {
 }
 
 QString withoutTrailingSeparator(const QString& path) {
+    return path.left(withoutTrailingSeparators(path).size());
+}
+
+QStringView withoutTrailingSeparators(QStringView path) {
     qsizetype end = path.size();
-    while (end > 1 && path.at(end - 1) == kSeparator) --end;
-    return path.left(end);
+    while (end > 1 && path[end - 1] == kSeparator) --end;
+    return path.first(end);
 }
 
 QString systemRoot() {

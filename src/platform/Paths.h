@@ -26,6 +26,7 @@ QString GetExtensionName(const QString& path);
 QString withTrailingSeparator(const QString& path);
 // The path without separators at its end; the root stays the root.
 QString withoutTrailingSeparator(const QString& path);
+QStringView withoutTrailingSeparators(QStringView path);
 
 // The root of the file system, where a drop points the destination.
 QString systemRoot();

@@ -101,22 +101,12 @@ void makeRoom(const platform::StateFolder& state, const QStringList& keep) {
 
 }  // namespace
 
-namespace {
-
-QStringView withoutTrailingSeparators(QStringView path) {
-    qsizetype end = path.size();
-    while (end > 1 && path[end - 1] == platform::kSeparator) --end;
-    return path.first(end);
-}
-
-}  // namespace
-
 QStringView folderViewOf(QStringView path) {
-    const QStringView trimmed = withoutTrailingSeparators(path);
+    const QStringView trimmed = platform::withoutTrailingSeparators(path);
     const qsizetype slash = platform::lastSeparator(trimmed);
     if (slash < 0 || trimmed.size() == 1) return {};
     if (slash == 0) return trimmed.first(1);
-    return withoutTrailingSeparators(trimmed.first(slash));
+    return platform::withoutTrailingSeparators(trimmed.first(slash));
 }
 
 QString folderOf(const QString& path) {
