@@ -14,7 +14,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "Median.h"
+
 namespace {
+
+using kurumu::bench::median;
 
 class BenchHost final : public kurumu::transfer::RunHost {
 public:
@@ -54,11 +58,6 @@ double moveAll(kurumu::platform::FileServices& files, const QString& from, const
     const double milliseconds = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     if (QDir(into).entryList(QDir::Files).size() != kFiles) std::abort();
     return milliseconds;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace

@@ -24,7 +24,11 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include "Median.h"
+
 namespace {
+
+using kurumu::bench::median;
 
 constexpr int kRounds = 9;
 
@@ -73,11 +77,6 @@ bool hiddenThenRenamed(int folder, const std::string& name, const std::vector<ch
 
 void removeAll(int folder, int files) {
     for (int i = 0; i < files; ++i) ::unlinkat(folder, ("f" + std::to_string(i)).c_str(), 0);
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace

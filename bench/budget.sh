@@ -2,11 +2,12 @@
 # Where the time of one --run of 10,000 files into one folder goes, against mv's: the
 # program's start, its argument check and judgement (--judge), the whole run, and mv; each
 # the median of nine rounds (wall time, and the CPU time of user and kernel, by perf stat),
-# then the run's samples by the code they were spent in, and the program's own by function.
+# then what a look at each file adds to the renames alone (bench_look), then the run's samples by the code they were spent in, and the program's own by function.
 # Needs perf. bench/budget.sh [WORK FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kurumu=${KURUMU:-$PWD/build/kurumu}
+bench_look=$PWD/build/bench/bench_look
 work=${1:-$(mktemp -d /var/tmp/kurumu-budget.XXXXXX)}
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
@@ -41,6 +42,8 @@ printf '%-44s %s\n' "argument check and judgement (--judge)" \
 printf '%-44s %s\n' "the run (--run)" \
   "$(timed make_flat bash -c "cd flat && '$kurumu' --run --rule count --count 1 a a_*")"
 printf '%-44s %s\n' "mv" "$(timed make_flat bash -c "cd flat && mv a_* a/")"
+# The system calls alone: what a look at each file before its rename adds to the renames.
+"$bench_look" "$work" "$files"
 
 make_flat
 (cd flat && perf record -q -F 20000 -o "$work/perf.data" -- "$kurumu" --run --rule count --count 1 a a_* > /dev/null 2>&1)
