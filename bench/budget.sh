@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Where the time of one --run of 10,000 files into one folder goes, against mv's: the
 # program's start, its argument check and judgement (--judge), the whole run, and mv; each
-# the median of nine rounds (wall time, and the CPU time of user and kernel, by perf stat),
-# then what a look at each file adds to the renames alone (bench_look), then the run's samples by the code they were spent in, and the program's own by function.
+# the median of nine rounds (wall time, and the CPU time of user and kernel, by perf stat);
+# then what a look at each file adds to the renames alone (bench_look); then the run's
+# samples by the code they were spent in, and the program's own by function.
 # Needs perf. bench/budget.sh [WORK FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
