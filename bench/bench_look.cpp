@@ -2,9 +2,9 @@
 // alone: renames alone (as mv makes them), a statx of each file before its rename (as a
 // journaled run takes it, to know which file it moves), a statx of the destination just
 // after (where mv looks), and a second thread that takes the statx of the files ahead
-// while the first renames. Each round makes the files afresh, syncs, and moves them one
-// way, the ways in turn; printed: the median of nine rounds for each, and its time over
-// the renames' alone.
+// while the first renames. Each round makes a new folder and its files, syncs, and moves
+// them one way into a new folder below it, the ways in turn; printed: the median of nine
+// rounds for each, and its time over the renames' alone.
 //
 //   bench_look FOLDER [FILES]
 
